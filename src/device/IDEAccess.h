@@ -1,0 +1,10 @@
+// The device command layer: transport, backends, clock and every command
+// block the program sends.
+#pragma once
+
+#include "clock.h"
+#include "command_block.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "pass_through.h"
+#include "transport.h"

@@ -1,0 +1,57 @@
+// Builders for the vendor block families. Multi-byte fields are most
+// significant byte first.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace fwtool {
+
+struct CommandBlock {
+  std::array<uint8_t, 16> bytes{};
+  int length = 12;
+
+  uint8_t& operator[](int i) { return bytes[i]; }
+  uint8_t operator[](int i) const { return bytes[i]; }
+  const uint8_t* data() const { return bytes.data(); }
+
+  void Put16(int at, uint32_t value) {
+    bytes[at] = static_cast<uint8_t>(value >> 8);
+    bytes[at + 1] = static_cast<uint8_t>(value);
+  }
+  void Put24(int at, uint32_t value) {
+    bytes[at] = static_cast<uint8_t>(value >> 16);
+    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+    bytes[at + 2] = static_cast<uint8_t>(value);
+  }
+};
+
+// DF family: byte 0 0xDF, byte 1 direction/mode, bytes 3-4 length, byte 11
+// the command code.
+inline CommandBlock DfBlock(uint8_t mode, uint32_t length, uint8_t code) {
+  CommandBlock block;
+  block[0] = 0xDF;
+  block[1] = mode;
+  block.Put16(3, length);
+  block[11] = code;
+  return block;
+}
+
+// FF-04 family: sub-command in byte 2, parameters after it.
+inline CommandBlock Ff04Block(uint8_t subCommand) {
+  CommandBlock block;
+  block[0] = 0xFF;
+  block[1] = 0x04;
+  block[2] = subCommand;
+  return block;
+}
+
+inline constexpr uint8_t kDfRead = 0x10;
+inline constexpr uint8_t kCodeFlashRead = 0xFA;
+inline constexpr uint8_t kCodeFlashWrite = 0xFB;
+inline constexpr uint8_t kCodeMemoryRead = 0xFD;
+inline constexpr uint8_t kCodeMemoryWrite = 0xFE;
+inline constexpr uint8_t kCodeConfigWord = 0xFF;
+inline constexpr uint8_t kCodeDriveIdentify = 0xEC;
+
+}  // namespace fwtool

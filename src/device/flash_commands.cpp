@@ -1,0 +1,156 @@
+#include "flash_commands.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <memory>
+
+#include "command_block.h"
+#include "operator.h"
+#include "transport.h"
+
+namespace fwtool {
+
+namespace {
+
+int In(std::string_view path, const CommandBlock& block, void* buffer, uint32_t length) {
+  uint32_t transferred = 0;
+  return SendCommandIn(path, block.data(), block.length, buffer, length, &transferred);
+}
+
+int Out(std::string_view path, const CommandBlock& block, const void* buffer, uint32_t length) {
+  uint32_t transferred = 0;
+  return SendCommandOut(path, block.data(), block.length, buffer, length, &transferred);
+}
+
+CommandBlock FlashBlock(uint8_t mode, uint32_t length, uint32_t address, uint8_t code) {
+  CommandBlock block = DfBlock(mode, length, code);
+  block.Put24(8, address);
+  return block;
+}
+
+CommandBlock MemoryBlock(uint8_t mode, uint32_t length, uint16_t address, uint8_t code) {
+  CommandBlock block = DfBlock(mode, length, code);
+  block.Put16(6, address);
+  return block;
+}
+
+CommandBlock AddressedFf04(uint8_t subCommand, uint32_t address) {
+  CommandBlock block = Ff04Block(subCommand);
+  block.Put24(3, address);
+  return block;
+}
+
+// "VQ" opens the host-link and reset blocks.
+constexpr uint8_t kV = 0x56;
+constexpr uint8_t kQ = 0x51;
+
+}  // namespace
+
+int ReadFlash(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length) {
+  return In(path, FlashBlock(kDfRead, length, address, kCodeFlashRead), buffer, length);
+}
+
+int WriteFlash(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length,
+               uint8_t mode) {
+  const auto block = FlashBlock(mode & kWriteModeMask, length, address, kCodeFlashWrite);
+  return Out(path, block, buffer, length);
+}
+
+int WriteFlashPlain(std::string_view path, uint32_t address, const uint8_t* buffer,
+                    uint32_t length, bool flag) {
+  return Out(path, FlashBlock(flag ? 1 : 0, length, address, kCodeFlashWrite), buffer, length);
+}
+
+int ReadMemory(std::string_view path, uint8_t* buffer, uint16_t address, uint32_t length) {
+  return In(path, MemoryBlock(kDfRead, length, address, kCodeMemoryRead), buffer, length);
+}
+
+int WriteMemory(std::string_view path, const uint8_t* buffer, uint16_t address, uint32_t length) {
+  return Out(path, MemoryBlock(0x00, length, address, kCodeMemoryWrite), buffer, length);
+}
+
+int ReadFlashAt(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length) {
+  return In(path, AddressedFf04(0x10, address), buffer, length);
+}
+
+int WriteFlashAt(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length) {
+  return Out(path, AddressedFf04(0x11, address), buffer, length);
+}
+
+int ReadFlashStatus(std::string_view path, uint8_t* status) {
+  uint8_t byte = 0;
+  const int ok = In(path, Ff04Block(0x12), &byte, 1);
+  if (status != nullptr) *status = byte;
+  return ok;
+}
+
+int EraseFlashChip(std::string_view path) { return Out(path, Ff04Block(0x13), nullptr, 0); }
+
+int EraseFlashSector(std::string_view path, uint32_t address) {
+  return Out(path, AddressedFf04(0x14, address), nullptr, 0);
+}
+
+uint8_t ReadControllerInfo(std::string_view path, uint8_t* buffer, uint8_t length) {
+  CommandBlock block = Ff04Block(0xA0);
+  block[3] = length;
+  // Read into a local buffer large enough for byte 8 whatever the caller asked.
+  std::array<uint8_t, 256> data{};
+  if (!In(path, block, data.data(), length)) {
+    if (buffer != nullptr) std::copy_n(data.begin(), length, buffer);
+    return 0;
+  }
+  if (buffer != nullptr) std::copy_n(data.begin(), length, buffer);
+  return length > 8 ? data[8] : 0;
+}
+
+int HostLinkOpen(std::string_view path) {
+  CommandBlock block = Ff04Block(kV);
+  block[3] = kQ;
+  block[4] = 0x55;
+  return Out(path, block, nullptr, 0);
+}
+
+int HostLinkClose(std::string_view path) {
+  CommandBlock block = Ff04Block(kV);
+  block[3] = kQ;
+  block[4] = 0xAA;
+  return Out(path, block, nullptr, 0);
+}
+
+int ResetDevice(std::string_view path) {
+  CommandBlock block = Ff04Block(0x26);
+  block[3] = kV;
+  block[4] = kQ;
+  return In(path, block, nullptr, 0);
+}
+
+int MemoryFlag505E(std::string_view path) {
+  std::array<uint8_t, 4> data{};
+  if (!ReadMemory(path, data.data(), 0x505E, 4)) return 0;
+  return data[1] == 0 && data[2] == 1 ? 1 : 0;
+}
+
+long FileSizeOf(std::FILE* file) {
+  const long position = std::ftell(file);
+  if (position < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long size = std::ftell(file);
+  std::fseek(file, position, SEEK_SET);
+  return size;
+}
+
+int FirmwareFitsFlash(OperatorServices& op, const std::string& fileName, uint32_t flashSizeKB) {
+  std::error_code ec;
+  const bool isDirectory = std::filesystem::is_directory(fileName, ec);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      isDirectory ? nullptr : std::fopen(fileName.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    op.MessageBox(kOpenFirmwareFileError, kCaptionError, MessageIcon::None);
+    return 0;
+  }
+  const long size = FileSizeOf(file.get());
+  if (size < 0) return 0;
+  return static_cast<uint32_t>(size) <= flashSizeKB * 1024u ? 1 : 0;
+}
+
+}  // namespace fwtool
