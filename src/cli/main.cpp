@@ -5,18 +5,35 @@
 #include <cstdio>
 
 #include "IDEAccess.h"
+#include "cli_context.h"
 
 int main(int argc, char** argv) {
+  using namespace fwtool;
   CLI::App app{"fwtool: firmware update utility for USB/1394-to-ATA bridge controllers"};
   app.set_version_flag("--version", std::string("fwtool ") + FWTOOL_VERSION);
-  bool trace = false;
-  app.add_flag("--trace", trace, "Print every command block sent to a device");
-  CLI11_PARSE(app, argc, argv);
-  if (trace) {
-    fwtool::SetCommandTrace([](const fwtool::CommandTraceRecord& record) {
-      std::fprintf(stderr, "%s\n", fwtool::FormatTraceRecord(record).c_str());
-    });
+  cli::CliContext ctx;
+  app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
+  app.require_subcommand(0, 1);
+
+  // Subcommand families register here.
+  // cli::RegisterImageCommands(app, ctx);
+
+  app.parse_complete_callback([&] {
+    if (ctx.trace) {
+      SetCommandTrace([](const CommandTraceRecord& record) {
+        std::fprintf(stderr, "%s\n", FormatTraceRecord(record).c_str());
+      });
+    }
+  });
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;  // usage errors exit with 2
   }
-  fmt::print("{}", app.help());
-  return 0;
+  if (app.get_subcommands().empty()) {
+    fmt::print("{}", app.help());
+    return 0;
+  }
+  return ctx.exitCode;
 }

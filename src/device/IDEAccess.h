@@ -4,6 +4,8 @@
 
 #include "clock.h"
 #include "command_block.h"
+#include "enumeration.h"
+#include "firmware_version_place.h"
 #include "flash_commands.h"
 #include "operator.h"
 #include "pass_through.h"

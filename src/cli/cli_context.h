@@ -1,0 +1,22 @@
+// Options shared by every fwtool subcommand.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace fwtool::cli {
+
+struct CliContext {
+  bool trace = false;
+  bool json = false;
+  std::string simulate;  // --simulate UNITS
+  std::string simState;  // --sim-state DIR
+  int exitCode = 0;      // set by the subcommand that ran
+};
+
+// Each subcommand family registers itself; the callback runs it and sets
+// ctx.exitCode.
+void RegisterImageCommands(CLI::App& app, CliContext& ctx);
+
+}  // namespace fwtool::cli
