@@ -23,7 +23,7 @@ inline constexpr int kScsiTypeOpticalMemory = 0x07;
 inline constexpr int kScsiTypeRbc = 0x0E;  // reduced block commands: many SBP-2 disks
 
 // Enough for any real bus; the device list keeps only its first 16 anyway.
-inline constexpr size_t kMaxInterfacesPerClass = 64;
+inline constexpr size_t kMaxInterfacesPerClass = 32;
 
 // One SCSI device as sysfs shows it.
 struct ScsiInterface {
