@@ -288,6 +288,14 @@ TEST(SgIoBackend, QueueLimitIsReadOncePerDevice) {
   tree.AddUsb(uas, "uas");
   EXPECT_EQ(backend.MaxTransferKB(tree.Node("sg2")), 32767u);
 
+  // The disk driver binds after the sg node appeared: the limit is found
+  // once the block device is there.
+  const auto late = tree.AddUsb({4, "sg4", ""});
+  EXPECT_EQ(backend.MaxTransferKB(tree.Node("sg4")), 0u);
+  std::filesystem::create_directories(late / "block/sdd/queue");
+  SysfsTree::Write(late / "block/sdd/queue/max_hw_sectors_kb", "512");
+  EXPECT_EQ(backend.MaxTransferKB(tree.Node("sg4")), 512u);
+
   // Unknown node: no limit is assumed.
   EXPECT_EQ(backend.MaxTransferKB("/dev/sg77"), 0u);
 }
