@@ -24,7 +24,9 @@ uint16_t StoredCrc(const std::vector<uint8_t>& h, size_t at) {
 // A 1,024-byte area with record word counts that fit their room.
 std::vector<uint8_t> HeaderWithCounts(const std::array<uint8_t, 9>& counts, size_t size = 1024) {
   auto header = Pseudo(size, 42);
-  for (size_t r = 0; r < 9; ++r) header[kParameterRecordOffsets[r] + 2] = counts[r];
+  for (size_t r = 0; r < 9; ++r) {
+    if (kParameterRecordOffsets[r] + 2 < size) header[kParameterRecordOffsets[r] + 2] = counts[r];
+  }
   return header;
 }
 
