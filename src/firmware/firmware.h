@@ -3,7 +3,7 @@
 #pragma once
 
 #include "checksums.h"
-#include "embedded_image.h"
+#include "embedded_firmware.h"
 #include "file_tests.h"
 #include "image_file.h"
 #include "image_info.h"

@@ -1,4 +1,4 @@
-#include "embedded_image.h"
+#include "embedded_firmware.h"
 
 #include <algorithm>
 
