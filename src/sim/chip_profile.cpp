@@ -163,6 +163,7 @@ void ApplySubRevision(ChipProfile& p) {
       // in their chip information.
       if (r != 0) {
         p.inquiryToken.clear();
+        p.chipInfo = ChipInfoKind::Signed;
         p.chipInfoRevision = digit;
       }
       break;
