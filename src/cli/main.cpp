@@ -6,6 +6,7 @@
 
 #include "IDEAccess.h"
 #include "cli_context.h"
+#include "simulation_setup.h"
 
 int main(int argc, char** argv) {
   using namespace fwtool;
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("fwtool ") + FWTOOL_VERSION);
   cli::CliContext ctx;
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
+  cli::AddSimulationOptions(app, ctx);
   app.require_subcommand(0, 1);
 
   // Subcommand families register here.
@@ -24,6 +26,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", FormatTraceRecord(record).c_str());
       });
     }
+    cli::StartSimulation(ctx);
   });
   try {
     app.parse(argc, argv);
@@ -31,9 +34,7 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;  // usage errors exit with 2
   }
-  if (app.get_subcommands().empty()) {
-    fmt::print("{}", app.help());
-    return 0;
-  }
+  if (app.get_subcommands().empty()) fmt::print("{}", app.help());
+  if (!cli::FinishSimulation(ctx)) return 1;
   return ctx.exitCode;
 }

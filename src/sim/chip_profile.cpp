@@ -307,6 +307,8 @@ std::optional<ChipProfile> ChipProfileForName(std::string_view name, int subRev)
   return profile;
 }
 
+int DefaultSubRevision(int type) { return type == 7 ? 1 : 0; }
+
 std::vector<std::pair<int, int>> ChipVariants() {
   return {{1, 0},  {1, 1},  {1, 3},  {2, 0},  {2, 2},  {3, 0},  {3, 4},  {4, 0},  {4, 1},
           {4, 3},  {5, 0},  {5, 1},  {6, 0},  {6, 1},  {6, 3},  {7, 0},  {7, 1},  {7, 2},

@@ -74,8 +74,9 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
     return false;
   };
   std::optional<ChipProfile> profile;
-  if (!config.chipName.empty()) profile = ChipProfileForName(config.chipName, config.subRev);
-  if (!profile) profile = ChipProfileFor(config.chipType, config.subRev);
+  const int subRev = config.subRev.value_or(DefaultSubRevision(config.chipType));
+  if (!config.chipName.empty()) profile = ChipProfileForName(config.chipName, subRev);
+  if (!profile) profile = ChipProfileFor(config.chipType, subRev);
   if (profile->type == 0) return fail("no such chip type");
   if (config.protect && !*config.protect) profile->protectsMxicAtBoot = false;
 
