@@ -58,6 +58,8 @@ bool FinishSimulation(const CliContext& ctx) {
   return true;
 }
 
-std::shared_ptr<sim::SimFarm> ActiveSimulation() { return TheSimulation().farm; }
+std::shared_ptr<sim::SimFarm> ActiveSimulation() {
+  return TheSimulation().farm;
+}
 
 }  // namespace fwtool::cli

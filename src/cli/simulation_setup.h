@@ -5,7 +5,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <memory>
 
 #include "cli_context.h"

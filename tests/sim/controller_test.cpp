@@ -82,8 +82,8 @@ TEST_F(ControllerTest, EachWriteModeErasesTheUnitsTheEraseRuleNames) {
       {"vqb719", 0x82, 0x0000, 0x0000, 0x10000},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.description << " mode " << int(c.mode) << " at 0x"
-                                      << std::hex << c.address);
+    SCOPED_TRACE(::testing::Message()
+                 << c.description << " mode " << int(c.mode) << " at 0x" << std::hex << c.address);
     Build(c.description);
     const uint32_t size = Unit().Flash().Size();
     Unit().Flash().Load(Bytes(size, 0x5A));
@@ -110,9 +110,9 @@ TEST_F(ControllerTest, TheWriteRuleBlocksProgramAnImageAndWithoutTheirFlagsTheAn
     uint32_t address, length;
     uint8_t flag;
   };
-  const Piece pieces[] = {{0, 4096, 2},         {4096, 8192, 0},  {12288, 8192, 0},
-                          {20480, 8192, 0},     {28672, 4096, 0}, {32768, 8192, 2},
-                          {40960, 8192, 0},     {49152, 8192, 0}, {57344, 8192, 0}};
+  const Piece pieces[] = {{0, 4096, 2},     {4096, 8192, 0},  {12288, 8192, 0},
+                          {20480, 8192, 0}, {28672, 4096, 0}, {32768, 8192, 2},
+                          {40960, 8192, 0}, {49152, 8192, 0}, {57344, 8192, 0}};
   const Bytes image = Pattern(65536, 7);
   for (bool withFlags : {true, false}) {
     Build("vqb719:maker=sst");
@@ -120,9 +120,9 @@ TEST_F(ControllerTest, TheWriteRuleBlocksProgramAnImageAndWithoutTheirFlagsTheAn
     for (const auto& p : pieces) {
       uint8_t status = 1;
       while (status & 1) ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);
-      ASSERT_EQ(WriteFlash(Path(), p.address, image.data() + p.address, p.length,
-                           withFlags ? p.flag : 0),
-                1);
+      ASSERT_EQ(
+          WriteFlash(Path(), p.address, image.data() + p.address, p.length, withFlags ? p.flag : 0),
+          1);
     }
     const Bytes cells = ReadAll();
     if (withFlags) {
@@ -212,12 +212,12 @@ TEST_F(ControllerTest, UnknownBlocksGetCheckConditionWithInvalidOperationCodeSen
     Bytes block;
   };
   const Case cases[] = {
-      {0, Block({0xC5, 0x01})},                                         // nobody's command
-      {0, Block({0xFF, 0x04, 0x10})},                                   // flash by address
-      {0, Block({0xFF, 0x04, 0x20, 0x01, 0x01, 0x9F})},                 // SPI pass-through
-      {0, Block({0xFF, 0x04, 0x30, 0x08})},                             // no id string
+      {0, Block({0xC5, 0x01})},                                            // nobody's command
+      {0, Block({0xFF, 0x04, 0x10})},                                      // flash by address
+      {0, Block({0xFF, 0x04, 0x20, 0x01, 0x01, 0x9F})},                    // SPI pass-through
+      {0, Block({0xFF, 0x04, 0x30, 0x08})},                                // no id string
       {1, Block({0xDF, 0x10, 0x00, 0x00, 0x10, 0, 0, 0, 0, 0, 0, 0xFA})},  // DF flash read
-      {2, Block({0xFF, 0x04, 0x12})},                                   // no flash status
+      {2, Block({0xFF, 0x04, 0x12})},                                      // no flash status
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(HexBytes(c.block.data(), c.block.size()));
@@ -315,8 +315,8 @@ TEST_F(ControllerTest, SpiPassThroughReachesTheFlashInstructionByInstruction) {
     Bytes block = Block({0xFF, 0x04, 0x22});
     block[7] = static_cast<uint8_t>(data.size() >> 8);
     block[8] = static_cast<uint8_t>(data.size());
-    return SendCommandOut(Path(), block.data(), 12, data.data(),
-                          static_cast<uint32_t>(data.size()), nullptr);
+    return SendCommandOut(Path(), block.data(), 12, data.data(), static_cast<uint32_t>(data.size()),
+                          nullptr);
   };
   // Read identification: opcode with the chip select held, then the read.
   ASSERT_EQ(spi({0x01, 0x01, 0x9F}, true), 1);
@@ -347,10 +347,10 @@ TEST_F(ControllerTest, ControllersWithoutOwnDetectionNeedTheHostsOpcodes) {
   EXPECT_NE(back, data);
   EXPECT_EQ(back[0], data[0]);
   // With the opcodes detection finds for SST (chip 0x60, block 0x52, AAI 0xAF).
-  ASSERT_EQ(SendCommandIn(Path(), Block({0xFF, 0x04, 0x24, 0x02, 0x60, 0x52, 0xAF, 0x02, 0x01})
-                                      .data(),
-                          12, nullptr, 0, nullptr),
-            1);
+  ASSERT_EQ(
+      SendCommandIn(Path(), Block({0xFF, 0x04, 0x24, 0x02, 0x60, 0x52, 0xAF, 0x02, 0x01}).data(),
+                    12, nullptr, 0, nullptr),
+      1);
   ASSERT_EQ(EraseFlashSector(Path(), 0), 1);
   uint8_t status = 1;
   while (status & 1) ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);
@@ -362,13 +362,17 @@ TEST_F(ControllerTest, ControllersWithoutOwnDetectionNeedTheHostsOpcodes) {
 }
 
 TEST_F(ControllerTest, FlashMakerCodeIsWhatTheControllerDetected) {
-  const std::pair<const char*, uint8_t> cases[] = {
-      {"vqb719", kMakerMxic},          {"vqb719:maker=winbond", kMakerWinbond},
-      {"vqb719:maker=sst", kMakerSst}, {"vqb719:maker=pmc", kMakerPmc},
-      {"vqb719:maker=st", kMakerSt},   {"vqb719:maker=atmel", kMakerAtmel},
-      {"vqb719:maker=amic", kMakerAmic}, {"vqb719:maker=eon", kMakerEon},
-      {"vqb719:maker=esmt", kMakerEsmt}, {"vqb719:maker=sanyo", kMakerSanyo},
-      {"vqb719:maker=unknown", kMakerUnknown}};
+  const std::pair<const char*, uint8_t> cases[] = {{"vqb719", kMakerMxic},
+                                                   {"vqb719:maker=winbond", kMakerWinbond},
+                                                   {"vqb719:maker=sst", kMakerSst},
+                                                   {"vqb719:maker=pmc", kMakerPmc},
+                                                   {"vqb719:maker=st", kMakerSt},
+                                                   {"vqb719:maker=atmel", kMakerAtmel},
+                                                   {"vqb719:maker=amic", kMakerAmic},
+                                                   {"vqb719:maker=eon", kMakerEon},
+                                                   {"vqb719:maker=esmt", kMakerEsmt},
+                                                   {"vqb719:maker=sanyo", kMakerSanyo},
+                                                   {"vqb719:maker=unknown", kMakerUnknown}};
   for (const auto& [description, maker] : cases) {
     Build(description);
     Bytes reply(4);

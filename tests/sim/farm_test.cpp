@@ -1,7 +1,6 @@
 // The farm: paths and enumeration, hot-plug events, the units' factory
 // firmware, fw=embedded, saved state, the command log and the time scale.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,8 +15,8 @@ using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
 fs::path TempDir(const std::string& name) {
-  const fs::path dir = fs::temp_directory_path() /
-                       ("fwtool-sim-" + name + "-" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("fwtool-sim-" + name + "-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -98,8 +97,9 @@ TEST_F(FarmTest, AVqb719LeavesTheFactoryWithItsOwnSettingsInTheHeader) {
   EXPECT_EQ(Bytes(flash.begin() + 0x1000, flash.begin() + 0x1007),
             (Bytes{0x55, 0xAA, 0xAA, 0x55, '7', '1', '9'}));
   const auto version = OlderFirmwareVersion(8);
-  EXPECT_EQ(Bytes(flash.begin() + kFirmwareVersionOffset, flash.begin() + kFirmwareVersionOffset + 6),
-            Bytes(version.begin(), version.end()));
+  EXPECT_EQ(
+      Bytes(flash.begin() + kFirmwareVersionOffset, flash.begin() + kFirmwareVersionOffset + 6),
+      Bytes(version.begin(), version.end()));
   EXPECT_TRUE(Unit(0).RunsFromFlash());
   // Checksum example of the firmware's CRC-16.
   const Bytes abcd = {'a', 'b', 'c', 'd'};
@@ -114,7 +114,8 @@ TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
   const fs::path dir = TempDir("embedded");
   {
     std::ofstream out(dir / "VQB719FW.bin", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
   }
   SetEmbeddedImagePath((dir / "VQB719FW.bin").string());
   Build("vqb719:maker=winbond:fw=embedded");
@@ -130,7 +131,8 @@ TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
 TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
   const fs::path dir = TempDir("state");
   Build("vqb719,chip=11");
-  Bytes head(Unit().Flash().Contents().begin() + 0x1000, Unit().Flash().Contents().begin() + 0x2000);
+  Bytes head(Unit().Flash().Contents().begin() + 0x1000,
+             Unit().Flash().Contents().begin() + 0x2000);
   head[0x0A] = 42;
   ASSERT_EQ(WriteFlash(Path(), 0x1000, head.data(), 4096, 0x81), 1);
   ASSERT_EQ(WriteMemory(Path(), Bytes{0xAB}.data(), 0x3000, 1), 1);

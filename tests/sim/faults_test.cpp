@@ -2,6 +2,8 @@
 // wrong data, a unit that cannot be opened.
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {
@@ -77,7 +79,7 @@ TEST_F(FaultsTest, BitErrorsLeaveOneWrongBitPerProgrammingPass) {
   Bytes back(4096);
   ASSERT_EQ(ReadFlash(Path(), 0, back.data(), 4096), 1);
   int ones = 0;
-  for (uint8_t b : back) ones += __builtin_popcount(b);
+  for (uint8_t b : back) ones += std::popcount(b);
   EXPECT_EQ(ones, 1);
   // The fault was for one program operation: a second pass is clean.
   ASSERT_EQ(WriteFlash(Path(), 0, image.data(), 4096, 1), 1);

@@ -3,9 +3,8 @@
 // the chip id string and the revision register; and, for every profile
 // variant, that those answers lead the identification rules to the type and
 // sub-revision the profile claims.
-#include <gtest/gtest.h>
-
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include <set>
 #include <string>
@@ -17,7 +16,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 Bytes Slice(const Bytes& data, size_t from, size_t count) {
   return Bytes(data.begin() + from, data.begin() + from + count);
 }
@@ -25,8 +26,9 @@ Bytes Slice(const Bytes& data, size_t from, size_t count) {
 class IdentificationAnswersTest : public SimFixture {};
 
 TEST_F(IdentificationAnswersTest, TheBytesEachChipReports) {
-  Build("vqb719,vqb711,chip=1:rev=2,chip=16:rev=1,chip=6:rev=1,chip=21,chip=19,chip=11:rev=5,"
-        "chip=7:rev=2");
+  Build(
+      "vqb719,vqb711,chip=1:rev=2,chip=16:rev=1,chip=6:rev=1,chip=21,chip=19,chip=11:rev=5,"
+      "chip=7:rev=2");
   const auto inquiry = Block({0x12, 0, 0, 0, 40});
   const auto chipInfo = Block({0xE0, 0xF4, 0xE7});
   const auto idString = Block({0xFF, 0x04, 0x30, 0x08});
@@ -43,8 +45,8 @@ TEST_F(IdentificationAnswersTest, TheBytesEachChipReports) {
   Bytes info(16);
   ASSERT_EQ(In(chipInfo, info, 0, &moved), 1);
   EXPECT_EQ(moved, 16u);
-  EXPECT_EQ(info, (Bytes{0xF4, 0xE7, 0x3A, 0x41, 0x07, 0x19, 5, 3, '7', '1', '9', '0', 1, 16, 0,
-                         0}));
+  EXPECT_EQ(info,
+            (Bytes{0xF4, 0xE7, 0x3A, 0x41, 0x07, 0x19, 5, 3, '7', '1', '9', '0', 1, 16, 0, 0}));
   Bytes config(2);
   EXPECT_EQ(In(Block({0xDF, 0x10, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0xFF}), config), 1);
 
@@ -151,12 +153,18 @@ class Identifier {
         auto is = [&](std::string_view token) {
           return std::equal(token.begin(), token.end(), id.begin());
         };
-        if (is("v771C")) t = 1, r = static_cast<uint8_t>(c - 0x2F);
-        else if (is("v775C")) t = 4, r = static_cast<uint8_t>(c - 0x2F);
-        else if (is("v775E")) t = 16, r = static_cast<uint8_t>(c + 1);
-        else if (is("v185A")) t = 14, r = static_cast<uint8_t>(c - 0x2F);
-        else if (is("v716")) t = 6, r = c == 0 ? 1 : static_cast<uint8_t>(c - 0x2F);
-        else if (is("v6713")) t = 10, r = static_cast<uint8_t>(c - 0x2F);
+        if (is("v771C"))
+          t = 1, r = static_cast<uint8_t>(c - 0x2F);
+        else if (is("v775C"))
+          t = 4, r = static_cast<uint8_t>(c - 0x2F);
+        else if (is("v775E"))
+          t = 16, r = static_cast<uint8_t>(c + 1);
+        else if (is("v185A"))
+          t = 14, r = static_cast<uint8_t>(c - 0x2F);
+        else if (is("v716"))
+          t = 6, r = c == 0 ? 1 : static_cast<uint8_t>(c - 0x2F);
+        else if (is("v6713"))
+          t = 10, r = static_cast<uint8_t>(c - 0x2F);
       } else if (t == 1) {
         r = 1;
       }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 #include "simulator.h"
@@ -196,20 +197,31 @@ Detected Detect(SpiFlash& flash) {
   auto read = [&](uint8_t opcode, size_t n) { return flash.Transaction(Bytes{opcode}, n, kT0); };
   Detected d;
   const Bytes id = read(0x9F, 4);
-  if ((id[0] == 0x7F && id[1] == 0x37) || (id[0] == 0x37 && id[1] == 0x30)) d.maker = 7;
-  else if (id[0] == 0x1F) d.maker = 4;
-  else if (id[0] == 0xC2) d.maker = 5;
-  else if (id[0] == 0xEF) d.maker = 6;
-  else if (id[0] == 0x20) d.maker = 3;
-  else if (id[0] == 0x1C) d.maker = 8;
-  else if (id[0] == 0x8C) d.maker = 9;
-  else if (id[0] == 0x7F && id[1] == 0x9D) d.maker = 1;
-  else if (id[0] == 0x62) d.maker = 10;
+  if ((id[0] == 0x7F && id[1] == 0x37) || (id[0] == 0x37 && id[1] == 0x30))
+    d.maker = 7;
+  else if (id[0] == 0x1F)
+    d.maker = 4;
+  else if (id[0] == 0xC2)
+    d.maker = 5;
+  else if (id[0] == 0xEF)
+    d.maker = 6;
+  else if (id[0] == 0x20)
+    d.maker = 3;
+  else if (id[0] == 0x1C)
+    d.maker = 8;
+  else if (id[0] == 0x8C)
+    d.maker = 9;
+  else if (id[0] == 0x7F && id[1] == 0x9D)
+    d.maker = 1;
+  else if (id[0] == 0x62)
+    d.maker = 10;
   if (d.maker == 0 && read(0x90, 4)[3] == 0xBF) d.maker = 2;
   if (d.maker == 0) {
     const Bytes ab = read(0xAB, 4);
-    if (ab[3] == 0x9D) d.maker = 1;
-    else if (ab[3] == 0x05) d.maker = 3;
+    if (ab[3] == 0x9D)
+      d.maker = 1;
+    else if (ab[3] == 0x05)
+      d.maker = 3;
   }
   if (d.maker == 0 && read(0x15, 4)[0] == 0x1F) d.maker = 4;
   auto power = [](uint8_t b, uint8_t max) { return b >= 0x10 && b <= max ? 64 << (b - 0x10) : 64; };
@@ -220,8 +232,10 @@ Detected Detect(SpiFlash& flash) {
         d.sizeKB = id[2] == 0x21 || id[2] == 0x7C ? 128 : id[2] == 0x22 || id[2] == 0x7D ? 256 : 64;
       break;
     case 2:
-      if (id[0] == 0xBF) d.sizeKB = id[2] == 0x41 ? 2048 : id[2] == 0x4A ? 4096 : 64;
-      else if (ab6[3] == 0xBF && ab6[4] == 0x49) d.sizeKB = 128;
+      if (id[0] == 0xBF)
+        d.sizeKB = id[2] == 0x41 ? 2048 : id[2] == 0x4A ? 4096 : 64;
+      else if (ab6[3] == 0xBF && ab6[4] == 0x49)
+        d.sizeKB = 128;
       break;
     case 3:
     case 5:
@@ -252,14 +266,13 @@ TEST(FlashPartTest, IdentificationBytesLeadTheDetectionToMakerAndSize) {
     uint8_t maker;
     uint32_t sizeKB;
   };
-  const Case cases[] = {{kMakerPmc, 64},   {kMakerPmc, 128},     {kMakerPmc, 256},
-                        {kMakerSst, 64},   {kMakerSst, 128},     {kMakerSst, 2048},
-                        {kMakerSst, 4096}, {kMakerSt, 64},       {kMakerSt, 512},
-                        {kMakerAtmel, 64}, {kMakerAtmel, 128},   {kMakerMxic, 64},
-                        {kMakerMxic, 8192}, {kMakerWinbond, 64}, {kMakerWinbond, 1024},
-                        {kMakerAmic, 64},  {kMakerAmic, 256},    {kMakerEon, 64},
-                        {kMakerEon, 2048}, {kMakerEsmt, 64},     {kMakerEsmt, 128},
-                        {kMakerSanyo, 64}, {kMakerSanyo, 256}};
+  const Case cases[] = {
+      {kMakerPmc, 64},    {kMakerPmc, 128},    {kMakerPmc, 256},      {kMakerSst, 64},
+      {kMakerSst, 128},   {kMakerSst, 2048},   {kMakerSst, 4096},     {kMakerSt, 64},
+      {kMakerSt, 512},    {kMakerAtmel, 64},   {kMakerAtmel, 128},    {kMakerMxic, 64},
+      {kMakerMxic, 8192}, {kMakerWinbond, 64}, {kMakerWinbond, 1024}, {kMakerAmic, 64},
+      {kMakerAmic, 256},  {kMakerEon, 64},     {kMakerEon, 2048},     {kMakerEsmt, 64},
+      {kMakerEsmt, 128},  {kMakerSanyo, 64},   {kMakerSanyo, 256}};
   for (const auto& c : cases) {
     SpiFlash flash(FlashPartFor(c.maker, c.sizeKB));
     const Detected d = Detect(flash);
@@ -292,14 +305,14 @@ TEST(FlashPartTest, AWeakCellLeavesExactlyOneBitUnprogrammed) {
   flash.Transaction(Bytes{0x06}, 0, kT0);
   flash.Transaction(out, 0, kT0);
   int ones = 0;
-  for (int i = 0; i < 256; ++i) ones += __builtin_popcount(flash.Contents()[i]);
+  for (int i = 0; i < 256; ++i) ones += std::popcount(flash.Contents()[i]);
   EXPECT_EQ(ones, 1);
   // Only the first program was weak.
   const Duration later = flash.ReadyAt();
   flash.Transaction(Bytes{0x06}, 0, later);
   flash.Transaction(out, 0, later);
   ones = 0;
-  for (int i = 0; i < 256; ++i) ones += __builtin_popcount(flash.Contents()[i]);
+  for (int i = 0; i < 256; ++i) ones += std::popcount(flash.Contents()[i]);
   EXPECT_EQ(ones, 0);
 }
 
