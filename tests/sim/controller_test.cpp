@@ -136,6 +136,60 @@ TEST_F(ControllerTest, TheWriteRuleBlocksProgramAnImageAndWithoutTheirFlagsTheAn
   }
 }
 
+// The program's block transfer: blocks of at most 8 KB (4 KB at address
+// 0), the erase flag on the first block that enters an erase unit, no block
+// crossing a unit, bit 7 on the first block for maker 5.
+void WriteRangeAsTheProgramDoes(const std::string& path, const Bytes& image, uint8_t mode,
+                                uint8_t maker) {
+  static constexpr uint32_t kLarge[] = {32768, 32768, 32768, 65536, 65536, 65536,
+                                        65536, 65536, 65536, 65536, 65536};
+  static constexpr uint32_t kSmall[] = {4096, 4096, 4096,  32768, 32768, 4096,
+                                        4096, 4096, 32768, 4096,  4096};
+  uint32_t largeCount = 0, smallCount = 0;
+  uint32_t offset = 0;
+  while (offset < image.size()) {
+    uint32_t block = std::min<uint32_t>(8192, static_cast<uint32_t>(image.size()) - offset);
+    if (offset == 0 && block > 4096) block = 4096;
+    uint8_t flag = 0;
+    if (mode == 1 || mode == 4) {
+      if (offset >= kSmall[maker] * smallCount) flag = mode, ++smallCount;
+      block = std::min(block, kSmall[maker] * smallCount - offset);
+    } else if (mode == 2 || mode == 5) {
+      if (offset >= kLarge[maker] * largeCount) flag = mode, ++largeCount;
+      block = std::min(block, kLarge[maker] * largeCount - offset);
+    } else if (mode == 3 && offset == 0) {
+      flag = 3;
+    }
+    if (offset == 0 && maker == 5 && flag != 0) flag |= 0x80;
+    uint8_t status = 1;
+    for (int i = 0; i < 600 && (status & 1); ++i) {
+      ReadFlashStatus(path, &status);
+      if (status & 1) SleepMs(10);
+    }
+    ASSERT_EQ(WriteFlash(path, offset, image.data() + offset, block, flag), 1);
+    offset += block;
+  }
+}
+
+TEST_F(ControllerTest, EveryAttemptModeOfTheUpdateProgramsEveryMakersPart) {
+  const Bytes image = Pattern(65536, 11);
+  for (uint8_t maker = 0; maker < kMakerCount; ++maker) {
+    for (uint8_t mode : {2, 1, 3, 0}) {
+      SCOPED_TRACE(::testing::Message() << "maker " << int(maker) << " mode " << int(mode));
+      Build("vqb719:maker=" + std::to_string(maker));
+      WriteRangeAsTheProgramDoes(Path(), image, mode, maker);
+      clock_->Advance(std::chrono::seconds(5));
+      Bytes back(65536);
+      for (uint32_t at = 0; at < back.size(); at += 8192)
+        ASSERT_EQ(ReadFlash(Path(), at, back.data() + at, 8192), 1);
+      if (mode == 0)
+        EXPECT_NE(back, image) << "programming over the old firmware without erasing";
+      else
+        EXPECT_EQ(back, image);
+    }
+  }
+}
+
 TEST_F(ControllerTest, BusyBitLastsAsLongAsTheTimingModelSaysAndMatchesTheFloor) {
   Build("vqb719:protect=0");
   const Bytes block(4096, 0x00);
@@ -333,6 +387,12 @@ TEST_F(ControllerTest, SpiPassThroughReachesTheFlashInstructionByInstruction) {
   ASSERT_EQ(writeData({0}), 1);
   ASSERT_EQ(ReadFlashAt(Path(), 0x2000, back.data(), 1), 1);
   EXPECT_EQ(back[0], 0xFF);
+  // The controller's own short identification read: opcode, dummy bytes, three bytes.
+  Bytes shortId(3);
+  ASSERT_EQ(In(Block({0xFF, 0x04, 0x15, 0x03, 0xAB, 0x03}), shortId), 1);
+  EXPECT_EQ(shortId[0], 0x05);
+  ASSERT_EQ(In(Block({0xFF, 0x04, 0x15, 0x03, 0x9F, 0x00}), shortId), 1);
+  EXPECT_EQ(shortId, (Bytes{0xC2, 0x20, 0x10}));
   // A record of more than seven bytes is refused.
   EXPECT_EQ(spi({0x08, 0x00, 0x06}), 0);
 }
