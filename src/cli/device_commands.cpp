@@ -90,8 +90,8 @@ class TerminalOperator final : public OperatorServices {
   }
   void ProcessMessages() override {
     timers_.FireDue();
-    if (gInterrupted.exchange(false) && form_ != nullptr && !form_->RequestClose())
-      std::fprintf(stderr, "\n%s\n", form_->Notice().c_str());
+    // The form holds the request while it writes and says so in its notice.
+    if (gInterrupted.exchange(false) && form_ != nullptr) form_->RequestClose();
   }
   void DebugOutput(const std::string& text) override {
     if (debug_) std::fprintf(stderr, "%s", text.c_str());
@@ -160,6 +160,7 @@ class ProgressView {
       std::printf("status %s\n", text.c_str());
       lastStep_ = step;
     }
+    std::fflush(stdout);  // a log that follows the file sees each line as it comes
   }
 
   TV77xFwTool& form_;
