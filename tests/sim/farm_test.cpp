@@ -89,6 +89,13 @@ TEST_F(FarmTest, AVqb719LeavesTheFactoryWithItsOwnSettingsInTheHeader) {
   const std::string other(Unit(1).Flash().Contents().begin() + kHeaderSerialOffset,
                           Unit(1).Flash().Contents().begin() + kHeaderSerialOffset + 13);
   EXPECT_EQ(other, "SN=TALVE-0042");
+  // The serial and the USB texts sit where an update keeps the unit's bytes.
+  for (uint8_t position : kImageOwnedHeaderBytes) {
+    EXPECT_FALSE(position >= kHeaderSerialOffset &&
+                 position < kHeaderSerialOffset + kHeaderSerialLength);
+    EXPECT_FALSE(position >= kHeaderUsbTextOffset &&
+                 position < kHeaderUsbTextOffset + kHeaderUsbTextLength);
+  }
   // Parameter records carry valid checksums.
   for (uint32_t at : {0x100u, 0x114u, 0x140u, 0x1A0u, 0x200u, 0x260u, 0x2C0u, 0x320u, 0x380u}) {
     const uint16_t crc = Crc16OverWords(std::span(flash).subspan(at + 4, 4u * flash[at + 2]));
