@@ -6,6 +6,7 @@
 
 #include "IDEAccess.h"
 #include "cli_context.h"
+#include "platform_services.h"
 #include "simulation_setup.h"
 
 int main(int argc, char** argv) {
@@ -13,12 +14,14 @@ int main(int argc, char** argv) {
   CLI::App app{"fwtool: firmware update utility for USB/1394-to-ATA bridge controllers"};
   app.set_version_flag("--version", std::string("fwtool ") + FWTOOL_VERSION);
   cli::CliContext ctx;
+  PlatformServices platform = InstallPlatformServices();
+  ctx.platform = &platform;
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
   cli::AddSimulationOptions(app, ctx);
   app.require_subcommand(0, 1);
 
   // Subcommand families register here.
-  // cli::RegisterImageCommands(app, ctx);
+  cli::RegisterImageCommands(app, ctx);
 
   app.parse_complete_callback([&] {
     if (ctx.trace) {
