@@ -135,6 +135,17 @@ TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
   fs::remove_all(dir);
 }
 
+TEST_F(FarmTest, TheBundledImageBootsWithItsOwnVersion) {
+  std::string error;
+  const auto image = LoadEmbeddedImageFile(&error);
+  ASSERT_TRUE(image) << error;
+  Build("vqb719:maker=winbond:fw=embedded");
+  EXPECT_TRUE(std::equal(image->begin(), image->end(), Unit().Flash().Contents().begin()));
+  ASSERT_TRUE(Unit().RunsFromFlash());
+  EXPECT_TRUE(std::equal(Unit().ReportedVersion().begin(), Unit().ReportedVersion().end(),
+                         image->begin() + kFirmwareVersionOffset));
+}
+
 TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
   const fs::path dir = TempDir("state");
   Build("vqb719,chip=11");
