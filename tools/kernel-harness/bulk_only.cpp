@@ -74,6 +74,10 @@ StorageTarget::StorageTarget(std::vector<LogicalUnit> units) : units_(std::move(
   if (units_.empty()) units_.resize(1);  // a unit without a backend fails every command
 }
 
+bool StorageTarget::HasUnit(uint8_t lun) const {
+  return lun < units_.size() && units_[lun].backend != nullptr;
+}
+
 CommandOutcome StorageTarget::Fail(const CommandBlockWrapper& cbw, std::vector<uint8_t> sense) {
   keptSense_[cbw.lun] = std::move(sense);
   CommandOutcome outcome;
@@ -84,7 +88,10 @@ CommandOutcome StorageTarget::Fail(const CommandBlockWrapper& cbw, std::vector<u
 
 CommandOutcome StorageTarget::AnswerRequestSense(const CommandBlockWrapper& cbw) {
   std::vector<uint8_t> sense = std::exchange(keptSense_[cbw.lun], {});
-  if (sense.empty()) sense = FixedSense(0, 0, 0);
+  // A LUN that does not exist says so in its sense data, as SPC asks.
+  if (sense.empty())
+    sense = HasUnit(cbw.lun) ? FixedSense(0, 0, 0)
+                             : FixedSense(kIllegalRequest, kLogicalUnitNotSupported, 0);
   const uint32_t allocation = cbw.cb[4];
   const uint32_t length =
       std::min({static_cast<uint32_t>(sense.size()), allocation, cbw.dataTransferLength});
@@ -96,9 +103,8 @@ CommandOutcome StorageTarget::AnswerRequestSense(const CommandBlockWrapper& cbw)
 
 CommandOutcome StorageTarget::Execute(const CommandBlockWrapper& cbw,
                                       std::span<const uint8_t> dataOut) {
-  if (cbw.lun >= units_.size() || units_[cbw.lun].backend == nullptr)
-    return Fail(cbw, FixedSense(kIllegalRequest, kLogicalUnitNotSupported, 0));
   if (cbw.cb[0] == kRequestSense && cbw.dataIn) return AnswerRequestSense(cbw);
+  if (!HasUnit(cbw.lun)) return Fail(cbw, FixedSense(kIllegalRequest, kLogicalUnitNotSupported, 0));
 
   const LogicalUnit& unit = units_[cbw.lun];
   PassThroughRequest request;
@@ -115,16 +121,14 @@ CommandOutcome StorageTarget::Execute(const CommandBlockWrapper& cbw,
     buffer = AlignedBuffer(request.length);
     if (!buffer) return Fail(cbw, FixedSense(kAbortedCommand, 0, 0));
     if (!cbw.dataIn)
-      std::memcpy(buffer.data(), dataOut.data(),
-                  std::min<size_t>(dataOut.size(), request.length));
+      std::memcpy(buffer.data(), dataOut.data(), std::min<size_t>(dataOut.size(), request.length));
     request.data = buffer.data();
   }
 
   const PassThroughResult result = unit.backend->Execute(request);
   if (!result.Succeeded()) {
     if (!result.sense.empty()) return Fail(cbw, result.sense);
-    if (result.scsiStatus == kCheckCondition)
-      return Fail(cbw, FixedSense(kAbortedCommand, 0, 0));
+    if (result.scsiStatus == kCheckCondition) return Fail(cbw, FixedSense(kAbortedCommand, 0, 0));
     return Fail(cbw, FixedSense(kHardwareError, kInternalTargetFailure, 0));
   }
 

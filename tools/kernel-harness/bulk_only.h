@@ -75,6 +75,7 @@ class StorageTarget {
   CommandOutcome Execute(const CommandBlockWrapper& cbw, std::span<const uint8_t> dataOut);
 
  private:
+  bool HasUnit(uint8_t lun) const;
   CommandOutcome AnswerRequestSense(const CommandBlockWrapper& cbw);
   CommandOutcome Fail(const CommandBlockWrapper& cbw, std::vector<uint8_t> sense);
 

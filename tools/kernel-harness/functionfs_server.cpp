@@ -2,6 +2,7 @@
 
 #include <endian.h>
 #include <fcntl.h>
+#include <fmt/core.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
 #include <pthread.h>
@@ -17,8 +18,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-#include <fmt/core.h>
 
 namespace fwtool::harness {
 
@@ -161,7 +160,8 @@ class Server {
  private:
   template <typename... Args>
   void Log(fmt::format_string<Args...> format, Args&&... args) {
-    fmt::print(stderr, "ffs-storage-gadget: {}\n", fmt::format(format, std::forward<Args>(args)...));
+    fmt::print(stderr, "ffs-storage-gadget: {}\n",
+               fmt::format(format, std::forward<Args>(args)...));
     std::fflush(stderr);
   }
 
@@ -181,12 +181,23 @@ class Server {
       }
       for (size_t i = 0; i < static_cast<size_t>(n) / sizeof(events[0]); ++i) {
         switch (events[i].type) {
-          case FUNCTIONFS_SETUP: HandleSetup(events[i].u.setup); break;
-          case FUNCTIONFS_ENABLE: Log("enabled"); break;
-          case FUNCTIONFS_DISABLE: Log("disabled"); break;
-          case FUNCTIONFS_BIND: Log("bound"); break;
-          case FUNCTIONFS_UNBIND: Log("unbound"); break;
-          default: break;
+          case FUNCTIONFS_SETUP:
+            HandleSetup(events[i].u.setup);
+            break;
+          case FUNCTIONFS_ENABLE:
+            Log("enabled");
+            break;
+          case FUNCTIONFS_DISABLE:
+            Log("disabled");
+            break;
+          case FUNCTIONFS_BIND:
+            Log("bound");
+            break;
+          case FUNCTIONFS_UNBIND:
+            Log("unbound");
+            break;
+          default:
+            break;
         }
       }
     }
@@ -270,8 +281,8 @@ class Server {
       const CommandOutcome outcome = target_.Execute(*cbw, dataOut);
       if (options_.trace)
         Log("lun {} {} {} bytes cdb {} -> status {} residue {}", cbw->lun,
-            cbw->dataIn ? "in" : "out", cbw->dataTransferLength, HexBytes(cbw->cb.data(), cbw->cbLength),
-            outcome.status, outcome.residue);
+            cbw->dataIn ? "in" : "out", cbw->dataTransferLength,
+            HexBytes(cbw->cb.data(), cbw->cbLength), outcome.status, outcome.residue);
       if (resets_.load() != generation) continue;
 
       if (cbw->dataIn && cbw->dataTransferLength != 0) {

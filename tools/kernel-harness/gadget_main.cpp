@@ -5,12 +5,12 @@
 //
 // SPEC: "bringup" (a blank disk that answers what the kernel sends when a
 // disk arrives) or "bringup:PRODUCT" (the same with another product name).
+#include <fmt/core.h>
+
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
-#include <fmt/core.h>
 
 #include "bringup_disk.h"
 #include "bulk_only.h"

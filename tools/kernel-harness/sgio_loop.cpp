@@ -4,10 +4,12 @@
 //
 //   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"]
 #include <fcntl.h>
+#include <fmt/core.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -15,9 +17,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
-#include <fmt/core.h>
 
 namespace {
 
@@ -78,12 +77,11 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const int rc = ioctl(fd, SG_IO, &io);
     const double us =
-        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-            .count();
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
     if (rc < 0 || io.status != 0 || io.host_status != 0 || io.driver_status != 0) {
       fmt::print(stderr,
-                 "sgio-loop: command {} failed: ioctl {} status {:#x} host {:#x} driver {:#x}\n",
-                 i, rc, io.status, io.host_status, io.driver_status);
+                 "sgio-loop: command {} failed: ioctl {} status {:#x} host {:#x} driver {:#x}\n", i,
+                 rc, io.status, io.host_status, io.driver_status);
       close(fd);
       return 1;
     }
