@@ -2,7 +2,12 @@
 // the mean, smallest and largest time per command, to see what one command
 // costs through the kernel's SCSI generic and USB storage drivers.
 //
-//   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"]
+//   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"] [--transport]
+//
+// Bare, the loop keeps the node open and calls SG_IO itself. With
+// --transport every command goes through fwtool's own transport and Linux
+// backend (SendCommandIn: open, SG_IO, close per command), as fwtool sends
+// them; DEVICE is then a listed path such as usbsto:/dev/sg0.
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <scsi/sg.h>
@@ -17,6 +22,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "platform_services.h"
+#include "transport.h"
 
 namespace {
 
@@ -47,6 +55,8 @@ int main(int argc, char** argv) {
   app.add_option("--count", count, "commands to send")->check(CLI::Range(1u, 1000000u));
   app.add_option("--in", inLength, "data-in length in bytes")->check(CLI::Range(0u, 1u << 20));
   app.add_option("--cdb", cdbText, "command block as hex bytes");
+  bool throughTransport = false;
+  app.add_flag("--transport", throughTransport, "send through fwtool's transport and backend");
   CLI11_PARSE(app, argc, argv);
 
   std::vector<uint8_t> cdb;
@@ -54,15 +64,44 @@ int main(int argc, char** argv) {
     fmt::print(stderr, "sgio-loop: bad command block '{}'\n", cdbText);
     return 2;
   }
+  std::vector<uint8_t> data(std::max(inLength, 1u));
+  double total = 0, smallest = 1e9, largest = 0;
+  auto note = [&](double us) {
+    total += us;
+    smallest = std::min(smallest, us);
+    largest = std::max(largest, us);
+  };
+
+  if (throughTransport) {
+    fwtool::PlatformServices platform = fwtool::InstallPlatformServices();
+    for (unsigned i = 0; i < count; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      uint32_t moved = 0;
+      const int ok = inLength != 0
+                         ? fwtool::SendCommandIn(device, cdb.data(), static_cast<int>(cdb.size()),
+                                                 data.data(), inLength, &moved)
+                         : fwtool::SendCommandOut(device, cdb.data(), static_cast<int>(cdb.size()),
+                                                  nullptr, 0, &moved);
+      note(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+               .count());
+      if (ok != 1) {
+        fmt::print(stderr, "sgio-loop: command {} failed through the transport\n", i);
+        return 1;
+      }
+    }
+    fmt::print(
+        "sgio-loop: {} commands through fwtool's transport, mean {:.1f} us, min {:.1f} us, "
+        "max {:.1f} us\n",
+        count, total / count, smallest, largest);
+    return 0;
+  }
+
   const int fd = open(device.c_str(), O_RDWR | O_NONBLOCK);
   if (fd < 0) {
     std::perror(device.c_str());
     return 1;
   }
-
-  std::vector<uint8_t> data(std::max(inLength, 1u));
   uint8_t sense[32];
-  double total = 0, smallest = 1e9, largest = 0;
   for (unsigned i = 0; i < count; ++i) {
     sg_io_hdr_t io{};
     io.interface_id = 'S';
@@ -85,12 +124,10 @@ int main(int argc, char** argv) {
       close(fd);
       return 1;
     }
-    total += us;
-    smallest = std::min(smallest, us);
-    largest = std::max(largest, us);
+    note(us);
   }
   close(fd);
-  fmt::print("sgio-loop: {} commands, mean {:.1f} us, min {:.1f} us, max {:.1f} us\n", count,
-             total / count, smallest, largest);
+  fmt::print("sgio-loop: {} commands, bare SG_IO, mean {:.1f} us, min {:.1f} us, max {:.1f} us\n",
+             count, total / count, smallest, largest);
   return 0;
 }
