@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "bringup_disk.h"
 #include "capture_backend.h"
+#include "plain_disk.h"
 #include "transport.h"
 
 namespace fwtool::harness {
@@ -216,9 +216,9 @@ TEST_F(StorageTargetTest, ALunWithoutAUnitIsNotSupported) {
   EXPECT_EQ(sense.dataIn[12], 0x25);
 }
 
-TEST(BringupDiskTest, AnswersTheDiskDriversQuestionsAndRejectsVendorBlocks) {
-  BringupDisk disk("PLAIN DISK");
-  StorageTarget target({{"bringup", &disk}});
+TEST(PlainDiskTest, AnswersTheDiskDriversQuestionsAndRejectsVendorBlocks) {
+  PlainDisk disk("PLAIN DISK");
+  StorageTarget target({{"plain", &disk}});
   const CommandOutcome inquiry =
       target.Execute(Parsed(Cbw(1, 36, true, 0, {0x12, 0, 0, 0, 36, 0})), {});
   ASSERT_EQ(inquiry.dataIn.size(), 36u);
@@ -227,7 +227,7 @@ TEST(BringupDiskTest, AnswersTheDiskDriversQuestionsAndRejectsVendorBlocks) {
   const CommandOutcome capacity =
       target.Execute(Parsed(Cbw(2, 8, true, 0, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0})), {});
   ASSERT_EQ(capacity.dataIn.size(), 8u);
-  EXPECT_EQ(capacity.dataIn[2] << 8 | capacity.dataIn[3], BringupDisk::kBlockCount - 1);
+  EXPECT_EQ(capacity.dataIn[2] << 8 | capacity.dataIn[3], PlainDisk::kBlockCount - 1);
   const CommandOutcome beyond =
       target.Execute(Parsed(Cbw(3, 1024, true, 0, {0x28, 0, 0, 0, 0x07, 0xFF, 0, 0, 2, 0})), {});
   EXPECT_EQ(beyond.status, kCswFailed);

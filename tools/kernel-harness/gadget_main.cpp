@@ -3,8 +3,9 @@
 //
 //   ffs-storage-gadget --ffs /dev/ffs/NAME --ready /tmp/NAME.ready --lun SPEC [--lun SPEC]...
 //
-// SPEC: "bringup" (a blank disk that answers what the kernel sends when a
-// disk arrives) or "bringup:PRODUCT" (the same with another product name).
+// SPEC: "plain" (a blank disk that answers what the kernel sends when a
+// disk arrives and nothing else) or "plain:PRODUCT" (the same with another
+// product name in its INQUIRY data).
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
@@ -12,23 +13,23 @@
 #include <string>
 #include <vector>
 
-#include "bringup_disk.h"
 #include "bulk_only.h"
 #include "functionfs_server.h"
+#include "plain_disk.h"
 
 namespace {
 
-using fwtool::harness::BringupDisk;
 using fwtool::harness::LogicalUnit;
+using fwtool::harness::PlainDisk;
 
-constexpr std::string_view kBringupPrefix = "bringup";
+constexpr std::string_view kPlainPrefix = "plain";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"USB mass-storage gadget served through FunctionFS"};
   fwtool::harness::FunctionFsOptions options;
-  std::vector<std::string> specs{"bringup"};
+  std::vector<std::string> specs{"plain"};
   app.add_option("--ffs", options.mountPoint, "mounted functionfs instance")->required();
   app.add_option("--ready", options.readyFile, "file created once the UDC may be bound");
   app.add_option("--lun", specs, "one logical unit per option, LUN 0 first")->take_all();
@@ -38,11 +39,11 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<fwtool::PassThroughBackend>> owned;
   std::vector<LogicalUnit> units;
   for (const std::string& spec : specs) {
-    if (spec.starts_with(kBringupPrefix)) {
-      const std::string product = spec.size() > kBringupPrefix.size() + 1
-                                      ? spec.substr(kBringupPrefix.size() + 1)
+    if (spec.starts_with(kPlainPrefix)) {
+      const std::string product = spec.size() > kPlainPrefix.size() + 1
+                                      ? spec.substr(kPlainPrefix.size() + 1)
                                       : std::string("HARNESS DISK");
-      owned.push_back(std::make_unique<BringupDisk>(product));
+      owned.push_back(std::make_unique<PlainDisk>(product));
       units.push_back({spec, owned.back().get()});
     } else {
       fmt::print(stderr, "ffs-storage-gadget: unknown logical unit '{}'\n", spec);

@@ -1,4 +1,4 @@
-#include "bringup_disk.h"
+#include "plain_disk.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,9 +56,9 @@ PassThroughResult Reject(uint8_t asc) {
 
 }  // namespace
 
-BringupDisk::BringupDisk(std::string product) : product_(std::move(product)) {}
+PlainDisk::PlainDisk(std::string product) : product_(std::move(product)) {}
 
-PassThroughResult BringupDisk::Execute(const PassThroughRequest& request) {
+PassThroughResult PlainDisk::Execute(const PassThroughRequest& request) {
   const auto& cdb = request.cdb;
   const bool dataIn = request.direction == DataDirection::In;
   switch (cdb[0]) {
