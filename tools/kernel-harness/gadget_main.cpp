@@ -2,7 +2,8 @@
 // whose logical units are answered by pass-through backends.
 //
 //   ffs-storage-gadget --ffs /dev/ffs/NAME --ready /tmp/NAME.ready
-//                      [--sim UNITS] --lun SPEC [--lun SPEC]... [--trace]
+//                      [--sim UNITS [--sim-time-scale X]] --lun SPEC [--lun SPEC]...
+//                      [--trace]
 //
 // SPEC, one per logical unit, LUN 0 first:
 //   plain[:PRODUCT]  a blank disk that answers what the kernel sends when a
@@ -47,7 +48,11 @@ int main(int argc, char** argv) {
   std::string simDescription;
   app.add_option("--ffs", options.mountPoint, "mounted functionfs instance")->required();
   app.add_option("--ready", options.readyFile, "file created once the UDC may be bound");
+  double simTimeScale = 1.0;
   app.add_option("--sim", simDescription, "simulated units (a farm description)");
+  app.add_option("--sim-time-scale", simTimeScale,
+                 "multiply the simulated units' bus, erase and program times")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--lun", specs, "one logical unit per option, LUN 0 first")->take_all();
   app.add_flag("--trace", options.trace, "one line per command on stderr");
   CLI11_PARSE(app, argc, argv);
@@ -58,6 +63,7 @@ int main(int argc, char** argv) {
     std::string error;
     farm = fwtool::sim::SimFarm::Create(simDescription, &error);
     if (!farm) return Refuse("--sim " + simDescription + ": " + error);
+    farm->SetTimeScale(simTimeScale);
     fwtool::SetSimulatorBackend(farm);
     fmt::print(stderr, "{}", farm->Describe());
   }
