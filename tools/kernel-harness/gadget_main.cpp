@@ -2,10 +2,10 @@
 // whose logical units are answered by pass-through backends.
 //
 //   ffs-storage-gadget --ffs /dev/ffs/NAME --ready /tmp/NAME.ready
-//                      [--sim UNITS [--sim-time-scale X]] --lun SPEC [--lun SPEC]...
+//                      [--sim UNITS [--sim-time-scale X]] --lun UNIT [--lun UNIT]...
 //                      [--trace]
 //
-// SPEC, one per logical unit, LUN 0 first:
+// UNIT, one per logical unit, LUN 0 first:
 //   plain[:PRODUCT]  a blank disk that answers what the kernel sends when a
 //                    disk arrives and nothing else (not a target)
 //   sim:N            unit N (from 0) of the simulated units that --sim
@@ -44,7 +44,7 @@ int Refuse(const std::string& reason) {
 int main(int argc, char** argv) {
   CLI::App app{"USB mass-storage gadget served through FunctionFS"};
   fwtool::harness::FunctionFsOptions options;
-  std::vector<std::string> specs{"plain"};
+  std::vector<std::string> lunTexts{"plain"};
   std::string simDescription;
   app.add_option("--ffs", options.mountPoint, "mounted functionfs instance")->required();
   app.add_option("--ready", options.readyFile, "file created once the UDC may be bound");
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   app.add_option("--sim-time-scale", simTimeScale,
                  "multiply the simulated units' bus, erase and program times")
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--lun", specs, "one logical unit per option, LUN 0 first")->take_all();
+  app.add_option("--lun", lunTexts, "one logical unit per option, LUN 0 first")->take_all();
   app.add_flag("--trace", options.trace, "one line per command on stderr");
   CLI11_PARSE(app, argc, argv);
 
@@ -80,28 +80,28 @@ int main(int argc, char** argv) {
 
   std::vector<std::unique_ptr<fwtool::PassThroughBackend>> owned;
   std::vector<LogicalUnit> units;
-  for (const std::string& spec : specs) {
-    if (spec.starts_with(kPlainPrefix)) {
-      const std::string product = spec.size() > kPlainPrefix.size() + 1
-                                      ? spec.substr(kPlainPrefix.size() + 1)
+  for (const std::string& lunText : lunTexts) {
+    if (lunText.starts_with(kPlainPrefix)) {
+      const std::string product = lunText.size() > kPlainPrefix.size() + 1
+                                      ? lunText.substr(kPlainPrefix.size() + 1)
                                       : std::string(kDefaultProduct);
       owned.push_back(std::make_unique<PlainDisk>(product));
-      units.push_back({spec, owned.back().get()});
-    } else if (spec.starts_with(kSimPrefix)) {
+      units.push_back({lunText, owned.back().get()});
+    } else if (lunText.starts_with(kSimPrefix)) {
 #ifdef FWTOOL_KERNEL_HARNESS_WITH_SIM
-      if (!farm) return Refuse("--lun " + spec + " needs --sim");
-      const std::string_view number = std::string_view(spec).substr(kSimPrefix.size());
+      if (!farm) return Refuse("--lun " + lunText + " needs --sim");
+      const std::string_view number = std::string_view(lunText).substr(kSimPrefix.size());
       size_t index = 0;
       const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), index);
       if (ec != std::errc() || end != number.data() + number.size() || index >= farm->UnitCount())
         return Refuse(
-            fmt::format("--lun {}: the farm has units 0 to {}", spec, farm->UnitCount() - 1));
+            fmt::format("--lun {}: the farm has units 0 to {}", lunText, farm->UnitCount() - 1));
       units.push_back({farm->Unit(index).diskPath, farm.get()});
 #else
       return Refuse("built without the simulated controllers");
 #endif
     } else {
-      return Refuse("unknown logical unit '" + spec + "'");
+      return Refuse("unknown logical unit '" + lunText + "'");
     }
   }
   if (units.empty() || units.size() > 16) return Refuse("1 to 16 logical units");
