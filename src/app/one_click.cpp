@@ -1,0 +1,62 @@
+// "YES": the one-click update of the selected device with the embedded image.
+#include "Fwupdate.h"
+#include "form_texts.h"
+#include "procedures.h"
+
+namespace fwtool {
+
+void TV77xFwTool::EraseButtonClick(Control&) {
+  if (Busy()) return;
+  BusyScope busy(*this);
+  const uint8_t chipType = ChipType;
+  const DeviceRecord* record = SelectedDevice();
+  const std::string path = record != nullptr ? record->Path : std::string();
+
+  EraseButton.SetEnabled(false);
+  devLable.Hide();
+  FwUpdatBar.SetPosition(0);
+  FwUpdatBar.Show();
+  StepProgress(kProgressAtUpdateStart);
+  ClearStatus();
+  EraseOnly = 0;
+
+  int result = 0;
+  if ((chipType == 9 || chipType == 8) && !path.empty()) result = RunEmbeddedUpdate(path);
+
+  FwUpdatBar.Hide();
+  if (result == 1) {
+    replugLable1.Show();
+    ExtBtn.Show();
+    devLable.Hide();
+    EraseButton.Hide();
+    ExitBtn.Hide();
+  } else {
+    ExtBtn.Show();
+    devLable.Show();
+    replugLable1.Hide();
+    EraseButton.Hide();
+    ExitBtn.Hide();
+    devLable.SetFontColor(kColorRed);
+    devLable.SetText(texts::kUpdateFailedNotice);
+  }
+  EraseButton.SetEnabled(true);
+  // A refresh held back during the write rebuilds the list when the busy
+  // state ends, but must not take the outcome off the screen: the done face
+  // asks for the power cycle, and the failed face is the only failure report.
+  keepOutcomeFace_ = true;
+}
+
+int TV77xFwTool::RunEmbeddedUpdate(const std::string& path) {
+  ImageHasHeaderArea = 1;
+  EmbeddedUpdateOptions options;
+  options.image = image_;
+  options.backupPath = backupTarget_.empty() ? DefaultBackupPath(path) : backupTarget_;
+  EmbeddedUpdateReport report;
+  const int result = UpdateEmbeddedImage(host_, path, options, &report);
+  lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
+  SetNotice(report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
+                                 : std::string(texts::kBackupMissingNotice));
+  return result;
+}
+
+}  // namespace fwtool

@@ -1,0 +1,9 @@
+// Flash update procedures: block transfer with the erase-on-write rule, and
+// the procedures built on it.
+#pragma once
+
+#include "backup_file.h"
+#include "block_transfer.h"
+#include "embedded_update.h"
+#include "flash_settings.h"
+#include "procedure_host.h"
