@@ -4,7 +4,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test asan clean
+.PHONY: all deps configure build run test test-kernel asan clean
 
 all: build
 
@@ -29,6 +29,10 @@ run: build
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The real Linux USB storage stack in the loop (QEMU, about half a minute).
+test-kernel: build
+	ctest --preset $(PRESET) -L kernel
 
 asan:
 	$(MAKE) test PRESET=asan
