@@ -4,7 +4,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test asan clean
+.PHONY: all deps configure build run gui screenshots test asan clean
 
 all: build
 
@@ -20,6 +20,14 @@ build: configure
 # The main job: the one-click update.
 run: build
 	$(BUILD_DIR)/src/cli/fwtool --version
+
+# The window, against a simulated unit: try the one-click update anywhere.
+gui: build
+	$(BUILD_DIR)/src/gui/fwtool-gui --simulate vqb719
+
+# The README's pictures of the window (needs xvfb-run, or uses offscreen).
+screenshots: build
+	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)

@@ -1,0 +1,83 @@
+#include "face_driver.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QTimer>
+#include <QtGui/QPixmap>
+#include <QtWidgets/QPushButton>
+#include <cstdio>
+
+namespace fwtool::gui {
+
+namespace {
+
+// The update picture is taken once the bar shows real progress.
+constexpr int kUpdatingShotPosition = 45;
+// Time for the window to be mapped and painted before "YES" is pressed, and
+// for the last picture to be written before the window closes.
+constexpr int kClickDelayMs = 300;
+constexpr int kCloseDelayMs = 200;
+
+}  // namespace
+
+FaceDriver::FaceDriver(FormWindow& window, FaceDriverOptions options)
+    : QObject(&window), window_(window), options_(std::move(options)) {
+  connect(&window_, &FormWindow::FaceSettled, this, &FaceDriver::Settled);
+}
+
+QString FaceDriver::FileNameFor(OneClickFace face) {
+  switch (face) {
+    case OneClickFace::Ready:
+      return QStringLiteral("ready.png");
+    case OneClickFace::NothingToDo:
+      return QStringLiteral("no-device.png");
+    case OneClickFace::Updating:
+      return QStringLiteral("updating.png");
+    case OneClickFace::Done:
+      return QStringLiteral("done.png");
+    case OneClickFace::Failed:
+      return QStringLiteral("failed.png");
+    case OneClickFace::Other:
+      break;
+  }
+  return {};
+}
+
+void FaceDriver::Grab(OneClickFace face) {
+  if (options_.screenshotDir.isEmpty() || grabbed_.count(face) != 0) return;
+  const QString name = FileNameFor(face);
+  if (name.isEmpty()) return;
+  if (face == OneClickFace::Updating) {
+    const Control* bar = window_.Form().FindControl("FwUpdatBar");
+    if (bar == nullptr || bar->Position() < kUpdatingShotPosition) return;
+  }
+  QDir().mkpath(options_.screenshotDir);
+  const QString file = QDir(options_.screenshotDir).filePath(name);
+  if (window_.grab().save(file, "PNG")) {
+    grabbed_.insert(face);
+    std::fprintf(stderr, "fwtool-gui: wrote %s\n", qPrintable(file));
+  } else {
+    std::fprintf(stderr, "fwtool-gui: cannot write %s\n", qPrintable(file));
+  }
+}
+
+void FaceDriver::Settled(OneClickFace face) {
+  if (!window_.isVisible() || closing_) return;
+  Grab(face);
+  if (face == OneClickFace::Ready && options_.clickYes && !clicked_) {
+    clicked_ = true;
+    QTimer::singleShot(kClickDelayMs, this, [this] {
+      if (auto* yes = qobject_cast<QPushButton*>(window_.WidgetFor("EraseButton"))) yes->click();
+    });
+    return;
+  }
+  if (!options_.quitWhenDone) return;
+  const bool ended = face == OneClickFace::Done || face == OneClickFace::Failed ||
+                     face == OneClickFace::NothingToDo ||
+                     (face == OneClickFace::Ready && !options_.clickYes);
+  if (ended) {
+    closing_ = true;
+    QTimer::singleShot(kCloseDelayMs, &window_, [this] { window_.close(); });
+  }
+}
+
+}  // namespace fwtool::gui

@@ -1,0 +1,94 @@
+// fwtool-gui: the one-click firmware update window.
+#include <QtCore/QTimer>
+#include <QtGui/QIcon>
+#include <cstdio>
+#include <memory>
+
+#include "IDEAccess.h"
+#include "access_notice.h"
+#include "device_change_pump.h"
+#include "device_environment.h"
+#include "face_driver.h"
+#include "form_window.h"
+#include "gui_application.h"
+#include "gui_options.h"
+#include "qt_operator.h"
+#include "qt_timer_service.h"
+
+namespace {
+
+QIcon FormIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 256}) {
+    icon.addFile(QStringLiteral(":/icons/fwtool-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& options) {
+  using namespace fwtool;
+  using namespace fwtool::gui;
+
+  std::unique_ptr<DeviceEnvironment> devices;
+  if (options.simulate.isEmpty()) {
+    devices = std::make_unique<DeviceEnvironment>(PlatformEnvironment());
+  } else {
+    std::string error;
+    devices = SimulatedEnvironment(options, error);
+    if (!devices) {
+      std::fprintf(stderr, "fwtool-gui: %s\n", error.c_str());
+      return 2;
+    }
+    if (options.plugAfterMs >= 0 && devices->unplugAll) devices->unplugAll();
+  }
+
+  QtOperator op(QString::fromLatin1(kApplicationTitle));
+  QtTimerService timers;
+  // Constructing the form refreshes the device list and registers for
+  // device changes, as the window's construction does.
+  TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get());
+  if (options.engineering) ShowEngineeringFace(form);
+  DeviceChangePump pump(*devices->watcher);
+
+  FormWindow window(form, options.engineering);
+  window.setWindowIcon(app.windowIcon());
+  AccessNotice access(form, *devices->enumerator);
+  QObject::connect(&window, &FormWindow::FaceSettled, &window, [&access](OneClickFace face) {
+    if (face == OneClickFace::NothingToDo) access.Check();
+  });
+  FaceDriver driver(window, {options.screenshotDir, options.clickYes, options.quitWhenDone});
+
+  if (options.plugAfterMs >= 0 && devices->plugAll) {
+    QTimer::singleShot(options.plugAfterMs, &window, [&devices] { devices->plugAll(); });
+  }
+  if (options.unplugAfterMs >= 0 && devices->unplugAll) {
+    QTimer::singleShot(options.unplugAfterMs, &window, [&devices] { devices->unplugAll(); });
+  }
+
+  window.show();
+  return app.exec();
+  // Leaving this scope destroys the window, then the form (which sends the
+  // closing command to the CD-ROM entries and stops the watch), then the
+  // devices.
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace fwtool::gui;
+  GuiApplication app(argc, argv);
+  const ParsedOptions parsed = ParseGuiOptions(app.arguments());
+  if (parsed.exitNow) {
+    std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
+    return parsed.exitCode;
+  }
+  app.setWindowIcon(FormIcon());
+  if (parsed.options.trace) {
+    fwtool::SetCommandTrace([](const fwtool::CommandTraceRecord& record) {
+      std::fprintf(stderr, "%s\n", fwtool::FormatTraceRecord(record).c_str());
+    });
+  }
+  // The program ends with 0 whatever happened in the window.
+  const int code = RunGuarded(app, [&] { return RunWindow(app, parsed.options); });
+  return code == 2 ? 2 : 0;
+}
