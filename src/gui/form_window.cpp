@@ -215,6 +215,8 @@ QWidget* FormWindow::CreateWidget(Control& control, QWidget* parent) {
     case ControlKind::Label: {
       auto* text = new QLabel(parent);
       text->setTextFormat(Qt::PlainText);  // keeps the leading blanks that centre the notices
+      // The power-cycle line stands alone in the band, in its middle.
+      if (control.Name() == "replugLable1") text->setAlignment(Qt::AlignCenter);
       widget = text;
       break;
     }
@@ -262,22 +264,31 @@ QWidget* FormWindow::CreateWidget(Control& control, QWidget* parent) {
   return widget;
 }
 
+void FormWindow::PlaceInGrid(QGridLayout* grid, const char* name, int row, int column,
+                             int columnSpan) {
+  const auto it = byName_.find(name);
+  if (it == byName_.end()) return;
+  const Binding& b = bindings_.at(it->second);
+  int fieldColumn = column;
+  if (b.label != nullptr) {
+    grid->addWidget(b.label, row, column);
+    fieldColumn = column + 1;
+  }
+  grid->addWidget(b.widget, row, fieldColumn, 1, columnSpan);
+  // Fields that the information check shows and hides keep their place, so
+  // the grid does not jump under the operator's pointer.
+  for (QWidget* w : {static_cast<QWidget*>(b.label), b.widget}) {
+    if (w == nullptr) continue;
+    QSizePolicy policy = w->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(policy);
+  }
+}
+
 void FormWindow::PlaceEngineeringGrid(QGridLayout* grid) {
   // Columns: caption, field, caption, field, button.
   auto put = [&](const char* name, int row, int column, int columnSpan = 1) {
-    const auto it = byName_.find(name);
-    if (it == byName_.end()) return;
-    const Binding& b = bindings_.at(it->second);
-    int fieldColumn = column;
-    if (b.label != nullptr) {
-      grid->addWidget(b.label, row, column);
-      fieldColumn = column + 1;
-    }
-    grid->addWidget(b.widget, row, fieldColumn, 1, columnSpan);
-    // Fields that the information check shows and hides keep their place.
-    QSizePolicy policy = b.widget->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    b.widget->setSizePolicy(policy);
+    PlaceInGrid(grid, name, row, column, columnSpan);
   };
   put("diskLabel", 0, 0);
   put("DeviceList", 0, 1, 3);
@@ -301,31 +312,21 @@ void FormWindow::PlaceEngineeringGrid(QGridLayout* grid) {
 }
 
 void FormWindow::PlaceRdGrid(QGridLayout* grid) {
+  // Columns: caption, field, field, button.
   auto put = [&](const char* name, int row, int column, int columnSpan = 1) {
-    const auto it = byName_.find(name);
-    if (it == byName_.end()) return;
-    const Binding& b = bindings_.at(it->second);
-    int fieldColumn = column;
-    if (b.label != nullptr) {
-      grid->addWidget(b.label, row, column);
-      fieldColumn = column + 1;
-    }
-    grid->addWidget(b.widget, row, fieldColumn, 1, columnSpan);
-    QSizePolicy policy = b.widget->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    b.widget->setSizePolicy(policy);
+    PlaceInGrid(grid, name, row, column, columnSpan);
   };
   put("BackupFWCheckBox", 0, 0, 2);
-  put("EraseOnlyCheck", 0, 2);
-  put("VQS175HDDFwChk", 0, 3);
-  put("BackupFileEdit", 1, 0, 2);
-  put("BackupBtn", 1, 3);
-  put("A1ChipCheck", 2, 0, 2);
-  put("NVRAMCheck", 2, 2);
-  put("ChkSumChk", 2, 3);
-  put("FwSizeLable", 3, 0);
-  put("FwSizeCheck", 3, 1);
-  put("VQ175Path", 3, 2);
+  put("EraseOnlyCheck", 0, 2, 2);
+  put("VQS175HDDFwChk", 1, 0, 2);
+  put("A1ChipCheck", 1, 2, 2);
+  put("NVRAMCheck", 2, 0, 2);
+  put("ChkSumChk", 2, 2, 2);
+  put("BackupFileEdit", 3, 0, 2);
+  put("BackupBtn", 3, 3);
+  put("FwSizeLable", 4, 0);
+  put("FwSizeCheck", 4, 1);
+  put("VQ175Path", 4, 2);
   grid->setColumnStretch(1, 1);
 }
 

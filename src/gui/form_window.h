@@ -61,6 +61,7 @@ class FormWindow : public QWidget {
 
   void Build(bool engineering);
   QWidget* CreateWidget(Control& control, QWidget* parent);
+  void PlaceInGrid(QGridLayout* grid, const char* name, int row, int column, int columnSpan);
   void PlaceEngineeringGrid(QGridLayout* grid);
   void PlaceRdGrid(QGridLayout* grid);
   void Render(const Control& control);
