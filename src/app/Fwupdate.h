@@ -1,0 +1,305 @@
+// The main window as a toolkit-free model: the form TV77xFwTool with every
+// control under its designer name, the form's state fields, its handlers and
+// the three window messages it reacts to besides clicks (device change, the
+// refresh timer, dropped files). A view renders the controls and forwards the
+// operator's actions and the platform's events; tests drive it directly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control.h"
+#include "enumeration.h"
+#include "flash_settings.h"
+#include "operator.h"
+#include "procedure_host.h"
+#include "timer_service.h"
+
+namespace fwtool {
+
+inline constexpr int kMaxDevices = 16;
+inline constexpr size_t kMaxPathLength = 255;
+inline constexpr int kRefreshTimerId = 101;
+inline constexpr uint32_t kArrivalRefreshDelayMs = 1200;
+inline constexpr uint32_t kRemovalRefreshDelayMs = 200;
+inline constexpr int kRdPanelHeight = 97;
+inline constexpr int kPanel2Height = 113;
+inline constexpr int kFormClientWidth = 419;
+inline constexpr int kFormDesignLeft = 413;
+inline constexpr int kFormDesignTop = 199;
+inline constexpr int kProgressAtUpdateStart = 20;
+
+// One entry of the device list; entry i belongs to item i of DeviceList.
+struct DeviceRecord {
+  std::string Path;  // lower-cased interface path, at most 255 characters
+  int32_t IsCdromInterface = 0;
+  int32_t RecoveryDone = 0;
+};
+
+// The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
+enum class OneClickFace {
+  Ready,        // prompt, YES and NO
+  NothingToDo,  // red notice, EXIT only
+  Updating,     // progress bar, YES disabled, NO
+  Done,         // "Please power cycle the device", EXIT only
+  Failed,       // red failure notice, EXIT only
+  Other,        // none of these (before the first refresh)
+};
+const char* OneClickFaceName(OneClickFace face);
+
+// The file-open dialog of the form.
+struct OpenDialogSpec {
+  std::string Name = "OpenDialog1";
+  std::string DefaultExt;
+  std::vector<FileFilter> Filter;
+  std::string InitialDir;
+};
+
+class TV77xFwTool : private ControlObserver {
+ public:
+  using ChangeListener = std::function<void(const Control& control, ControlProperty property)>;
+  using CloseHandler = std::function<void()>;
+
+  // Builds the form, refreshes the device list, switches to the one-click
+  // face, registers for device changes (when a watcher is given) and accepts
+  // dropped files. The services must outlive the form.
+  TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator, TimerService& timers,
+              DeviceChangeWatcher* watcher = nullptr);
+  // Stops the device-change watch and sends the closing command to every
+  // entry marked as a CD-ROM interface.
+  ~TV77xFwTool() override;
+  TV77xFwTool(const TV77xFwTool&) = delete;
+  TV77xFwTool& operator=(const TV77xFwTool&) = delete;
+
+  // ---- Observing -------------------------------------------------------
+  // The listener is called after every change of a control property (and of
+  // the notice line, reported with Window as the control). Returns an id for
+  // Unsubscribe.
+  int Subscribe(ChangeListener listener);
+  void Unsubscribe(int id);
+  // Every control in creation order, the form itself first.
+  const std::vector<Control*>& Controls() const { return controls_; }
+  Control* FindControl(std::string_view name) const;
+  OneClickFace Face() const;
+  // A line of our own beside the status line: what the program is holding
+  // back while an operation runs (a close request, a refresh). Empty when
+  // nothing is held.
+  const std::string& Notice() const { return notice_; }
+
+  // ---- Controls, in creation order ---------------------------------------
+  Control Window;  // the form itself, "V77xFwTool": caption, font, height
+  Control Panel1;
+  Control RdPanel;
+  Control FwSizeLable;
+  Control BackupFWCheckBox;
+  Control EraseOnlyCheck;
+  Control BackupFileEdit;
+  Control BackupBtn;
+  Control A1ChipCheck;
+  Control NVRAMCheck;
+  Control FwSizeCheck;
+  Control ChkSumChk;
+  Control VQ175Path;
+  Control VQS175HDDFwChk;
+  Control Panel2;
+  Control diskLabel;
+  Control FwPgBurnSizeLabel;
+  Control FlashTypeLabel;
+  Control devLable;
+  Control replugLable1;
+  Control RefreshBtn;
+  Control ChipLabelEdit;
+  Control DeviceList;
+  Control FwFilenameEdit;
+  Control DiskLetterLable;
+  Control LoadBtn;
+  Control FwVerLableEdit;
+  Control SFlashTypeLable;
+  Control FwPgSizeCheck;
+  Control FlashTypeList;
+  Control StatusEdit;
+  Control UpdateBtn;
+  Control ExiBtn;
+  Control RdCheckBox;
+  Control EraseButton;
+  Control ExtBtn;
+  Control FwUpdatBar;
+  Control ExitBtn;
+  OpenDialogSpec OpenDialog1;
+
+  // ---- Form state fields -------------------------------------------------
+  bool DeviceNotifyHandle = false;  // registered for device changes
+  std::array<DeviceRecord, kMaxDevices> Devices{};
+  int32_t DeviceCount = 0;
+  uint32_t EraseOnly = 0;
+  int32_t FlashMaker = 0;
+  uint32_t AltFlashProc = 0;
+  int32_t FlashSizeKB = 0;
+  uint32_t IncludeNvram = 0;
+  int32_t ChipRegValue = 0;
+  uint8_t ChipType = 0;
+  uint8_t ChipSubRev = 0;
+  int32_t AmicFlashKind = 0;
+  int32_t AtmelFlashKind = 0;
+  uint32_t ImageHasHeaderArea = 0;
+  // The transfer and erase settings the flash procedures share.
+  FlashSettings Settings;
+
+  // ---- Handlers (the sender is the control whose event fired) -------------
+  void FormCreate(Control& sender);
+  void ExiBtnClick(Control& sender);
+  void RefreshBtnClick(Control& sender);
+  void UpdateBtnCheck(Control& sender);
+  void UpdateBtnClick(Control& sender);
+  void EraseOnlyCheckClick(Control& sender);
+  void RdCheckBoxClick(Control& sender);
+  void FwSizeCheckChange(Control& sender);
+  void FwPgSizeCheckChange(Control& sender);
+  void NVRAMCheckClick(Control& sender);
+  void LoadBtnClick(Control& sender);
+  void BackupBtnClick(Control& sender);
+  void EraseButtonClick(Control& sender);
+
+  // ---- Window messages ---------------------------------------------------
+  // Device arrival (0x8000) or removal (0x8004) of a device interface
+  // (header type 5) re-arms timer 101: 1200 ms after an arrival, 200 ms
+  // after a removal. Everything else is ignored.
+  void OnDeviceChange(uint32_t event, uint32_t deviceType);
+  void OnDeviceChange(const DeviceChangeEvent& event) {
+    OnDeviceChange(event.event, event.deviceType);
+  }
+  // Timer 101 refreshes the device list (deferred while an operation runs).
+  void OnTimer(int id);
+  // Exactly one file goes into the firmware file field; any other count
+  // shows "Please Drag and Drop One File Only!". Ignored while busy.
+  void OnDropFiles(const std::vector<std::string>& files);
+  bool AcceptsDrops() const { return acceptsDrops_; }
+
+  // ---- Closing -----------------------------------------------------------
+  // Called when the form wants to close ("NO", "EXIT", "Exit", or a held
+  // request once the operation ends). The view closes the window and
+  // destroys the form later; it must not destroy the form from inside.
+  void SetCloseHandler(CloseHandler handler) { closeHandler_ = std::move(handler); }
+  // A close request from outside the form (the window's close box, Ctrl-C):
+  // true when the form may close now; false while an operation runs, in
+  // which case the request is held, said in the notice, and the close
+  // handler runs when the operation ends.
+  bool RequestClose();
+  // True once the form has agreed to close.
+  bool CloseRequested() const { return closeRequested_; }
+  bool ClosePending() const { return closePending_; }
+
+  // ---- Operations --------------------------------------------------------
+  // True while an update, a procedure or a refresh runs.
+  bool Busy() const { return busyDepth_ > 0; }
+  // Number of device-list entries of the last refresh.
+  int ListedCount() const { return listedCount_; }
+  // The selected device record, or null when the selection names no entry.
+  const DeviceRecord* SelectedDevice() const;
+
+  // ---- Status line and progress bar --------------------------------------
+  void SetStatus(const std::string& text);
+  void ClearStatus() { SetStatus(std::string()); }
+  // Adds `amount` to the progress bar (capped at 100), repaints and lets the
+  // view process pending messages. Nothing while the bar is hidden.
+  void StepProgress(int amount);
+  void ProcessMessages() { op_.ProcessMessages(); }
+
+  // The services the form was given, and the form as the procedures see it.
+  OperatorServices& Operator() { return op_; }
+  InterfaceEnumerator& Enumerator() { return enumerator_; }
+  ProcedureHost& Host() { return host_; }
+
+  // ---- Device list -------------------------------------------------------
+  // Stores the filtered disk-interface paths from slot 0 on; returns their
+  // number. Paths past the last slot or longer than 255 characters are left
+  // out.
+  int EnumerateDiskInterfaces(std::array<std::string, kMaxDevices>& slots, bool admit1394);
+  // The same for CD-ROM interfaces, from slot `first` on.
+  int EnumerateCdromInterfaces(std::array<std::string, kMaxDevices>& slots, int first,
+                               bool admit1394);
+  // True when the controller behind the path is chip type 8 or 9.
+  bool IsTargetChip(const std::string& path);
+  // True when the device is a target chip whose flash beyond the first 1 KB
+  // (the unit's own settings) equals the embedded image.
+  bool IsAlreadyUpdated(const std::string& path);
+
+ private:
+  class FormHost final : public ProcedureHost {
+   public:
+    explicit FormHost(TV77xFwTool& form) : form_(form) {}
+    FlashSettings& Settings() override { return form_.Settings; }
+    int FlashMaker() const override { return form_.FlashMaker; }
+    std::string StatusText() const override { return form_.StatusEdit.Text(); }
+    void SetStatusText(const std::string& text) override { form_.SetStatus(text); }
+    void StepProgress(int amount) override { form_.StepProgress(amount); }
+    void ProcessMessages() override { form_.ProcessMessages(); }
+
+   private:
+    TV77xFwTool& form_;
+  };
+
+  // Holds the form busy for its lifetime.
+  class BusyScope {
+   public:
+    explicit BusyScope(TV77xFwTool& form) : form_(form) { form_.BeginBusy(); }
+    ~BusyScope() { form_.EndBusy(); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+   private:
+    TV77xFwTool& form_;
+  };
+
+  void ControlChanged(const Control& control, ControlProperty property) override;
+  void Design();
+  void BindEvents();
+  void RegisterDeviceArrival();
+  void BeginBusy();
+  void EndBusy();
+  void SetNotice(const std::string& notice);
+  void Close();
+
+  // The refresh itself (the caller holds the busy state).
+  void RefreshDeviceList();
+  void ShowReadyFace();
+  void ShowNothingToDoFace(const char* notice);
+  int EnumerateInterfaces(const std::vector<std::string>& found,
+                          std::array<std::string, kMaxDevices>& slots, int first, bool admit1394);
+  // IdentifyChip on the path: chip type code in the low byte, sub-revision
+  // in the high byte.
+  uint16_t Identify(const std::string& path);
+  // Vendor and product identification (24 characters at most); empty when
+  // the device does not answer.
+  std::string InquiryName(const std::string& path);
+  // The update of one device with the embedded image: 1 when written and
+  // verified.
+  int RunEmbeddedUpdate(const std::string& path);
+  // Closing step: HostLinkClose to every entry marked as a CD-ROM interface.
+  void CloseCdromEntries();
+
+  OperatorServices& op_;
+  InterfaceEnumerator& enumerator_;
+  TimerService& timers_;
+  DeviceChangeWatcher* watcher_;
+  FormHost host_{*this};
+
+  std::vector<Control*> controls_;
+  std::map<int, ChangeListener> listeners_;
+  int nextListenerId_ = 1;
+  std::string notice_;
+  CloseHandler closeHandler_;
+  bool acceptsDrops_ = false;
+  bool closeRequested_ = false;
+  bool closePending_ = false;
+  bool refreshPending_ = false;
+  int busyDepth_ = 0;
+  int listedCount_ = 0;
+};
+
+}  // namespace fwtool

@@ -1,0 +1,79 @@
+// Every text the main window shows, letter for letter, in one place.
+#pragma once
+
+namespace fwtool::texts {
+
+// The window.
+inline constexpr const char* kFormName = "V77xFwTool";
+inline constexpr const char* kFormCaption = "TALVE VQB719 FW Update Utility v0.2";
+inline constexpr const char* kApplicationTitle = "TALVE VQB719 FW Update Utility";
+inline constexpr const char* kFormFontName = "MS Sans Serif";
+inline constexpr int kFormFontHeight = -11;
+inline constexpr const char* kArialFont = "Arial";
+
+// Captions and labels.
+inline constexpr const char* kFwSizeLable = "Firmware size";
+inline constexpr const char* kBackupFWCheckBox = "Backup Old Firmware Only";
+inline constexpr const char* kEraseOnlyCheck = "Erase All Flash Only ";
+inline constexpr const char* kBackupFileEditLabel = "Backup FileName ";
+inline constexpr const char* kBackupBtn = "Browse";
+inline constexpr const char* kA1ChipCheck = "A1 Chip";
+inline constexpr const char* kNVRAMCheck = "Include 4K NVRAM";
+inline constexpr const char* kChkSumChk = "Check CheckSum";
+inline constexpr const char* kVQS175HDDFwChk = "VQS175 HDD FW ";
+inline constexpr const char* kDiskLabelUsb = "USB Disk";
+inline constexpr const char* kDiskLabel1394 = "1394 DISK";
+inline constexpr const char* kFwPgBurnSizeLabel = "Flash PgSz";
+inline constexpr const char* kFlashTypeLabel = "Flash Type ";
+inline constexpr const char* kReplugLable = "Please power cycle the device";
+inline constexpr const char* kRefreshBtn = "Refresh Device";
+inline constexpr const char* kChipLabelEditLabel = "Chip ";
+inline constexpr const char* kFwFilenameEditLabel = "Firmware File ";
+inline constexpr const char* kDiskLetterLableLabel = "Drives ";
+inline constexpr const char* kLoadBtn = "Load File";
+inline constexpr const char* kFwVerLableEditLabel = "Firmware Ver. ";
+inline constexpr const char* kSFlashTypeLableLabel = "Flash Type";
+inline constexpr const char* kStatusEditLabel = "Status ";
+inline constexpr const char* kUpdateBtn = "Run";
+inline constexpr const char* kExiBtn = "Exit";
+inline constexpr const char* kRdCheckBox = "RD Version";
+inline constexpr const char* kEraseButton = "YES";
+inline constexpr const char* kExtBtn = "EXIT";
+inline constexpr const char* kExitBtn = "NO";
+
+// Combo box items.
+inline constexpr const char* kFwSizeItems[] = {"32KB", "64KB", "128KB", "256KB", "512KB", "   1MB"};
+inline constexpr const char* kVQ175PathItems[] = {"1.SETNVRAM", "2.FLASHREAD", "3.FLASHOPCODE"};
+inline constexpr const char* kFwPgSizeItems[] = {"32 KB", "16 KB", " 8 KB", " 4 KB", " 2 KB"};
+inline constexpr const char* kFlashTypeItems[] = {"ATMELAT 49BV512", "PMC OM39LV512",
+                                                  "SST SST39LF512"};
+
+// The open dialog.
+inline constexpr const char* kOpenDialogExtension = "bin";
+
+// The one-click face. The design-time prompt has typographic quotes; every
+// refresh puts the plain one in its place.
+inline constexpr const char* kDesignPrompt =
+    "Click \xE2\x80\x98Yes\xE2\x80\x99 to proceed with the firmware update";
+inline constexpr const char* kPrompt = "Click 'Yes' to proceed with the firmware update";
+inline constexpr const char* kAlreadyUpdatedNotice = "               The chip already updated!!";
+inline constexpr const char* kNoDeviceNotice = "                          No device found!!";
+inline constexpr const char* kUpdateFailedNotice = "                             Update    fail!!";
+
+// The device list.
+inline constexpr const char* kNoAvailableDevice = "No available device!!!";
+inline constexpr const char* kUsbItemPrefix = "<<USB>> ";
+inline constexpr const char* k1394ItemPrefix = "<<1394>> ";
+
+// Operator messages.
+inline constexpr const char* kDropOneFileOnly = "Please Drag and Drop One File Only!";
+inline constexpr const char* kUpdateBtnPress = "Update Btn Press\n";
+
+// Notices of our own while an operation holds the window (shown beside the
+// status line, never in it).
+inline constexpr const char* kCloseHeldNotice =
+    "Closing is held until the running operation has finished; the device is not interrupted.";
+inline constexpr const char* kRefreshHeldNotice =
+    "The device list is refreshed when the running operation has finished.";
+
+}  // namespace fwtool::texts

@@ -1,0 +1,33 @@
+// What a flash procedure needs of the window it runs in: the status line,
+// the progress bar, the flash maker found by the information check, the
+// shared flash settings and a chance to let the window handle pending input.
+// The form implements it; tests use a small fake.
+#pragma once
+
+#include <string>
+
+#include "flash_settings.h"
+
+namespace fwtool {
+
+class ProcedureHost {
+ public:
+  virtual ~ProcedureHost() = default;
+
+  virtual FlashSettings& Settings() = 0;
+  // Flash maker code of the selected device (0..10).
+  virtual int FlashMaker() const = 0;
+
+  virtual std::string StatusText() const = 0;
+  // Sets the status line and repaints it.
+  virtual void SetStatusText(const std::string& text) = 0;
+
+  // Adds `amount` to the progress bar (at most 100), repaints it and lets the
+  // window process pending input. Does nothing while the bar is hidden.
+  virtual void StepProgress(int amount) = 0;
+
+  // Lets the window repaint and handle pending input between blocks.
+  virtual void ProcessMessages() = 0;
+};
+
+}  // namespace fwtool

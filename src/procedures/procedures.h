@@ -1,0 +1,7 @@
+// Flash update procedures: block transfer with the erase-on-write rule, and
+// the procedures built on it.
+#pragma once
+
+#include "block_transfer.h"
+#include "flash_settings.h"
+#include "procedure_host.h"

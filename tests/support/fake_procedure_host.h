@@ -1,0 +1,43 @@
+// A procedure host for tests: a status line, a progress bar and the flash
+// settings, without a form.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "procedure_host.h"
+
+namespace fwtool::testing {
+
+class FakeProcedureHost : public ProcedureHost {
+ public:
+  FlashSettings& Settings() override { return settings; }
+  int FlashMaker() const override { return flashMaker; }
+  std::string StatusText() const override { return status; }
+  void SetStatusText(const std::string& text) override {
+    status = text;
+    statusHistory.push_back(text);
+  }
+  void StepProgress(int amount) override {
+    if (!progressVisible) return;
+    progress = std::min(progress + amount, 100);
+    ProcessMessages();
+  }
+  void ProcessMessages() override {
+    ++processCount;
+    if (onProcessMessages) onProcessMessages();
+  }
+
+  FlashSettings settings;
+  int flashMaker = 0;
+  std::string status;
+  std::vector<std::string> statusHistory;
+  bool progressVisible = true;
+  int progress = 0;
+  int processCount = 0;
+  std::function<void()> onProcessMessages;
+};
+
+}  // namespace fwtool::testing
