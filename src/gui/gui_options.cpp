@@ -65,7 +65,9 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
   }
   if (parser.isSet(help)) {
     parsed.exitNow = true;
-    parsed.message = parser.helpText();
+    // Parsed before the application object exists, so the name is ours to give.
+    parsed.message = parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                               QStringLiteral("fwtool-gui"));
     return parsed;
   }
   if (parser.isSet(version)) {

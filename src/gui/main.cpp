@@ -1,4 +1,5 @@
 // fwtool-gui: the one-click firmware update window.
+#include <QtCore/QStringList>
 #include <QtCore/QTimer>
 #include <QtGui/QIcon>
 #include <cstdio>
@@ -76,12 +77,15 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
 
 int main(int argc, char** argv) {
   using namespace fwtool::gui;
-  GuiApplication app(argc, argv);
-  const ParsedOptions parsed = ParseGuiOptions(app.arguments());
+  // Options first: --help and --version need no display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const ParsedOptions parsed = ParseGuiOptions(arguments);
   if (parsed.exitNow) {
     std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
     return parsed.exitCode;
   }
+  GuiApplication app(argc, argv);
   app.setWindowIcon(FormIcon());
   if (parsed.options.trace) {
     fwtool::SetCommandTrace([](const fwtool::CommandTraceRecord& record) {

@@ -162,14 +162,15 @@ TEST(FormWindow, EditsClicksAndSelectionsReachTheModelAndBack) {
   file->setFocus();
   QTest::keyClicks(file, "fw.bin");
   EXPECT_EQ(rig.form->FwFilenameEdit.Text(), "fw.bin");
-  auto* eraseOnly = rig.Widget<QCheckBox>("EraseOnlyCheck");
-  eraseOnly->click();
-  EXPECT_TRUE(rig.form->EraseOnlyCheck.Checked());
-  EXPECT_EQ(rig.form->EraseOnly, 1u) << "the click handler ran";
-  EXPECT_TRUE(eraseOnly->isChecked());
-  eraseOnly->click();
-  EXPECT_EQ(rig.form->EraseOnly, 0u);
-  EXPECT_FALSE(eraseOnly->isChecked());
+  auto* checksum = rig.Widget<QCheckBox>("ChkSumChk");
+  checksum->click();
+  EXPECT_TRUE(rig.form->ChkSumChk.Checked());
+  EXPECT_TRUE(checksum->isChecked());
+  checksum->click();
+  EXPECT_FALSE(rig.form->ChkSumChk.Checked());
+  EXPECT_FALSE(checksum->isChecked());
+  rig.form->ChkSumChk.SetChecked(true);
+  EXPECT_TRUE(checksum->isChecked()) << "a change by the program repaints the box";
   auto* page = rig.Widget<QComboBox>("FwPgSizeCheck");
   page->activated(3);  // " 4 KB"
   EXPECT_EQ(rig.form->FwPgSizeCheck.ItemIndex(), 3);
