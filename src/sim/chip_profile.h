@@ -1,0 +1,132 @@
+// What each controller of the family answers: identification data, the
+// command families it knows, its registers and what its boot code looks for
+// in flash. One profile per chip type and sub-revision, chosen so that the
+// program's identification arrives at that type and sub-revision.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace fwtool::sim {
+
+// Command families; a controller rejects blocks of a family it lacks as an
+// unknown command.
+enum Family : uint32_t {
+  kFamilyConfigWord = 1u << 0,       // DF .. FF: configuration word
+  kFamilyChipInfo = 1u << 1,         // E0 F4 E7: chip information
+  kFamilyChipIdString = 1u << 2,     // FF 04 30: chip id string
+  kFamilyMemory = 1u << 3,           // DF .. FD / FE: controller memory
+  kFamilyDfFlash = 1u << 4,          // DF .. FA / FB: flash read and write
+  kFamilyFlashStatus = 1u << 5,      // FF 04 12
+  kFamilyFlashAt = 1u << 6,          // FF 04 10 / 11 / 13 / 14
+  kFamilySpi = 1u << 7,              // FF 04 20 / 21 / 22 / 15: SPI pass-through
+  kFamilyFlashMakerCode = 1u << 8,   // FF 04 23
+  kFamilyFlashOpcodes = 1u << 9,     // FF 04 24, FF 04 25 (data-in)
+  kFamilyFlashParams = 1u << 10,     // FF 04 0F, FF 04 25 (data-out)
+  kFamilyControllerInfo = 1u << 11,  // FF 04 A0
+  kFamilyHostLink = 1u << 12,        // FF 04 56
+  kFamilyReset = 1u << 13,           // FF 04 26
+};
+
+enum class ChipInfoKind {
+  None,      // E0 blocks are unknown commands
+  Signed,    // the reply opens with F4 E7
+  Unsigned,  // the oldest chips answer E0 blocks with data that carries no signature
+};
+
+// Where the boot code looks for the firmware in flash.
+enum class ImagePlace {
+  Start,          // signature block at 0
+  HeaderOrStart,  // at 0, or at 0x1000 behind a 4 KB header area
+  At0x80,         // E9 AC 67 32 block at 0x80
+  At0x4000,       // 55 AA "VQ" block at 0x4000
+  Banks,          // 64 KB banks with the signature at 0xBFF0 and a CRC-16
+};
+
+struct ChipProfile {
+  int type = 0;
+  int subRev = 0;
+  std::string name;   // short lower-case name: "vqb719"
+  std::string label;  // "VQB711/719 Series"
+  std::string model;  // three digits: "719"
+
+  // INQUIRY bytes 36..39; empty when the chip carries no token.
+  std::string inquiryToken;
+  std::array<uint8_t, 2> configWord{};
+  ChipInfoKind chipInfo = ChipInfoKind::Signed;
+  uint16_t usbVendorId = 0;
+  uint16_t usbProductId = 0;
+  uint8_t chipInfoRevision = '0';  // reply byte 11
+  uint8_t chipInfoLength = 16;     // bytes the reply carries
+  // FF 04 30 reply bytes 0..4 (4 or 5 characters) and byte 5; empty when the
+  // chip does not know the command.
+  std::string idToken;
+  uint8_t idRevision = 0;
+
+  uint32_t families = 0;
+  bool Has(Family family) const { return (families & family) != 0; }
+
+  uint8_t revisionRegister = 0xA0;  // memory 0xFDB0 byte 1
+  bool flag505E = false;            // memory 0x505E reads xx 00 01 xx
+  bool register506AReadsOne = false;
+  // The update-capability bit the boot code sets when it runs the firmware
+  // from flash.
+  uint16_t statusWordAddress = 0x7038;
+  int statusWordByte = 2;
+  uint8_t statusWordBit = 0x01;
+  uint8_t controllerInfoValue = 0x40;  // FF 04 A0 reply byte 8
+
+  // Version the internal code reports when the flash holds no firmware of
+  // this chip (reply bytes 6, 7, 12..15).
+  std::array<uint8_t, 6> romVersion{};
+  // Chip ids the boot code accepts at the image place (compared from byte 4
+  // of the signature block, over each id's length).
+  std::vector<std::string> firmwareIds;
+  ImagePlace imagePlace = ImagePlace::Start;
+
+  // The controller finds its flash part and opcodes by itself at boot; the
+  // others use the default opcodes until the host sets them.
+  bool detectsFlash = true;
+  // Small-unit erase size of the flash write, when it is not the maker's.
+  uint32_t smallEraseOverride = 0;
+  // The controller write-protects an MXIC part at every boot; bit 7 of the
+  // flash-write mode lifts the protection.
+  bool protectsMxicAtBoot = false;
+  bool wideFlashParams = false;  // FF 04 0F with a 16-bit page size
+
+  uint32_t defaultFlashKB = 64;
+  uint8_t defaultMaker = 5;
+
+  // What the program's identification concludes for this controller.
+  int reportsType = 0;
+  int reportsSubRev = 0;
+  // Identification shows its "Get chip information fail !" box (type 7
+  // without a revision "1" or "2").
+  bool identificationShowsBox = false;
+
+  // INQUIRY product text (16 characters at most).
+  std::string ProductText() const;
+};
+
+// The profile of a chip type 1..21 with a sub-revision 0..255. Types 9 and
+// 13, which identification never returns, report like 8 and like 10.
+ChipProfile ChipProfileFor(int type, int subRev = 0);
+// By short name ("vqb719", "vqs118", ...; "vqb711" is the type-8 member that
+// carries the INQUIRY token "v711"); nullopt for an unknown name.
+std::optional<ChipProfile> ChipProfileForName(std::string_view name, int subRev = 0);
+// The chip type a short name stands for.
+std::optional<int> ChipTypeFromName(std::string_view name);
+// Type and sub-revision pairs that between them exercise every
+// identification rule.
+std::vector<std::pair<int, int>> ChipVariants();
+
+// Version bytes of the older firmware a unit carries when its description
+// does not name one.
+std::array<uint8_t, 6> OlderFirmwareVersion(int type);
+
+}  // namespace fwtool::sim

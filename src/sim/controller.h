@@ -1,0 +1,159 @@
+// One simulated bridge controller with its serial flash: answers command
+// blocks as the controller of its chip type would, keeps time on the
+// process clock, boots the firmware its flash holds, and shows the faults it
+// is told to show. It never calls into the program: it only sees blocks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "chip_profile.h"
+#include "command_log.h"
+#include "faults.h"
+#include "flash_part.h"
+#include "pass_through.h"
+#include "spi_flash.h"
+#include "timing.h"
+#include "unit_firmware.h"
+
+namespace fwtool::sim {
+
+// Which of the unit's device interfaces a block came through.
+enum class InterfaceKind { Disk, Cdrom };
+
+// The opcodes and geometry the controller drives its flash with.
+struct ControllerFlashConfig {
+  uint8_t makerCode = 0;  // what the controller detected (0 = not found)
+  uint8_t chipEraseOpcode = 0xC7;
+  uint8_t blockEraseOpcode = 0xD8;
+  uint8_t programOpcode = 0x02;
+  uint8_t sectorEraseOpcode = 0x20;
+  uint32_t pageSize = 256;
+  std::array<uint8_t, 3> jedecId{};  // what 0x9F answered at boot
+};
+
+class SimController {
+ public:
+  static constexpr uint32_t kMemorySize = 0x10000;
+  // Blocks of the standard commands the kernel sends on its own.
+  static constexpr uint32_t kMediumBlocks = 2048;
+  static constexpr uint32_t kMediumBlockSize = 512;
+
+  SimController(ChipProfile profile, FlashPartSpec part, BusTimings bus = {});
+
+  // Answers one block as the unit would. Before anything the unit must be
+  // present; an absent unit answers "cannot open".
+  PassThroughResult Execute(const PassThroughRequest& request,
+                            InterfaceKind iface = InterfaceKind::Disk);
+
+  // Present: powered, not vanished, not re-attaching after a reset.
+  bool Present() const;
+  // Power off and on: the unit boots the firmware its flash holds now (and
+  // comes back if it had vanished or lost power).
+  void PowerCycle();
+  void PowerOff();
+
+  const ChipProfile& Profile() const { return profile_; }
+  SpiFlash& Flash() { return flash_; }
+  const SpiFlash& Flash() const { return flash_; }
+  std::vector<uint8_t>& Memory() { return memory_; }
+  const std::vector<uint8_t>& Memory() const { return memory_; }
+  // Version bytes the unit reports (those of the firmware it booted, or of
+  // its internal code).
+  const std::array<uint8_t, 6>& ReportedVersion() const { return version_; }
+  bool RunsFromFlash() const { return bootImage_.has_value(); }
+  const ControllerFlashConfig& FlashConfig() const { return flashConfig_; }
+  // Whether FF 04 25 (flash access set-up) arrived since the last boot.
+  bool FlashAccessSetUp() const { return flashAccessSetUp_; }
+
+  void SetFaults(const FaultPlan& faults);
+  const FaultPlan& Faults() const { return faults_; }
+  uint64_t CommandCount() const { return commandCount_; }
+
+  const std::vector<LoggedCommand>& Log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+
+  const BusTimings& Timings() const { return bus_; }
+  void SetTimings(const BusTimings& bus);
+
+  // Told when the unit leaves (present = false) or comes back on its own:
+  // a reset, a vanishing unit, a power loss. `at` is the clock time.
+  using PresenceListener = std::function<void(bool present, Duration at)>;
+  void SetPresenceListener(PresenceListener listener) { presenceListener_ = std::move(listener); }
+
+  // Restores saved contents: flash cells and protection, then controller
+  // memory, as if the unit had been powered off with them.
+  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus,
+               std::span<const uint8_t> memory);
+
+ private:
+  struct Reply {
+    uint8_t status = 0;  // SCSI status
+    std::vector<uint8_t> sense;
+    std::vector<uint8_t> data;  // data-in bytes
+    uint16_t hostStatus = 0;
+    std::string detail;
+  };
+
+  void Boot(bool clearMemory);
+  void DetectFlash(Duration at);
+  void Leave(Duration at);
+
+  Reply Dispatch(const PassThroughRequest& rq, InterfaceKind iface);
+  Reply Standard(const PassThroughRequest& rq, InterfaceKind iface);
+  Reply Inquiry(const PassThroughRequest& rq, InterfaceKind iface);
+  Reply DfBlock(const PassThroughRequest& rq);
+  Reply ChipInfo(const PassThroughRequest& rq);
+  Reply Ff04Block(const PassThroughRequest& rq);
+  Reply SpiBlock(const PassThroughRequest& rq);
+
+  // Flash work done by the controller itself.
+  Reply ReadFlashBytes(uint32_t address, uint32_t length, const PassThroughRequest& rq);
+  Reply WriteFlashBlock(uint32_t address, std::span<const uint8_t> data, uint8_t mode,
+                        const PassThroughRequest& rq);
+  Reply ProgramOnly(uint32_t address, std::span<const uint8_t> data,
+                    const PassThroughRequest& rq);
+  Reply EraseWith(uint8_t opcode, uint32_t address, const PassThroughRequest& rq);
+  // Waits for the part to finish; false (with the reply filled) when it does
+  // not finish within the command's time-out.
+  bool WaitFlashReady(const PassThroughRequest& rq, Reply& reply);
+  Duration Send(std::vector<uint8_t> bytes, Duration at);
+  Duration EraseUnit(uint32_t start, uint32_t length, Duration at);
+  Duration Program(uint32_t address, std::span<const uint8_t> data, Duration at);
+
+  // Unknown command unless the chip has the family.
+  bool Lacks(Family family, Reply& reply) const;
+  Reply Good(std::vector<uint8_t> data = {}) const;
+  Reply Check(uint8_t key, uint8_t asc, uint8_t ascq = 0) const;
+  Reply Unknown() const { return Check(0x05, 0x20); }
+  Reply InvalidField() const { return Check(0x05, 0x24); }
+
+  ChipProfile profile_;
+  SpiFlash flash_;
+  BusTimings bus_;
+  std::vector<uint8_t> memory_;
+  ControllerFlashConfig flashConfig_;
+  std::optional<BootImage> bootImage_;
+  std::array<uint8_t, 6> version_{};
+  bool flashAccessSetUp_ = false;
+  bool resetRequested_ = false;
+  // An SPI instruction whose chip select the controller still holds low.
+  std::optional<std::vector<uint8_t>> pendingSpi_;
+  std::vector<uint8_t> lastSense_;
+
+  bool powered_ = true;
+  bool vanished_ = false;
+  Duration detachedUntil_{0};
+
+  FaultPlan faults_;
+  bool vanishFired_ = false;
+  bool stuckFired_ = false;
+  uint64_t commandCount_ = 0;
+  std::vector<LoggedCommand> log_;
+  PresenceListener presenceListener_;
+};
+
+}  // namespace fwtool::sim

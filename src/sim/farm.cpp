@@ -1,0 +1,332 @@
+#include "farm.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "embedded_image.h"
+#include "unit_firmware.h"
+
+namespace fwtool::sim {
+
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string lower;
+  for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+std::string PathFor(const SimUnit& unit, const ChipProfile& profile, bool cdrom) {
+  const char* bus = unit.config.bus == BusKind::Sbp2 ? "sbp2" : "usbsto";
+  return fmt::format("sim:{}#{}&ven_talve&prod_{}#{}", bus, cdrom ? "cdrom" : "disk", profile.name,
+                     unit.index);
+}
+
+class FarmEnumerator final : public InterfaceEnumerator {
+ public:
+  explicit FarmEnumerator(std::weak_ptr<SimFarm> farm) : farm_(std::move(farm)) {}
+  std::vector<std::string> DiskInterfaces() override {
+    auto farm = farm_.lock();
+    return farm ? farm->DiskInterfaces() : std::vector<std::string>{};
+  }
+  std::vector<std::string> CdromInterfaces() override {
+    auto farm = farm_.lock();
+    return farm ? farm->CdromInterfaces() : std::vector<std::string>{};
+  }
+
+ private:
+  std::weak_ptr<SimFarm> farm_;
+};
+
+}  // namespace
+
+SimFarm::SimFarm(BusTimings timings) : timings_(timings) {}
+
+std::shared_ptr<SimFarm> SimFarm::Create(std::string_view description, std::string* error) {
+  auto units = ParseFarmDescription(description, error);
+  if (!units) return nullptr;
+  return Create(*units, error);
+}
+
+std::shared_ptr<SimFarm> SimFarm::Create(const std::vector<UnitConfig>& units,
+                                         std::string* error) {
+  auto farm = std::make_shared<SimFarm>();
+  for (const auto& unit : units)
+    if (!farm->AddUnit(unit, error)) return nullptr;
+  return farm;
+}
+
+bool SimFarm::AddUnits(std::string_view description, std::string* error) {
+  auto units = ParseFarmDescription(description, error);
+  if (!units) return false;
+  for (const auto& unit : *units)
+    if (!AddUnit(unit, error)) return false;
+  return true;
+}
+
+bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
+  std::lock_guard lock(mutex_);
+  auto fail = [&](const std::string& reason) {
+    if (error != nullptr) *error = fmt::format("unit {} (\"{}\"): {}", units_.size() + 1,
+                                               config.text, reason);
+    return false;
+  };
+  std::optional<ChipProfile> profile;
+  if (!config.chipName.empty()) profile = ChipProfileForName(config.chipName, config.subRev);
+  if (!profile) profile = ChipProfileFor(config.chipType, config.subRev);
+  if (profile->type == 0) return fail("no such chip type");
+  if (config.protect && !*config.protect) profile->protectsMxicAtBoot = false;
+
+  const uint8_t maker = config.maker.value_or(profile->defaultMaker);
+  FlashPartSpec part = FlashPartFor(maker, config.flashKB.value_or(profile->defaultFlashKB));
+  if (!config.jedecId.empty()) part = WithJedecId(std::move(part), config.jedecId);
+
+  auto unit = std::make_unique<SimUnit>();
+  unit->index = units_.size();
+  unit->config = config;
+
+  std::vector<uint8_t> image;
+  std::string reason;
+  switch (config.firmware) {
+    case FirmwareSource::Older: {
+      const std::string serial =
+          config.serial.empty() ? fmt::format("SIM{}-{:06}", profile->model, unit->index + 1)
+                                : config.serial;
+      image = BuildOlderFirmware(*profile, part.size, serial,
+                                 config.olderVersion.value_or(OlderFirmwareVersion(profile->type)));
+      break;
+    }
+    case FirmwareSource::Embedded: {
+      auto bytes = LoadEmbeddedImageFile(&reason);
+      if (!bytes) return fail("fw=embedded: " + reason);
+      image = std::move(*bytes);
+      break;
+    }
+    case FirmwareSource::File: {
+      auto bytes = LoadImageFile(config.firmwareFile, &reason);
+      if (!bytes) return fail("fw=" + config.firmwareFile + ": " + reason);
+      image = std::move(*bytes);
+      break;
+    }
+    case FirmwareSource::Blank:
+      break;
+  }
+  if (image.size() > part.size)
+    return fail(fmt::format("the firmware ({} bytes) does not fit the {} KB flash", image.size(),
+                            part.size / 1024));
+
+  BusTimings timings = config.bus == BusKind::Sbp2 ? Sbp2BusTimings() : BusTimings{};
+  timings.timeScale = timings_.timeScale;
+  timings.reattachDelay = timings_.reattachDelay;
+  unit->controller = std::make_unique<SimController>(*profile, std::move(part), timings);
+  auto& controller = *unit->controller;
+  controller.Flash().Load(image);
+  if (config.protect && *config.protect)
+    controller.Flash().SetNonVolatileStatus(controller.Flash().NonVolatileStatus() |
+                                            controller.Flash().Part().protectBits);
+  controller.PowerCycle();
+  controller.SetFaults(config.faults);
+  unit->diskPath = PathFor(*unit, *profile, false);
+  if (config.cdrom) unit->cdromPath = PathFor(*unit, *profile, true);
+  SimUnit* raw = unit.get();
+  controller.SetPresenceListener(
+      [this, raw](bool present, Duration at) { Announce(*raw, present, at); });
+  units_.push_back(std::move(unit));
+  Announce(*raw, true, GetClock().Now());
+  return true;
+}
+
+SimUnit* SimFarm::FindUnit(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string lower = Lower(path);
+  for (auto& unit : units_)
+    if (lower == unit->diskPath || (!unit->cdromPath.empty() && lower == unit->cdromPath))
+      return unit.get();
+  return nullptr;
+}
+
+void SimFarm::Unplug(size_t index) {
+  std::lock_guard lock(mutex_);
+  auto& unit = *units_.at(index);
+  if (!unit.plugged) return;
+  unit.plugged = false;
+  unit.controller->PowerOff();
+  Announce(unit, false, GetClock().Now());
+}
+
+void SimFarm::Plug(size_t index) {
+  std::lock_guard lock(mutex_);
+  auto& unit = *units_.at(index);
+  if (unit.plugged) return;
+  unit.plugged = true;
+  unit.controller->PowerCycle();
+  Announce(unit, true, GetClock().Now());
+}
+
+void SimFarm::PowerCycle(size_t index) {
+  std::lock_guard lock(mutex_);
+  auto& unit = *units_.at(index);
+  const Duration now = GetClock().Now();
+  if (unit.plugged && unit.controller->Present()) Announce(unit, false, now);
+  unit.controller->PowerCycle();
+  if (unit.plugged) Announce(unit, true, now);
+}
+
+PassThroughResult SimFarm::Execute(const PassThroughRequest& request) {
+  std::lock_guard lock(mutex_);
+  SimUnit* unit = FindUnit(request.path);
+  if (unit == nullptr || !unit->plugged) {
+    PassThroughResult result;
+    result.detail = "no such device";
+    return result;
+  }
+  const bool cdrom = !unit->cdromPath.empty() && Lower(request.path) == unit->cdromPath;
+  return unit->controller->Execute(request, cdrom ? InterfaceKind::Cdrom : InterfaceKind::Disk);
+}
+
+std::vector<std::string> SimFarm::DiskInterfaces() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> paths;
+  for (const auto& unit : units_)
+    if (unit->plugged && unit->controller->Present()) paths.push_back(unit->diskPath);
+  return paths;
+}
+
+std::vector<std::string> SimFarm::CdromInterfaces() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> paths;
+  for (const auto& unit : units_)
+    if (unit->plugged && unit->controller->Present() && !unit->cdromPath.empty())
+      paths.push_back(unit->cdromPath);
+  return paths;
+}
+
+std::shared_ptr<InterfaceEnumerator> SimFarm::Enumerator() {
+  return std::make_shared<FarmEnumerator>(weak_from_this());
+}
+
+std::shared_ptr<SimDeviceWatcher> SimFarm::Watcher() {
+  std::lock_guard lock(mutex_);
+  auto watcher = std::make_shared<SimDeviceWatcher>();
+  watchers_.push_back(watcher);
+  return watcher;
+}
+
+void SimFarm::Announce(const SimUnit& unit, bool present, Duration at) {
+  std::lock_guard lock(mutex_);
+  const uint32_t code = present ? kDeviceArrival : kDeviceRemoveComplete;
+  std::erase_if(watchers_, [](const auto& w) { return w.expired(); });
+  for (const auto& weak : watchers_) {
+    auto watcher = weak.lock();
+    if (!watcher) continue;
+    watcher->Queue({code, kDeviceTypeInterface, unit.diskPath}, at);
+    if (!unit.cdromPath.empty()) watcher->Queue({code, kDeviceTypeInterface, unit.cdromPath}, at);
+  }
+}
+
+std::vector<LoggedCommand> SimFarm::CommandLog() const {
+  std::lock_guard lock(mutex_);
+  std::vector<LoggedCommand> all;
+  for (const auto& unit : units_) {
+    const auto& log = unit->controller->Log();
+    all.insert(all.end(), log.begin(), log.end());
+  }
+  std::sort(all.begin(), all.end(),
+            [](const auto& a, const auto& b) { return a.sequence < b.sequence; });
+  return all;
+}
+
+void SimFarm::ClearCommandLog() {
+  std::lock_guard lock(mutex_);
+  for (auto& unit : units_) unit->controller->ClearLog();
+}
+
+void SimFarm::SetTimings(const BusTimings& timings) {
+  std::lock_guard lock(mutex_);
+  timings_ = timings;
+  for (auto& unit : units_) {
+    BusTimings own = timings;
+    if (unit->config.bus == BusKind::Sbp2) {
+      const BusTimings sbp2 = Sbp2BusTimings();
+      own.commandLatency = sbp2.commandLatency;
+      own.bytesPerSecond = sbp2.bytesPerSecond;
+    }
+    unit->controller->SetTimings(own);
+  }
+}
+
+void SimFarm::SetTimeScale(double scale) {
+  std::lock_guard lock(mutex_);
+  timings_.timeScale = scale;
+  for (auto& unit : units_) {
+    BusTimings own = unit->controller->Timings();
+    own.timeScale = scale;
+    unit->controller->SetTimings(own);
+  }
+}
+
+std::string SimFarm::Describe() const {
+  std::lock_guard lock(mutex_);
+  std::string text;
+  for (const auto& unit : units_) {
+    const auto& c = *unit->controller;
+    const auto& p = c.Profile();
+    const auto& v = c.ReportedVersion();
+    text += fmt::format("{}  chip {} rev {} ({}), {} {} KB ({}), {}{}{}\n", unit->diskPath, p.type,
+                        p.subRev, p.label, c.Flash().Part().name, c.Flash().Size() / 1024,
+                        MakerShortName(c.Flash().Part().makerCode),
+                        c.RunsFromFlash()
+                            ? fmt::format("firmware {}.{}.{}.{}.{}.{}", v[0], v[1], v[2], v[3],
+                                          v[4], v[5])
+                            : std::string("internal code"),
+                        unit->cdromPath.empty() ? "" : ", with a CD-ROM interface",
+                        unit->plugged ? "" : ", unplugged");
+  }
+  return text;
+}
+
+bool SimDeviceWatcher::Start(Listener listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+  started_ = true;
+  return true;
+}
+
+void SimDeviceWatcher::Stop() {
+  std::lock_guard lock(mutex_);
+  started_ = false;
+  queue_.clear();
+}
+
+size_t SimDeviceWatcher::Pending() const {
+  std::lock_guard lock(mutex_);
+  return queue_.size();
+}
+
+void SimDeviceWatcher::Queue(DeviceChangeEvent event, Duration due) {
+  std::lock_guard lock(mutex_);
+  if (!started_) return;
+  queue_.push_back({std::move(event), due});
+}
+
+void SimDeviceWatcher::Dispatch() {
+  std::vector<DeviceChangeEvent> due;
+  Listener listener;
+  {
+    std::lock_guard lock(mutex_);
+    const Duration now = GetClock().Now();
+    std::stable_sort(queue_.begin(), queue_.end(),
+                     [](const Queued& a, const Queued& b) { return a.due < b.due; });
+    auto split = std::find_if(queue_.begin(), queue_.end(),
+                              [&](const Queued& q) { return q.due > now; });
+    for (auto it = queue_.begin(); it != split; ++it) due.push_back(std::move(it->event));
+    queue_.erase(queue_.begin(), split);
+    listener = listener_;
+  }
+  if (!listener) return;
+  for (const auto& event : due) listener(event);
+}
+
+}  // namespace fwtool::sim

@@ -1,0 +1,128 @@
+// A farm of simulated units behind the `sim:` pass-through backend: it
+// routes each block by path to the unit's controller, lists the units'
+// disk and CD-ROM interfaces like the platform's enumeration does, plugs and
+// unplugs units at run time with device-change events, and keeps the units'
+// flash and memory in files between runs.
+//
+// Paths: "sim:" + bus marker + "#" + interface + "&ven_talve&prod_" + chip
+// name + "#" + unit number, for example
+//   sim:usbsto#disk&ven_talve&prod_vqb719#0     (USB mass storage, disk)
+//   sim:usbsto#cdrom&ven_talve&prod_vqb719#0    (the same unit's CD-ROM interface)
+//   sim:sbp2#disk&ven_talve&prod_vqb717#1       (IEEE 1394 SBP-2)
+// They are lower case already, stable for a given description, and carry
+// "usbsto" or "sbp2" as the device list expects.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controller.h"
+#include "enumeration.h"
+#include "farm_description.h"
+#include "pass_through.h"
+
+namespace fwtool::sim {
+
+struct SimUnit {
+  size_t index = 0;
+  UnitConfig config;
+  std::string diskPath;
+  std::string cdromPath;  // empty without a CD-ROM interface
+  bool plugged = true;
+  std::unique_ptr<SimController> controller;
+};
+
+class SimDeviceWatcher;
+
+class SimFarm final : public PassThroughBackend, public std::enable_shared_from_this<SimFarm> {
+ public:
+  // A farm from a description (see farm_description.h); null with a reason
+  // in `error`. Units start plugged in and powered.
+  static std::shared_ptr<SimFarm> Create(std::string_view description, std::string* error);
+  static std::shared_ptr<SimFarm> Create(const std::vector<UnitConfig>& units,
+                                         std::string* error);
+  explicit SimFarm(BusTimings timings = {});
+
+  // Adds units at run time; they arrive like a hot-plugged device.
+  bool AddUnits(std::string_view description, std::string* error);
+  bool AddUnit(const UnitConfig& config, std::string* error);
+
+  size_t UnitCount() const { return units_.size(); }
+  SimUnit& Unit(size_t index) { return *units_.at(index); }
+  SimController& Controller(size_t index) { return *units_.at(index)->controller; }
+  // The unit behind a disk or CD-ROM interface path (case-insensitive), or null.
+  SimUnit* FindUnit(std::string_view path);
+
+  // Hot-plug. An unplugged unit cannot be opened and is not listed; plugging
+  // it in powers it up, so it boots the firmware its flash holds.
+  void Unplug(size_t index);
+  void Plug(size_t index);
+  // Off and on again (a vanished or powerless unit comes back).
+  void PowerCycle(size_t index);
+
+  PassThroughResult Execute(const PassThroughRequest& request) override;
+
+  // Interface paths of the units present now, in unit order.
+  std::vector<std::string> DiskInterfaces() const;
+  std::vector<std::string> CdromInterfaces() const;
+  std::shared_ptr<InterfaceEnumerator> Enumerator();
+  // A watcher that hears of units arriving and leaving; call its Dispatch()
+  // (from a timer, or after driving the farm) to receive the due events.
+  std::shared_ptr<SimDeviceWatcher> Watcher();
+
+  // Every block every unit received, in order.
+  std::vector<LoggedCommand> CommandLog() const;
+  void ClearCommandLog();
+
+  // Bus and time-scale figures for every unit (new units take them too).
+  void SetTimings(const BusTimings& timings);
+  const BusTimings& Timings() const { return timings_; }
+  void SetTimeScale(double scale);
+
+  // Flash cells, flash protection and controller memory of every unit, one
+  // set of files per unit in `directory`. Loading skips units without files
+  // and refuses files that belong to another chip or flash size.
+  bool SaveState(const std::string& directory, std::string* error) const;
+  bool LoadState(const std::string& directory, std::string* error);
+
+  // One line per unit: path, chip, flash part, firmware version.
+  std::string Describe() const;
+
+ private:
+  void Announce(const SimUnit& unit, bool present, Duration at);
+
+  BusTimings timings_;
+  std::vector<std::unique_ptr<SimUnit>> units_;
+  std::vector<std::weak_ptr<SimDeviceWatcher>> watchers_;
+  mutable std::recursive_mutex mutex_;
+};
+
+// Device-change events of a farm (arrival 0x8000, removal 0x8004, device
+// type 5 for interfaces).
+class SimDeviceWatcher final : public DeviceChangeWatcher {
+ public:
+  bool Start(Listener listener) override;
+  void Stop() override;
+  // Delivers every event whose time has come, in order.
+  void Dispatch() override;
+  // Events waiting, due or not.
+  size_t Pending() const;
+
+ private:
+  friend class SimFarm;
+  struct Queued {
+    DeviceChangeEvent event;
+    Duration due;
+  };
+  void Queue(DeviceChangeEvent event, Duration due);
+
+  mutable std::mutex mutex_;
+  Listener listener_;
+  bool started_ = false;
+  std::vector<Queued> queue_;
+};
+
+}  // namespace fwtool::sim

@@ -1,0 +1,56 @@
+// The short text that describes a farm of simulated units, for tests, demos
+// and `fwtool --simulate`:
+//
+//   description := unit ("," unit)*
+//   unit        := item (":" item)*
+//   item        := chip-name | key | key "=" value
+//
+// e.g. "vqb719", "vqb719:maker=winbond:fw=embedded",
+// "chip=11:rev=5,vqb717:bus=sbp2:cdrom", "vqb719:bit-error:vanish=40".
+// The README's "Simulated controllers" section lists every key.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "faults.h"
+
+namespace fwtool::sim {
+
+enum class FirmwareSource {
+  Older,     // an older firmware of the chip with the unit's own settings
+  Embedded,  // exactly the bundled image file
+  Blank,     // erased flash: the controller runs its internal code
+  File,      // the bytes of a file
+};
+
+enum class BusKind { Usb, Sbp2 };
+
+struct UnitConfig {
+  std::string text;      // the unit's part of the description
+  std::string chipName;  // "vqb719", "vqb711", ... (empty: by number)
+  int chipType = 0;
+  int subRev = 0;
+  std::optional<uint8_t> maker;     // flash maker code; the chip's default when unset
+  std::optional<uint32_t> flashKB;  // flash size; the chip's default when unset
+  std::vector<uint8_t> jedecId;     // 0x9F answer instead of the part's own
+  FirmwareSource firmware = FirmwareSource::Older;
+  std::string firmwareFile;
+  std::optional<std::array<uint8_t, 6>> olderVersion;
+  std::string serial;  // empty: one derived from the unit's number
+  BusKind bus = BusKind::Usb;
+  bool cdrom = false;
+  std::optional<bool> protect;  // the part's block protection at power-up
+  FaultPlan faults;
+};
+
+// Parses a description; nullopt with a reason in `error` (which names the
+// unit and the item at fault).
+std::optional<std::vector<UnitConfig>> ParseFarmDescription(std::string_view text,
+                                                           std::string* error);
+
+}  // namespace fwtool::sim

@@ -1,0 +1,42 @@
+// Faults a simulated unit can be told to show. Each shows up only as real
+// hardware would show it: a failed call, a CHECK CONDITION, wrong data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace fwtool::sim {
+
+// A command block pattern: a block matches when (block[i] & mask[i]) ==
+// (bytes[i] & mask[i]) for every i below `length`.
+struct BlockPattern {
+  std::array<uint8_t, 16> bytes{};
+  std::array<uint8_t, 16> mask{};
+  int length = 0;
+
+  bool Matches(const uint8_t* block, int blockLength) const;
+};
+
+// Command numbers count every block the unit receives, from 1.
+struct FaultPlan {
+  // That command fails with CHECK CONDITION, HARDWARE ERROR (internal target
+  // failure) and has no effect. 0 = none.
+  uint64_t failCommand = 0;
+  // Every matching block is refused as an unknown command.
+  std::vector<BlockPattern> failMatching;
+  // From this command on the flash reports busy and never finishes. 0 = never.
+  uint64_t stuckBusyFrom = 0;
+  // Program operations that leave one bit unprogrammed: -1 every one, N the
+  // first N, 0 none.
+  int64_t programBitErrors = 0;
+  // The unit is gone (cannot be opened) from this command on, until it is
+  // plugged in again. 0 = never.
+  uint64_t vanishAtCommand = 0;
+  // Power drops in the middle of the n-th flash erase or program operation
+  // (counted over the unit's life); the unit is gone until power-cycled.
+  // 0 = never.
+  uint64_t powerLossAtOperation = 0;
+};
+
+}  // namespace fwtool::sim

@@ -1,0 +1,50 @@
+// The firmware a simulated unit carries and how its boot code finds it: the
+// older image a unit leaves the factory with (a header area holding the
+// unit's own settings where the chip keeps one), and the search for a
+// bootable image whose version the controller then reports.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "chip_profile.h"
+
+namespace fwtool::sim {
+
+// Header-area positions of the unit's own settings in the older image.
+inline constexpr uint32_t kHeaderSerialOffset = 16;  // "SN=" and the serial, zero padded
+inline constexpr uint32_t kHeaderSerialLength = 30;
+inline constexpr uint32_t kHeaderUsbTextOffset = 50;  // vendor and product text
+inline constexpr uint32_t kHeaderUsbTextLength = 30;
+inline constexpr uint32_t kHeaderMarkerOffset = 126;  // "VQ"
+
+// The 28 positions of the first 128 header bytes that belong to the
+// firmware image (an update replaces them); every other byte there is the
+// unit's.
+inline constexpr std::array<uint8_t, 28> kImageOwnedHeaderBytes = {
+    4,  5,  9,   11,  13,  47,  49,  80,  81,  82,  83,  85,  112, 113,
+    114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127};
+
+// An older firmware of the chip as the flash holds it (flashSize bytes,
+// erased where the image does not reach).
+std::vector<uint8_t> BuildOlderFirmware(const ChipProfile& profile, uint32_t flashSize,
+                                        std::string_view serial,
+                                        const std::array<uint8_t, 6>& version);
+
+// Where the boot code found a firmware of its chip.
+struct BootImage {
+  uint32_t signatureAt = 0;
+  uint32_t versionAt = 0;  // the six version bytes
+};
+std::optional<BootImage> FindBootImage(const ChipProfile& profile,
+                                       std::span<const uint8_t> flash);
+
+// CRC-16 (0x1021) over little-endian 32-bit words, as the firmware keeps it
+// in its parameter records and banks.
+uint16_t Crc16OverWords(std::span<const uint8_t> data, uint16_t crc = 0);
+
+}  // namespace fwtool::sim
