@@ -5,6 +5,10 @@
 
 #include <string>
 
+namespace fwtool {
+struct PlatformServices;
+}
+
 namespace fwtool::cli {
 
 struct CliContext {
@@ -13,6 +17,7 @@ struct CliContext {
   std::string simulate;  // --simulate UNITS
   std::string simState;  // --sim-state DIR
   int exitCode = 0;      // set by the subcommand that ran
+  PlatformServices* platform = nullptr;  // enumerator and device-change watcher
 };
 
 // Each subcommand family registers itself; the callback runs it and sets

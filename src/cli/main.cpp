@@ -6,12 +6,15 @@
 
 #include "IDEAccess.h"
 #include "cli_context.h"
+#include "platform_services.h"
 
 int main(int argc, char** argv) {
   using namespace fwtool;
   CLI::App app{"fwtool: firmware update utility for USB/1394-to-ATA bridge controllers"};
   app.set_version_flag("--version", std::string("fwtool ") + FWTOOL_VERSION);
   cli::CliContext ctx;
+  PlatformServices platform = InstallPlatformServices();
+  ctx.platform = &platform;
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
   app.require_subcommand(0, 1);
 

@@ -1,0 +1,21 @@
+// What the operating system offers the views: the enumerator of disk and
+// CD-ROM interfaces, the device-change watcher, and the pass-through backend
+// for every path that is not simulated.
+#pragma once
+
+#include <memory>
+
+#include "enumeration.h"
+
+namespace fwtool {
+
+struct PlatformServices {
+  std::shared_ptr<InterfaceEnumerator> enumerator;  // never null
+  std::unique_ptr<DeviceChangeWatcher> watcher;     // never null; Start may refuse
+};
+
+// Registers the platform's pass-through backend (SetPlatformBackend) and
+// returns the enumerator and watcher for the views. Call once at start.
+PlatformServices InstallPlatformServices();
+
+}  // namespace fwtool
