@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QtCore/QSocketNotifier>
+#include <QtCore/QTimer>
 #include <memory>
 
 #include "enumeration.h"
@@ -15,12 +16,14 @@ namespace fwtool::gui {
 class DeviceChangePump {
  public:
   // The watcher must have been started and must outlive the pump.
-  explicit DeviceChangePump(DeviceChangeWatcher& watcher);
-  bool Active() const { return notifier_ != nullptr; }
+  // `pollIntervalMs` > 0 polls a watcher that has no descriptor.
+  explicit DeviceChangePump(DeviceChangeWatcher& watcher, int pollIntervalMs = 0);
+  bool Active() const { return notifier_ != nullptr || poll_ != nullptr; }
 
  private:
   DeviceChangeWatcher& watcher_;
   std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<QTimer> poll_;
 };
 
 }  // namespace fwtool::gui

@@ -37,9 +37,11 @@ DeviceEnvironment PlatformEnvironment() {
   return environment;
 }
 
+#if !FWTOOL_HAVE_SIM
 std::unique_ptr<DeviceEnvironment> SimulatedEnvironment(const GuiOptions&, std::string& error) {
   error = "this build has no simulated controllers";
   return nullptr;
 }
+#endif
 
 }  // namespace fwtool::gui

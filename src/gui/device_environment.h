@@ -15,11 +15,16 @@ namespace fwtool::gui {
 
 struct DeviceEnvironment {
   std::shared_ptr<InterfaceEnumerator> enumerator;
-  std::unique_ptr<DeviceChangeWatcher> watcher;
+  std::shared_ptr<DeviceChangeWatcher> watcher;
+  // Watchers without a descriptor to wait on are asked for due events this
+  // often (0: they deliver by themselves).
+  int pollIntervalMs = 0;
   // Simulated units only: plug them in / pull them out (drives the same
   // arrival and removal path as real hardware).
   std::function<void()> plugAll;
   std::function<void()> unplugAll;
+  // Runs once the form is gone (the simulated farm keeps its flash).
+  std::function<void()> atExit;
   // Whatever must live as long as the devices (the simulated farm).
   std::shared_ptr<void> keepAlive;
 };
@@ -27,8 +32,10 @@ struct DeviceEnvironment {
 // The operating system's devices. Registers the platform pass-through backend.
 DeviceEnvironment PlatformEnvironment();
 
-// The simulated units named by --simulate (with --sim-state). Empty with
-// `error` set when the units cannot be set up.
+// The simulated units named by --simulate (with --sim-state): the farm
+// becomes the simulator backend, its enumerator and watcher the window's.
+// "none" is a farm without units. Empty with `error` set when the units
+// cannot be set up.
 std::unique_ptr<DeviceEnvironment> SimulatedEnvironment(const GuiOptions& options,
                                                         std::string& error);
 

@@ -43,34 +43,39 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
     if (options.plugAfterMs >= 0 && devices->unplugAll) devices->unplugAll();
   }
 
-  QtOperator op(QString::fromLatin1(kApplicationTitle));
-  QtTimerService timers;
-  // Constructing the form refreshes the device list and registers for
-  // device changes, as the window's construction does.
-  TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get());
-  if (options.engineering) ShowEngineeringFace(form);
-  DeviceChangePump pump(*devices->watcher);
+  int code = 0;
+  {
+    QtOperator op(QString::fromLatin1(kApplicationTitle));
+    QtTimerService timers;
+    // Constructing the form refreshes the device list and registers for
+    // device changes, as the window's construction does.
+    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get());
+    if (options.engineering) ShowEngineeringFace(form);
+    DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);
 
-  FormWindow window(form, options.engineering);
-  window.setWindowIcon(app.windowIcon());
-  AccessNotice access(form, *devices->enumerator);
-  QObject::connect(&window, &FormWindow::FaceSettled, &window, [&access](OneClickFace face) {
-    if (face == OneClickFace::NothingToDo) access.Check();
-  });
-  FaceDriver driver(window, {options.screenshotDir, options.clickYes, options.quitWhenDone});
+    FormWindow window(form, options.engineering);
+    window.setWindowIcon(app.windowIcon());
+    AccessNotice access(form, *devices->enumerator);
+    QObject::connect(&window, &FormWindow::FaceSettled, &window, [&access](OneClickFace face) {
+      if (face == OneClickFace::NothingToDo) access.Check();
+    });
+    FaceDriver driver(window, {options.screenshotDir, options.clickYes, options.quitWhenDone});
 
-  if (options.plugAfterMs >= 0 && devices->plugAll) {
-    QTimer::singleShot(options.plugAfterMs, &window, [&devices] { devices->plugAll(); });
+    DeviceEnvironment& env = *devices;
+    if (options.plugAfterMs >= 0 && env.plugAll) {
+      QTimer::singleShot(options.plugAfterMs, &window, [&env] { env.plugAll(); });
+    }
+    if (options.unplugAfterMs >= 0 && env.unplugAll) {
+      QTimer::singleShot(options.unplugAfterMs, &window, [&env] { env.unplugAll(); });
+    }
+
+    window.show();
+    code = app.exec();
+    // Leaving this block destroys the window, then the form (which sends
+    // the closing command to the CD-ROM entries and stops the watch).
   }
-  if (options.unplugAfterMs >= 0 && devices->unplugAll) {
-    QTimer::singleShot(options.unplugAfterMs, &window, [&devices] { devices->unplugAll(); });
-  }
-
-  window.show();
-  return app.exec();
-  // Leaving this scope destroys the window, then the form (which sends the
-  // closing command to the CD-ROM entries and stops the watch), then the
-  // devices.
+  if (devices->atExit) devices->atExit();
+  return code;
 }
 
 }  // namespace
