@@ -8,8 +8,9 @@ std::string AccessNeededText() {
 #ifdef _WIN32
   return "Start the program with administrator rights (Run as administrator).";
 #else
-  return "Start the program as root, or give it the CAP_SYS_RAWIO capability and read/write "
-         "access to the /dev/sg devices.";
+  return "Start the program as root, or give it the CAP_SYS_RAWIO capability once "
+         "(setcap cap_sys_rawio+ep fwtool-gui) and run it as a user who may read and write the "
+         "device nodes (group disk).";
 #endif
 }
 
