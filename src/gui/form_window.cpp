@@ -42,7 +42,7 @@ constexpr std::array<BandPlace, 6> kBandPlaces{{
     {"ExitBtn", 320, 64, 75, 25},
 }};
 constexpr BandPlace kPanel1Place{"Panel1", 0, 100, kBandWidth, 3};
-constexpr BandPlace kNoticePlace{"", 8, 42, 403, 20};
+constexpr BandPlace kNoticePlace{"", 8, 39, 403, 25};
 
 const BandPlace* BandPlaceOf(std::string_view name) {
   for (const auto& place : kBandPlaces)

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
@@ -11,6 +12,7 @@
 #include <QtWidgets/QPushButton>
 
 #include "access_notice.h"
+#include "device_change_pump.h"
 #include "window_rig.h"
 
 namespace fwtool::gui {
@@ -119,6 +121,49 @@ TEST(FormWindow, DeviceChangesArmTimer101AndOneRefreshFollowsABurst) {
   QTest::qWait(100);
   EXPECT_EQ(rig.enumerator.diskCalls, refreshes + 1) << "one refresh for the burst";
   EXPECT_FALSE(rig.timers.IsPending(kRefreshTimerId));
+}
+
+// A watcher with a descriptor, like the udev monitor: one byte in the pipe is
+// one arrival.
+class PipeWatcher : public DeviceChangeWatcher {
+ public:
+  PipeWatcher() {
+    if (::pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~PipeWatcher() override {
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
+  bool Start(Listener listener) override {
+    listener_ = std::move(listener);
+    return true;
+  }
+  void Stop() override { listener_ = nullptr; }
+  int PollDescriptor() const override { return fds_[0]; }
+  void Dispatch() override {
+    char byte = 0;
+    if (::read(fds_[0], &byte, 1) == 1 && listener_)
+      listener_({kDeviceArrival, kDeviceTypeInterface, "usbsto:/dev/sg9"});
+  }
+  bool Signal() { return ::write(fds_[1], "x", 1) == 1; }
+
+ private:
+  int fds_[2];
+  Listener listener_;
+};
+
+TEST(DeviceChangePump, ReadableDescriptorDeliversTheEventToTheForm) {
+  testing::RecordingQtOperator op;
+  fwtool::testing::FakeEnumerator enumerator;
+  PipeWatcher watcher;
+  QtTimerService timers;
+  TV77xFwTool form(op, enumerator, timers, &watcher);
+  DeviceChangePump pump(watcher);
+  ASSERT_TRUE(pump.Active());
+  EXPECT_FALSE(timers.IsPending(kRefreshTimerId));
+  ASSERT_TRUE(watcher.Signal());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return timers.IsPending(kRefreshTimerId); }, 2000));
+  EXPECT_EQ(timers.IntervalMs(kRefreshTimerId), 1200);
 }
 
 TEST(FormWindow, ExitClosesTheWindow) {
