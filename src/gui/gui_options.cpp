@@ -36,6 +36,11 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
       QStringLiteral("sim-state"),
       QStringLiteral("Keep the simulated units' flash and disks in DIR between runs."),
       QStringLiteral("DIR"));
+  const QCommandLineOption simTimeScale(
+      QStringLiteral("sim-time-scale"),
+      QStringLiteral("Multiply the simulated units' bus, erase and program times (0.1 = ten "
+                     "times faster, 0 = instant)."),
+      QStringLiteral("SCALE"));
   const QCommandLineOption plugAfter(
       QStringLiteral("plug-after"),
       QStringLiteral("Simulated units start unplugged and arrive after MS milliseconds."),
@@ -53,8 +58,8 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
   for (QCommandLineOption* hidden : {&screenshotDir, &clickYes, &quitWhenDone}) {
     hidden->setFlags(QCommandLineOption::HiddenFromHelp);
   }
-  parser.addOptions({help, version, engineering, trace, simulate, simState, plugAfter, unplugAfter,
-                     screenshotDir, clickYes, quitWhenDone});
+  parser.addOptions({help, version, engineering, trace, simulate, simState, simTimeScale, plugAfter,
+                     unplugAfter, screenshotDir, clickYes, quitWhenDone});
 
   ParsedOptions parsed;
   if (!parser.parse(arguments)) {
@@ -103,10 +108,24 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
     }
     *target = *ms;
   }
-  if ((o.plugAfterMs >= 0 || o.unplugAfterMs >= 0) && o.simulate.isEmpty()) {
+  if (parser.isSet(simTimeScale)) {
+    bool ok = false;
+    o.simTimeScale = parser.value(simTimeScale).toDouble(&ok);
+    if (!ok || o.simTimeScale < 0) {
+      parsed.exitNow = true;
+      parsed.exitCode = 2;
+      parsed.message = QStringLiteral("--sim-time-scale wants a number of at least 0, not \"%1\"")
+                           .arg(parser.value(simTimeScale));
+      return parsed;
+    }
+  }
+  const bool simOnly = o.plugAfterMs >= 0 || o.unplugAfterMs >= 0 || !o.simState.isEmpty() ||
+                       parser.isSet(simTimeScale);
+  if (simOnly && o.simulate.isEmpty()) {
     parsed.exitNow = true;
     parsed.exitCode = 2;
-    parsed.message = QStringLiteral("--plug-after and --unplug-after need --simulate");
+    parsed.message = QStringLiteral(
+        "--sim-state, --sim-time-scale, --plug-after and --unplug-after need --simulate");
     return parsed;
   }
   return parsed;

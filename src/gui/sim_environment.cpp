@@ -24,11 +24,13 @@ std::unique_ptr<DeviceEnvironment> SimulatedEnvironment(const GuiOptions& option
                                            ? std::make_shared<sim::SimFarm>()
                                            : sim::SimFarm::Create(description, &error);
   if (!farm) return nullptr;
+  farm->SetTimeScale(options.simTimeScale);
   const std::string stateDir = options.simState.toStdString();
   if (!stateDir.empty() && QDir(options.simState).exists() && !farm->LoadState(stateDir, &error)) {
     return nullptr;
   }
   SetSimulatorBackend(farm);
+  if (options.trace) std::fprintf(stderr, "simulated units:\n%s", farm->Describe().c_str());
 
   auto environment = std::make_unique<DeviceEnvironment>();
   environment->enumerator = farm->Enumerator();

@@ -52,21 +52,25 @@ TEST(GuiApplication, ExceptionWhileBuildingTheWindowIsShownToo) {
 }
 
 TEST(GuiOptions, ParsesTheDemoAndEngineeringOptions) {
-  const auto parsed = ParseGuiOptions({"fwtool-gui", "--simulate", "vqb719", "--sim-state",
-                                       "/tmp/s", "--engineering", "--plug-after", "1500"});
+  const auto parsed =
+      ParseGuiOptions({"fwtool-gui", "--simulate", "vqb719", "--sim-state", "/tmp/s",
+                       "--engineering", "--plug-after", "1500", "--sim-time-scale", "0.25"});
   ASSERT_FALSE(parsed.exitNow) << parsed.message.toStdString();
   EXPECT_EQ(parsed.options.simulate, QStringLiteral("vqb719"));
   EXPECT_EQ(parsed.options.simState, QStringLiteral("/tmp/s"));
   EXPECT_TRUE(parsed.options.engineering);
   EXPECT_EQ(parsed.options.plugAfterMs, 1500);
   EXPECT_EQ(parsed.options.unplugAfterMs, -1);
+  EXPECT_DOUBLE_EQ(parsed.options.simTimeScale, 0.25);
 }
 
 TEST(GuiOptions, RejectsWhatItCannotUse) {
   const QStringList bad[] = {
-      {"fwtool-gui", "--plug-after", "1000"},                          // nothing to plug
-      {"fwtool-gui", "--simulate", "vqb719", "--unplug-after", "-5"},  // not a delay
-      {"fwtool-gui", "firmware.bin"},                                  // takes no files
+      {"fwtool-gui", "--plug-after", "1000"},                           // nothing to plug
+      {"fwtool-gui", "--sim-state", "/tmp/s"},                          // nothing to keep
+      {"fwtool-gui", "--simulate", "vqb719", "--sim-time-scale", "x"},  // not a scale
+      {"fwtool-gui", "--simulate", "vqb719", "--unplug-after", "-5"},   // not a delay
+      {"fwtool-gui", "firmware.bin"},                                   // takes no files
       {"fwtool-gui", "--no-such-option"},
   };
   for (const auto& args : bad) {
