@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
 
   // Subcommand families register here.
-  // cli::RegisterImageCommands(app, ctx);
+  cli::RegisterImageCommands(app, ctx);
 
   app.parse_complete_callback([&] {
     if (ctx.trace) {

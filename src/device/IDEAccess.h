@@ -2,11 +2,13 @@
 // block the program sends.
 #pragma once
 
+#include "chip_tables.h"
 #include "clock.h"
 #include "command_block.h"
 #include "enumeration.h"
 #include "firmware_version_place.h"
 #include "flash_commands.h"
+#include "identify.h"
 #include "operator.h"
 #include "pass_through.h"
 #include "transport.h"

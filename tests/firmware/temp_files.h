@@ -1,0 +1,43 @@
+// A scratch folder for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fwtool::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    // Tests run as parallel processes: a random name keeps them apart.
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() /
+              ("fwtool-test-" + std::to_string(random()) + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  std::string Path(const std::string& name) const { return (path_ / name).string(); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    const std::string file = Path(name);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return file;
+  }
+  std::string Root() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace fwtool::testing
