@@ -7,6 +7,7 @@
 #include "IDEAccess.h"
 #include "cli_context.h"
 #include "platform_services.h"
+#include "simulation_setup.h"
 
 int main(int argc, char** argv) {
   using namespace fwtool;
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   PlatformServices platform = InstallPlatformServices();
   ctx.platform = &platform;
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
+  cli::AddSimulationOptions(app, ctx);
   app.require_subcommand(0, 1);
 
   // Subcommand families register here.
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", FormatTraceRecord(record).c_str());
       });
     }
+    cli::StartSimulation(ctx);
   });
   try {
     app.parse(argc, argv);
@@ -34,9 +37,7 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;  // usage errors exit with 2
   }
-  if (app.get_subcommands().empty()) {
-    fmt::print("{}", app.help());
-    return 0;
-  }
+  if (app.get_subcommands().empty()) fmt::print("{}", app.help());
+  if (!cli::FinishSimulation(ctx)) return 1;
   return ctx.exitCode;
 }

@@ -24,11 +24,11 @@ struct TypeRow {
 // Chip id tokens stand in INQUIRY bytes 36..39 on the chips that carry one;
 // the others are told apart by their chip information.
 constexpr TypeRow kRows[] = {
-    {1, "vq64771", "VQ64771 Series", "771", "v771",
-     kIdentify | kOldFlash | kFamilyFlashMakerCode, 12, ImagePlace::Start},
+    {1, "vq64771", "VQ64771 Series", "771", "v771", kIdentify | kOldFlash | kFamilyFlashMakerCode,
+     12, ImagePlace::Start},
     {2, "vq64779", "VQ64779 Series", "779", "v779", kIdentify, 12, ImagePlace::Start},
-    {3, "vq64773", "VQ64773 Series", "773", "v773",
-     kIdentify | kOldFlash | kFamilyFlashMakerCode, 12, ImagePlace::Start},
+    {3, "vq64773", "VQ64773 Series", "773", "v773", kIdentify | kOldFlash | kFamilyFlashMakerCode,
+     12, ImagePlace::Start},
     {4, "vq64775", "VQ64775 Series", "775", "v775",
      kIdentify | kOldFlash | kFamilyFlashMakerCode | kFamilyMemory, 12, ImagePlace::Start},
     {5, "vq64765", "VQ64765 Series", "765", "v765", kIdentify | kFamilyControllerInfo, 12,
@@ -61,8 +61,8 @@ constexpr TypeRow kRows[] = {
     {13, "vqs713", "VQS175/713 Series", "713", "v713",
      kIdentify | kOldFlash | kFamilyFlashOpcodes | kFamilyMemory | kFamilyReset, 16,
      ImagePlace::At0x80},
-    {14, "vqb185", "VQB185 Series", "185", "v185",
-     kIdentify | kOldFlash | kFamilyMemory, 16, ImagePlace::At0x4000},
+    {14, "vqb185", "VQB185 Series", "185", "v185", kIdentify | kOldFlash | kFamilyMemory, 16,
+     ImagePlace::At0x4000},
     {15, "vqb145", "VQB145 Series", "145", "v145", kIdentify | kFamilyControllerInfo, 16,
      ImagePlace::Start},
     {16, "vq64775e", "VQ64775 Series", "775", "v775",
@@ -163,6 +163,7 @@ void ApplySubRevision(ChipProfile& p) {
       // in their chip information.
       if (r != 0) {
         p.inquiryToken.clear();
+        p.chipInfo = ChipInfoKind::Signed;
         p.chipInfoRevision = digit;
       }
       break;
@@ -304,6 +305,10 @@ std::optional<ChipProfile> ChipProfileForName(std::string_view name, int subRev)
     if (profile.subRev == 0) profile.inquiryToken = "v711";
   }
   return profile;
+}
+
+int DefaultSubRevision(int type) {
+  return type == 7 ? 1 : 0;
 }
 
 std::vector<std::pair<int, int>> ChipVariants() {

@@ -121,6 +121,9 @@ ChipProfile ChipProfileFor(int type, int subRev = 0);
 std::optional<ChipProfile> ChipProfileForName(std::string_view name, int subRev = 0);
 // The chip type a short name stands for.
 std::optional<int> ChipTypeFromName(std::string_view name);
+// The sub-revision a unit of the type has when its description names none
+// (1 for type 7, whose identification needs "1" or "2"; else 0).
+int DefaultSubRevision(int type);
 // Type and sub-revision pairs that between them exercise every
 // identification rule.
 std::vector<std::pair<int, int>> ChipVariants();

@@ -96,9 +96,9 @@ void SimController::Boot(bool clearMemory) {
   memory_[0xFDB1] = profile_.revisionRegister;
   memory_[0xFDB2] = 0x00;
   memory_[0xFDB3] = 0x00;
-  const std::array<uint8_t, 4> flag505E =
-      profile_.flag505E ? std::array<uint8_t, 4>{0x00, 0x00, 0x01, 0x00}
-                        : std::array<uint8_t, 4>{0x00, 0x01, 0x00, 0x00};
+  const std::array<uint8_t, 4> flag505E = profile_.flag505E
+                                              ? std::array<uint8_t, 4>{0x00, 0x00, 0x01, 0x00}
+                                              : std::array<uint8_t, 4>{0x00, 0x01, 0x00, 0x00};
   std::copy(flag505E.begin(), flag505E.end(), memory_.begin() + 0x505E);
   memory_[0x506A] = 0x00;
   for (uint16_t address : {uint16_t{0x7038}, uint16_t{0x70F0}})
@@ -107,8 +107,7 @@ void SimController::Boot(bool clearMemory) {
   if (bootImage_) {
     memory_[profile_.statusWordAddress + profile_.statusWordByte] |= profile_.statusWordBit;
     // The identification block of the running firmware.
-    std::copy_n(flash_.Contents().begin() + bootImage_->signatureAt, 10,
-                memory_.begin() + 0xC000);
+    std::copy_n(flash_.Contents().begin() + bootImage_->signatureAt, 10, memory_.begin() + 0xC000);
   }
 }
 
@@ -121,14 +120,22 @@ void SimController::DetectFlash(Duration at) {
   const auto id = probe(0x9F);
   std::copy_n(id.begin(), 3, config.jedecId.begin());
   uint8_t maker = 0;
-  if ((id[0] == 0x7F && id[1] == 0x37) || (id[0] == 0x37 && id[1] == 0x30)) maker = kMakerAmic;
-  else if (id[0] == 0x1F) maker = kMakerAtmel;
-  else if (id[0] == 0xC2) maker = kMakerMxic;
-  else if (id[0] == 0xEF) maker = kMakerWinbond;
-  else if (id[0] == 0x20) maker = kMakerSt;
-  else if (id[0] == 0x1C) maker = kMakerEon;
-  else if (id[0] == 0x8C) maker = kMakerEsmt;
-  else if (id[0] == 0x7F && id[1] == 0x9D) maker = kMakerPmc;
+  if ((id[0] == 0x7F && id[1] == 0x37) || (id[0] == 0x37 && id[1] == 0x30))
+    maker = kMakerAmic;
+  else if (id[0] == 0x1F)
+    maker = kMakerAtmel;
+  else if (id[0] == 0xC2)
+    maker = kMakerMxic;
+  else if (id[0] == 0xEF)
+    maker = kMakerWinbond;
+  else if (id[0] == 0x20)
+    maker = kMakerSt;
+  else if (id[0] == 0x1C)
+    maker = kMakerEon;
+  else if (id[0] == 0x8C)
+    maker = kMakerEsmt;
+  else if (id[0] == 0x7F && id[1] == 0x9D)
+    maker = kMakerPmc;
   else if (id[0] == 0x62) {
     maker = kMakerSanyo;
     config.sectorEraseOpcode = 0xD7;
@@ -141,8 +148,10 @@ void SimController::DetectFlash(Duration at) {
   }
   if (maker == 0) {
     const auto signature = probe(0xAB);
-    if (signature[3] == 0x9D) maker = kMakerPmc;
-    else if (signature[3] == 0x05) maker = kMakerSt;
+    if (signature[3] == 0x9D)
+      maker = kMakerPmc;
+    else if (signature[3] == 0x05)
+      maker = kMakerSt;
   }
   if (maker == 0 && probe(0x15)[0] == 0x1F) {
     maker = kMakerAtmel;
@@ -161,8 +170,7 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   }
   const Duration arrival = GetClock().Now();
   ++commandCount_;
-  if (faults_.vanishAtCommand != 0 && !vanishFired_ &&
-      commandCount_ >= faults_.vanishAtCommand) {
+  if (faults_.vanishAtCommand != 0 && !vanishFired_ && commandCount_ >= faults_.vanishAtCommand) {
     vanishFired_ = true;
     vanished_ = true;
     Leave(arrival);

@@ -114,8 +114,7 @@ class SimController {
   Reply ReadFlashBytes(uint32_t address, uint32_t length, const PassThroughRequest& rq);
   Reply WriteFlashBlock(uint32_t address, std::span<const uint8_t> data, uint8_t mode,
                         const PassThroughRequest& rq);
-  Reply ProgramOnly(uint32_t address, std::span<const uint8_t> data,
-                    const PassThroughRequest& rq);
+  Reply ProgramOnly(uint32_t address, std::span<const uint8_t> data, const PassThroughRequest& rq);
   Reply EraseWith(uint8_t opcode, uint32_t address, const PassThroughRequest& rq);
   // Waits for the part to finish; false (with the reply filled) when it does
   // not finish within the command's time-out.

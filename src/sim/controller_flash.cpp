@@ -66,7 +66,8 @@ SimController::Reply SimController::DfBlock(const PassThroughRequest& rq) {
       if (rq.direction != DataDirection::Out) return InvalidField();
       const uint16_t address = static_cast<uint16_t>((cdb[6] << 8) | cdb[7]);
       const auto data = DataOut(rq, length);
-      for (size_t i = 0; i < data.size(); ++i) memory_[static_cast<uint16_t>(address + i)] = data[i];
+      for (size_t i = 0; i < data.size(); ++i)
+        memory_[static_cast<uint16_t>(address + i)] = data[i];
       return Good();
     }
     case 0xFF:  // configuration word
@@ -198,8 +199,10 @@ SimController::Reply SimController::SpiBlock(const PassThroughRequest& rq) {
       std::vector<uint8_t> out(cdb.begin() + 5, cdb.begin() + 5 + count);
       const auto extra = DataOut(rq, rq.length);
       out.insert(out.end(), extra.begin(), extra.end());
-      if (cdb[4] == 1) pendingSpi_ = std::move(out);
-      else flash_.Transaction(out, 0, now);
+      if (cdb[4] == 1)
+        pendingSpi_ = std::move(out);
+      else
+        flash_.Transaction(out, 0, now);
       return Good();
     }
     case 0x21: {  // read phase of the held instruction
@@ -252,8 +255,7 @@ Duration SimController::EraseUnit(uint32_t start, uint32_t length, Duration at) 
     std::optional<std::pair<uint8_t, FlashPartSpec::Range>> best;
     for (const auto& instruction : part.eraseInstructions) {
       const auto range = part.EraseRangeFor(instruction.opcode, address);
-      if (range.length == 0 || range.start != address || range.start + range.length > end)
-        continue;
+      if (range.length == 0 || range.start != address || range.start + range.length > end) continue;
       if (!best || range.length > best->second.length) best.emplace(instruction.opcode, range);
     }
     if (!best) {
@@ -300,9 +302,8 @@ Duration SimController::Program(uint32_t address, std::span<const uint8_t> data,
   return at;
 }
 
-SimController::Reply SimController::WriteFlashBlock(uint32_t address,
-                                                    std::span<const uint8_t> data, uint8_t mode,
-                                                    const PassThroughRequest& rq) {
+SimController::Reply SimController::WriteFlashBlock(uint32_t address, std::span<const uint8_t> data,
+                                                    uint8_t mode, const PassThroughRequest& rq) {
   Reply reply;
   if (!WaitFlashReady(rq, reply)) return reply;
   address %= flash_.Size();
@@ -352,8 +353,10 @@ SimController::Reply SimController::EraseWith(uint8_t opcode, uint32_t address,
   Reply reply;
   if (!WaitFlashReady(rq, reply)) return reply;
   Duration at = Send({kOpWriteEnable}, GetClock().Now());
-  if (flash_.Part().IsChipErase(opcode)) Send({opcode}, at);
-  else Send(WithAddress(opcode, address % flash_.Size()), at);
+  if (flash_.Part().IsChipErase(opcode))
+    Send({opcode}, at);
+  else
+    Send(WithAddress(opcode, address % flash_.Size()), at);
   return Good();
 }
 

@@ -23,7 +23,9 @@ Source& TheSource() {
 }
 }  // namespace
 
-void SetEmbeddedImagePath(std::string path) { TheSource().path = std::move(path); }
+void SetEmbeddedImagePath(std::string path) {
+  TheSource().path = std::move(path);
+}
 
 std::string EmbeddedImagePath() {
   if (!TheSource().path.empty()) return TheSource().path;
@@ -32,7 +34,9 @@ std::string EmbeddedImagePath() {
   return FWTOOL_SIM_EMBEDDED_IMAGE;
 }
 
-void SetEmbeddedImageBytes(std::vector<uint8_t> bytes) { TheSource().bytes = std::move(bytes); }
+void SetEmbeddedImageBytes(std::vector<uint8_t> bytes) {
+  TheSource().bytes = std::move(bytes);
+}
 
 std::optional<std::vector<uint8_t>> LoadImageFile(const std::string& path, std::string* error) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),

@@ -50,8 +50,7 @@ std::shared_ptr<SimFarm> SimFarm::Create(std::string_view description, std::stri
   return Create(*units, error);
 }
 
-std::shared_ptr<SimFarm> SimFarm::Create(const std::vector<UnitConfig>& units,
-                                         std::string* error) {
+std::shared_ptr<SimFarm> SimFarm::Create(const std::vector<UnitConfig>& units, std::string* error) {
   auto farm = std::make_shared<SimFarm>();
   for (const auto& unit : units)
     if (!farm->AddUnit(unit, error)) return nullptr;
@@ -69,13 +68,14 @@ bool SimFarm::AddUnits(std::string_view description, std::string* error) {
 bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   std::lock_guard lock(mutex_);
   auto fail = [&](const std::string& reason) {
-    if (error != nullptr) *error = fmt::format("unit {} (\"{}\"): {}", units_.size() + 1,
-                                               config.text, reason);
+    if (error != nullptr)
+      *error = fmt::format("unit {} (\"{}\"): {}", units_.size() + 1, config.text, reason);
     return false;
   };
   std::optional<ChipProfile> profile;
-  if (!config.chipName.empty()) profile = ChipProfileForName(config.chipName, config.subRev);
-  if (!profile) profile = ChipProfileFor(config.chipType, config.subRev);
+  const int subRev = config.subRev.value_or(DefaultSubRevision(config.chipType));
+  if (!config.chipName.empty()) profile = ChipProfileForName(config.chipName, subRev);
+  if (!profile) profile = ChipProfileFor(config.chipType, subRev);
   if (profile->type == 0) return fail("no such chip type");
   if (config.protect && !*config.protect) profile->protectsMxicAtBoot = false;
 
@@ -91,9 +91,9 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   std::string reason;
   switch (config.firmware) {
     case FirmwareSource::Older: {
-      const std::string serial =
-          config.serial.empty() ? fmt::format("SIM{}-{:06}", profile->model, unit->index + 1)
-                                : config.serial;
+      const std::string serial = config.serial.empty()
+                                     ? fmt::format("SIM{}-{:06}", profile->model, unit->index + 1)
+                                     : config.serial;
       image = BuildOlderFirmware(*profile, part.size, serial,
                                  config.olderVersion.value_or(OlderFirmwareVersion(profile->type)));
       break;
@@ -277,10 +277,9 @@ std::string SimFarm::Describe() const {
     text += fmt::format("{}  chip {} rev {} ({}), {} {} KB ({}), {}{}{}\n", unit->diskPath, p.type,
                         p.subRev, p.label, c.Flash().Part().name, c.Flash().Size() / 1024,
                         MakerShortName(c.Flash().Part().makerCode),
-                        c.RunsFromFlash()
-                            ? fmt::format("firmware {}.{}.{}.{}.{}.{}", v[0], v[1], v[2], v[3],
-                                          v[4], v[5])
-                            : std::string("internal code"),
+                        c.RunsFromFlash() ? fmt::format("firmware {}.{}.{}.{}.{}.{}", v[0], v[1],
+                                                        v[2], v[3], v[4], v[5])
+                                          : std::string("internal code"),
                         unit->cdromPath.empty() ? "" : ", with a CD-ROM interface",
                         unit->plugged ? "" : ", unplugged");
   }
@@ -319,8 +318,8 @@ void SimDeviceWatcher::Dispatch() {
     const Duration now = GetClock().Now();
     std::stable_sort(queue_.begin(), queue_.end(),
                      [](const Queued& a, const Queued& b) { return a.due < b.due; });
-    auto split = std::find_if(queue_.begin(), queue_.end(),
-                              [&](const Queued& q) { return q.due > now; });
+    auto split =
+        std::find_if(queue_.begin(), queue_.end(), [&](const Queued& q) { return q.due > now; });
     for (auto it = queue_.begin(); it != split; ++it) due.push_back(std::move(it->event));
     queue_.erase(queue_.begin(), split);
     listener = listener_;

@@ -42,8 +42,7 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   // A farm from a description (see farm_description.h); null with a reason
   // in `error`. Units start plugged in and powered.
   static std::shared_ptr<SimFarm> Create(std::string_view description, std::string* error);
-  static std::shared_ptr<SimFarm> Create(const std::vector<UnitConfig>& units,
-                                         std::string* error);
+  static std::shared_ptr<SimFarm> Create(const std::vector<UnitConfig>& units, std::string* error);
   explicit SimFarm(BusTimings timings = {});
 
   // Adds units at run time; they arrive like a hot-plugged device.

@@ -135,13 +135,12 @@ class UnitParser {
 
   std::string Option(const std::string& key, std::string_view value, bool hasValue,
                      const std::vector<std::string_view>& items, size_t& index) {
-    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy",
-                                                    "bit-error"};
+    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error"};
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip", "rev", "maker", "size", "jedec", "fw", "version", "serial", "bus",
-          "fail-command", "fail-match", "vanish", "power-loss"};
+          "chip",   "rev", "maker",        "size",       "jedec",  "fw",        "version",
+          "serial", "bus", "fail-command", "fail-match", "vanish", "power-loss"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -192,27 +191,33 @@ class UnitParser {
     } else if (key == "version") {
       const auto parts = Split(value, '.');
       if (parts.empty() || parts.size() > 6)
-        return fmt::format("has version=\"{}\": give up to six numbers 0 to 255, such as "
-                           "5.3.1.16.0.0",
-                           value);
+        return fmt::format(
+            "has version=\"{}\": give up to six numbers 0 to 255, such as "
+            "5.3.1.16.0.0",
+            value);
       std::array<uint8_t, 6> version{};
       for (size_t k = 0; k < parts.size(); ++k) {
         auto number = Number(parts[k]);
         if (!number || *number > 255)
-          return fmt::format("has version=\"{}\": give up to six numbers 0 to 255, such as "
-                             "5.3.1.16.0.0",
-                             value);
+          return fmt::format(
+              "has version=\"{}\": give up to six numbers 0 to 255, such as "
+              "5.3.1.16.0.0",
+              value);
         version[k] = static_cast<uint8_t>(*number);
       }
       config_.olderVersion = version;
     } else if (key == "serial") {
-      if (value.empty() || value.size() > 26) return "has a serial that is empty or over 26 characters";
+      if (value.empty() || value.size() > 26)
+        return "has a serial that is empty or over 26 characters";
       config_.serial = std::string(value);
     } else if (key == "bus") {
       const std::string lower = Lower(value);
-      if (lower == "usb") config_.bus = BusKind::Usb;
-      else if (lower == "sbp2" || lower == "1394") config_.bus = BusKind::Sbp2;
-      else return fmt::format("has bus=\"{}\": give usb or sbp2", value);
+      if (lower == "usb")
+        config_.bus = BusKind::Usb;
+      else if (lower == "sbp2" || lower == "1394")
+        config_.bus = BusKind::Sbp2;
+      else
+        return fmt::format("has bus=\"{}\": give usb or sbp2", value);
     } else if (key == "cdrom") {
       auto flag = Flag(key, value, hasValue, reason);
       if (!flag) return reason;
@@ -282,7 +287,7 @@ class UnitParser {
 }  // namespace
 
 std::optional<std::vector<UnitConfig>> ParseFarmDescription(std::string_view text,
-                                                           std::string* error) {
+                                                            std::string* error) {
   text = Trim(text);
   if (text.empty()) {
     if (error != nullptr) *error = "the description names no unit";

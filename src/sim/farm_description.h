@@ -34,7 +34,7 @@ struct UnitConfig {
   std::string text;      // the unit's part of the description
   std::string chipName;  // "vqb719", "vqb711", ... (empty: by number)
   int chipType = 0;
-  int subRev = 0;
+  std::optional<int> subRev;        // the chip's usual revision when unset
   std::optional<uint8_t> maker;     // flash maker code; the chip's default when unset
   std::optional<uint32_t> flashKB;  // flash size; the chip's default when unset
   std::vector<uint8_t> jedecId;     // 0x9F answer instead of the part's own
@@ -51,6 +51,6 @@ struct UnitConfig {
 // Parses a description; nullopt with a reason in `error` (which names the
 // unit and the item at fault).
 std::optional<std::vector<UnitConfig>> ParseFarmDescription(std::string_view text,
-                                                           std::string* error);
+                                                            std::string* error);
 
 }  // namespace fwtool::sim

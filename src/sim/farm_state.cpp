@@ -20,7 +20,8 @@ std::string BaseName(const SimUnit& unit) {
 
 bool WriteFile(const fs::path& path, std::span<const uint8_t> bytes, std::string* error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) {
     if (error != nullptr) *error = "cannot write " + path.string();
@@ -35,7 +36,8 @@ std::optional<std::vector<uint8_t>> ReadFile(const fs::path& path, std::string* 
     if (error != nullptr) *error = "cannot read " + path.string();
     return std::nullopt;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   return bytes;
 }
 
@@ -107,10 +109,9 @@ bool SimFarm::LoadState(const std::string& directory, std::string* error) {
       if (!bytes) return false;
       memory = std::move(*bytes);
     }
-    const uint8_t status =
-        meta.contains("flashStatus") && meta["flashStatus"].is_number()
-            ? meta["flashStatus"].get<uint8_t>()
-            : controller.Flash().NonVolatileStatus();
+    const uint8_t status = meta.contains("flashStatus") && meta["flashStatus"].is_number()
+                               ? meta["flashStatus"].get<uint8_t>()
+                               : controller.Flash().NonVolatileStatus();
     controller.Restore(*flash, status, memory);
   }
   return true;

@@ -58,8 +58,8 @@ Duration FlashPartSpec::EraseTime(uint32_t unitBytes) const {
       nearest = &instruction;
   }
   if (nearest == nullptr || nearest->unit == 0) return chipEraseTime;
-  return std::chrono::duration_cast<Duration>(nearest->time * (static_cast<double>(unitBytes) /
-                                                               nearest->unit));
+  return std::chrono::duration_cast<Duration>(nearest->time *
+                                              (static_cast<double>(unitBytes) / nearest->unit));
 }
 
 bool FlashPartSpec::IsChipErase(uint8_t opcode) const {
@@ -128,9 +128,12 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
         part.aai = AaiMode::Byte;
       } else {
         uint8_t device = 0x8C;
-        if (sizeKB == 2048) device = 0x41;
-        else if (sizeKB == 4096) device = 0x4A;
-        else device = static_cast<uint8_t>(0x8C + (n - 2));
+        if (sizeKB == 2048)
+          device = 0x41;
+        else if (sizeKB == 4096)
+          device = 0x4A;
+        else
+          device = static_cast<uint8_t>(0x8C + (n - 2));
         part.jedecId = {0xBF, 0x25, device};
         part.manufacturerDeviceId = {0xBF, device};
         part.electronicSignature = {0xBF, device};

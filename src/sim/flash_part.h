@@ -53,9 +53,9 @@ inline constexpr uint8_t kStatusAai = 0x40;          // SST: in AAI mode
 inline constexpr uint8_t kStatusWriteProtectLock = 0x80;
 
 struct FlashPartSpec {
-  std::string name;           // e.g. "MX25L512-like"
-  uint8_t makerCode = 0;      // what detection should conclude
-  uint32_t size = 65536;      // bytes
+  std::string name;       // e.g. "MX25L512-like"
+  uint8_t makerCode = 0;  // what detection should conclude
+  uint32_t size = 65536;  // bytes
   // Answer to 0x9F (JEDEC id), read right after the opcode; repeats. Empty:
   // the part does not know the instruction (its output stays high: 0xFF).
   std::vector<uint8_t> jedecId;

@@ -28,9 +28,13 @@ void SpiFlash::Load(std::span<const uint8_t> data) {
   std::copy_n(data.begin(), std::min<size_t>(data.size(), cells_.size()), cells_.begin());
 }
 
-bool SpiFlash::BusyAt(Duration at) const { return stuckBusy_ || at < busyUntil_; }
+bool SpiFlash::BusyAt(Duration at) const {
+  return stuckBusy_ || at < busyUntil_;
+}
 
-Duration SpiFlash::ReadyAt() const { return stuckBusy_ ? Duration::max() : busyUntil_; }
+Duration SpiFlash::ReadyAt() const {
+  return stuckBusy_ ? Duration::max() : busyUntil_;
+}
 
 uint8_t SpiFlash::ReadStatus(Duration at) const {
   uint8_t status = status_;
@@ -48,7 +52,9 @@ void SpiFlash::PowerOff() {
   busyUntil_ = Duration{0};
 }
 
-void SpiFlash::PowerOn() { powered_ = true; }
+void SpiFlash::PowerOn() {
+  powered_ = true;
+}
 
 uint32_t SpiFlash::Address(std::span<const uint8_t> out) const {
   // Address bytes the controller did not send are clocked as zeros while it reads.
@@ -126,7 +132,7 @@ std::vector<uint8_t> SpiFlash::Transaction(std::span<const uint8_t> out, size_t 
     default: {
       const bool chip = part_.IsChipErase(opcode);
       const auto range = part_.EraseRangeFor(opcode, Address(out));
-      if (range.length == 0) break;  // not an instruction this part knows
+      if (range.length == 0) break;        // not an instruction this part knows
       if (!chip && out.size() < 4) break;  // chip select rose before the address
       if (!writeEnable_) break;
       writeEnable_ = false;
@@ -188,8 +194,8 @@ void SpiFlash::AaiProgram(std::span<const uint8_t> out, Duration at) {
   if (out.size() < dataAt + unit) return;  // no data: nothing programmed
   aaiActive_ = true;
   std::vector<Write> writes;
-  for (size_t i = 0; i < unit; ++i) writes.emplace_back((aaiAddress_ + i) % part_.size,
-                                                        out[dataAt + i]);
+  for (size_t i = 0; i < unit; ++i)
+    writes.emplace_back((aaiAddress_ + i) % part_.size, out[dataAt + i]);
   aaiAddress_ = static_cast<uint32_t>((aaiAddress_ + unit) % part_.size);
   ApplyProgram(writes, part_.byteProgramTime, at);
 }
@@ -242,10 +248,11 @@ void SpiFlash::ApplyProgram(std::vector<Write>& writes, Duration time, Duration 
   SetBusy(at, time);
 }
 
-void SpiFlash::EraseRange(uint32_t start, uint32_t length, Duration time, bool chip,
-                          Duration at) {
-  if (chip) ++stats_.chipErases;
-  else ++stats_.erases;
+void SpiFlash::EraseRange(uint32_t start, uint32_t length, Duration time, bool chip, Duration at) {
+  if (chip)
+    ++stats_.chipErases;
+  else
+    ++stats_.erases;
   const bool survives = BeginOperation();
   const uint32_t done = survives ? length : length / 2;
   std::fill_n(cells_.begin() + start, done, 0xFF);
@@ -260,8 +267,8 @@ void SpiFlash::EraseRange(uint32_t start, uint32_t length, Duration time, bool c
 void SpiFlash::SetBusy(Duration at, Duration time) {
   Duration scaled = time;
   if (timeScale_ != 1.0)
-    scaled = timeScale_ <= 0 ? Duration{0}
-                             : std::chrono::duration_cast<Duration>(time * timeScale_);
+    scaled =
+        timeScale_ <= 0 ? Duration{0} : std::chrono::duration_cast<Duration>(time * timeScale_);
   busyUntil_ = std::max(busyUntil_, at + scaled);
 }
 

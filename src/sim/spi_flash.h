@@ -69,7 +69,7 @@ class SpiFlash {
   struct Stats {
     uint64_t operations = 0;  // erase and program operations started
     uint64_t programs = 0;
-    uint64_t erases = 0;      // sector and block erases
+    uint64_t erases = 0;  // sector and block erases
     uint64_t chipErases = 0;
   };
   const Stats& Statistics() const { return stats_; }

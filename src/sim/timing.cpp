@@ -21,8 +21,8 @@ BusTimings Sbp2BusTimings() {
 
 Duration CommandTime(const BusTimings& bus, uint64_t bytes) {
   Duration time = bus.commandLatency;
-  if (bytes != 0 && bus.bytesPerSecond > 0) time += Seconds(static_cast<double>(bytes) /
-                                                            bus.bytesPerSecond);
+  if (bytes != 0 && bus.bytesPerSecond > 0)
+    time += Seconds(static_cast<double>(bytes) / bus.bytesPerSecond);
   return time;
 }
 

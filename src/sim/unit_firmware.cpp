@@ -46,8 +46,10 @@ std::array<uint8_t, 4> ChipId(const ChipProfile& p) {
   std::string text = p.model + "0";
   if (p.type == 7) text = p.subRev == 2 ? "7178" : "v717";
   if (p.type == 1) {
-    if (p.subRev == 1) text = std::string("\x5A\xA5\x0F\xF0", 4);
-    else if (p.subRev > 1) text = "771" + std::string(1, static_cast<char>('0' + p.subRev - 1));
+    if (p.subRev == 1)
+      text = std::string("\x5A\xA5\x0F\xF0", 4);
+    else if (p.subRev > 1)
+      text = "771" + std::string(1, static_cast<char>('0' + p.subRev - 1));
   }
   if (p.type == 16) text = "775E";
   std::memcpy(id.data(), text.data(), 4);
@@ -142,8 +144,7 @@ void BuildBank(std::vector<uint8_t>& image, uint32_t base, const ChipProfile& p,
   image[base + kBankSignature + 9] = 0;
   image[base + kBankCovered] = 0xFF;
   image[base + kBankCovered + 1] = 0xFF;
-  const uint16_t crc =
-      Crc16OverWords(std::span<const uint8_t>(image).subspan(base, kBankCovered));
+  const uint16_t crc = Crc16OverWords(std::span<const uint8_t>(image).subspan(base, kBankCovered));
   image[base + 0xBFFE] = static_cast<uint8_t>(crc >> 8);
   image[base + 0xBFFF] = static_cast<uint8_t>(crc);
 }

@@ -26,7 +26,7 @@ inline constexpr uint32_t kHeaderMarkerOffset = 126;  // "VQ"
 // firmware image (an update replaces them); every other byte there is the
 // unit's.
 inline constexpr std::array<uint8_t, 28> kImageOwnedHeaderBytes = {
-    4,  5,  9,   11,  13,  47,  49,  80,  81,  82,  83,  85,  112, 113,
+    4,   5,   9,   11,  13,  47,  49,  80,  81,  82,  83,  85,  112, 113,
     114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127};
 
 // An older firmware of the chip as the flash holds it (flashSize bytes,
@@ -40,8 +40,7 @@ struct BootImage {
   uint32_t signatureAt = 0;
   uint32_t versionAt = 0;  // the six version bytes
 };
-std::optional<BootImage> FindBootImage(const ChipProfile& profile,
-                                       std::span<const uint8_t> flash);
+std::optional<BootImage> FindBootImage(const ChipProfile& profile, std::span<const uint8_t> flash);
 
 // CRC-16 (0x1021) over little-endian 32-bit words, as the firmware keeps it
 // in its parameter records and banks.

@@ -1,0 +1,97 @@
+// The farm description: what good descriptions set, and what bad ones say.
+#include <gtest/gtest.h>
+
+#include "simulator.h"
+
+namespace fwtool::sim {
+namespace {
+
+TEST(FarmDescriptionTest, GoodDescriptionsSetTheUnits) {
+  std::string error;
+  auto units = ParseFarmDescription(
+      " vqb719 , vqb719:maker=winbond:fw=embedded, chip=11:rev=5:bus=sbp2:cdrom,"
+      "VQB717:size=128:jedec=C22210:protect=0:serial=AB12,"
+      "chip=vqs175:fw=blank:fail-command=7:fail-match=ff0430:fail-match=df/ff,"
+      "chip=8:stuck-busy:bit-error=2:vanish=40:power-loss=3:version=1.2.3,"
+      "chip=8:stuck-busy=9:bit-error:fw=/tmp/x.bin",
+      &error);
+  ASSERT_TRUE(units) << error;
+  ASSERT_EQ(units->size(), 7u);
+  const auto& u = *units;
+  EXPECT_EQ(u[0].chipType, 8);
+  EXPECT_EQ(u[0].chipName, "vqb719");
+  EXPECT_EQ(u[0].firmware, FirmwareSource::Older);
+  EXPECT_EQ(u[0].bus, BusKind::Usb);
+  EXPECT_EQ(u[1].maker, kMakerWinbond);
+  EXPECT_EQ(u[1].firmware, FirmwareSource::Embedded);
+  EXPECT_EQ(u[2].chipType, 11);
+  EXPECT_EQ(u[2].subRev, 5);
+  EXPECT_EQ(u[2].bus, BusKind::Sbp2);
+  EXPECT_TRUE(u[2].cdrom);
+  EXPECT_EQ(u[3].chipType, 7);
+  EXPECT_EQ(u[3].flashKB, 128u);
+  EXPECT_EQ(u[3].jedecId, (std::vector<uint8_t>{0xC2, 0x22, 0x10}));
+  EXPECT_EQ(u[3].protect, false);
+  EXPECT_EQ(u[3].serial, "AB12");
+  EXPECT_EQ(u[4].chipType, 12);
+  EXPECT_EQ(u[4].firmware, FirmwareSource::Blank);
+  EXPECT_EQ(u[4].faults.failCommand, 7u);
+  ASSERT_EQ(u[4].faults.failMatching.size(), 2u);
+  EXPECT_EQ(u[4].faults.failMatching[0].length, 3);
+  EXPECT_EQ(u[4].faults.failMatching[1].mask[0], 0xFF);
+  EXPECT_EQ(u[5].faults.stuckBusyFrom, 1u);
+  EXPECT_EQ(u[5].faults.programBitErrors, 2);
+  EXPECT_EQ(u[5].faults.vanishAtCommand, 40u);
+  EXPECT_EQ(u[5].faults.powerLossAtOperation, 3u);
+  EXPECT_EQ(u[5].olderVersion, (std::array<uint8_t, 6>{1, 2, 3, 0, 0, 0}));
+  EXPECT_EQ(u[6].faults.stuckBusyFrom, 9u);
+  EXPECT_EQ(u[6].faults.programBitErrors, -1);
+  EXPECT_EQ(u[6].firmware, FirmwareSource::File);
+  EXPECT_EQ(u[6].firmwareFile, "/tmp/x.bin");
+}
+
+TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "the description names no unit"},
+      {"vqb719,,chip=3", "unit 2 is empty"},
+      {"vqb7", "unit 1 (\"vqb7\") has \"vqb7\", which is neither a chip name nor an option"},
+      {"maker=mxic", "unit 1 (\"maker=mxic\") names no chip"},
+      {"chip=22", "has chip=\"22\": give a chip type 1 to 21 or a chip name"},
+      {"chip=0", "has chip=\"0\": give a chip type 1 to 21 or a chip name"},
+      {"vqb719:chip=11", "names its chip twice"},
+      {"vqb719:rev=256", "has rev=\"256\": rev needs a number 0 to 255"},
+      {"vqb719:maker=intel", "has maker=\"intel\": give pmc, sst"},
+      {"vqb719:size=100", "has size=\"100\": size needs a number of KB, a power of two"},
+      {"vqb719:jedec=c2z0", "has jedec=\"c2z0\": give 1 to 6 bytes in hex"},
+      {"vqb719:bus=scsi", "has bus=\"scsi\": give usb or sbp2"},
+      {"vqb719:cdrom=yes", "has cdrom=\"yes\": cdrom takes no value, 0 or 1"},
+      {"vqb719:fail-command=0", "has fail-command=\"0\": fail-command needs a number from 1"},
+      {"vqb719:vanish", "has \"vanish\" without a value (vanish=...)"},
+      {"vqb719:fail-match=ff04/ffff00", "has fail-match=\"ff04/ffff00\": give the block's"},
+      {"vqb719:version=1.2.3.4.5.6.7", "has version=\"1.2.3.4.5.6.7\": give up to six numbers"},
+      {"vqb719::cdrom", "unit 1 (\"vqb719::cdrom\") has an empty item"},
+      {"vqb719,chip=5:serial=", "unit 2 (\"chip=5:serial=\") has a serial that is empty"},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseFarmDescription(text, &error)) << text;
+    EXPECT_NE(error.find(expected), std::string::npos) << text << " -> " << error;
+  }
+}
+
+TEST(FarmDescriptionTest, FarmSetUpFailuresNameTheUnit) {
+  std::string error;
+  EXPECT_FALSE(SimFarm::Create("vqb719,vqb719:fw=/nonexistent/image.bin", &error));
+  EXPECT_NE(error.find("unit 2 (\"vqb719:fw=/nonexistent/image.bin\"): fw=/nonexistent/image.bin: "
+                       "cannot open /nonexistent/image.bin"),
+            std::string::npos)
+      << error;
+  SetEmbeddedImagePath("/nonexistent/VQB719FW.bin");
+  EXPECT_FALSE(SimFarm::Create("vqb719:fw=embedded", &error));
+  EXPECT_NE(error.find("fw=embedded: the bundled firmware image is missing"), std::string::npos)
+      << error;
+  SetEmbeddedImagePath("");
+}
+
+}  // namespace
+}  // namespace fwtool::sim

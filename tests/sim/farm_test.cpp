@@ -1,0 +1,215 @@
+// The farm: paths and enumeration, hot-plug events, the units' factory
+// firmware, fw=embedded, saved state, the command log and the time scale.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "sim_fixture.h"
+
+namespace fwtool::sim::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+fs::path TempDir(const std::string& name) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("fwtool-sim-" + name + "-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+class FarmTest : public SimFixture {};
+
+TEST_F(FarmTest, PathsNameTheBusAndTheInterfaceAndEnumerationListsThem) {
+  Build("vqb719,chip=7:bus=sbp2:cdrom,chip=11");
+  EXPECT_EQ(Path(0), "sim:usbsto#disk&ven_talve&prod_vqb719#0");
+  EXPECT_EQ(Path(1), "sim:sbp2#disk&ven_talve&prod_vqb717#1");
+  EXPECT_EQ(farm_->Unit(1).cdromPath, "sim:sbp2#cdrom&ven_talve&prod_vqb717#1");
+  EXPECT_EQ(Path(2), "sim:usbsto#disk&ven_talve&prod_vqs118#2");
+  auto enumerator = farm_->Enumerator();
+  EXPECT_EQ(enumerator->DiskInterfaces(), (std::vector<std::string>{Path(0), Path(1), Path(2)}));
+  EXPECT_EQ(enumerator->CdromInterfaces(), (std::vector<std::string>{farm_->Unit(1).cdromPath}));
+  EXPECT_EQ(farm_->FindUnit("SIM:USBSTO#DISK&VEN_TALVE&PROD_VQB719#0"), &farm_->Unit(0));
+  Bytes data(4);
+  EXPECT_EQ(SendCommandIn("sim:usbsto#disk&ven_talve&prod_vqb719#9", Block({0x00}).data(), 12,
+                          data.data(), 0, nullptr),
+            0);
+}
+
+TEST_F(FarmTest, PlugUnplugResetAndNewUnitsReachTheWatcher) {
+  Build("vqb719:cdrom");
+  auto watcher = farm_->Watcher();
+  std::vector<DeviceChangeEvent> events;
+  ASSERT_TRUE(watcher->Start([&](const DeviceChangeEvent& e) { events.push_back(e); }));
+  farm_->Unplug(0);
+  EXPECT_TRUE(farm_->DiskInterfaces().empty());
+  EXPECT_EQ(SendCommandIn(Path(), Block({0x00}).data(), 12, nullptr, 0, nullptr), 0);
+  farm_->Plug(0);
+  watcher->Dispatch();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].event, kDeviceRemoveComplete);
+  EXPECT_EQ(events[0].path, Path());
+  EXPECT_EQ(events[1].path, farm_->Unit(0).cdromPath);
+  EXPECT_EQ(events[2].event, kDeviceArrival);
+  EXPECT_EQ(events[2].deviceType, kDeviceTypeInterface);
+  events.clear();
+
+  // A reset: the unit leaves at once and comes back after its re-attach time.
+  ASSERT_EQ(ResetDevice(Path()), 1);
+  watcher->Dispatch();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].event, kDeviceRemoveComplete);
+  EXPECT_EQ(watcher->Pending(), 2u);
+  clock_->Advance(Unit().Timings().reattachDelay);
+  watcher->Dispatch();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[3].event, kDeviceArrival);
+  events.clear();
+
+  std::string error;
+  ASSERT_TRUE(farm_->AddUnits("chip=12", &error)) << error;
+  watcher->Dispatch();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].path, Path(1));
+  EXPECT_EQ(farm_->DiskInterfaces().size(), 2u);
+}
+
+TEST_F(FarmTest, AVqb719LeavesTheFactoryWithItsOwnSettingsInTheHeader) {
+  Build("vqb719,vqb719:serial=TALVE-0042");
+  const Bytes& flash = Unit(0).Flash().Contents();
+  EXPECT_EQ(flash[126], 'V');
+  EXPECT_EQ(flash[127], 'Q');
+  const std::string serial(flash.begin() + kHeaderSerialOffset,
+                           flash.begin() + kHeaderSerialOffset + 16);
+  EXPECT_EQ(serial, "SN=SIM719-000001");
+  const std::string other(Unit(1).Flash().Contents().begin() + kHeaderSerialOffset,
+                          Unit(1).Flash().Contents().begin() + kHeaderSerialOffset + 13);
+  EXPECT_EQ(other, "SN=TALVE-0042");
+  // Parameter records carry valid checksums.
+  for (uint32_t at : {0x100u, 0x114u, 0x140u, 0x1A0u, 0x200u, 0x260u, 0x2C0u, 0x320u, 0x380u}) {
+    const uint16_t crc = Crc16OverWords(std::span(flash).subspan(at + 4, 4u * flash[at + 2]));
+    EXPECT_EQ(flash[at] | (flash[at + 1] << 8), crc) << std::hex << at;
+  }
+  EXPECT_EQ(Bytes(flash.begin() + 0x1000, flash.begin() + 0x1007),
+            (Bytes{0x55, 0xAA, 0xAA, 0x55, '7', '1', '9'}));
+  const auto version = OlderFirmwareVersion(8);
+  EXPECT_EQ(
+      Bytes(flash.begin() + kFirmwareVersionOffset, flash.begin() + kFirmwareVersionOffset + 6),
+      Bytes(version.begin(), version.end()));
+  EXPECT_TRUE(Unit(0).RunsFromFlash());
+  // Checksum example of the firmware's CRC-16.
+  const Bytes abcd = {'a', 'b', 'c', 'd'};
+  EXPECT_EQ(Crc16OverWords(abcd), 0x40D7);
+}
+
+TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
+  Bytes image(65056, 0x00);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+  const Bytes signature = {0x55, 0xAA, 0xAA, 0x55, '7', '1', '9', '1', 0, 0, 4, 2, 0, 16, 0, 0};
+  std::copy(signature.begin(), signature.end(), image.begin() + 0x1000);
+  const fs::path dir = TempDir("embedded");
+  {
+    std::ofstream out(dir / "VQB719FW.bin", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+  }
+  SetEmbeddedImagePath((dir / "VQB719FW.bin").string());
+  Build("vqb719:maker=winbond:fw=embedded");
+  SetEmbeddedImagePath("");
+  const Bytes& flash = Unit().Flash().Contents();
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+  EXPECT_TRUE(std::all_of(flash.begin() + 65056, flash.end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_EQ(Unit().ReportedVersion(), (std::array<uint8_t, 6>{4, 2, 0, 16, 0, 0}));
+  EXPECT_EQ(Unit().Flash().Part().makerCode, kMakerWinbond);
+  fs::remove_all(dir);
+}
+
+TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
+  const fs::path dir = TempDir("state");
+  Build("vqb719,chip=11");
+  Bytes head(Unit().Flash().Contents().begin() + 0x1000,
+             Unit().Flash().Contents().begin() + 0x2000);
+  head[0x0A] = 42;
+  ASSERT_EQ(WriteFlash(Path(), 0x1000, head.data(), 4096, 0x81), 1);
+  ASSERT_EQ(WriteMemory(Path(), Bytes{0xAB}.data(), 0x3000, 1), 1);
+  clock_->Advance(std::chrono::seconds(2));
+  const Bytes written = Unit().Flash().Contents();
+  std::string error;
+  ASSERT_TRUE(farm_->SaveState(dir.string(), &error)) << error;
+
+  Build("vqb719,chip=11");
+  EXPECT_NE(Unit().Flash().Contents(), written);
+  ASSERT_TRUE(farm_->LoadState(dir.string(), &error)) << error;
+  EXPECT_EQ(Unit().Flash().Contents(), written);
+  EXPECT_EQ(Unit().ReportedVersion()[0], 42) << "the unit boots what the flash now holds";
+  Bytes ram(1);
+  ASSERT_EQ(ReadMemory(Path(), ram.data(), 0x3000, 1), 1);
+  EXPECT_EQ(ram[0], 0xAB);
+  EXPECT_EQ(Unit().Flash().NonVolatileStatus() & kStatusProtectBits,
+            Unit().Flash().Part().protectBits)
+      << "the boot code protected the part again";
+
+  // State of other units is refused with a reason; an empty place is fine.
+  Build("chip=12");
+  fs::copy_file(dir / "unit0-vqb719.json", dir / "unit0-vqs175.json");
+  EXPECT_FALSE(farm_->LoadState(dir.string(), &error));
+  EXPECT_NE(error.find("belongs to chip type 8"), std::string::npos) << error;
+  EXPECT_TRUE(farm_->LoadState((dir / "nothing-here").string(), &error));
+  fs::remove_all(dir);
+}
+
+TEST_F(FarmTest, TheCommandLogKeepsEveryBlockInOrderWithItsData) {
+  Build("vqb719,chip=11");
+  uint8_t status = 0;
+  ASSERT_EQ(ReadFlashStatus(Path(1), &status), 1);
+  ASSERT_EQ(WriteMemory(Path(0), Bytes{1, 2, 3}.data(), 0x4000, 3), 1);
+  Bytes info(16);
+  EXPECT_EQ(In(Block({0xC1}), info, 1), 0);
+  const auto log = farm_->CommandLog();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].path, Path(1));
+  EXPECT_EQ(log[0][2], 0x12);
+  EXPECT_EQ(log[0].length, 2u);
+  EXPECT_EQ(log[1].path, Path(0));
+  EXPECT_EQ(log[1][11], 0xFE);
+  EXPECT_EQ(log[1].direction, DataDirection::Out);
+  EXPECT_EQ(log[1].dataOut, (Bytes{1, 2, 3}));
+  EXPECT_EQ(log[2].scsiStatus, 2);
+  EXPECT_EQ(log[2].number, 2u);
+  EXPECT_LT(log[0].at, log[1].at);
+  farm_->ClearCommandLog();
+  EXPECT_TRUE(farm_->CommandLog().empty());
+}
+
+TEST_F(FarmTest, TheTimeScaleShortensBusAndFlashTime) {
+  Build("vqb719:protect=0");
+  farm_->SetTimeScale(0.1);
+  const Bytes block(4096, 0);
+  const Duration before = Now();
+  ASSERT_EQ(WriteFlash(Path(), 0x1000, block.data(), 4096, 1), 1);
+  const auto& part = Unit().Flash().Part();
+  const FloorOp ops[] = {{FloorOpKind::Command, 4096, 1},
+                         {FloorOpKind::Erase, 4096, 1},
+                         {FloorOpKind::Program, 4096, 1}};
+  const Duration floor = PhysicalFloor(Unit().Timings(), part, ops);
+  const Duration spent = Unit().Flash().ReadyAt() - before;
+  EXPECT_NEAR(std::chrono::duration<double>(spent).count(),
+              std::chrono::duration<double>(floor).count() * 0.1, 1e-6);
+}
+
+TEST_F(FarmTest, DescribeListsEachUnit) {
+  Build("vqb719,chip=12:fw=blank:cdrom");
+  const std::string text = farm_->Describe();
+  EXPECT_NE(text.find("sim:usbsto#disk&ven_talve&prod_vqb719#0  chip 8 rev 0 (VQB711/719 Series), "
+                      "MX25L-like 64 KB (mxic), firmware 5.3.1.16.0.0"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("internal code, with a CD-ROM interface"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace fwtool::sim::testing

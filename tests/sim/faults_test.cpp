@@ -1,0 +1,147 @@
+// Each fault, seen only from the transport: a failed call, CHECK CONDITION,
+// wrong data, a unit that cannot be opened.
+#include <gtest/gtest.h>
+
+#include <bit>
+
+#include "sim_fixture.h"
+
+namespace fwtool::sim::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class FaultsTest : public SimFixture {
+ protected:
+  void WaitReady() {
+    uint8_t status = 1;
+    for (int i = 0; i < 1000 && (status & 1); ++i) ReadFlashStatus(Path(), &status);
+  }
+};
+
+TEST_F(FaultsTest, TheNthCommandFailsWithHardwareErrorAndHasNoEffect) {
+  Build("vqb719:protect=0:fail-command=2");
+  Unit().Flash().Load(Bytes(65536, 0x5A));
+  const Bytes data(256, 0x00);
+  uint8_t status = 0;
+  ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);                 // command 1
+  EXPECT_EQ(WriteFlash(Path(), 0x8000, data.data(), 256, 0), 0);  // command 2
+  EXPECT_EQ(LastCommand().scsiStatus, 2);
+  EXPECT_EQ(LastCommand().sense[2], 0x04);
+  EXPECT_EQ(LastCommand().sense[12], 0x44);
+  EXPECT_EQ(Unit().Flash().Contents()[0x8000], 0x5A) << "the failed write left the flash alone";
+  EXPECT_EQ(WriteFlash(Path(), 0x8000, data.data(), 256, 0), 1);  // command 3 works
+  WaitReady();
+  EXPECT_EQ(Unit().Flash().Contents()[0x8000], 0x00);
+}
+
+TEST_F(FaultsTest, BlocksMatchingAPatternAreRefusedAsUnknown) {
+  Build("vqb719:fail-match=e0f4e7,chip=1:fail-match=ff0400/ffff0f");
+  Bytes info(16);
+  EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info), 0);
+  EXPECT_EQ(LastCommand().sense[12], 0x20);
+  Bytes word(2);
+  EXPECT_EQ(In(Block({0xDF, 0x10, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0xFF}), word), 1);
+  // Mask: FF 04 3x is refused, FF 04 12 still answered.
+  Bytes id(40);
+  EXPECT_EQ(In(Block({0xFF, 0x04, 0x30, 0x08}), id, 1), 0);
+  uint8_t status = 0;
+  EXPECT_EQ(ReadFlashStatus(Path(1), &status), 1);
+  EXPECT_EQ(In(Block({0xFF, 0x04, 0x23, 0x04}), word, 1), 1);
+}
+
+TEST_F(FaultsTest, AStuckBusyFlashNeverClearsAndFlashCommandsTimeOut) {
+  Build("vqb719:stuck-busy=3");
+  Bytes data(512);
+  EXPECT_EQ(ReadFlash(Path(), 0, data.data(), 512), 1);  // commands 1, 2 before the fault
+  uint8_t status = 0;
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
+  EXPECT_EQ(status & 1, 1);
+  clock_->Advance(std::chrono::seconds(60));
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
+  EXPECT_EQ(status & 1, 1);
+  const Duration before = Now();
+  EXPECT_EQ(ReadFlash(Path(), 0, data.data(), 512), 0);
+  EXPECT_GE(Now() - before, std::chrono::seconds(10)) << "the host waited out the time-out";
+  EXPECT_EQ(LastCommand().scsiStatus, 0);
+  // A power cycle clears it.
+  farm_->PowerCycle(0);
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
+  EXPECT_EQ(status & 1, 0);
+}
+
+TEST_F(FaultsTest, BitErrorsLeaveOneWrongBitPerProgrammingPass) {
+  Build("vqb719:protect=0:bit-error=1");
+  const Bytes image(4096, 0x00);
+  ASSERT_EQ(WriteFlash(Path(), 0, image.data(), 4096, 1), 1);
+  WaitReady();
+  Bytes back(4096);
+  ASSERT_EQ(ReadFlash(Path(), 0, back.data(), 4096), 1);
+  int ones = 0;
+  for (uint8_t b : back) ones += std::popcount(b);
+  EXPECT_EQ(ones, 1);
+  // The fault was for one program operation: a second pass is clean.
+  ASSERT_EQ(WriteFlash(Path(), 0, image.data(), 4096, 1), 1);
+  WaitReady();
+  ASSERT_EQ(ReadFlash(Path(), 0, back.data(), 4096), 1);
+  EXPECT_EQ(back, image);
+}
+
+TEST_F(FaultsTest, EveryProgrammingPassOfAWeakUnitLeavesABitWrong) {
+  Build("vqb719:protect=0:bit-error");
+  for (int pass = 0; pass < 3; ++pass) {
+    const Bytes image(4096, static_cast<uint8_t>(0x11 * pass));
+    ASSERT_EQ(WriteFlash(Path(), 0x2000, image.data(), 4096, 1), 1);
+    WaitReady();
+    Bytes back(4096);
+    ASSERT_EQ(ReadFlash(Path(), 0x2000, back.data(), 4096), 1);
+    EXPECT_NE(back, image) << pass;
+  }
+}
+
+TEST_F(FaultsTest, AVanishingUnitCannotBeOpenedFromItsNthCommand) {
+  Build("vqb719:vanish=3");
+  auto watcher = farm_->Watcher();
+  std::vector<DeviceChangeEvent> events;
+  watcher->Start([&](const DeviceChangeEvent& e) { events.push_back(e); });
+  uint8_t status = 0;
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
+  uint32_t moved = 12345;
+  Bytes info(16);
+  EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info, 0, &moved), 0);
+  EXPECT_EQ(moved, 12345u) << "an unopenable device moves nothing";
+  EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info), 0);
+  EXPECT_EQ(Unit().Log().size(), 2u) << "nothing reached the unit after it left";
+  EXPECT_TRUE(farm_->DiskInterfaces().empty());
+  watcher->Dispatch();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].event, kDeviceRemoveComplete);
+  EXPECT_EQ(events[0].deviceType, kDeviceTypeInterface);
+  // Plugged in again it answers.
+  farm_->Unplug(0);
+  farm_->Plug(0);
+  EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info), 1);
+}
+
+TEST_F(FaultsTest, PowerLossDuringAnEraseLeavesTheUnitHalfErasedAndGone) {
+  // Operation 1 is the erase of the 4 KB unit at 0x1000.
+  Build("vqb719:protect=0:power-loss=1");
+  const Bytes old = Unit().Flash().Contents();
+  const Bytes image(4096, 0x00);
+  EXPECT_EQ(WriteFlash(Path(), 0x1000, image.data(), 4096, 1), 1);
+  uint8_t status = 0;
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 0);
+  farm_->PowerCycle(0);
+  Bytes back(4096);
+  ASSERT_EQ(ReadFlash(Path(), 0x1000, back.data(), 4096), 1);
+  EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 2048, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::equal(back.begin() + 2048, back.end(), old.begin() + 0x1800));
+  // The firmware's signature block was in that unit: the unit now runs its
+  // internal code.
+  EXPECT_FALSE(Unit().RunsFromFlash());
+}
+
+}  // namespace
+}  // namespace fwtool::sim::testing
