@@ -17,9 +17,15 @@ configure: deps
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
-# The main job: the one-click update.
+# The main job: the one-click update of a simulated unit, which then lists
+# as already updated. The unit keeps its flash in DEMO_DIR between the two
+# commands; the folder starts empty each time.
+DEMO_DIR := $(BUILD_DIR)/demo
 run: build
-	$(BUILD_DIR)/src/cli/fwtool --version
+	rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
+	$(BUILD_DIR)/src/cli/fwtool --simulate vqb719 --sim-state $(DEMO_DIR) update --yes \
+		--backup $(DEMO_DIR)/flash-before-update.bin
+	$(BUILD_DIR)/src/cli/fwtool --simulate vqb719 --sim-state $(DEMO_DIR) list
 
 # The window, against a simulated unit: try the one-click update anywhere.
 gui: build

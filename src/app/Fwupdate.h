@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,24 @@ struct DeviceRecord {
   std::string Path;  // lower-cased interface path, at most 255 characters
   int32_t IsCdromInterface = 0;
   int32_t RecoveryDone = 0;
+};
+
+// What the last refresh found at one enumerated path (for views that show
+// more than the list: the command line's `list`).
+struct DeviceSurveyEntry {
+  enum class Outcome {
+    NotTarget,       // another chip type, or nothing recognised
+    AlreadyUpdated,  // a target chip that runs the embedded image
+    Unrecognised,    // a target chip that the final identification lost
+    Listed,          // entry `listIndex` of DeviceList
+  };
+  std::string path;  // as enumerated (lower-cased once found a target)
+  bool cdrom = false;
+  bool on1394 = false;
+  std::string name;  // vendor and product identification
+  uint16_t identification = 0;
+  Outcome outcome = Outcome::NotTarget;
+  int listIndex = -1;
 };
 
 // The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
@@ -86,9 +105,9 @@ class TV77xFwTool : private ControlObserver {
   const std::vector<Control*>& Controls() const { return controls_; }
   Control* FindControl(std::string_view name) const;
   OneClickFace Face() const;
-  // A line of our own beside the status line: what the program is holding
-  // back while an operation runs (a close request, a refresh). Empty when
-  // nothing is held.
+  // A line of our own beside the status line: what the program holds back
+  // while an operation runs (a close request, a refresh; gone when it ends),
+  // and where the last update saved the unit's flash.
   const std::string& Notice() const { return notice_; }
 
   // ---- Controls, in creation order ---------------------------------------
@@ -197,6 +216,8 @@ class TV77xFwTool : private ControlObserver {
   // ---- Operations --------------------------------------------------------
   // True while an update, a procedure or a refresh runs.
   bool Busy() const { return busyDepth_ > 0; }
+  // Every path the last refresh enumerated, in enumeration order.
+  const std::vector<DeviceSurveyEntry>& Survey() const { return survey_; }
   // Number of device-list entries of the last refresh.
   int ListedCount() const { return listedCount_; }
   // The selected device record, or null when the selection names no entry.
@@ -209,6 +230,17 @@ class TV77xFwTool : private ControlObserver {
   // view process pending messages. Nothing while the bar is hidden.
   void StepProgress(int amount);
   void ProcessMessages() { op_.ProcessMessages(); }
+
+  // ---- The one-click update -----------------------------------------------
+  // The image "YES" writes and the device list compares with: the embedded
+  // image unless replaced (tests).
+  void SetFirmwareImage(std::span<const uint8_t> image) { image_ = image; }
+  std::span<const uint8_t> FirmwareImage() const { return image_; }
+  // Where the update saves the unit's flash before writing; empty: a new
+  // file in the default backup folder.
+  void SetBackupTarget(std::string path) { backupTarget_ = std::move(path); }
+  // The backup file of the last update, empty when none was written.
+  const std::string& LastBackupPath() const { return lastBackupPath_; }
 
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
@@ -224,7 +256,8 @@ class TV77xFwTool : private ControlObserver {
   int EnumerateCdromInterfaces(std::array<std::string, kMaxDevices>& slots, int first,
                                bool admit1394);
   // True when the controller behind the path is chip type 8 or 9.
-  bool IsTargetChip(const std::string& path);
+  // `identification` (may be null) receives what IdentifyChip answered.
+  bool IsTargetChip(const std::string& path, uint16_t* identification = nullptr);
   // True when the device is a target chip whose flash beyond the first 1 KB
   // (the unit's own settings) equals the embedded image.
   bool IsAlreadyUpdated(const std::string& path);
@@ -262,11 +295,14 @@ class TV77xFwTool : private ControlObserver {
   void RegisterDeviceArrival();
   void BeginBusy();
   void EndBusy();
-  void SetNotice(const std::string& notice);
+  // `held`: the notice tells of something held back and goes when the
+  // operation ends.
+  void SetNotice(const std::string& notice, bool held = false);
   void Close();
 
-  // The refresh itself (the caller holds the busy state).
-  void RefreshDeviceList();
+  // The refresh itself (the caller holds the busy state). Without
+  // `setFace` the one-click face is left as it is.
+  void RefreshDeviceList(bool setFace = true);
   void ShowReadyFace();
   void ShowNothingToDoFace(const char* notice);
   int EnumerateInterfaces(const std::vector<std::string>& found,
@@ -290,14 +326,21 @@ class TV77xFwTool : private ControlObserver {
   FormHost host_{*this};
 
   std::vector<Control*> controls_;
+  std::vector<DeviceSurveyEntry> survey_;
   std::map<int, ChangeListener> listeners_;
   int nextListenerId_ = 1;
   std::string notice_;
+  std::span<const uint8_t> image_;
+  std::string backupTarget_;
+  std::string lastBackupPath_;
   CloseHandler closeHandler_;
+  bool noticeHeld_ = false;
   bool acceptsDrops_ = false;
   bool closeRequested_ = false;
   bool closePending_ = false;
   bool refreshPending_ = false;
+  // The operation that ends shows an outcome the operator must read.
+  bool keepOutcomeFace_ = false;
   int busyDepth_ = 0;
   int listedCount_ = 0;
 };

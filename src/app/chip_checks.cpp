@@ -1,25 +1,57 @@
-// What the device list asks of each controller.
-// Interim: identification is not linked into this build yet, so no device
-// counts as a target chip.
+// What the device list asks of each controller: is it a target chip, what is
+// it called, and does it run the embedded image already.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 #include "Fwupdate.h"
+#include "IDEAccess.h"
+#include "firmware.h"
+#include "procedures.h"
 
 namespace fwtool {
 
-uint16_t TV77xFwTool::Identify(const std::string&) {
-  return 0;
+namespace {
+
+constexpr size_t kInquiryNameOffset = 8;
+constexpr size_t kInquiryNameLength = 24;
+
+bool IsTargetType(uint8_t chipType) {
+  return chipType == 9 || chipType == 8;
 }
 
-std::string TV77xFwTool::InquiryName(const std::string&) {
-  return {};
+}  // namespace
+
+uint16_t TV77xFwTool::Identify(const std::string& path) {
+  return IdentifyChip(op_, path);
 }
 
-bool TV77xFwTool::IsTargetChip(const std::string& path) {
-  const uint8_t type = static_cast<uint8_t>(Identify(path) & 0xFF);
-  return type == 8 || type == 9;
+std::string TV77xFwTool::InquiryName(const std::string& path) {
+  std::array<uint8_t, kInquiryLength> answer{};
+  if (!Inquiry(path, answer.data(), kInquiryLength)) return {};
+  const char* text = reinterpret_cast<const char*>(answer.data() + kInquiryNameOffset);
+  return std::string(text, strnlen(text, kInquiryNameLength));
 }
 
-bool TV77xFwTool::IsAlreadyUpdated(const std::string&) {
-  return false;
+bool TV77xFwTool::IsTargetChip(const std::string& path, uint16_t* identification) {
+  const uint16_t answer = Identify(path);
+  if (identification != nullptr) *identification = answer;
+  return IsTargetType(ChipTypeOf(answer));
+}
+
+bool TV77xFwTool::IsAlreadyUpdated(const std::string& path) {
+  if (!IsTargetType(ChipTypeOf(Identify(path)))) return false;
+  AlignedBuffer flash(kFlashImageSize);
+  AlignedBuffer image(kFlashImageSize);
+  if (!flash || !image) return false;
+  const size_t imageSize = CopyImage(image_, std::span<uint8_t>(image.data(), image.size()), 0, 0);
+  // Without an image that fits the flash and reaches past the settings
+  // there is nothing to compare with: the unit is not up to date.
+  if (imageSize <= kMergedHeaderSize || imageSize > kFlashImageSize) return false;
+  if (!ReadFlashRange(host_, path, 0, flash.data(), kFlashImageSize)) return false;
+  // The first 1 KB holds the unit's own settings and is not compared.
+  return std::equal(flash.data() + kMergedHeaderSize, flash.data() + imageSize,
+                    image.data() + kMergedHeaderSize);
 }
 
 }  // namespace fwtool

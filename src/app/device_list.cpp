@@ -55,20 +55,23 @@ void TV77xFwTool::RefreshBtnClick(Control&) {
     // A refresh inside a transfer would talk to the device between two
     // blocks of the write; it runs once the operation has ended.
     refreshPending_ = true;
-    if (!closePending_) SetNotice(texts::kRefreshHeldNotice);
+    if (!closePending_) SetNotice(texts::kRefreshHeldNotice, /*held=*/true);
     return;
   }
   BusyScope busy(*this);
   RefreshDeviceList();
 }
 
-void TV77xFwTool::RefreshDeviceList() {
-  replugLable1.Hide();
-  ExtBtn.Hide();
-  devLable.Show();
+void TV77xFwTool::RefreshDeviceList(bool setFace) {
+  if (setFace) {
+    replugLable1.Hide();
+    ExtBtn.Hide();
+    devLable.Show();
+  }
   int listed = 0;
   bool alreadyUpdated = false;
 
+  survey_.clear();
   std::array<std::string, kMaxDevices> paths;
   const int diskCount = EnumerateDiskInterfaces(paths, true);
   const int cdromCount = EnumerateCdromInterfaces(paths, diskCount, true);
@@ -77,27 +80,39 @@ void TV77xFwTool::RefreshDeviceList() {
   if (DeviceCount != 0) {
     DeviceList.ClearItems();
     for (int i = 0; i < DeviceCount; ++i) {
+      DeviceSurveyEntry& seen = survey_.emplace_back();
       std::string path = paths[static_cast<size_t>(i)];
-      if (!IsTargetChip(path)) continue;
+      seen.path = path;
+      seen.cdrom = i >= diskCount;
+      if (!IsTargetChip(path, &seen.identification)) continue;
       path = LowerCase(path);
+      seen.path = path;
+      seen.on1394 = path.find(k1394Marker) != std::string::npos;
       const std::string name = InquiryName(path);
+      seen.name = name;
       DeviceRecord& record = Devices[static_cast<size_t>(listed)];
       record = DeviceRecord{path, 0, 0};
       HostLinkOpen(path);
       if (IsAlreadyUpdated(path)) {
         alreadyUpdated = true;
+        seen.outcome = DeviceSurveyEntry::Outcome::AlreadyUpdated;
         continue;  // the slot goes to the next listed path
       }
       const uint16_t identification = Identify(path);
       ChipType = static_cast<uint8_t>(identification & 0xFF);
       ChipSubRev = static_cast<uint8_t>(identification >> 8);
-      if (ChipType == 0) continue;
-      const bool on1394 = path.find(k1394Marker) != std::string::npos;
-      diskLabel.SetText(on1394 ? texts::kDiskLabel1394 : texts::kDiskLabelUsb);
-      DeviceList.AddItem((on1394 ? texts::k1394ItemPrefix : texts::kUsbItemPrefix) + name);
+      if (ChipType == 0) {
+        seen.outcome = DeviceSurveyEntry::Outcome::Unrecognised;
+        continue;
+      }
+      seen.identification = identification;
+      diskLabel.SetText(seen.on1394 ? texts::kDiskLabel1394 : texts::kDiskLabelUsb);
+      DeviceList.AddItem((seen.on1394 ? texts::k1394ItemPrefix : texts::kUsbItemPrefix) + name);
       // Entries that came from the CD-ROM enumeration get the host link
       // closed again when the program ends.
-      record.IsCdromInterface = i >= diskCount ? 1 : 0;
+      record.IsCdromInterface = seen.cdrom ? 1 : 0;
+      seen.outcome = DeviceSurveyEntry::Outcome::Listed;
+      seen.listIndex = listed;
       ++listed;
     }
   }
@@ -129,6 +144,7 @@ void TV77xFwTool::RefreshDeviceList() {
     VQS175HDDFwChk.Hide();
   }
 
+  if (!setFace) return;
   if (listed >= 1) {
     ShowReadyFace();
   } else {

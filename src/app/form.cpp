@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Fwupdate.h"
+#include "firmware.h"
 #include "form_texts.h"
 
 namespace fwtool {
@@ -78,7 +79,8 @@ TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
       op_(op),
       enumerator_(enumerator),
       timers_(timers),
-      watcher_(watcher) {
+      watcher_(watcher),
+      image_(EmbeddedImage()) {
   controls_ = {&Window,
                &Panel1,
                &RdPanel,
@@ -295,7 +297,8 @@ void TV77xFwTool::ControlChanged(const Control& control, ControlProperty propert
     if (listener) listener(control, property);
 }
 
-void TV77xFwTool::SetNotice(const std::string& notice) {
+void TV77xFwTool::SetNotice(const std::string& notice, bool held) {
+  noticeHeld_ = held;
   if (notice == notice_) return;
   notice_ = notice;
   ControlChanged(Window, ControlProperty::Notice);
@@ -330,14 +333,15 @@ void TV77xFwTool::EndBusy() {
     // Refreshes asked for meanwhile run once now, unless the window closes.
     while (refreshPending_ && !closePending_) {
       refreshPending_ = false;
-      RefreshDeviceList();
+      RefreshDeviceList(/*setFace=*/!keepOutcomeFace_);
     }
     refreshPending_ = false;
+    keepOutcomeFace_ = false;
   }
   if (--busyDepth_ > 0) return;
   EraseButton.HoldDisabled(false);
   UpdateBtn.HoldDisabled(false);
-  SetNotice(std::string());
+  if (noticeHeld_) SetNotice(std::string());
   if (closePending_) {
     closePending_ = false;
     Close();
@@ -349,7 +353,7 @@ bool TV77xFwTool::RequestClose() {
   if (Busy()) {
     // Never cut a flash write short: the unit would be left half programmed.
     closePending_ = true;
-    SetNotice(texts::kCloseHeldNotice);
+    SetNotice(texts::kCloseHeldNotice, /*held=*/true);
     return false;
   }
   closeRequested_ = true;

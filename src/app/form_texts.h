@@ -68,11 +68,15 @@ inline constexpr const char* k1394ItemPrefix = "<<1394>> ";
 // Operator messages.
 inline constexpr const char* kDropOneFileOnly = "Please Drag and Drop One File Only!";
 inline constexpr const char* kUpdateBtnPress = "Update Btn Press\n";
+inline constexpr const char* kFileNotMatchChip = "The firmware file seems not match this chip!";
 
 // Notices of our own while an operation holds the window (shown beside the
 // status line, never in it).
 inline constexpr const char* kCloseHeldNotice =
     "Closing is held until the running operation has finished; the device is not interrupted.";
+inline constexpr const char* kBackupSavedNotice = "Flash contents before the update saved to ";
+inline constexpr const char* kBackupMissingNotice =
+    "The flash contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =
     "The device list is refreshed when the running operation has finished.";
 

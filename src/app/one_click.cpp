@@ -1,6 +1,7 @@
 // "YES": the one-click update of the selected device with the embedded image.
 #include "Fwupdate.h"
 #include "form_texts.h"
+#include "procedures.h"
 
 namespace fwtool {
 
@@ -39,11 +40,23 @@ void TV77xFwTool::EraseButtonClick(Control&) {
     devLable.SetText(texts::kUpdateFailedNotice);
   }
   EraseButton.SetEnabled(true);
+  // A refresh held back during the write rebuilds the list when the busy
+  // state ends, but must not take the outcome off the screen: the done face
+  // asks for the power cycle, and the failed face is the only failure report.
+  keepOutcomeFace_ = true;
 }
 
-// Interim: the update procedure is not linked into this build yet.
-int TV77xFwTool::RunEmbeddedUpdate(const std::string&) {
-  return 0;
+int TV77xFwTool::RunEmbeddedUpdate(const std::string& path) {
+  ImageHasHeaderArea = 1;
+  EmbeddedUpdateOptions options;
+  options.image = image_;
+  options.backupPath = backupTarget_.empty() ? DefaultBackupPath(path) : backupTarget_;
+  EmbeddedUpdateReport report;
+  const int result = UpdateEmbeddedImage(host_, path, options, &report);
+  lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
+  SetNotice(report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
+                                 : std::string(texts::kBackupMissingNotice));
+  return result;
 }
 
 }  // namespace fwtool

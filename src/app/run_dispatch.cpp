@@ -21,18 +21,6 @@ bool TableEntry(const int32_t (&table)[N], int index, int32_t& value) {
 
 }  // namespace
 
-void TV77xFwTool::UpdateBtnCheck(Control&) {
-  NVRAMCheck.Hide();
-  if (DeviceCount == 0) return;
-  // Paths may have been found without any entry listed: then there is no
-  // device to look at.
-  const DeviceRecord* record = SelectedDevice();
-  if (record == nullptr) return;
-  const uint16_t identification = Identify(record->Path);
-  ChipType = static_cast<uint8_t>(identification & 0xFF);
-  ChipSubRev = static_cast<uint8_t>(identification >> 8);
-}
-
 void TV77xFwTool::UpdateBtnClick(Control&) {}
 
 void TV77xFwTool::EraseOnlyCheckClick(Control&) {}

@@ -23,5 +23,6 @@ struct CliContext {
 // Each subcommand family registers itself; the callback runs it and sets
 // ctx.exitCode.
 void RegisterImageCommands(CLI::App& app, CliContext& ctx);
+void RegisterDeviceCommands(CLI::App& app, CliContext& ctx);
 
 }  // namespace fwtool::cli

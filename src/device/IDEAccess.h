@@ -11,4 +11,5 @@
 #include "identify.h"
 #include "operator.h"
 #include "pass_through.h"
+#include "serial_flash_commands.h"
 #include "transport.h"

@@ -2,6 +2,8 @@
 // the procedures built on it.
 #pragma once
 
+#include "backup_file.h"
 #include "block_transfer.h"
+#include "embedded_update.h"
 #include "flash_settings.h"
 #include "procedure_host.h"

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <functional>
-#include <map>
 
 #include "chip_profile.h"
 #include "flash_part.h"

@@ -66,6 +66,8 @@ TEST(FlashCommands, BlocksDirectionsLengthsAndTimeOuts) {
        {0xFF, 0x04, 0x56, 0x51, 0x55, 0, 0, 0, 0, 0, 0, 0}, DataDirection::Out, 0, 50},
       {"HostLinkClose", [](auto path, uint8_t*) { return HostLinkClose(path); },
        {0xFF, 0x04, 0x56, 0x51, 0xAA, 0, 0, 0, 0, 0, 0, 0}, DataDirection::Out, 0, 50},
+      {"GetFlashMakerCode", [](auto path, uint8_t* b) { return GetFlashMakerCode(path, b); },
+       {0xFF, 0x04, 0x23, 0x04, 0, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, 4, 10},
       {"ResetDevice", [](auto path, uint8_t*) { return ResetDevice(path); },
        {0xFF, 0x04, 0x26, 0x56, 0x51, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, 0, 10},
   };

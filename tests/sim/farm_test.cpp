@@ -89,6 +89,13 @@ TEST_F(FarmTest, AVqb719LeavesTheFactoryWithItsOwnSettingsInTheHeader) {
   const std::string other(Unit(1).Flash().Contents().begin() + kHeaderSerialOffset,
                           Unit(1).Flash().Contents().begin() + kHeaderSerialOffset + 13);
   EXPECT_EQ(other, "SN=TALVE-0042");
+  // The serial and the USB texts sit where an update keeps the unit's bytes.
+  for (uint8_t position : kImageOwnedHeaderBytes) {
+    EXPECT_FALSE(position >= kHeaderSerialOffset &&
+                 position < kHeaderSerialOffset + kHeaderSerialLength);
+    EXPECT_FALSE(position >= kHeaderUsbTextOffset &&
+                 position < kHeaderUsbTextOffset + kHeaderUsbTextLength);
+  }
   // Parameter records carry valid checksums.
   for (uint32_t at : {0x100u, 0x114u, 0x140u, 0x1A0u, 0x200u, 0x260u, 0x2C0u, 0x320u, 0x380u}) {
     const uint16_t crc = Crc16OverWords(std::span(flash).subspan(at + 4, 4u * flash[at + 2]));
@@ -126,6 +133,17 @@ TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
   EXPECT_EQ(Unit().ReportedVersion(), (std::array<uint8_t, 6>{4, 2, 0, 16, 0, 0}));
   EXPECT_EQ(Unit().Flash().Part().makerCode, kMakerWinbond);
   fs::remove_all(dir);
+}
+
+TEST_F(FarmTest, TheBundledImageBootsWithItsOwnVersion) {
+  std::string error;
+  const auto image = LoadEmbeddedImageFile(&error);
+  ASSERT_TRUE(image) << error;
+  Build("vqb719:maker=winbond:fw=embedded");
+  EXPECT_TRUE(std::equal(image->begin(), image->end(), Unit().Flash().Contents().begin()));
+  ASSERT_TRUE(Unit().RunsFromFlash());
+  EXPECT_TRUE(std::equal(Unit().ReportedVersion().begin(), Unit().ReportedVersion().end(),
+                         image->begin() + kFirmwareVersionOffset));
 }
 
 TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {

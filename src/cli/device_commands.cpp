@@ -1,0 +1,370 @@
+// fwtool list / fwtool update: the one-click window's job from the terminal.
+//
+//   fwtool [--simulate UNITS] list [--json]
+//   fwtool [--simulate UNITS] update [--device N] [--yes] [--backup FILE]
+//
+// Both drive the same form model as the window: construction refreshes the
+// device list; update selects an entry and presses "YES".
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "Fwupdate.h"
+#include "IDEAccess.h"
+#include "cli_context.h"
+#include "form_texts.h"
+#include "platform_services.h"
+#include "simulation_setup.h"
+#include "simulator.h"
+
+namespace fwtool::cli {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kBarWidth = 30;
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted = true;
+}
+
+// Holds Ctrl-C for the lifetime of the object: the signal only raises a flag
+// that the message pump turns into a close request.
+class InterruptHold {
+ public:
+  InterruptHold() {
+    struct sigaction action {};
+    action.sa_handler = &OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+  }
+  ~InterruptHold() {
+    sigaction(SIGINT, &previous_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+  }
+  InterruptHold(const InterruptHold&) = delete;
+  InterruptHold& operator=(const InterruptHold&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+  struct sigaction previousTerm_ {};
+};
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The operator at a terminal: boxes become lines, there are no file dialogs
+// (files are named on the command line), and processing pending messages
+// fires due timers and turns Ctrl-C into a close request.
+class TerminalOperator final : public OperatorServices {
+ public:
+  TerminalOperator(ClockTimerService& timers, bool debug) : timers_(timers), debug_(debug) {}
+
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon) override {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  }
+  void SimpleMessage(const std::string& text) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override {
+    return std::nullopt;
+  }
+  void ProcessMessages() override {
+    timers_.FireDue();
+    // The form holds the request while it writes and says so in its notice.
+    if (gInterrupted.exchange(false) && form_ != nullptr) form_->RequestClose();
+  }
+  void DebugOutput(const std::string& text) override {
+    if (debug_) std::fprintf(stderr, "%s", text.c_str());
+  }
+  void Attach(TV77xFwTool* form) { form_ = form; }
+
+ private:
+  ClockTimerService& timers_;
+  bool debug_;
+  TV77xFwTool* form_ = nullptr;
+};
+
+// Renders the progress bar and status line: one redrawn line on a terminal,
+// plain lines otherwise (a line per step and per progress change).
+class ProgressView {
+ public:
+  ProgressView(TV77xFwTool& form, bool live) : form_(form), live_(live) {
+    id_ = form_.Subscribe(
+        [this](const Control& control, ControlProperty property) { OnChange(control, property); });
+  }
+  ~ProgressView() {
+    form_.Unsubscribe(id_);
+    Finish();
+  }
+  ProgressView(const ProgressView&) = delete;
+  ProgressView& operator=(const ProgressView&) = delete;
+
+  void Finish() {
+    if (live_ && drawn_) std::fputc('\n', stdout);
+    drawn_ = false;
+    std::fflush(stdout);
+  }
+
+ private:
+  void OnChange(const Control& control, ControlProperty property) {
+    if (&control == &form_.Window && property == ControlProperty::Notice) {
+      if (form_.Notice().empty()) return;
+      Finish();
+      std::printf("%s\n", form_.Notice().c_str());
+      return;
+    }
+    const bool bar = &control == &form_.FwUpdatBar;
+    const bool status = &control == &form_.StatusEdit && property == ControlProperty::Text;
+    if (!bar && !status) return;
+    if (!form_.FwUpdatBar.Visible()) {
+      Finish();
+      return;
+    }
+    const int position = form_.FwUpdatBar.Position();
+    const std::string text = form_.StatusEdit.Text();
+    if (live_) {
+      const int filled = position * kBarWidth / 100;
+      std::printf("\r\x1b[K[%s%s] %3d%%  %s", std::string(filled, '#').c_str(),
+                  std::string(kBarWidth - filled, '.').c_str(), position, text.c_str());
+      std::fflush(stdout);
+      drawn_ = true;
+      return;
+    }
+    // Plain: the step without its dots, and the bar when it moved.
+    const std::string step = text.substr(0, text.find_last_not_of('.') + 1);
+    if (position != lastPosition_) {
+      std::printf("progress %d%%\n", position);
+      lastPosition_ = position;
+    }
+    if (!step.empty() && step != lastStep_) {
+      std::printf("status %s\n", text.c_str());
+      lastStep_ = step;
+    }
+    std::fflush(stdout);  // a log that follows the file sees each line as it comes
+  }
+
+  TV77xFwTool& form_;
+  bool live_;
+  int id_ = 0;
+  bool drawn_ = false;
+  int lastPosition_ = -1;
+  std::string lastStep_;
+};
+
+// The devices of this run: the simulated units with --simulate, else the
+// operating system's.
+std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
+  if (auto farm = ActiveSimulation()) return farm->Enumerator();
+  return ctx.platform->enumerator;
+}
+
+// What every device subcommand needs: timers, an operator, the form.
+struct Session {
+  std::shared_ptr<InterfaceEnumerator> enumerator;
+  ClockTimerService timers;
+  std::unique_ptr<TerminalOperator> op;
+  std::unique_ptr<TV77xFwTool> form;
+  bool closing = false;
+
+  explicit Session(CliContext& ctx) : enumerator(Devices(ctx)) {
+    op = std::make_unique<TerminalOperator>(timers, ctx.trace);
+    form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers);
+    op->Attach(form.get());
+    form->SetCloseHandler([this] { closing = true; });
+  }
+};
+
+const char* BusName(const DeviceSurveyEntry& entry) {
+  return entry.on1394 ? "1394" : "USB";
+}
+
+std::string ItemText(const DeviceSurveyEntry& entry) {
+  return (entry.on1394 ? texts::k1394ItemPrefix : texts::kUsbItemPrefix) + entry.name;
+}
+
+const char* OutcomeName(DeviceSurveyEntry::Outcome outcome) {
+  switch (outcome) {
+    case DeviceSurveyEntry::Outcome::NotTarget:
+      return "not a target chip";
+    case DeviceSurveyEntry::Outcome::AlreadyUpdated:
+      return "already updated";
+    case DeviceSurveyEntry::Outcome::Unrecognised:
+      return "not recognised";
+    case DeviceSurveyEntry::Outcome::Listed:
+      return "to update";
+  }
+  return "?";
+}
+
+json SurveyJson(const TV77xFwTool& form) {
+  json devices = json::array();
+  for (const auto& entry : form.Survey()) {
+    const int chipType = ChipTypeOf(entry.identification);
+    devices.push_back({
+        {"index", entry.listIndex >= 0 ? json(entry.listIndex) : json(nullptr)},
+        {"item", entry.outcome == DeviceSurveyEntry::Outcome::NotTarget ? json(nullptr)
+                                                                        : json(ItemText(entry))},
+        {"bus", BusName(entry)},
+        {"name", entry.name},
+        {"path", entry.path},
+        {"cdrom", entry.cdrom},
+        {"chipType", chipType},
+        {"subRevision", ChipSubRevOf(entry.identification)},
+        {"chipLabel", std::string(ChipLabel(chipType))},
+        {"listed", entry.outcome == DeviceSurveyEntry::Outcome::Listed},
+        {"alreadyUpdated", entry.outcome == DeviceSurveyEntry::Outcome::AlreadyUpdated},
+    });
+  }
+  return devices;
+}
+
+std::string AccessProblem(CliContext& ctx) {
+  return Devices(ctx)->AccessProblem();
+}
+
+int RunList(CliContext& ctx, bool asJson) {
+  Session session(ctx);
+  TV77xFwTool& form = *session.form;
+  const std::string notice = Trimmed(form.devLable.Text());
+  if (asJson) {
+    json out = {{"devices", SurveyJson(form)},
+                {"listed", form.ListedCount()},
+                {"face", OneClickFaceName(form.Face())},
+                {"notice", notice}};
+    const std::string problem = AccessProblem(ctx);
+    if (!problem.empty()) out["accessProblem"] = problem;
+    std::printf("%s\n", out.dump(2).c_str());
+    return kExitOk;
+  }
+  if (form.Survey().empty()) {
+    std::printf("No USB or IEEE 1394 storage device found.\n");
+  } else {
+    std::printf("%-3s %-34s %-6s %-22s %-17s %s\n", "#", "device", "bus", "chip", "state", "path");
+    for (const auto& entry : form.Survey()) {
+      const int chipType = ChipTypeOf(entry.identification);
+      const std::string index = entry.listIndex >= 0 ? std::to_string(entry.listIndex) : "-";
+      const std::string item =
+          entry.outcome == DeviceSurveyEntry::Outcome::NotTarget ? "" : ItemText(entry);
+      const std::string chip = fmt::format("{} {}", chipType, ChipLabel(chipType));
+      std::printf("%-3s %-34s %-6s %-22s %-17s %s\n", index.c_str(), item.c_str(), BusName(entry),
+                  chip.c_str(), OutcomeName(entry.outcome), entry.path.c_str());
+    }
+  }
+  const std::string problem = AccessProblem(ctx);
+  if (!problem.empty()) std::printf("%s\n", problem.c_str());
+  std::printf("%s\n", notice.c_str());
+  return kExitOk;
+}
+
+struct UpdateOptions {
+  int device = 0;
+  bool yes = false;
+  std::string backup;
+};
+
+bool AskToProceed() {
+  std::printf("%s [y/N] ", texts::kPrompt);
+  std::fflush(stdout);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  answer = Trimmed(answer);
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
+  if (!options.backup.empty()) {
+    std::error_code ec;
+    if (std::filesystem::exists(options.backup, ec)) {
+      std::fprintf(stderr, "fwtool update: %s exists already; name a new backup file.\n",
+                   options.backup.c_str());
+      return kExitUsage;
+    }
+  }
+  if (!options.yes && !isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "fwtool update: not asking on a non-terminal; give --yes to update.\n");
+    return kExitUsage;
+  }
+
+  Session session(ctx);
+  TV77xFwTool& form = *session.form;
+  if (form.ListedCount() == 0) {
+    std::printf("%s\n", Trimmed(form.devLable.Text()).c_str());
+    const std::string problem = AccessProblem(ctx);
+    if (!problem.empty()) std::printf("%s\n", problem.c_str());
+    return kExitFailed;
+  }
+  if (options.device < 0 || options.device >= form.ListedCount()) {
+    std::fprintf(stderr, "fwtool update: no entry %d; the list has %d (see fwtool list).\n",
+                 options.device, form.ListedCount());
+    return kExitUsage;
+  }
+  // As the window's device list would on a change of selection.
+  form.DeviceList.SetItemIndex(options.device);
+  form.UpdateBtnCheck(form.DeviceList);
+  const DeviceRecord* record = form.SelectedDevice();
+  std::printf("Device %d: %s (%s)\n", options.device, form.DeviceList.Text().c_str(),
+              record != nullptr ? record->Path.c_str() : "?");
+  if (!options.yes && !AskToProceed()) {
+    std::printf("Nothing written.\n");
+    return kExitFailed;
+  }
+
+  form.SetBackupTarget(options.backup);
+  {
+    InterruptHold hold;
+    const bool live = isatty(STDOUT_FILENO) && !ctx.trace;
+    ProgressView progress(form, live);
+    form.EraseButton.Click();
+  }
+
+  const OneClickFace face = form.Face();
+  if (!form.StatusEdit.Text().empty()) std::printf("%s\n", form.StatusEdit.Text().c_str());
+  if (face == OneClickFace::Done) {
+    std::printf("%s\n", form.replugLable1.Text().c_str());
+    return kExitOk;
+  }
+  std::printf("%s\n", Trimmed(form.devLable.Text()).c_str());
+  return kExitFailed;
+}
+
+}  // namespace
+
+void RegisterDeviceCommands(CLI::App& app, CliContext& ctx) {
+  auto* list = app.add_subcommand("list", "List the controllers that can take the firmware update");
+  list->add_flag("--json", ctx.json, "Print the list as JSON");
+  list->fallthrough();
+  list->callback([&ctx] { ctx.exitCode = RunList(ctx, ctx.json); });
+
+  auto options = std::make_shared<UpdateOptions>();
+  auto* update = app.add_subcommand(
+      "update", "Write the bundled firmware into a listed controller (the window's \"YES\")");
+  update->add_option("--device", options->device, "Entry of the list to update (default 0)");
+  update->add_flag("--yes", options->yes, "Do not ask before writing");
+  update->add_option("--backup", options->backup,
+                     "File that receives the controller's flash before anything is written "
+                     "(must not exist; default: a new file in the per-user backup folder)");
+  update->fallthrough();
+  update->callback([&ctx, options] { ctx.exitCode = RunUpdate(ctx, *options); });
+}
+
+}  // namespace fwtool::cli

@@ -1,0 +1,15 @@
+#include "serial_flash_commands.h"
+
+#include "command_block.h"
+#include "transport.h"
+
+namespace fwtool {
+
+int GetFlashMakerCode(std::string_view path, uint8_t* buffer) {
+  CommandBlock block = Ff04Block(0x23);
+  block[3] = 0x04;
+  uint32_t transferred = 0;
+  return SendCommandIn(path, block.data(), block.length, buffer, 4, &transferred);
+}
+
+}  // namespace fwtool

@@ -1,0 +1,27 @@
+// Where the one-click update keeps the unit's flash before it writes, and how
+// the file is written: never over an existing file, and complete or not at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace fwtool {
+
+// $XDG_DATA_HOME/fwtool/backups, else $HOME/.local/share/fwtool/backups,
+// else ./fwtool-backups.
+std::string DefaultBackupFolder();
+// A file in the default folder named after the device path and the local
+// time, e.g. "sim_vqb719_0-20250101-120000.bin", with a counter added when
+// that name is taken.
+std::string DefaultBackupPath(std::string_view devicePath);
+
+// Writes the bytes to `path` (creating its folder) through a temporary file
+// that is renamed into place once everything was written and flushed. Fails
+// (1/0) when the file exists already or anything cannot be written; a
+// failure leaves no file behind. `error` (may be null) receives the reason.
+int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length,
+                   std::string* error = nullptr);
+
+}  // namespace fwtool

@@ -1,0 +1,156 @@
+#include "embedded_update.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "IDEAccess.h"
+#include "backup_file.h"
+#include "block_transfer.h"
+#include "firmware.h"
+#include "procedure_host.h"
+
+namespace fwtool {
+
+namespace {
+
+constexpr int kFlashMakerMxic = 5;
+constexpr uint32_t kFirstFlashBlock = 4096;
+// Write modes of the three attempts: block erase, sector erase, chip erase.
+constexpr int kRetryModes[] = {1, 3};
+
+void CopyRange(const uint8_t* from, uint8_t* to, HeaderRange range) {
+  std::memcpy(to + range.first, from + range.first, range.last - range.first + 1);
+}
+
+}  // namespace
+
+void MergeDeviceHeader(std::span<uint8_t> deviceHead, std::span<uint8_t> newHeader) {
+  if (deviceHead.size() < kMergedHeaderSize || newHeader.size() < kMergedHeaderSize) return;
+  // The first 128 bytes: the unit keeps its own settings except where the
+  // new firmware defines the byte.
+  for (uint32_t position = 0; position < kMergeTableSize; ++position)
+    if (HeaderMergeTable[position] < 256) deviceHead[position] = newHeader[position];
+  std::copy(newHeader.begin() + 128, newHeader.begin() + 256, deviceHead.begin() + 128);
+  // The unit's own parts of the parameter records go into the new header...
+  for (const HeaderRange& range : kDeviceKeptRanges)
+    CopyRange(deviceHead.data(), newHeader.data(), range);
+  // ...which then makes up the records of the merged header.
+  std::copy(newHeader.begin() + 256, newHeader.begin() + kMergedHeaderSize,
+            deviceHead.begin() + 256);
+  UpdateHeaderChecksums(deviceHead.first(kMergedHeaderSize));
+}
+
+int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
+                        const EmbeddedUpdateOptions& options, EmbeddedUpdateReport* report) {
+  EmbeddedUpdateReport local;
+  EmbeddedUpdateReport& out = report != nullptr ? *report : local;
+  out = EmbeddedUpdateReport{};
+  FlashSettings& settings = host.Settings();
+  settings.TransferBlockSize = 8192;
+  const std::string statusPrefix;
+
+  // An image that is missing or does not fit the flash must never reach the
+  // unit: a zero-filled or cut image would leave it without firmware.
+  if (options.image.empty()) {
+    host.SetStatusText(kNoImageToWrite);
+    return 0;
+  }
+  if (options.image.size() > kFlashImageSize) {
+    host.SetStatusText(kImageTooLarge);
+    return 0;
+  }
+
+  std::vector<uint8_t> newHeader(kMergedHeaderSize, 0);
+  CopyImage(options.image, newHeader, 0, kMergedHeaderSize);
+
+  AlignedBuffer deviceHead(kDeviceHeadSize);
+  if (!deviceHead) {
+    host.SetStatusText(kAllocateBuffersError);
+    return 0;
+  }
+  if (!ReadFlashRange(host, path, 0, deviceHead.data(), kDeviceHeadSize)) {
+    host.SetStatusText(kBackupNvramFail);
+    return 0;
+  }
+  const bool valid = HasHeaderMarker(std::span<const uint8_t>(deviceHead.data(), 128), 128);
+
+  AlignedBuffer image(kFlashImageSize);
+  AlignedBuffer readBack(kFlashImageSize);
+  if (!image || !readBack) {
+    host.SetStatusText(kAllocateBuffersError);
+    return 0;
+  }
+
+  // The unit's whole flash goes to a file before anything is written, so
+  // that a unit the update leaves unusable can be put back as it was.
+  if (!ReadFlashRange(host, path, 0, readBack.data(), kFlashImageSize) ||
+      !SaveBackupFile(options.backupPath, readBack.data(), kFlashImageSize)) {
+    host.SetStatusText(kFlashBackupFail);
+    return 0;
+  }
+  out.backupWritten = true;
+  out.backupPath = options.backupPath;
+
+  host.StepProgress(kProgressPerStage);
+  std::fill(image.begin(), image.end(), 0);
+  std::fill(readBack.begin(), readBack.end(), 0);
+  CopyImage(options.image, std::span<uint8_t>(image.data(), image.size()), 0, 0);
+
+  if (valid) {
+    MergeDeviceHeader(std::span<uint8_t>(deviceHead.data(), deviceHead.size()), newHeader);
+    std::copy_n(deviceHead.data(), kMergedHeaderSize, image.data());
+    out.headerMerged = true;
+  }
+
+  host.SetStatusText(kProgrammingStep);
+  settings.LargeEraseCount = 0;
+  settings.SmallEraseCount = 0;
+
+  if (host.FlashMaker() == kFlashMakerMxic) {
+    // MXIC parts are switched to their erase sequence by one first block
+    // written in block-erase mode.
+    WaitDeviceReady(path);
+    if (WriteFlash(path, 0, image.data(), kFirstFlashBlock, 2)) SleepMs(kMaker5SettleMs);
+  }
+
+  int mode = settings.DefaultWriteMode;
+  bool failed = true;
+  for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {
+    out.attempts = attempt;
+    out.lastMode = mode;
+    failed = false;
+    host.SetStatusText(kProgrammingStep);
+    // Each attempt erases from the start again.
+    settings.LargeEraseCount = 0;
+    settings.SmallEraseCount = 0;
+    if (!WriteFlashRange(host, path, 0, image.data(), kFlashImageSize, mode)) {
+      host.SetStatusText(kWriteBinFileFail);
+      failed = true;
+    }
+    host.StepProgress(kProgressPerStage);
+    WaitDeviceReady(path);
+    bool readOk = true;
+    if (!ReadFlashRange(host, path, 0, readBack.data(), kFlashImageSize)) {
+      host.SetStatusText(kReadCommandFail);
+      failed = true;
+      readOk = false;
+    }
+    host.StepProgress(kProgressPerStage);
+    // Bytes that could not be read prove nothing: the read failure stands.
+    if (readOk && !std::equal(image.begin(), image.end(), readBack.begin())) {
+      host.SetStatusText(kDataCompareFail);
+      failed = true;
+    }
+    host.StepProgress(kProgressPerStage);
+    if (!failed) break;
+    if (attempt < kUpdateAttempts) mode = kRetryModes[attempt - 1];
+  }
+  host.StepProgress(kProgressPerStage);
+
+  if (failed) return 0;
+  host.SetStatusText(statusPrefix + kProgrammingSuccess);
+  return 1;
+}
+
+}  // namespace fwtool
