@@ -17,15 +17,6 @@ constexpr std::array<int32_t, kFlashMakerCount> LargeEraseUnitByMaker = {
 constexpr std::array<int32_t, kFlashMakerCount> SmallEraseUnitByMaker = {
     4096, 4096, 4096, 32768, 32768, 4096, 4096, 4096, 32768, 4096, 4096};
 
-// FF 04 23: the flash maker code the controller detected itself (byte 0 of
-// a 4-byte reply).
-int GetFlashMakerCode(std::string_view path, uint8_t* buffer) {
-  CommandBlock block = Ff04Block(0x23);
-  block[3] = 4;
-  uint32_t transferred = 0;
-  return SendCommandIn(path, block.data(), block.length, buffer, 4, &transferred);
-}
-
 bool HasControllerMakerCode(uint8_t chipType, const std::string& path) {
   return chipType == 8 || chipType == 9 || chipType == 11 || chipType == 12 ||
          (chipType == 7 && path.find("sbp2") != std::string::npos);
