@@ -42,7 +42,6 @@ constexpr std::array<BandPlace, 6> kBandPlaces{{
     {"ExitBtn", 320, 64, 75, 25},
 }};
 constexpr BandPlace kPanel1Place{"Panel1", 0, 100, kBandWidth, 3};
-constexpr BandPlace kNoticePlace{"", 8, 39, 403, 25};
 
 const BandPlace* BandPlaceOf(std::string_view name) {
   for (const auto& place : kBandPlaces)
@@ -190,14 +189,20 @@ void FormWindow::Build(bool engineering) {
   panel1->setGeometry(kPanel1Place.x, kPanel1Place.y, kPanel1Place.width, kPanel1Place.height);
   panel1->raise();
 
-  notice_ = new QLabel(band_);
+  // The form's own notices (a held close, where the backup went) get a
+  // strip under the rule, so the designed band stays as it is; the window
+  // grows by the strip while there is something to say.
+  notice_ = new QLabel(panel2);
   notice_->setObjectName(QStringLiteral("NoticeLine"));
-  notice_->setGeometry(kNoticePlace.x, kNoticePlace.y, kNoticePlace.width, kNoticePlace.height);
+  notice_->setTextFormat(Qt::PlainText);
   notice_->setAlignment(Qt::AlignCenter);
   notice_->setWordWrap(true);
-  QFont small = DesignerFont(QString::fromLatin1(kMsSansSerif), -10);
-  notice_->setFont(small);
+  notice_->setContentsMargins(8, 3, 8, 5);
+  notice_->setFixedWidth(kBandWidth);
+  notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  notice_->setFont(DesignerFont(QString::fromLatin1(kMsSansSerif), -11));
   notice_->hide();
+  static_cast<QVBoxLayout*>(panel2->layout())->insertWidget(1, notice_);
 }
 
 QWidget* FormWindow::CreateWidget(Control& control, QWidget* parent) {
@@ -332,8 +337,13 @@ void FormWindow::PlaceRdGrid(QGridLayout* grid) {
 
 void FormWindow::RenderAll() {
   for (Control* control : form_.Controls()) Render(*control);
+  RenderNotice();
+}
+
+void FormWindow::RenderNotice() {
   const QString notice = Q(form_.Notice());
   notice_->setText(notice);
+  if (!notice.isEmpty()) notice_->setFixedHeight(notice_->heightForWidth(kBandWidth));
   notice_->setVisible(!notice.isEmpty());
 }
 
@@ -416,9 +426,7 @@ void FormWindow::Render(const Control& control) {
 
 void FormWindow::ModelChanged(const Control& control, ControlProperty property) {
   if (property == ControlProperty::Notice) {
-    const QString notice = Q(form_.Notice());
-    notice_->setText(notice);
-    notice_->setVisible(!notice.isEmpty());
+    RenderNotice();
   } else {
     Render(control);
   }

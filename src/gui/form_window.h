@@ -39,7 +39,7 @@ class FormWindow : public QWidget {
   QWidget* WidgetFor(const std::string& name) const;
   // The caption widget of a labelled edit, or null.
   QLabel* EditLabelFor(const std::string& name) const;
-  // The line under the band that tells what the form is holding back.
+  // The strip under the band with the form's own notices.
   QLabel* NoticeLabel() const { return notice_; }
 
  signals:
@@ -66,6 +66,7 @@ class FormWindow : public QWidget {
   void PlaceRdGrid(QGridLayout* grid);
   void Render(const Control& control);
   void RenderAll();
+  void RenderNotice();
   void ModelChanged(const Control& control, ControlProperty property);
   void ScheduleSettle();
 
