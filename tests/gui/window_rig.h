@@ -5,6 +5,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtTest/QTest>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,7 +35,14 @@ class RecordingQtOperator : public QtOperator {
   std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override {
     return std::nullopt;
   }
+  // Pumps the Qt loop like the window's operator, then runs the hook (to act
+  // in the middle of a transfer).
+  void ProcessMessages() override {
+    QtOperator::ProcessMessages();
+    if (onProcessMessages) onProcessMessages();
+  }
   std::vector<Box> boxes;
+  std::function<void()> onProcessMessages;
 };
 
 class AccessDeniedEnumerator : public fwtool::testing::FakeEnumerator {

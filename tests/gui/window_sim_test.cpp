@@ -182,6 +182,34 @@ TEST(SimulatedWindow, NoClosesTheWindowAndTheCdromEntriesGetTheClosingCommand) {
   }
 }
 
+TEST(SimulatedWindow, ClosingDuringTheUpdateWaitsForTheDeviceAndSaysSo) {
+  for (const bool closeBox : {false, true}) {
+    SimWindow w("vqb719");
+    bool asked = false;
+    bool stayedOpen = false;
+    QString noticeShown;
+    w.Operator().onProcessMessages = [&] {
+      if (asked || w.Form().Face() != OneClickFace::Updating) return;
+      asked = true;
+      if (closeBox) {
+        w.Window().close();
+      } else {
+        w.Widget<QPushButton>("ExitBtn")->click();
+      }
+      stayedOpen = w.Window().isVisible();
+      noticeShown =
+          w.Window().NoticeLabel()->isVisible() ? w.Window().NoticeLabel()->text() : QString();
+    };
+    w.Widget<QPushButton>("EraseButton")->click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(stayedOpen) << "the write is not cut off";
+    EXPECT_FALSE(noticeShown.isEmpty()) << "the operator is told why the window stays";
+    EXPECT_EQ(w.Form().Face(), OneClickFace::Done) << "the update ran to its end";
+    EXPECT_FALSE(w.Window().isVisible()) << "and then the window closed";
+  }
+}
+
 TEST(SimulatedWindow, AnArrivalRefreshesTheList1200msLater) {
   SimWindow w("vqb719", /*startUnplugged=*/true);
   ASSERT_EQ(w.Form().Face(), OneClickFace::NothingToDo);
