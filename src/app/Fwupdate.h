@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -307,6 +308,10 @@ class TV77xFwTool : private ControlObserver {
   void ShowNothingToDoFace(const char* notice);
   int EnumerateInterfaces(const std::vector<std::string>& found,
                           std::array<std::string, kMaxDevices>& slots, int first, bool admit1394);
+  // ChipType with ChipSubRev in the high byte, as the file tests take it.
+  uint16_t Identification() const { return static_cast<uint16_t>(ChipSubRev << 8 | ChipType); }
+  // The open dialog; empty when the operator cancels.
+  std::optional<std::string> AskForFile();
   // IdentifyChip on the path: chip type code in the low byte, sub-revision
   // in the high byte.
   uint16_t Identify(const std::string& path);

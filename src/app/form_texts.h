@@ -68,6 +68,7 @@ inline constexpr const char* k1394ItemPrefix = "<<1394>> ";
 // Operator messages.
 inline constexpr const char* kDropOneFileOnly = "Please Drag and Drop One File Only!";
 inline constexpr const char* kUpdateBtnPress = "Update Btn Press\n";
+inline constexpr const char* kCheckFileChecksum = "Please check the firmware file with checksum!";
 inline constexpr const char* kFileNotMatchChip = "The firmware file seems not match this chip!";
 
 // Notices of our own while an operation holds the window (shown beside the

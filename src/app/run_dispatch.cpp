@@ -1,6 +1,10 @@
 // The engineering face's handlers: "Run", the option boxes, the face switch
 // and the file choosers, and the check that follows a change of device or file.
+#include <filesystem>
+#include <system_error>
+
 #include "Fwupdate.h"
+#include "firmware.h"
 #include "form_texts.h"
 
 namespace fwtool {
@@ -19,11 +23,53 @@ bool TableEntry(const int32_t (&table)[N], int index, int32_t& value) {
   return true;
 }
 
+// The folder of the running program, where an open dialog starts.
+std::string ProgramFolder() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && self.has_parent_path()) return self.parent_path().string();
+  return std::filesystem::current_path(ec).string();
+}
+
 }  // namespace
 
-void TV77xFwTool::UpdateBtnClick(Control&) {}
+void TV77xFwTool::UpdateBtnClick(Control&) {
+  if (Busy()) return;
+  BusyScope busy(*this);
+  UpdateBtn.SetEnabled(false);
+  op_.DebugOutput(texts::kUpdateBtnPress);
+  ClearStatus();
+  // The per-chip procedures are dispatched here by chip type; none is part
+  // of this build, so "Run" does nothing but come back.
+  UpdateBtn.SetEnabled(true);
+}
 
-void TV77xFwTool::EraseOnlyCheckClick(Control&) {}
+void TV77xFwTool::EraseOnlyCheckClick(Control& sender) {
+  if (sender.Tag() == 0) {
+    if (ChipType == 6) NVRAMCheck.Show();
+    if (sender.Checked()) BackupFWCheckBox.SetChecked(false);  // runs this handler for it
+  } else if (sender.Checked()) {
+    EraseOnlyCheck.SetChecked(false);
+  }
+  const bool sizeMatters =
+      ChipType == 4 && (EraseOnlyCheck.Checked() || BackupFWCheckBox.Checked());
+  FwSizeCheck.SetEnabled(sizeMatters);
+  FwSizeCheck.SetVisible(sizeMatters);
+  FwSizeLable.SetVisible(sizeMatters);
+  EraseOnly = EraseOnlyCheck.Checked() ? 1 : 0;
+
+  const bool device = DeviceCount != 0 && ChipType != 0;
+  if (EraseOnlyCheck.Checked()) {
+    FwFilenameEdit.SetEnabled(false);
+    UpdateBtn.SetEnabled(device);
+  } else {
+    FwFilenameEdit.SetEnabled(true);
+    const std::string file = FwFilenameEdit.Text();
+    UpdateBtn.SetEnabled(device && !file.empty() &&
+                         FirmwareFileMatchesChip(op_, file, Identification()));
+  }
+  if (!UpdateBtn.Enabled() && BackupFWCheckBox.Checked()) UpdateBtn.SetEnabled(true);
+}
 
 void TV77xFwTool::RdCheckBoxClick(Control& sender) {
   if (RdCheckBox.Checked()) {
@@ -52,8 +98,35 @@ void TV77xFwTool::NVRAMCheckClick(Control&) {
   IncludeNvram = NVRAMCheck.Checked() ? 1 : 0;
 }
 
-void TV77xFwTool::LoadBtnClick(Control&) {}
+std::optional<std::string> TV77xFwTool::AskForFile() {
+  if (OpenDialog1.InitialDir.empty()) OpenDialog1.InitialDir = ProgramFolder();
+  FileDialogRequest request;
+  request.filters = OpenDialog1.Filter;
+  request.defaultExtension = OpenDialog1.DefaultExt;
+  request.initialName = OpenDialog1.InitialDir;
+  return op_.OpenFileDialog(request);
+}
 
-void TV77xFwTool::BackupBtnClick(Control&) {}
+void TV77xFwTool::LoadBtnClick(Control&) {
+  ClearStatus();
+  const auto file = AskForFile();
+  if (!file) return;
+  FwFilenameEdit.SetText(*file);  // runs UpdateBtnCheck
+  if (ChkSumChk.Checked() && !VerifyFileSum(*file, Identification())) {
+    op_.SimpleMessage(texts::kCheckFileChecksum);
+    UpdateBtn.SetEnabled(false);
+    return;
+  }
+  UpdateBtn.SetEnabled(true);
+}
+
+void TV77xFwTool::BackupBtnClick(Control&) {
+  ClearStatus();
+  const auto file = AskForFile();
+  if (!file) return;
+  // The file need not exist: the backup procedures create it.
+  BackupFileEdit.SetText(*file);
+  UpdateBtn.SetEnabled(true);
+}
 
 }  // namespace fwtool

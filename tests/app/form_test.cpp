@@ -276,6 +276,50 @@ TEST_F(FormTest, RdVersionSwitchesTheEngineeringPanel) {
   EXPECT_FALSE(f.UpdateBtn.Enabled());
 }
 
+TEST_F(FormTest, ModeBoxesExcludeEachOther) {
+  auto& f = Create();
+  f.RdCheckBox.SetChecked(true);
+  f.BackupFWCheckBox.Click();
+  EXPECT_TRUE(f.BackupFWCheckBox.Checked());
+  EXPECT_TRUE(f.UpdateBtn.Enabled());  // backup only needs no file
+  f.EraseOnlyCheck.Click();
+  EXPECT_TRUE(f.EraseOnlyCheck.Checked());
+  EXPECT_FALSE(f.BackupFWCheckBox.Checked());
+  EXPECT_EQ(f.EraseOnly, 1u);
+  EXPECT_FALSE(f.FwFilenameEdit.Enabled());
+  EXPECT_FALSE(f.UpdateBtn.Enabled());  // no device
+  f.BackupFWCheckBox.Click();
+  EXPECT_FALSE(f.EraseOnlyCheck.Checked());
+  EXPECT_EQ(f.EraseOnly, 0u);
+  f.VQS175HDDFwChk.SetChecked(true);
+  EXPECT_FALSE(f.BackupFWCheckBox.Checked());
+  // Chip type 4 shows the flash size box while a mode box is ticked.
+  f.ChipType = 4;
+  f.EraseOnlyCheck.SetChecked(true);
+  EXPECT_TRUE(f.FwSizeCheck.Visible());
+  EXPECT_TRUE(f.FwSizeLable.Visible());
+  f.EraseOnlyCheck.SetChecked(false);
+  EXPECT_FALSE(f.FwSizeCheck.Visible());
+}
+
+TEST_F(FormTest, FileChoosers) {
+  auto& f = Create();
+  f.StatusEdit.SetText("old");
+  op.fileAnswers = {std::nullopt, std::string("/fw/new.bin"), std::string("/tmp/old.bak")};
+  f.LoadBtnClick(f.LoadBtn);  // cancelled
+  EXPECT_EQ(f.FwFilenameEdit.Text(), "");
+  EXPECT_EQ(f.StatusEdit.Text(), "");
+  f.LoadBtnClick(f.LoadBtn);
+  EXPECT_EQ(f.FwFilenameEdit.Text(), "/fw/new.bin");
+  EXPECT_TRUE(f.UpdateBtn.Enabled());
+  f.BackupBtnClick(f.BackupBtn);
+  EXPECT_EQ(f.BackupFileEdit.Text(), "/tmp/old.bak");
+  ASSERT_EQ(op.dialogs.size(), 3u);
+  EXPECT_EQ(op.dialogs[0].defaultExtension, "bin");
+  EXPECT_EQ(op.dialogs[0].filters.size(), 3u);
+  EXPECT_FALSE(f.OpenDialog1.InitialDir.empty());
+}
+
 TEST_F(FormTest, UpdateWithoutADeviceFails) {
   auto& f = Create();
   f.EraseButtonClick(f.EraseButton);
