@@ -216,6 +216,12 @@ TEST(FormWindow, EditsClicksAndSelectionsReachTheModelAndBack) {
   EXPECT_FALSE(checksum->isChecked());
   rig.form->ChkSumChk.SetChecked(true);
   EXPECT_TRUE(checksum->isChecked()) << "a change by the program repaints the box";
+  // A mode box's click handler runs and its exclusions show on screen.
+  rig.Widget<QCheckBox>("BackupFWCheckBox")->click();
+  rig.Widget<QCheckBox>("EraseOnlyCheck")->click();
+  EXPECT_EQ(rig.form->EraseOnly, 1u);
+  EXPECT_FALSE(rig.Widget<QCheckBox>("BackupFWCheckBox")->isChecked())
+      << "erase only unticks backup only";
   auto* page = rig.Widget<QComboBox>("FwPgSizeCheck");
   page->activated(3);  // " 4 KB"
   EXPECT_EQ(rig.form->FwPgSizeCheck.ItemIndex(), 3);
