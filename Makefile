@@ -4,7 +4,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-kernel asan clean
+.PHONY: all deps configure build run gui screenshots test test-kernel asan clean
 
 all: build
 
@@ -26,6 +26,14 @@ run: build
 	$(BUILD_DIR)/src/cli/fwtool --simulate vqb719 --sim-state $(DEMO_DIR) update --yes \
 		--backup $(DEMO_DIR)/flash-before-update.bin
 	$(BUILD_DIR)/src/cli/fwtool --simulate vqb719 --sim-state $(DEMO_DIR) list
+
+# The window, against a simulated unit: try the one-click update anywhere.
+gui: build
+	$(BUILD_DIR)/src/gui/fwtool-gui --simulate vqb719
+
+# The README's pictures of the window (needs xvfb-run, or uses offscreen).
+screenshots: build
+	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)

@@ -1,0 +1,103 @@
+// fwtool-gui: the one-click firmware update window.
+#include <QtCore/QStringList>
+#include <QtCore/QTimer>
+#include <QtGui/QIcon>
+#include <cstdio>
+#include <memory>
+
+#include "IDEAccess.h"
+#include "access_notice.h"
+#include "device_change_pump.h"
+#include "device_environment.h"
+#include "face_driver.h"
+#include "form_window.h"
+#include "gui_application.h"
+#include "gui_options.h"
+#include "qt_operator.h"
+#include "qt_timer_service.h"
+
+namespace {
+
+QIcon FormIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 256}) {
+    icon.addFile(QStringLiteral(":/icons/fwtool-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& options) {
+  using namespace fwtool;
+  using namespace fwtool::gui;
+
+  std::unique_ptr<DeviceEnvironment> devices;
+  if (options.simulate.isEmpty()) {
+    devices = std::make_unique<DeviceEnvironment>(PlatformEnvironment());
+  } else {
+    std::string error;
+    devices = SimulatedEnvironment(options, error);
+    if (!devices) {
+      std::fprintf(stderr, "fwtool-gui: %s\n", error.c_str());
+      return 2;
+    }
+    if (options.plugAfterMs >= 0 && devices->unplugAll) devices->unplugAll();
+  }
+
+  int code = 0;
+  {
+    QtOperator op(QString::fromLatin1(kApplicationTitle));
+    QtTimerService timers;
+    // Constructing the form refreshes the device list and registers for
+    // device changes, as the window's construction does.
+    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get());
+    if (options.engineering) ShowEngineeringFace(form);
+    DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);
+
+    FormWindow window(form, options.engineering);
+    window.setWindowIcon(app.windowIcon());
+    AccessNotice access(form, *devices->enumerator);
+    QObject::connect(&window, &FormWindow::FaceSettled, &window, [&access](OneClickFace face) {
+      if (face == OneClickFace::NothingToDo) access.Check();
+    });
+    FaceDriver driver(window, {options.screenshotDir, options.clickYes, options.quitWhenDone});
+
+    DeviceEnvironment& env = *devices;
+    if (options.plugAfterMs >= 0 && env.plugAll) {
+      QTimer::singleShot(options.plugAfterMs, &window, [&env] { env.plugAll(); });
+    }
+    if (options.unplugAfterMs >= 0 && env.unplugAll) {
+      QTimer::singleShot(options.unplugAfterMs, &window, [&env] { env.unplugAll(); });
+    }
+
+    window.show();
+    code = app.exec();
+    // Leaving this block destroys the window, then the form (which sends
+    // the closing command to the CD-ROM entries and stops the watch).
+  }
+  if (devices->atExit) devices->atExit();
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace fwtool::gui;
+  // Options first: --help and --version need no display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const ParsedOptions parsed = ParseGuiOptions(arguments);
+  if (parsed.exitNow) {
+    std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
+    return parsed.exitCode;
+  }
+  GuiApplication app(argc, argv);
+  app.setWindowIcon(FormIcon());
+  if (parsed.options.trace) {
+    fwtool::SetCommandTrace([](const fwtool::CommandTraceRecord& record) {
+      std::fprintf(stderr, "%s\n", fwtool::FormatTraceRecord(record).c_str());
+    });
+  }
+  // The program ends with 0 whatever happened in the window.
+  const int code = RunGuarded(app, [&] { return RunWindow(app, parsed.options); });
+  return code == 2 ? 2 : 0;
+}

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <QtCore/QDir>
+#include <QtCore/QTemporaryDir>
+#include <QtWidgets/QAbstractButton>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QMessageBox>
+
+#include "designer_fonts.h"
+#include "gui_application.h"
+#include "modal_helper.h"
+#include "qt_operator.h"
+
+namespace fwtool::gui {
+namespace {
+
+using testing::ModalAnswerer;
+
+struct SeenBox {
+  QString caption;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QStringList buttons;
+  bool modal = false;
+};
+
+SeenBox AnswerBox(QWidget* widget) {
+  SeenBox seen;
+  auto* box = qobject_cast<QMessageBox*>(widget);
+  if (box == nullptr) {
+    widget->close();
+    return seen;
+  }
+  seen.caption = box->windowTitle();
+  seen.text = box->text();
+  seen.icon = box->icon();
+  for (QAbstractButton* b : box->buttons()) seen.buttons << b->text().remove(QLatin1Char('&'));
+  seen.modal = box->isModal();
+  box->button(QMessageBox::Ok)->click();
+  return seen;
+}
+
+TEST(QtOperator, BoxesHaveTheGivenCaptionIconAndOnlyOk) {
+  struct Case {
+    MessageIcon icon;
+    QMessageBox::Icon expected;
+  };
+  const Case cases[] = {{MessageIcon::None, QMessageBox::NoIcon},
+                        {MessageIcon::Error, QMessageBox::Critical},
+                        {MessageIcon::Information, QMessageBox::Information},
+                        {MessageIcon::Warning, QMessageBox::Warning}};
+  QtOperator op(QString::fromLatin1(kApplicationTitle));
+  for (const auto& c : cases) {
+    SeenBox seen;
+    ModalAnswerer answer([&](QWidget* w) { seen = AnswerBox(w); });
+    op.MessageBox("Please Turn-Off the Power and Turn-On Again!", "Message", c.icon);
+    EXPECT_EQ(seen.caption, QStringLiteral("Message"));
+    EXPECT_EQ(seen.text, QStringLiteral("Please Turn-Off the Power and Turn-On Again!"));
+    EXPECT_EQ(seen.icon, c.expected);
+    EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(seen.modal);
+  }
+}
+
+TEST(QtOperator, SimpleMessageCarriesTheApplicationTitle) {
+  QtOperator op(QString::fromLatin1(kApplicationTitle));
+  SeenBox seen;
+  ModalAnswerer answer([&](QWidget* w) { seen = AnswerBox(w); });
+  op.SimpleMessage("Please Drag and Drop One File Only!");
+  EXPECT_EQ(seen.caption, QStringLiteral("TALVE VQB719 FW Update Utility"));
+  EXPECT_EQ(seen.text, QStringLiteral("Please Drag and Drop One File Only!"));
+  EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
+}
+
+FileDialogRequest FirmwareRequest() {
+  return {"", {{"BinaryFile", "*.bin"}, {"All Files", "*.*"}, {"VQT Files", "*.vqt"}}, "bin", ""};
+}
+
+TEST(QtOperator, FileDialogOffersTheFiltersAndAddsTheDefaultExtension) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QtOperator op(QString::fromLatin1(kApplicationTitle));
+  QStringList filters;
+  QString suffix;
+  ModalAnswerer answer([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    filters = dialog->nameFilters();
+    suffix = dialog->defaultSuffix();
+    // A name without extension gets "bin"; the file need not exist (a
+    // backup target is created by the procedure).
+    dialog->selectFile(QDir(dir.path()).filePath(QStringLiteral("newflash")));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  const auto chosen = op.OpenFileDialog(FirmwareRequest());
+  EXPECT_EQ(filters,
+            (QStringList{QStringLiteral("BinaryFile (*.bin)"), QStringLiteral("All Files (*)"),
+                         QStringLiteral("VQT Files (*.vqt)")}));
+  EXPECT_EQ(suffix, QStringLiteral("bin"));
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(QString::fromStdString(*chosen),
+            QDir(dir.path()).filePath(QStringLiteral("newflash.bin")));
+  EXPECT_EQ(op.DialogFolder(), QDir(dir.path()).absolutePath()) << "the next dialog opens there";
+}
+
+TEST(QtOperator, CancelledFileDialogGivesNothing) {
+  QtOperator op(QString::fromLatin1(kApplicationTitle));
+  ModalAnswerer answer([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  EXPECT_FALSE(op.OpenFileDialog(FirmwareRequest()).has_value());
+}
+
+TEST(DesignerFonts, ArialMapsToAMetricTwinAtThePixelHeight) {
+  const QFont arial = DesignerFont(QString::fromLatin1(kArial), -19);
+  EXPECT_EQ(arial.pixelSize(), 19);
+  EXPECT_TRUE(arial.family() == QLatin1String("Arial") ||
+              arial.family() == QLatin1String("Liberation Sans"))
+      << arial.family().toStdString();
+  const QFont dialog = DesignerFont(QString::fromLatin1(kMsSansSerif), -11);
+  EXPECT_EQ(dialog.pixelSize(), 11);
+  EXPECT_FALSE(dialog.family().isEmpty());
+}
+
+}  // namespace
+}  // namespace fwtool::gui

@@ -1,0 +1,233 @@
+// The window against simulated controllers: the faces of the one-click update
+// as the operator sees them, the closing command, and hot-plug.
+#include <gtest/gtest.h>
+
+#include <QtTest/QTest>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
+#include <algorithm>
+#include <memory>
+
+#include "IDEAccess.h"
+#include "capture_backend.h"
+#include "device_change_pump.h"
+#include "simulator.h"
+#include "window_rig.h"
+
+namespace fwtool::gui {
+namespace {
+
+using testing::RecordingQtOperator;
+
+const QString kPrompt = QStringLiteral("Click 'Yes' to proceed with the firmware update");
+const QString kFailed = QStringLiteral("                             Update    fail!!");
+
+// A window over a farm of simulated units. The units and the procedures run
+// on a virtual clock (a flash erase costs nothing); the window's timers are
+// Qt's own.
+class SimWindow {
+ public:
+  explicit SimWindow(const char* description, bool startUnplugged = false)
+      : clock_(std::make_shared<VirtualClock>()), clockScope_(clock_) {
+    std::string error;
+    auto farm = sim::SimFarm::Create(description, &error);
+    if (!farm) throw std::runtime_error(error);
+    backend_ = std::make_unique<sim::ScopedSimulatorBackend>(farm);
+    farm_ = farm;
+    enumerator_ = farm->Enumerator();
+    watcher_ = farm->Watcher();
+    if (startUnplugged)
+      for (size_t i = 0; i < farm->UnitCount(); ++i) farm->Unplug(i);
+    form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_, watcher_.get());
+    pump_ = std::make_unique<DeviceChangePump>(*watcher_, 10);
+    window_ = std::make_unique<FormWindow>(*form_, false);
+    QObject::connect(window_.get(), &FormWindow::FaceSettled,
+                     [this](OneClickFace face) { faces_.push_back(face); });
+    window_->show();
+    QCoreApplication::processEvents();
+  }
+  ~SimWindow() { Close(); }
+
+  // Destroys the window and the form, as leaving the program does.
+  void Close() {
+    window_.reset();
+    pump_.reset();
+    form_.reset();
+  }
+
+  template <typename W>
+  W* Widget(const char* name) const {
+    return qobject_cast<W*>(window_->WidgetFor(name));
+  }
+  sim::SimFarm& Farm() { return *farm_; }
+  TV77xFwTool& Form() { return *form_; }
+  FormWindow& Window() { return *window_; }
+  QtTimerService& Timers() { return timers_; }
+  const std::vector<OneClickFace>& FacesSeen() const { return faces_; }
+  RecordingQtOperator& Operator() { return op_; }
+
+  // What the operator sees of the one-click band.
+  struct Band {
+    bool sentence, yes, no, exit, bar, replug;
+  };
+  Band Shown() const {
+    return {window_->WidgetFor("devLable")->isVisible(),
+            window_->WidgetFor("EraseButton")->isVisible(),
+            window_->WidgetFor("ExitBtn")->isVisible(),
+            window_->WidgetFor("ExtBtn")->isVisible(),
+            window_->WidgetFor("FwUpdatBar")->isVisible(),
+            window_->WidgetFor("replugLable1")->isVisible()};
+  }
+
+ private:
+  std::shared_ptr<VirtualClock> clock_;
+  ScopedClock clockScope_;
+  std::shared_ptr<sim::SimFarm> farm_;
+  std::unique_ptr<sim::ScopedSimulatorBackend> backend_;
+  std::shared_ptr<InterfaceEnumerator> enumerator_;
+  std::shared_ptr<DeviceChangeWatcher> watcher_;
+  RecordingQtOperator op_;
+  QtTimerService timers_;
+  std::unique_ptr<TV77xFwTool> form_;
+  std::unique_ptr<DeviceChangePump> pump_;
+  std::unique_ptr<FormWindow> window_;
+  std::vector<OneClickFace> faces_;
+};
+
+bool Same(const SimWindow::Band& a, const SimWindow::Band& b) {
+  return a.sentence == b.sentence && a.yes == b.yes && a.no == b.no && a.exit == b.exit &&
+         a.bar == b.bar && a.replug == b.replug;
+}
+
+TEST(SimulatedWindow, StartsReadyWithTheUnitListed) {
+  SimWindow w("vqb719");
+  EXPECT_EQ(w.Form().Face(), OneClickFace::Ready);
+  EXPECT_TRUE(Same(w.Shown(), {true, true, true, false, false, false}));
+  auto* sentence = w.Widget<QLabel>("devLable");
+  EXPECT_EQ(sentence->text(), kPrompt);
+  EXPECT_EQ(sentence->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+  EXPECT_TRUE(w.Widget<QPushButton>("EraseButton")->isEnabled());
+  auto* list = w.Widget<QComboBox>("DeviceList");
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_TRUE(list->itemText(0).startsWith(QStringLiteral("<<USB>> ")));
+}
+
+TEST(SimulatedWindow, YesUpdatesThroughTheBarToThePowerCycleLine) {
+  SimWindow w("vqb719");
+  int highest = 0;
+  auto* bar = w.Widget<QProgressBar>("FwUpdatBar");
+  QObject::connect(bar, &QProgressBar::valueChanged,
+                   [&](int v) { highest = std::max(highest, v); });
+  w.Widget<QPushButton>("EraseButton")->click();
+  QCoreApplication::processEvents();
+
+  EXPECT_EQ(w.Form().Face(), OneClickFace::Done);
+  EXPECT_TRUE(Same(w.Shown(), {false, false, false, true, false, true}))
+      << "power-cycle line and EXIT only";
+  EXPECT_EQ(w.Widget<QLabel>("replugLable1")->text(),
+            QStringLiteral("Please power cycle the device"));
+  const auto& seen = w.FacesSeen();
+  EXPECT_NE(std::find(seen.begin(), seen.end(), OneClickFace::Updating), seen.end())
+      << "the window showed the update while it ran";
+  EXPECT_GT(highest, 20) << "the bar moved past the start";
+}
+
+TEST(SimulatedWindow, YesOnAUnitThatCannotBeProgrammedEndsInTheRedNotice) {
+  SimWindow w("vqb719:bit-error");
+  ASSERT_EQ(w.Form().Face(), OneClickFace::Ready);
+  w.Widget<QPushButton>("EraseButton")->click();
+  QCoreApplication::processEvents();
+
+  EXPECT_EQ(w.Form().Face(), OneClickFace::Failed);
+  EXPECT_TRUE(Same(w.Shown(), {true, false, false, true, false, false}));
+  auto* sentence = w.Widget<QLabel>("devLable");
+  EXPECT_EQ(sentence->text(), kFailed);
+  EXPECT_EQ(sentence->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
+TEST(SimulatedWindow, NoClosesTheWindowAndTheCdromEntriesGetTheClosingCommand) {
+  // The block the closing command sends, taken from the command itself.
+  std::vector<uint8_t> closing;
+  {
+    fwtool::testing::ScopedCaptureBackend capture;
+    HostLinkClose("/dev/probe");
+    ASSERT_EQ(capture->commands.size(), 1u);
+    const auto& rq = capture->commands[0].request;
+    closing.assign(rq.cdb.begin(), rq.cdb.begin() + rq.cdbLength);
+  }
+  for (const char* button : {"ExitBtn", "ExtBtn"}) {
+    SimWindow w("vqb719:cdrom");
+    if (std::string(button) == "ExtBtn") {
+      w.Widget<QPushButton>("EraseButton")->click();  // EXIT shows after the update
+      QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(w.Window().WidgetFor(button)->isVisible()) << button;
+    const std::string cdrom = w.Farm().Unit(0).cdromPath;
+    w.Farm().ClearCommandLog();
+    w.Widget<QPushButton>(button)->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.Window().isVisible()) << button;
+    w.Close();
+    int closings = 0;
+    for (const auto& c : w.Farm().CommandLog()) {
+      const std::vector<uint8_t> block(c.cdb.begin(), c.cdb.begin() + c.cdbLength);
+      if (block == closing) {
+        EXPECT_EQ(c.path, cdrom) << "only the CD-ROM entry is closed";
+        ++closings;
+      }
+    }
+    EXPECT_EQ(closings, 1) << button;
+  }
+}
+
+TEST(SimulatedWindow, ClosingDuringTheUpdateWaitsForTheDeviceAndSaysSo) {
+  for (const bool closeBox : {false, true}) {
+    SimWindow w("vqb719");
+    bool asked = false;
+    bool stayedOpen = false;
+    QString noticeShown;
+    w.Operator().onProcessMessages = [&] {
+      if (asked || w.Form().Face() != OneClickFace::Updating) return;
+      asked = true;
+      if (closeBox) {
+        w.Window().close();
+      } else {
+        w.Widget<QPushButton>("ExitBtn")->click();
+      }
+      stayedOpen = w.Window().isVisible();
+      noticeShown =
+          w.Window().NoticeLabel()->isVisible() ? w.Window().NoticeLabel()->text() : QString();
+    };
+    w.Widget<QPushButton>("EraseButton")->click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(stayedOpen) << "the write is not cut off";
+    EXPECT_FALSE(noticeShown.isEmpty()) << "the operator is told why the window stays";
+    EXPECT_EQ(w.Form().Face(), OneClickFace::Done) << "the update ran to its end";
+    EXPECT_FALSE(w.Window().isVisible()) << "and then the window closed";
+  }
+}
+
+TEST(SimulatedWindow, AnArrivalRefreshesTheList1200msLater) {
+  SimWindow w("vqb719", /*startUnplugged=*/true);
+  ASSERT_EQ(w.Form().Face(), OneClickFace::NothingToDo);
+  w.Farm().Plug(0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Timers().IsPending(kRefreshTimerId); }, 2000))
+      << "the arrival reached the form through the watcher";
+  EXPECT_EQ(w.Timers().IntervalMs(kRefreshTimerId), 1200);
+  EXPECT_EQ(w.Form().Face(), OneClickFace::NothingToDo) << "not before the timer";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Form().Face() == OneClickFace::Ready; }, 5000));
+  EXPECT_EQ(w.Widget<QComboBox>("DeviceList")->count(), 1);
+  EXPECT_TRUE(w.Widget<QPushButton>("EraseButton")->isVisible());
+
+  // Pulled out again: 200 ms later the window says there is nothing.
+  w.Farm().Unplug(0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Timers().IsPending(kRefreshTimerId); }, 2000));
+  EXPECT_EQ(w.Timers().IntervalMs(kRefreshTimerId), 200);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Form().Face() == OneClickFace::NothingToDo; }, 3000));
+}
+
+}  // namespace
+}  // namespace fwtool::gui
