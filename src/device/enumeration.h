@@ -49,4 +49,18 @@ class DeviceChangeWatcher {
   virtual void Dispatch() {}
 };
 
+// For builds and runs without a platform layer: nothing to enumerate, no
+// notifications (the device list then shows that no device was found).
+class NoInterfaces final : public InterfaceEnumerator {
+ public:
+  std::vector<std::string> DiskInterfaces() override { return {}; }
+  std::vector<std::string> CdromInterfaces() override { return {}; }
+};
+
+class NoDeviceChanges final : public DeviceChangeWatcher {
+ public:
+  bool Start(Listener) override { return false; }
+  void Stop() override {}
+};
+
 }  // namespace fwtool

@@ -6,24 +6,6 @@
 
 namespace fwtool::gui {
 
-namespace {
-
-// Without a platform layer in the build there is nothing to enumerate and
-// nothing to watch: the window shows "No device found!!".
-class NoInterfaces final : public InterfaceEnumerator {
- public:
-  std::vector<std::string> DiskInterfaces() override { return {}; }
-  std::vector<std::string> CdromInterfaces() override { return {}; }
-};
-
-class NoNotifications final : public DeviceChangeWatcher {
- public:
-  bool Start(Listener) override { return false; }
-  void Stop() override {}
-};
-
-}  // namespace
-
 DeviceEnvironment PlatformEnvironment() {
   DeviceEnvironment environment;
 #if FWTOOL_HAVE_PLATFORM
@@ -32,7 +14,7 @@ DeviceEnvironment PlatformEnvironment() {
   environment.watcher = std::move(services.watcher);
 #else
   environment.enumerator = std::make_shared<NoInterfaces>();
-  environment.watcher = std::make_unique<NoNotifications>();
+  environment.watcher = std::make_unique<NoDeviceChanges>();
 #endif
   return environment;
 }
