@@ -2,7 +2,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <string>
 
 namespace fwtool {
@@ -14,9 +13,9 @@ namespace fwtool::cli {
 struct CliContext {
   bool trace = false;
   bool json = false;
-  std::string simulate;  // --simulate UNITS
-  std::string simState;  // --sim-state DIR
-  int exitCode = 0;      // set by the subcommand that ran
+  std::string simulate;                  // --simulate UNITS
+  std::string simState;                  // --sim-state DIR
+  int exitCode = 0;                      // set by the subcommand that ran
   PlatformServices* platform = nullptr;  // enumerator and device-change watcher
 };
 

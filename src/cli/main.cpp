@@ -1,7 +1,7 @@
 // fwtool: the command-line face of the firmware update utility.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 
 #include "IDEAccess.h"

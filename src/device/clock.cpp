@@ -19,7 +19,9 @@ std::shared_ptr<Clock>& CurrentClock() {
 }
 }  // namespace
 
-Clock& GetClock() { return *CurrentClock(); }
+Clock& GetClock() {
+  return *CurrentClock();
+}
 
 std::shared_ptr<Clock> SetClock(std::shared_ptr<Clock> clock) {
   auto previous = CurrentClock();

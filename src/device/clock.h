@@ -56,7 +56,9 @@ class ScopedClock {
   std::shared_ptr<Clock> previous_;
 };
 
-inline void SleepMs(uint32_t ms) { GetClock().Sleep(std::chrono::milliseconds(ms)); }
+inline void SleepMs(uint32_t ms) {
+  GetClock().Sleep(std::chrono::milliseconds(ms));
+}
 inline int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(GetClock().Now()).count();
 }

@@ -57,8 +57,8 @@ int WriteFlash(std::string_view path, uint32_t address, const uint8_t* buffer, u
   return Out(path, block, buffer, length);
 }
 
-int WriteFlashPlain(std::string_view path, uint32_t address, const uint8_t* buffer,
-                    uint32_t length, bool flag) {
+int WriteFlashPlain(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length,
+                    bool flag) {
   return Out(path, FlashBlock(flag ? 1 : 0, length, address, kCodeFlashWrite), buffer, length);
 }
 
@@ -85,7 +85,9 @@ int ReadFlashStatus(std::string_view path, uint8_t* status) {
   return ok;
 }
 
-int EraseFlashChip(std::string_view path) { return Out(path, Ff04Block(0x13), nullptr, 0); }
+int EraseFlashChip(std::string_view path) {
+  return Out(path, Ff04Block(0x13), nullptr, 0);
+}
 
 int EraseFlashSector(std::string_view path, uint32_t address) {
   return Out(path, AddressedFf04(0x14, address), nullptr, 0);

@@ -12,15 +12,15 @@ namespace fwtool {
 
 class OperatorServices;
 
-inline constexpr uint8_t kWriteModeMask = 0x87;   // erase code in bits 0-2, bit 7 for maker 5
+inline constexpr uint8_t kWriteModeMask = 0x87;  // erase code in bits 0-2, bit 7 for maker 5
 inline constexpr uint8_t kWriteModeMaker5 = 0x80;
 
 // DF blocks, 24-bit flash address in bytes 8-10.
 int ReadFlash(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length);
 int WriteFlash(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length,
                uint8_t mode);
-int WriteFlashPlain(std::string_view path, uint32_t address, const uint8_t* buffer,
-                    uint32_t length, bool flag);
+int WriteFlashPlain(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length,
+                    bool flag);
 // DF blocks, 16-bit memory address in bytes 6-7.
 int ReadMemory(std::string_view path, uint8_t* buffer, uint16_t address, uint32_t length);
 int WriteMemory(std::string_view path, const uint8_t* buffer, uint16_t address, uint32_t length);

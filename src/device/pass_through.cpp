@@ -36,10 +36,10 @@ Registry& TheRegistry() {
 
 const char* SenseKeyName(uint8_t key) {
   static constexpr const char* kNames[16] = {
-      "NO SENSE",        "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
-      "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
-      "BLANK CHECK",     "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
-      "EQUAL",           "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
+      "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+      "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+      "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+      "EQUAL",          "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
   return kNames[key & 0x0F];
 }
 
@@ -135,10 +135,9 @@ std::string DescribeSense(const std::vector<uint8_t>& sense) {
 std::string FormatTraceRecord(const CommandTraceRecord& record) {
   const auto& rq = record.request;
   const auto& rs = record.result;
-  std::string line = fmt::format("{} {:<3} [{}] len={} t/o={}s -> ", rq.path,
-                                 rq.direction == DataDirection::In ? "IN" : "OUT",
-                                 HexBytes(rq.cdb.data(), rq.cdbLength), record.callerLength,
-                                 rq.timeoutSeconds);
+  std::string line = fmt::format(
+      "{} {:<3} [{}] len={} t/o={}s -> ", rq.path, rq.direction == DataDirection::In ? "IN" : "OUT",
+      HexBytes(rq.cdb.data(), rq.cdbLength), record.callerLength, rq.timeoutSeconds);
   if (!rs.opened) {
     line += "cannot open";
     if (!rs.detail.empty()) line += ": " + rs.detail;

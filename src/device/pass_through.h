@@ -40,9 +40,9 @@ struct PassThroughResult {
   uint8_t scsiStatus = 0;   // 2 = CHECK CONDITION
   uint16_t hostStatus = 0;  // transport-level status where the platform has one
   uint16_t driverStatus = 0;
-  uint32_t transferred = 0;      // bytes the driver reports as moved
-  std::vector<uint8_t> sense;    // sense data when the platform gives it
-  std::string detail;            // human-readable reason for a failure
+  uint32_t transferred = 0;    // bytes the driver reports as moved
+  std::vector<uint8_t> sense;  // sense data when the platform gives it
+  std::string detail;          // human-readable reason for a failure
 
   bool Succeeded() const {
     return opened && callOk && errorCode == 0 && scsiStatus == 0 && hostStatus == 0 &&

@@ -20,8 +20,7 @@ class RecordingOperator : public OperatorServices {
     MessageIcon icon;
   };
 
-  void MessageBox(const std::string& text, const std::string& caption,
-                  MessageIcon icon) override {
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override {
     shown.push_back({Kind::Box, text, caption, icon});
   }
   void SimpleMessage(const std::string& text) override {

@@ -51,7 +51,9 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
 
 }  // namespace
 
-uint32_t EffectiveLength(uint32_t length) { return length == 1 ? 2 : length; }
+uint32_t EffectiveLength(uint32_t length) {
+  return length == 1 ? 2 : length;
+}
 
 uint32_t DataOutTimeout(const uint8_t* block, int blockLength) {
   auto byteAt = [&](int i) -> uint8_t { return i < blockLength ? block[i] : 0; };
@@ -66,13 +68,15 @@ int SendCommandIn(std::string_view path, const uint8_t* block, int blockLength, 
               length, transferred);
 }
 
-int SendCommandOut(std::string_view path, const uint8_t* block, int blockLength,
-                   const void* buffer, uint32_t length, uint32_t* transferred) {
+int SendCommandOut(std::string_view path, const uint8_t* block, int blockLength, const void* buffer,
+                   uint32_t length, uint32_t* transferred) {
   return Send(DataDirection::Out, path, block, blockLength, nullptr,
               static_cast<const uint8_t*>(buffer), length, transferred);
 }
 
-void* AllocAligned(size_t size, size_t alignment) { return std::calloc(size + alignment, 1); }
+void* AllocAligned(size_t size, size_t alignment) {
+  return std::calloc(size + alignment, 1);
+}
 
 void* AlignUp(void* raw, size_t alignment) {
   if (raw == nullptr) return nullptr;
@@ -81,7 +85,9 @@ void* AlignUp(void* raw, size_t alignment) {
   return reinterpret_cast<void*>(address);
 }
 
-void FreeAligned(void* raw) { std::free(raw); }
+void FreeAligned(void* raw) {
+  std::free(raw);
+}
 
 AlignedBuffer::AlignedBuffer(size_t size, size_t alignment)
     : raw_(AllocAligned(size, alignment)),

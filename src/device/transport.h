@@ -25,8 +25,8 @@ int SendCommandIn(std::string_view path, const uint8_t* block, int blockLength, 
                   uint32_t length, uint32_t* transferred);
 // Sends the block with a data-out phase of `length` bytes from `buffer`
 // (null with length 0 for commands without data).
-int SendCommandOut(std::string_view path, const uint8_t* block, int blockLength,
-                   const void* buffer, uint32_t length, uint32_t* transferred);
+int SendCommandOut(std::string_view path, const uint8_t* block, int blockLength, const void* buffer,
+                   uint32_t length, uint32_t* transferred);
 
 // The pass-through time-out for a data-out block: 100 s for a block whose
 // byte 2 is 0x13 (chip erase) or whose byte 1 is 3 and byte 11 is 0xFB

@@ -1,10 +1,11 @@
+#include "transport.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
 
 #include "capture_backend.h"
-#include "transport.h"
 
 namespace fwtool {
 namespace {
@@ -119,17 +120,16 @@ TEST(Transport, TimeOutRule) {
     uint32_t seconds;
   };
   const Case cases[] = {
-      {{0xFF, 0x04, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 100},      // chip erase
-      {{0x2A, 0, 0x13, 0, 0, 0, 0, 0, 1, 0}, 100},               // any opcode with byte 2 0x13
-      {{0xDF, 0x03, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 100},   // whole-chip write
+      {{0xFF, 0x04, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 100},     // chip erase
+      {{0x2A, 0, 0x13, 0, 0, 0, 0, 0, 1, 0}, 100},              // any opcode with byte 2 0x13
+      {{0xDF, 0x03, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 100},  // whole-chip write
       {{0xDF, 0x02, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 50},
       {{0xDF, 0x03, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFA}, 50},
       {{0x2A, 0x03, 0, 0, 0, 0, 0, 0, 1, 0}, 50},  // 10 bytes: no byte 11
   };
   for (const auto& c : cases) {
     ScopedCaptureBackend backend;
-    SendCommandOut("/dev/x", c.block.data(), static_cast<int>(c.block.size()), nullptr, 0,
-                   nullptr);
+    SendCommandOut("/dev/x", c.block.data(), static_cast<int>(c.block.size()), nullptr, 0, nullptr);
     SendCommandIn("/dev/x", c.block.data(), static_cast<int>(c.block.size()), nullptr, 0, nullptr);
     ASSERT_EQ(backend->commands.size(), 2u);
     EXPECT_EQ(backend->commands[0].request.timeoutSeconds, c.seconds)

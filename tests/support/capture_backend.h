@@ -12,9 +12,9 @@
 namespace fwtool::testing {
 
 struct CapturedCommand {
-  PassThroughRequest request;          // data pointer is not kept
-  std::vector<uint8_t> dataOut;        // what a data-out command carried
-  uintptr_t dataAddress = 0;           // where the transport's buffer was
+  PassThroughRequest request;    // data pointer is not kept
+  std::vector<uint8_t> dataOut;  // what a data-out command carried
+  uintptr_t dataAddress = 0;     // where the transport's buffer was
 };
 
 class CaptureBackend : public PassThroughBackend {
