@@ -103,7 +103,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
   FlashPartSpec part;
   switch (makerCode) {
     case kMakerPmc: {
-      part = Base("Pm25LV-like", kMakerPmc, sizeKB);
+      part = Base("PMC serial flash", kMakerPmc, sizeKB);
       const auto device = static_cast<uint8_t>(0x7B + n);
       part.jedecId = {0x7F, 0x9D, static_cast<uint8_t>(0x20 + n)};
       part.manufacturerDeviceId = {0x9D, device};
@@ -114,7 +114,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerSst: {
-      part = Base("SST25VF-like", kMakerSst, sizeKB);
+      part = Base("SST serial flash", kMakerSst, sizeKB);
       part.hasEnableWriteStatus = true;
       part.byteProgramTime = 14us;
       part.pageSize = 1;
@@ -144,7 +144,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerSt: {
-      part = Base("M25P-like", kMakerSt, sizeKB);
+      part = Base("ST serial flash", kMakerSt, sizeKB);
       part.jedecId = {0x20, 0x20, capacity};
       part.electronicSignature = {static_cast<uint8_t>(n == 0 ? 0x05 : 0x0F + n)};
       const uint32_t sector = sizeKB <= 128 ? 32768 : 65536;
@@ -154,7 +154,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerAtmel: {
-      part = Base("AT25F-like", kMakerAtmel, sizeKB);
+      part = Base("ATMEL serial flash", kMakerAtmel, sizeKB);
       const auto device = static_cast<uint8_t>(0x65 + n);
       part.jedecId = {0x1F, device, 0x01};
       part.id15 = {0x1F, static_cast<uint8_t>(n == 0 ? 0x65 : 0x60)};
@@ -165,7 +165,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerMxic: {
-      part = Base("MX25L-like", kMakerMxic, sizeKB);
+      part = Base("MXIC serial flash", kMakerMxic, sizeKB);
       part.jedecId = {0xC2, 0x20, capacity};
       part.manufacturerDeviceId = {0xC2, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
@@ -174,7 +174,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerWinbond: {
-      part = Base("W25X-like", kMakerWinbond, sizeKB);
+      part = Base("WINBOND serial flash", kMakerWinbond, sizeKB);
       part.jedecId = {0xEF, 0x30, capacity};
       part.manufacturerDeviceId = {0xEF, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
@@ -184,7 +184,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerAmic: {
-      part = Base("A25L-like", kMakerAmic, sizeKB);
+      part = Base("AMIC serial flash", kMakerAmic, sizeKB);
       part.jedecId = {0x37, 0x30, capacity};
       part.manufacturerDeviceId = {0x37, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
@@ -194,7 +194,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerEon: {
-      part = Base("EN25F-like", kMakerEon, sizeKB);
+      part = Base("EON serial flash", kMakerEon, sizeKB);
       part.jedecId = {0x1C, 0x31, capacity};
       part.manufacturerDeviceId = {0x1C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
@@ -204,7 +204,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerEsmt: {
-      part = Base("F25L-like", kMakerEsmt, sizeKB);
+      part = Base("ESMT serial flash", kMakerEsmt, sizeKB);
       part.jedecId = {0x8C, 0x30, capacity};
       part.manufacturerDeviceId = {0x8C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
@@ -214,7 +214,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       break;
     }
     case kMakerSanyo: {
-      part = Base("LE25FW-like", kMakerSanyo, sizeKB);
+      part = Base("SANYO serial flash", kMakerSanyo, sizeKB);
       part.jedecId = {0x62, 0x16, capacity};
       part.electronicSignature = {static_cast<uint8_t>(0x42 + n)};
       part.pageProgramTime = 2000us;
@@ -244,7 +244,7 @@ FlashPartSpec WithJedecId(FlashPartSpec part, std::vector<uint8_t> jedecId) {
   if (id.size() >= 3 && id[0] == 0x7F && id[1] == 0x37 && id[2] == 0x20) {
     // AMIC parts of this family erase irregular sectors: 4, 8, 16 and 32 KB
     // from the bottom, and the top 4 KB.
-    part.name = "A25L05P-like";
+    part.name = "AMIC serial flash, irregular sectors";
     part.sectorMap = {0x0000, 0x1000, 0x3000, 0x7000, 0xF000};
     for (uint32_t start = 0x10000; start < part.size; start += 0x10000)
       part.sectorMap.push_back(start);

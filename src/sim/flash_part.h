@@ -53,7 +53,7 @@ inline constexpr uint8_t kStatusAai = 0x40;          // SST: in AAI mode
 inline constexpr uint8_t kStatusWriteProtectLock = 0x80;
 
 struct FlashPartSpec {
-  std::string name;       // e.g. "MX25L512-like"
+  std::string name;       // e.g. "MXIC serial flash"
   uint8_t makerCode = 0;  // what detection should conclude
   uint32_t size = 65536;  // bytes
   // Answer to 0x9F (JEDEC id), read right after the opcode; repeats. Empty:

@@ -223,7 +223,7 @@ TEST_F(FarmTest, DescribeListsEachUnit) {
   Build("vqb719,chip=12:fw=blank:cdrom");
   const std::string text = farm_->Describe();
   EXPECT_NE(text.find("sim:usbsto#disk&ven_talve&prod_vqb719#0  chip 8 rev 0 (VQB711/719 Series), "
-                      "MX25L-like 64 KB (mxic), firmware 5.3.1.16.0.0"),
+                      "MXIC serial flash 64 KB (mxic), firmware 5.3.1.16.0.0"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("internal code, with a CD-ROM interface"), std::string::npos) << text;
