@@ -10,6 +10,12 @@ struct PlatformServices;
 
 namespace fwtool::cli {
 
+// Exit codes of every subcommand: done or passed, failed or did not pass,
+// usage error or a file that cannot be opened.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
 struct CliContext {
   bool trace = false;
   bool json = false;

@@ -32,9 +32,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr int kBarWidth = 30;
 
 std::atomic<bool> gInterrupted{false};

@@ -25,10 +25,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kExitPass = 0;
-constexpr int kExitFail = 1;
-constexpr int kExitUsage = 2;
-
 struct ImageOptions {
   std::string file;
   bool embedded = false;
@@ -226,7 +222,7 @@ int RunInfo(const ImageOptions& options, bool asJson) {
     fmt::print("{}\n", InfoJson(*image, info).dump(2));
   else
     PrintInfo(*image, info);
-  return kExitPass;
+  return kExitOk;
 }
 
 // ---- check -----------------------------------------------------------------
@@ -263,7 +259,7 @@ int RunCheck(const ImageOptions& options, bool asJson) {
     if (sum) j["fileSum"] = {{"passes", sum->passes}, {"reason", sum->reason}};
     j["passes"] = passes;
     fmt::print("{}\n", j.dump(2));
-    return passes ? kExitPass : kExitFail;
+    return passes ? kExitOk : kExitFailed;
   }
 
   const std::string chipText = fmt::format("{}, sub-revision {}", ChipText(type), subRev);
@@ -278,7 +274,7 @@ int RunCheck(const ImageOptions& options, bool asJson) {
     else
       fmt::print("{} The file sum test fails: {}\n", kCheckFileWithChecksum, sum->reason);
   }
-  return passes ? kExitPass : kExitFail;
+  return passes ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -36,9 +36,9 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
-    return code == 0 ? 0 : 2;  // usage errors exit with 2
+    return code == 0 ? cli::kExitOk : cli::kExitUsage;
   }
   if (app.get_subcommands().empty()) fmt::print("{}", app.help());
-  if (!cli::FinishSimulation(ctx)) return 1;
+  if (!cli::FinishSimulation(ctx)) return cli::kExitFailed;
   return ctx.exitCode;
 }
