@@ -273,6 +273,10 @@ class TV77xFwTool : private ControlObserver {
     void SetStatusText(const std::string& text) override { form_.SetStatus(text); }
     void StepProgress(int amount) override { form_.StepProgress(amount); }
     void ProcessMessages() override { form_.ProcessMessages(); }
+    void MessageBox(const std::string& text, const std::string& caption) override {
+      form_.op_.MessageBox(text, caption, MessageIcon::None);
+    }
+    void SimpleMessage(const std::string& text) override { form_.op_.SimpleMessage(text); }
 
    private:
     TV77xFwTool& form_;

@@ -2,6 +2,7 @@
 // block the program sends.
 #pragma once
 
+#include "chip_rows.h"
 #include "chip_tables.h"
 #include "clock.h"
 #include "command_block.h"
@@ -11,5 +12,6 @@
 #include "identify.h"
 #include "operator.h"
 #include "pass_through.h"
+#include "ata_commands.h"
 #include "serial_flash_commands.h"
 #include "transport.h"

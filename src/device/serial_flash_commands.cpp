@@ -12,4 +12,10 @@ int GetFlashMakerCode(std::string_view path, uint8_t* buffer) {
   return SendCommandIn(path, block.data(), block.length, buffer, 4, &transferred);
 }
 
+int FlashAccessSetup(std::string_view path) {
+  const CommandBlock block = Ff04Block(0x25);
+  uint32_t transferred = 0;
+  return SendCommandOut(path, block.data(), block.length, nullptr, 0, &transferred);
+}
+
 }  // namespace fwtool

@@ -66,11 +66,11 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
 
   AlignedBuffer deviceHead(kDeviceHeadSize);
   if (!deviceHead) {
-    host.SetStatusText(kAllocateBuffersError);
+    host.SetStatusText(texts::kAllocateBuffersError);
     return 0;
   }
   if (!ReadFlashRange(host, path, 0, deviceHead.data(), kDeviceHeadSize)) {
-    host.SetStatusText(kBackupNvramFail);
+    host.SetStatusText(texts::kBackupNvramFail);
     return 0;
   }
   const bool valid = HasHeaderMarker(std::span<const uint8_t>(deviceHead.data(), 128), 128);
@@ -78,7 +78,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
   AlignedBuffer image(kFlashImageSize);
   AlignedBuffer readBack(kFlashImageSize);
   if (!image || !readBack) {
-    host.SetStatusText(kAllocateBuffersError);
+    host.SetStatusText(texts::kAllocateBuffersError);
     return 0;
   }
 
@@ -103,7 +103,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
     out.headerMerged = true;
   }
 
-  host.SetStatusText(kProgrammingStep);
+  host.SetStatusText(texts::kProgrammingStep);
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;
 
@@ -120,26 +120,26 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
     out.attempts = attempt;
     out.lastMode = mode;
     failed = false;
-    host.SetStatusText(kProgrammingStep);
+    host.SetStatusText(texts::kProgrammingStep);
     // Each attempt erases from the start again.
     settings.LargeEraseCount = 0;
     settings.SmallEraseCount = 0;
     if (!WriteFlashRange(host, path, 0, image.data(), kFlashImageSize, mode)) {
-      host.SetStatusText(kWriteBinFileFail);
+      host.SetStatusText(texts::kWriteBinFileFail);
       failed = true;
     }
     host.StepProgress(kProgressPerStage);
     WaitDeviceReady(path);
     bool readOk = true;
     if (!ReadFlashRange(host, path, 0, readBack.data(), kFlashImageSize)) {
-      host.SetStatusText(kReadCommandFail);
+      host.SetStatusText(texts::kReadCommandFail);
       failed = true;
       readOk = false;
     }
     host.StepProgress(kProgressPerStage);
     // Bytes that could not be read prove nothing: the read failure stands.
     if (readOk && !std::equal(image.begin(), image.end(), readBack.begin())) {
-      host.SetStatusText(kDataCompareFail);
+      host.SetStatusText(texts::kDataCompareFail);
       failed = true;
     }
     host.StepProgress(kProgressPerStage);
@@ -149,7 +149,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
   host.StepProgress(kProgressPerStage);
 
   if (failed) return 0;
-  host.SetStatusText(statusPrefix + kProgrammingSuccess);
+  host.SetStatusText(statusPrefix + texts::kProgrammingSuccess);
   return 1;
 }
 

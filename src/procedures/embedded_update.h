@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "procedure_texts.h"
+
 namespace fwtool {
 
 class ProcedureHost;
@@ -51,14 +53,6 @@ constexpr std::array<uint32_t, kMergeTableSize> MakeHeaderMergeTable() {
 }
 inline constexpr std::array<uint32_t, kMergeTableSize> HeaderMergeTable = MakeHeaderMergeTable();
 
-// Status texts.
-inline constexpr const char* kAllocateBuffersError = "Allocate buffers Error!!";
-inline constexpr const char* kBackupNvramFail = "Backup NVRAM command fail!";
-inline constexpr const char* kProgrammingStep = "Programming";
-inline constexpr const char* kWriteBinFileFail = "Write Bin File fail!";
-inline constexpr const char* kReadCommandFail = "Read command fail!";
-inline constexpr const char* kDataCompareFail = "Data compare fail !!";
-inline constexpr const char* kProgrammingSuccess = "Programming Success!!";
 // Our own texts for failures the update guards against before it writes.
 inline constexpr const char* kNoImageToWrite = "No firmware image to write!";
 inline constexpr const char* kImageTooLarge = "Firmware image larger than the flash!";

@@ -1,6 +1,7 @@
 // What a flash procedure needs of the window it runs in: the status line,
 // the progress bar, the flash maker found by the information check, the
-// shared flash settings and a chance to let the window handle pending input.
+// shared flash settings, a chance to let the window handle pending input,
+// and the operator's message boxes.
 // The form implements it; tests use a small fake.
 #pragma once
 
@@ -28,6 +29,11 @@ class ProcedureHost {
 
   // Lets the window repaint and handle pending input between blocks.
   virtual void ProcessMessages() = 0;
+
+  // A modal box with an OK button, caption "Message" or "Error".
+  virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
+  // The toolkit's simple message box.
+  virtual void SimpleMessage(const std::string& text) = 0;
 };
 
 }  // namespace fwtool

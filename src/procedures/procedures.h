@@ -6,4 +6,6 @@
 #include "block_transfer.h"
 #include "embedded_update.h"
 #include "flash_settings.h"
+#include "procedure.h"
 #include "procedure_host.h"
+#include "procedure_texts.h"

@@ -30,6 +30,11 @@ class FakeProcedureHost : public ProcedureHost {
     if (onProcessMessages) onProcessMessages();
   }
 
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    boxes.push_back(caption + ": " + text);
+  }
+  void SimpleMessage(const std::string& text) override { boxes.push_back(text); }
+
   FlashSettings settings;
   int flashMaker = 0;
   std::string status;
@@ -38,6 +43,8 @@ class FakeProcedureHost : public ProcedureHost {
   int progress = 0;
   int processCount = 0;
   std::function<void()> onProcessMessages;
+  // Every box shown, as "caption: text" (simple messages as their text).
+  std::vector<std::string> boxes;
 };
 
 }  // namespace fwtool::testing

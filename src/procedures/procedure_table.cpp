@@ -1,0 +1,37 @@
+// The procedure behind each tag of the chip rows.
+#include "procedure.h"
+#include "procedure_texts.h"
+
+namespace fwtool {
+
+namespace {
+
+// Chip types whose procedure this build does not carry: say so instead of
+// doing nothing.
+int NotBuilt(const ProcedureRequest&, ProcedureHost& host) {
+  host.SetStatusText(texts::kProcedureNotBuilt);
+  return 0;
+}
+
+}  // namespace
+
+Procedure ProcedureFor(ProcedureTag tag) {
+  switch (tag) {
+    case ProcedureTag::None:
+      return nullptr;
+    case ProcedureTag::SerialFlash:
+      return &RunFlashUpdate;
+    case ProcedureTag::Basic:
+    case ProcedureTag::HeaderHandling:
+    case ProcedureTag::Parallel:
+    case ProcedureTag::Ieee1394:
+    case ProcedureTag::DiskHosted:
+    case ProcedureTag::Paged:
+    case ProcedureTag::Vqs175Disk:
+    case ProcedureTag::Staged:
+      return &NotBuilt;
+  }
+  return nullptr;
+}
+
+}  // namespace fwtool
