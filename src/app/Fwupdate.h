@@ -19,6 +19,7 @@
 #include "enumeration.h"
 #include "flash_settings.h"
 #include "operator.h"
+#include "procedure.h"
 #include "procedure_host.h"
 #include "timer_service.h"
 
@@ -58,7 +59,22 @@ struct DeviceSurveyEntry {
   std::string name;  // vendor and product identification
   uint16_t identification = 0;
   Outcome outcome = Outcome::NotTarget;
+  bool upToDate = false;  // a target chip that runs the embedded image
   int listIndex = -1;
+};
+
+// What the last press of "Run" did.
+struct RunOutcome {
+  int row = -1;  // the dispatch row that decided, -1 when nothing was selected
+  ProcedureTag procedure = ProcedureTag::None;
+  bool ran = false;  // a procedure ran
+  int result = 0;    // its result: 1 success, 0 failure
+};
+
+// Which controllers the device list holds.
+enum class DeviceListScope {
+  UpdateTargets,   // target chips that do not run the embedded image yet
+  AllControllers,  // every recognised controller (the engineering face)
 };
 
 // The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
@@ -89,7 +105,8 @@ class TV77xFwTool : private ControlObserver {
   // face, registers for device changes (when a watcher is given) and accepts
   // dropped files. The services must outlive the form.
   TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator, TimerService& timers,
-              DeviceChangeWatcher* watcher = nullptr);
+              DeviceChangeWatcher* watcher = nullptr,
+              DeviceListScope scope = DeviceListScope::UpdateTargets);
   // Stops the device-change watch and sends the closing command to every
   // entry marked as a CD-ROM interface.
   ~TV77xFwTool() override;
@@ -243,6 +260,12 @@ class TV77xFwTool : private ControlObserver {
   // The backup file of the last update, empty when none was written.
   const std::string& LastBackupPath() const { return lastBackupPath_; }
 
+  // ---- The engineering face ----------------------------------------------
+  // The request "Run" hands to a procedure for the device at `path`: the
+  // chip facts of the form and the options as the controls hold them now.
+  ProcedureRequest RunRequest(const std::string& path) const;
+  const RunOutcome& LastRun() const { return lastRun_; }
+
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
   InterfaceEnumerator& Enumerator() { return enumerator_; }
@@ -342,7 +365,9 @@ class TV77xFwTool : private ControlObserver {
   std::span<const uint8_t> image_;
   std::string backupTarget_;
   std::string lastBackupPath_;
+  RunOutcome lastRun_;
   CloseHandler closeHandler_;
+  DeviceListScope scope_;
   bool noticeHeld_ = false;
   bool acceptsDrops_ = false;
   bool closeRequested_ = false;

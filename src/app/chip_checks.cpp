@@ -17,7 +17,7 @@ constexpr size_t kInquiryNameOffset = 8;
 constexpr size_t kInquiryNameLength = 24;
 
 bool IsTargetType(uint8_t chipType) {
-  return chipType == 9 || chipType == 8;
+  return ChipRowFor(chipType).oneClickTarget;
 }
 
 }  // namespace

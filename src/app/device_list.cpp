@@ -1,5 +1,6 @@
-// The device list: which attached controllers can take the embedded image,
-// and the one-click face that follows from it.
+// The device list: which attached controllers can take the embedded image
+// (or, for the engineering face, every recognised controller), and the
+// one-click face that follows from it.
 #include <algorithm>
 #include <cctype>
 
@@ -69,6 +70,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
     devLable.Show();
   }
   int listed = 0;
+  int toUpdate = 0;  // listed entries that can take the embedded image
   bool alreadyUpdated = false;
 
   survey_.clear();
@@ -84,7 +86,13 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
       std::string path = paths[static_cast<size_t>(i)];
       seen.path = path;
       seen.cdrom = i >= diskCount;
-      if (!IsTargetChip(path, &seen.identification)) continue;
+      if (scope_ == DeviceListScope::AllControllers) {
+        seen.identification = Identify(path);
+        if (ChipTypeOf(seen.identification) == 0) continue;
+      } else if (!IsTargetChip(path, &seen.identification)) {
+        continue;
+      }
+      const bool target = ChipRowFor(ChipTypeOf(seen.identification)).oneClickTarget;
       path = LowerCase(path);
       seen.path = path;
       seen.on1394 = path.find(k1394Marker) != std::string::npos;
@@ -92,11 +100,16 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
       seen.name = name;
       DeviceRecord& record = Devices[static_cast<size_t>(listed)];
       record = DeviceRecord{path, 0, 0};
-      HostLinkOpen(path);
-      if (IsAlreadyUpdated(path)) {
-        alreadyUpdated = true;
-        seen.outcome = DeviceSurveyEntry::Outcome::AlreadyUpdated;
-        continue;  // the slot goes to the next listed path
+      if (target) {
+        HostLinkOpen(path);
+        if (IsAlreadyUpdated(path)) {
+          alreadyUpdated = true;
+          seen.upToDate = true;
+          seen.outcome = DeviceSurveyEntry::Outcome::AlreadyUpdated;
+          // The slot goes to the next listed path, unless every controller
+          // is listed.
+          if (scope_ == DeviceListScope::UpdateTargets) continue;
+        }
       }
       const uint16_t identification = Identify(path);
       ChipType = static_cast<uint8_t>(identification & 0xFF);
@@ -114,6 +127,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
       seen.outcome = DeviceSurveyEntry::Outcome::Listed;
       seen.listIndex = listed;
       ++listed;
+      if (target && !seen.upToDate) ++toUpdate;
     }
   }
   listedCount_ = listed;
@@ -145,7 +159,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
   }
 
   if (!setFace) return;
-  if (listed >= 1) {
+  if (toUpdate >= 1) {
     ShowReadyFace();
   } else {
     ShowNothingToDoFace(alreadyUpdated ? texts::kAlreadyUpdatedNotice : texts::kNoDeviceNotice);

@@ -37,7 +37,8 @@ const char* OneClickFaceName(OneClickFace face) {
 }
 
 TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
-                         TimerService& timers, DeviceChangeWatcher* watcher)
+                         TimerService& timers, DeviceChangeWatcher* watcher,
+                         DeviceListScope scope)
     : Window(*this, texts::kFormName, ControlKind::Form, nullptr),
       Panel1(*this, "Panel1", ControlKind::Panel, &Window),
       RdPanel(*this, "RdPanel", ControlKind::Panel, &Window),
@@ -80,7 +81,8 @@ TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
       enumerator_(enumerator),
       timers_(timers),
       watcher_(watcher),
-      image_(EmbeddedImage()) {
+      image_(EmbeddedImage()),
+      scope_(scope) {
   controls_ = {&Window,
                &Panel1,
                &RdPanel,

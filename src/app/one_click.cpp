@@ -1,5 +1,6 @@
 // "YES": the one-click update of the selected device with the embedded image.
 #include "Fwupdate.h"
+#include "IDEAccess.h"
 #include "form_texts.h"
 #include "procedures.h"
 
@@ -21,7 +22,7 @@ void TV77xFwTool::EraseButtonClick(Control&) {
   EraseOnly = 0;
 
   int result = 0;
-  if ((chipType == 9 || chipType == 8) && !path.empty()) result = RunEmbeddedUpdate(path);
+  if (ChipRowFor(chipType).oneClickTarget && !path.empty()) result = RunEmbeddedUpdate(path);
 
   FwUpdatBar.Hide();
   if (result == 1) {

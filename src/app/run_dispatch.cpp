@@ -4,8 +4,10 @@
 #include <system_error>
 
 #include "Fwupdate.h"
+#include "IDEAccess.h"
 #include "firmware.h"
 #include "form_texts.h"
+#include "run_table.h"
 
 namespace fwtool {
 
@@ -38,21 +40,72 @@ void TV77xFwTool::UpdateBtnClick(Control&) {
   BusyScope busy(*this);
   UpdateBtn.SetEnabled(false);
   op_.DebugOutput(texts::kUpdateBtnPress);
+  const DeviceRecord* record = SelectedDevice();
   ClearStatus();
-  // The per-chip procedures are dispatched here by chip type; none is part
-  // of this build, so "Run" does nothing but come back.
+  lastRun_ = RunOutcome{};
+  // Nothing listed, or nothing selected: there is no device to run on.
+  if (record == nullptr) {
+    UpdateBtn.SetEnabled(true);
+    return;
+  }
+  const ProcedureRequest request = RunRequest(record->Path);
+  const RunDispatchInput input{request.chip, request.path, request.options, op_};
+  const size_t rowIndex = SelectRunRow(input);
+  const RunDispatchRow& row = RunDispatchRows()[rowIndex];
+  lastRun_.row = static_cast<int>(rowIndex);
+  lastRun_.procedure = row.procedure;
+  switch (row.action) {
+    case RunAction::RunProcedure:
+      if (const Procedure procedure = ProcedureFor(row.procedure)) {
+        lastRun_.result = procedure(request, host_);
+        lastRun_.ran = true;
+      }
+      break;
+    case RunAction::RefuseLargeFile:
+      op_.MessageBox(texts::kFileBiggerThanFlash, kCaptionMessage, MessageIcon::None);
+      return;  // "Run" stays disabled until a device, file or option change
+    case RunAction::Nothing:
+      break;
+  }
   UpdateBtn.SetEnabled(true);
+}
+
+ProcedureRequest TV77xFwTool::RunRequest(const std::string& path) const {
+  ProcedureRequest request;
+  request.path = path;
+  ChipFacts& chip = request.chip;
+  chip.type = ChipType;
+  chip.subRev = ChipSubRev;
+  chip.flashMaker = FlashMaker;
+  chip.flashSizeKB = FlashSizeKB;
+  chip.altFlashProc = AltFlashProc;
+  chip.chipRegValue = ChipRegValue;
+  chip.amicFlashKind = AmicFlashKind;
+  chip.atmelFlashKind = AtmelFlashKind;
+  chip.row = &ChipRowFor(ChipType);
+  EngineeringOptions& options = request.options;
+  options.rdVersion = RdCheckBox.Checked();
+  options.eraseOnly = EraseOnlyCheck.Checked();
+  options.backupOnly = BackupFWCheckBox.Checked();
+  options.includeNvram = NVRAMCheck.Checked();
+  options.hddFirmware = VQS175HDDFwChk.Checked();
+  options.a1Chip = A1ChipCheck.Checked();
+  options.flashTypeIndex = FlashTypeList.ItemIndex();
+  options.firmwareFile = FwFilenameEdit.Text();
+  options.backupFile = BackupFileEdit.Text();
+  return request;
 }
 
 void TV77xFwTool::EraseOnlyCheckClick(Control& sender) {
   if (sender.Tag() == 0) {
-    if (ChipType == 6) NVRAMCheck.Show();
+    if (ChipRowFor(ChipType).nvramWithModeBoxes) NVRAMCheck.Show();
     if (sender.Checked()) BackupFWCheckBox.SetChecked(false);  // runs this handler for it
   } else if (sender.Checked()) {
     EraseOnlyCheck.SetChecked(false);
   }
   const bool sizeMatters =
-      ChipType == 4 && (EraseOnlyCheck.Checked() || BackupFWCheckBox.Checked());
+      ChipRowFor(ChipType).flashSizeOption &&
+      (EraseOnlyCheck.Checked() || BackupFWCheckBox.Checked());
   FwSizeCheck.SetEnabled(sizeMatters);
   FwSizeCheck.SetVisible(sizeMatters);
   FwSizeLable.SetVisible(sizeMatters);

@@ -94,6 +94,12 @@ struct ChipRow {
   bool flashFamily = false;
   // The engineering face offers "Include 4K NVRAM".
   bool nvramOption = false;
+  // A tick in "Erase All Flash Only " or "VQS175 HDD FW " shows "Include 4K
+  // NVRAM" again.
+  bool nvramWithModeBoxes = false;
+  // Erase-only and backup-only offer the "Firmware size" box: they work on
+  // the flash size the operator picks.
+  bool flashSizeOption = false;
   // Flash detection; `detectionFrom` (not 0) switches to `laterDetection`
   // from that sub-revision on; `detectionOver1394` applies when the
   // controller is reached over IEEE 1394.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "chip_rows.h"
 #include "chip_tables.h"
 #include "command_block.h"
 #include "flash_commands.h"
@@ -65,18 +66,7 @@ constexpr std::array<IdToken, 6> kIdTokens = {{
 }};
 
 bool IsRefinedByIdString(uint8_t type) {
-  switch (type) {
-    case 0:
-    case 1:
-    case 3:
-    case 4:
-    case 6:
-    case 10:
-    case 14:
-      return true;
-    default:
-      return false;
-  }
+  return ChipRowFor(type).refinedByIdString;
 }
 
 std::string_view Chars(const uint8_t* bytes, size_t count) {

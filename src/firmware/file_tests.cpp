@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "checksums.h"
+#include "chip_rows.h"
 #include "chip_tables.h"
 #include "flash_commands.h"
 #include "image_file.h"
@@ -45,7 +46,7 @@ BlockReader FileBlockReader(ImageFile& file) {
 }
 
 bool IsHeaderAreaType(int type) {
-  return type == 6 || type == 8 || type == 9 || type == 11 || type == 12;
+  return ChipRowFor(type).headerArea;
 }
 
 // The chip id and "the block read last" after the place tests.
@@ -143,7 +144,7 @@ bool HeaderAreaPresent(const BlockReader& read, int chipType) {
     const SignatureBlock block = read(kHeaderedSignatureOffset);
     present = block.HasMagic() && ChipIdMatchesModel(chipType, block.ChipId());
   }
-  if (!present && (chipType == 10 || chipType == 13)) {
+  if (!present && ChipRowFor(chipType).signature == SignatureKind::Block80) {
     const SignatureBlock block = read(kBlock80Offset);
     present = block.StartsWith(kBlock80HeaderMagic) && ChipIdMatchesModel(chipType, block.ChipId());
   }

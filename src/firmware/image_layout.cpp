@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "checksums.h"
+#include "chip_rows.h"
 
 namespace fwtool {
 
@@ -56,23 +57,19 @@ constexpr SignaturePlace kBank[] = {{kBankSignatureOffset, MagicKind::Short}};
 }  // namespace
 
 std::span<const SignaturePlace> SignaturePlacesFor(int chipType) {
-  switch (chipType) {
-    case 6:
-    case 8:
-    case 9:
-    case 11:
+  switch (ChipRowFor(chipType).signature) {
+    case SignatureKind::ZeroOrAfterHeader:
       return kZeroOrAfterHeader;
-    case 10:
-    case 13:
+    case SignatureKind::Block80:
       return kBlock80;
-    case 14:
-    case 16:
+    case SignatureKind::Upper:
       return kUpper;
-    case 12:
+    case SignatureKind::Bank:
       return kBank;
-    default:
-      return kAtZeroPlain;
+    case SignatureKind::AtZero:
+      break;
   }
+  return kAtZeroPlain;
 }
 
 std::span<const uint8_t> MagicBytes(MagicKind kind) {
