@@ -132,6 +132,98 @@ std::string DescribeSense(const std::vector<uint8_t>& sense) {
   return text;
 }
 
+namespace {
+
+constexpr uint8_t kCheckCondition = 0x02;
+// The driver status bit that only says sense data came back.
+constexpr uint16_t kDriverSense = 0x08;
+
+const char* ScsiStatusText(uint8_t status) {
+  switch (status) {
+    case 0x02:
+      return "CHECK CONDITION";
+    case 0x04:
+      return "CONDITION MET";
+    case 0x08:
+      return "BUSY";
+    case 0x18:
+      return "RESERVATION CONFLICT";
+    case 0x28:
+      return "TASK SET FULL";
+    case 0x30:
+      return "ACA ACTIVE";
+    case 0x40:
+      return "TASK ABORTED";
+    default:
+      return "unknown status";
+  }
+}
+
+}  // namespace
+
+ResultCategory CategoryOf(const PassThroughResult& result) {
+  if (result.notSent) return ResultCategory::NotSent;
+  if (!result.opened) return ResultCategory::CannotOpen;
+  if (!result.callOk || result.errorCode != 0) return ResultCategory::OsError;
+  if (result.hostStatus != 0) return ResultCategory::Transport;
+  if (result.scsiStatus == kCheckCondition && !result.sense.empty()) return ResultCategory::Sense;
+  if (result.scsiStatus != 0) return ResultCategory::Status;
+  if ((result.driverStatus & ~kDriverSense) != 0) return ResultCategory::Transport;
+  return ResultCategory::Good;
+}
+
+const char* CategoryName(ResultCategory category) {
+  switch (category) {
+    case ResultCategory::Good:
+      return "good";
+    case ResultCategory::Status:
+      return "status";
+    case ResultCategory::Sense:
+      return "sense";
+    case ResultCategory::Transport:
+      return "transport";
+    case ResultCategory::OsError:
+      return "OS error";
+    case ResultCategory::CannotOpen:
+      return "cannot open";
+    case ResultCategory::NotSent:
+      return "not sent";
+  }
+  return "?";
+}
+
+std::string DescribeResult(const PassThroughResult& result) {
+  const ResultCategory category = CategoryOf(result);
+  switch (category) {
+    case ResultCategory::Good:
+      return "good";
+    case ResultCategory::Sense: {
+      // The sense key and what the additional sense code means, when known.
+      const std::string full = DescribeSense(result.sense);
+      const auto open = full.find(" (");
+      const auto comma = full.find(", asc ");
+      if (open != std::string::npos && comma != std::string::npos && full.back() == ')')
+        return full.substr(0, comma) + ", " + full.substr(open + 2, full.size() - open - 3);
+      return full;
+    }
+    case ResultCategory::Status:
+      return fmt::format("SCSI status 0x{:02X} ({})", result.scsiStatus,
+                         ScsiStatusText(result.scsiStatus));
+    case ResultCategory::Transport:
+      if (!result.detail.empty()) return "transport error: " + result.detail;
+      return fmt::format("transport error: host status 0x{:02X}, driver status 0x{:02X}",
+                         result.hostStatus, result.driverStatus);
+    case ResultCategory::OsError:
+      if (!result.detail.empty()) return result.detail;
+      return fmt::format("the pass-through call failed (error {})", result.errorCode);
+    case ResultCategory::CannotOpen:
+      return result.detail.empty() ? "the device cannot be opened" : result.detail;
+    case ResultCategory::NotSent:
+      return result.detail.empty() ? "the command was not sent" : result.detail;
+  }
+  return {};
+}
+
 std::string FormatTraceRecord(const CommandTraceRecord& record) {
   const auto& rq = record.request;
   const auto& rs = record.result;
@@ -139,11 +231,11 @@ std::string FormatTraceRecord(const CommandTraceRecord& record) {
       "{} {:<3} [{}] len={} t/o={}s -> ", rq.path, rq.direction == DataDirection::In ? "IN" : "OUT",
       HexBytes(rq.cdb.data(), rq.cdbLength), record.callerLength, rq.timeoutSeconds);
   if (!rs.opened) {
-    line += "cannot open";
+    line += CategoryName(CategoryOf(rs));
     if (!rs.detail.empty()) line += ": " + rs.detail;
     return line;
   }
-  line += record.returned ? "ok" : "FAIL";
+  line += record.returned ? "ok" : fmt::format("FAIL [{}]", CategoryName(CategoryOf(rs)));
   line += fmt::format(" moved={} status=0x{:02X}", rs.transferred, rs.scsiStatus);
   if (rs.errorCode != 0) line += fmt::format(" error={}", rs.errorCode);
   if (rs.hostStatus != 0 || rs.driverStatus != 0)

@@ -34,6 +34,9 @@ struct PassThroughRequest {
 
 // Keeps the kinds of failure apart; SendCommandIn/Out reduce it to 1/0.
 struct PassThroughResult {
+  // The command never reached the device: no buffer, or a transfer the
+  // device's queue cannot take. `opened` stays false.
+  bool notSent = false;
   bool opened = false;      // the path could be opened
   bool callOk = false;      // the pass-through call itself succeeded
   int errorCode = 0;        // errno / GetLastError of this call, 0 when none
@@ -49,6 +52,23 @@ struct PassThroughResult {
            driverStatus == 0;
   }
 };
+
+// What kind of outcome a command had, from the most basic failure on.
+enum class ResultCategory {
+  Good,        // status GOOD, nothing wrong on the way
+  Status,      // a SCSI status other than GOOD without sense data
+  Sense,       // CHECK CONDITION with sense data
+  Transport,   // the host adapter or driver reports a transport problem
+  OsError,     // the pass-through call itself failed (errno / GetLastError)
+  CannotOpen,  // the device path could not be opened
+  NotSent,     // refused before it was sent (no buffer, transfer too large)
+};
+ResultCategory CategoryOf(const PassThroughResult& result);
+// "sense", "cannot open", ...
+const char* CategoryName(ResultCategory category);
+// One line for a person: "ILLEGAL REQUEST, invalid command operation code",
+// "transfer of 65536 bytes exceeds the device's limit of 32 KB", ...
+std::string DescribeResult(const PassThroughResult& result);
 
 class PassThroughBackend {
  public:

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "pass_through.h"
@@ -31,7 +32,13 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
     data = AlignedBuffer(request.length);
     // A buffer that cannot be had fails the command before the device is
     // touched, so the transferred count stays as it was.
-    if (!data) return 0;
+    if (!data) {
+      PassThroughResult refused;
+      refused.notSent = true;
+      refused.detail = "no memory for a transfer of " + std::to_string(request.length) + " bytes";
+      detail::ReportCommand(request, refused, length, 0);
+      return 0;
+    }
     if (direction == DataDirection::Out && outBuffer != nullptr)
       std::memcpy(data.data(), outBuffer, length);
     request.data = data.data();

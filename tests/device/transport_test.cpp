@@ -177,6 +177,70 @@ TEST(Transport, TraceReportsEveryCommand) {
   EXPECT_NE(lines[0].find("invalid command operation code"), std::string::npos);
 }
 
+struct CategoryCase {
+  const char* name;
+  PassThroughResult result;
+  ResultCategory category;
+  const char* described;
+};
+
+PassThroughResult With(void (*change)(PassThroughResult&)) {
+  PassThroughResult r = testing::Answered();
+  change(r);
+  return r;
+}
+
+TEST(Transport, EveryOutcomeHasItsCategoryAndItsWords) {
+  // Fixed-format sense data: key at byte 2, ASC/ASCQ at bytes 12/13.
+  const CategoryCase cases[] = {
+      {"good", testing::Answered(), ResultCategory::Good, "good"},
+      {"sense", With([](PassThroughResult& r) {
+         r.scsiStatus = 2;
+         r.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
+       }),
+       ResultCategory::Sense, "ILLEGAL REQUEST, invalid command operation code"},
+      {"sense without a known meaning", With([](PassThroughResult& r) {
+         r.scsiStatus = 2;
+         r.sense = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x77, 0x01};
+       }),
+       ResultCategory::Sense, "MEDIUM ERROR, asc 0x77 ascq 0x01"},
+      {"busy", With([](PassThroughResult& r) { r.scsiStatus = 0x08; }), ResultCategory::Status,
+       "SCSI status 0x08 (BUSY)"},
+      {"check condition without sense", With([](PassThroughResult& r) { r.scsiStatus = 2; }),
+       ResultCategory::Status, "SCSI status 0x02 (CHECK CONDITION)"},
+      {"host", With([](PassThroughResult& r) {
+         r.hostStatus = 0x03;
+         r.detail = "host status 0x03 (time-out)";
+       }),
+       ResultCategory::Transport, "transport error: host status 0x03 (time-out)"},
+      {"driver sense bit alone is not a transport error",
+       With([](PassThroughResult& r) { r.driverStatus = 0x08; }), ResultCategory::Good, "good"},
+      {"driver", With([](PassThroughResult& r) { r.driverStatus = 0x06; }),
+       ResultCategory::Transport, "transport error: host status 0x00, driver status 0x06"},
+      {"ioctl", With([](PassThroughResult& r) {
+         r.callOk = false;
+         r.errorCode = 22;
+       }),
+       ResultCategory::OsError, "the pass-through call failed (error 22)"},
+      {"cannot open", With([](PassThroughResult& r) {
+         r.opened = false;
+         r.detail = "cannot open /dev/sg9: no such device";
+       }),
+       ResultCategory::CannotOpen, "cannot open /dev/sg9: no such device"},
+      {"too large", With([](PassThroughResult& r) {
+         r.opened = false;
+         r.notSent = true;
+         r.detail = "transfer of 65536 bytes exceeds the device's limit of 32 KB";
+       }),
+       ResultCategory::NotSent, "transfer of 65536 bytes exceeds the device's limit of 32 KB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CategoryOf(c.result), c.category);
+    EXPECT_EQ(DescribeResult(c.result), c.described);
+  }
+}
+
 TEST(AlignedBuffers, AlignAndZeroFill) {
   for (size_t size : {0u, 1u, 100u, 8192u, 65536u}) {
     void* raw = AllocAligned(size, kTransferAlignment);

@@ -257,6 +257,7 @@ PassThroughResult SgIoBackend::Execute(const PassThroughRequest& request) {
   PassThroughResult result;
   const std::string node = NodeFromPath(request.path);
   if (request.length != 0 && request.data == nullptr) {
+    result.notSent = true;
     result.detail = "no data buffer for a transfer of " + std::to_string(request.length) + " bytes";
     return result;
   }
@@ -264,6 +265,7 @@ PassThroughResult SgIoBackend::Execute(const PassThroughRequest& request) {
   // saying so here beats a bare EINVAL from the ioctl.
   if (const uint32_t limitKB = MaxTransferKB(node);
       limitKB != 0 && request.length > static_cast<uint64_t>(limitKB) * 1024) {
+    result.notSent = true;
     result.detail = fmt::format("transfer of {} bytes exceeds the device's limit of {} KB",
                                 request.length, limitKB);
     return result;
