@@ -261,6 +261,9 @@ class TV77xFwTool : private ControlObserver {
   const std::string& LastBackupPath() const { return lastBackupPath_; }
 
   // ---- The engineering face ----------------------------------------------
+  // Shows the engineering column (device list, file, status, Run, transfer
+  // size, flash type) and ticks "RD Version", which opens the RD panel.
+  void ShowEngineeringFace();
   // The request "Run" hands to a procedure for the device at `path`: the
   // chip facts of the form and the options as the controls hold them now.
   ProcedureRequest RunRequest(const std::string& path) const;

@@ -96,6 +96,15 @@ ProcedureRequest TV77xFwTool::RunRequest(const std::string& path) const {
   return request;
 }
 
+void TV77xFwTool::ShowEngineeringFace() {
+  for (Control* control : {&diskLabel, &RefreshBtn, &DeviceList, &FwFilenameEdit, &LoadBtn,
+                           &StatusEdit, &UpdateBtn, &ExiBtn, &FwPgBurnSizeLabel, &FwPgSizeCheck,
+                           &FlashTypeLabel, &FlashTypeList, &RdCheckBox})
+    control->Show();
+  // Ticking the box runs its click handler, which shows the RD panel.
+  RdCheckBox.SetChecked(true);
+}
+
 void TV77xFwTool::EraseOnlyCheckClick(Control& sender) {
   if (sender.Tag() == 0) {
     if (ChipRowFor(ChipType).nvramWithModeBoxes) NVRAMCheck.Show();

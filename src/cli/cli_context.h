@@ -29,5 +29,6 @@ struct CliContext {
 // ctx.exitCode.
 void RegisterImageCommands(CLI::App& app, CliContext& ctx);
 void RegisterDeviceCommands(CLI::App& app, CliContext& ctx);
+void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx);
 
 }  // namespace fwtool::cli

@@ -8,11 +8,8 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -25,6 +22,7 @@
 #include "platform_services.h"
 #include "simulation_setup.h"
 #include "simulator.h"
+#include "terminal_session.h"
 
 namespace fwtool::cli {
 
@@ -33,73 +31,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int kBarWidth = 30;
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = true;
-}
-
-// Holds Ctrl-C for the lifetime of the object: the signal only raises a flag
-// that the message pump turns into a close request.
-class InterruptHold {
- public:
-  InterruptHold() {
-    struct sigaction action {};
-    action.sa_handler = &OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-    sigaction(SIGTERM, &action, &previousTerm_);
-  }
-  ~InterruptHold() {
-    sigaction(SIGINT, &previous_, nullptr);
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-  }
-  InterruptHold(const InterruptHold&) = delete;
-  InterruptHold& operator=(const InterruptHold&) = delete;
-
- private:
-  struct sigaction previous_ {};
-  struct sigaction previousTerm_ {};
-};
-
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// The operator at a terminal: boxes become lines, there are no file dialogs
-// (files are named on the command line), and processing pending messages
-// fires due timers and turns Ctrl-C into a close request.
-class TerminalOperator final : public OperatorServices {
- public:
-  TerminalOperator(ClockTimerService& timers, bool debug) : timers_(timers), debug_(debug) {}
-
-  void MessageBox(const std::string& text, const std::string& caption, MessageIcon) override {
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-  }
-  void SimpleMessage(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
-  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override {
-    return std::nullopt;
-  }
-  void ProcessMessages() override {
-    timers_.FireDue();
-    // The form holds the request while it writes and says so in its notice.
-    if (gInterrupted.exchange(false) && form_ != nullptr) form_->RequestClose();
-  }
-  void DebugOutput(const std::string& text) override {
-    if (debug_) std::fprintf(stderr, "%s", text.c_str());
-  }
-  void Attach(TV77xFwTool* form) { form_ = form; }
-
- private:
-  ClockTimerService& timers_;
-  bool debug_;
-  TV77xFwTool* form_ = nullptr;
-};
 
 // Renders the progress bar and status line: one redrawn line on a terminal,
 // plain lines otherwise (a line per step and per progress change).
@@ -166,29 +97,6 @@ class ProgressView {
   bool drawn_ = false;
   int lastPosition_ = -1;
   std::string lastStep_;
-};
-
-// The devices of this run: the simulated units with --simulate, else the
-// operating system's.
-std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
-  if (auto farm = ActiveSimulation()) return farm->Enumerator();
-  return ctx.platform->enumerator;
-}
-
-// What every device subcommand needs: timers, an operator, the form.
-struct Session {
-  std::shared_ptr<InterfaceEnumerator> enumerator;
-  ClockTimerService timers;
-  std::unique_ptr<TerminalOperator> op;
-  std::unique_ptr<TV77xFwTool> form;
-  bool closing = false;
-
-  explicit Session(CliContext& ctx) : enumerator(Devices(ctx)) {
-    op = std::make_unique<TerminalOperator>(timers, ctx.trace);
-    form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers);
-    op->Attach(form.get());
-    form->SetCloseHandler([this] { closing = true; });
-  }
 };
 
 const char* BusName(const DeviceSurveyEntry& entry) {
@@ -279,15 +187,6 @@ struct UpdateOptions {
   std::string backup;
 };
 
-bool AskToProceed() {
-  std::printf("%s [y/N] ", texts::kPrompt);
-  std::fflush(stdout);
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
-  answer = Trimmed(answer);
-  return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
-}
-
 int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
   if (!options.backup.empty()) {
     std::error_code ec;
@@ -321,7 +220,7 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
   const DeviceRecord* record = form.SelectedDevice();
   std::printf("Device %d: %s (%s)\n", options.device, form.DeviceList.Text().c_str(),
               record != nullptr ? record->Path.c_str() : "?");
-  if (!options.yes && !AskToProceed()) {
+  if (!options.yes && !AskYesNo(texts::kPrompt)) {
     std::printf("Nothing written.\n");
     return kExitFailed;
   }

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   // Subcommand families register here.
   cli::RegisterImageCommands(app, ctx);
   cli::RegisterDeviceCommands(app, ctx);
+  cli::RegisterEngineeringCommands(app, ctx);
 
   app.parse_complete_callback([&] {
     if (ctx.trace) {

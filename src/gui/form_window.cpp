@@ -471,16 +471,4 @@ void FormWindow::dropEvent(QDropEvent* event) {
   QTimer::singleShot(0, this, [this, files] { form_.OnDropFiles(files); });
 }
 
-void ShowEngineeringFace(TV77xFwTool& form) {
-  static constexpr const char* kColumn[] = {
-      "diskLabel",      "RefreshBtn",    "DeviceList", "FwFilenameEdit",    "LoadBtn",
-      "StatusEdit",     "UpdateBtn",     "ExiBtn",     "FwPgBurnSizeLabel", "FwPgSizeCheck",
-      "FlashTypeLabel", "FlashTypeList", "RdCheckBox"};
-  for (const char* name : kColumn) {
-    if (Control* control = form.FindControl(name)) control->Show();
-  }
-  // Ticking the box runs its click handler, which shows the RD panel.
-  if (Control* rd = form.FindControl("RdCheckBox")) rd->SetChecked(true);
-}
-
 }  // namespace fwtool::gui

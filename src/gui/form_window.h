@@ -80,10 +80,4 @@ class FormWindow : public QWidget {
   bool settleScheduled_ = false;
 };
 
-// Makes the engineering face reachable: ticks and shows "RD Version" (which
-// shows the RD panel) and shows the column that the one-click configuration
-// keeps hidden: device list, "Refresh Device", firmware file, "Load File",
-// status line, "Run", "Exit" and the page-size and flash-type boxes.
-void ShowEngineeringFace(TV77xFwTool& form);
-
 }  // namespace fwtool::gui

@@ -49,8 +49,12 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
     QtTimerService timers;
     // Constructing the form refreshes the device list and registers for
     // device changes, as the window's construction does.
-    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get());
-    if (options.engineering) ShowEngineeringFace(form);
+    // The engineering face lists every recognised controller, not only the
+    // ones the bundled image is for.
+    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(),
+                     options.engineering ? DeviceListScope::AllControllers
+                                         : DeviceListScope::UpdateTargets);
+    if (options.engineering) form.ShowEngineeringFace();
     DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);
 
     FormWindow window(form, options.engineering);

@@ -65,7 +65,7 @@ struct WindowRig {
 
   void Open(bool engineering = false) {
     form = std::make_unique<TV77xFwTool>(op, enumerator, timers, &watcher);
-    if (engineering) ShowEngineeringFace(*form);
+    if (engineering) form->ShowEngineeringFace();
     window = std::make_unique<FormWindow>(*form, engineering);
     window->show();
     QCoreApplication::processEvents();

@@ -1,0 +1,381 @@
+// fwtool info / fwtool run: the engineering face from the terminal.
+//
+//   fwtool [--simulate UNITS] info [--device N] [--json]
+//   fwtool [--simulate UNITS] run --device N (--file F | --erase-only | --backup-only)
+//          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
+//          [--block-size SIZE] [--check-sum] [--yes]
+//
+// Both drive the same form model as the window's engineering face: the list
+// holds every recognised controller, selecting an entry runs the
+// information check, and every option of `run` is the control it stands
+// for, set the way the operator sets it (ticked, picked, or chosen through
+// the file dialog), before "Run" is pressed.
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Fwupdate.h"
+#include "IDEAccess.h"
+#include "cli_context.h"
+#include "form_texts.h"
+#include "procedure_texts.h"
+#include "terminal_session.h"
+
+namespace fwtool::cli {
+
+namespace {
+
+using nlohmann::json;
+
+// The last command that failed in this run, for the closing message.
+class FailureWatch {
+ public:
+  explicit FailureWatch(bool trace) {
+    previous_ = SetCommandTrace([this, trace](const CommandTraceRecord& record) {
+      if (trace) std::fprintf(stderr, "%s\n", FormatTraceRecord(record).c_str());
+      if (!record.returned) last_ = DescribeResult(record.result);
+    });
+  }
+  ~FailureWatch() { SetCommandTrace(previous_); }
+  FailureWatch(const FailureWatch&) = delete;
+  FailureWatch& operator=(const FailureWatch&) = delete;
+
+  const std::string& Last() const { return last_; }
+  void Clear() { last_.clear(); }
+
+ private:
+  CommandTraceSink previous_;
+  std::string last_;
+};
+
+// Shows the status line as it changes: redrawn in place on a terminal, a
+// line per step otherwise (the dots a procedure adds per block only move
+// the live line).
+class StatusView {
+ public:
+  StatusView(TV77xFwTool& form, bool live) : form_(form), live_(live) {
+    id_ = form_.Subscribe([this](const Control& control, ControlProperty property) {
+      if (&control == &form_.StatusEdit && property == ControlProperty::Text) Show();
+    });
+  }
+  ~StatusView() {
+    form_.Unsubscribe(id_);
+    if (live_ && drawn_) std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+  StatusView(const StatusView&) = delete;
+  StatusView& operator=(const StatusView&) = delete;
+
+ private:
+  void Show() {
+    std::string text = form_.StatusEdit.Text();
+    if (live_) {
+      constexpr size_t kWidth = 100;
+      if (text.size() > kWidth) text = "..." + text.substr(text.size() - kWidth + 3);
+      std::printf("\r\x1b[K%s", text.c_str());
+      std::fflush(stdout);
+      drawn_ = true;
+      return;
+    }
+    const std::string step = text.substr(0, text.find_last_not_of('.') + 1);
+    if (step.empty() || step == lastStep_) return;
+    lastStep_ = step;
+    std::printf("status %s\n", step.c_str());
+    std::fflush(stdout);
+  }
+
+  TV77xFwTool& form_;
+  bool live_;
+  int id_ = 0;
+  bool drawn_ = false;
+  std::string lastStep_;
+};
+
+// Selects list entry `index` as the device list's change would.
+bool SelectEntry(TV77xFwTool& form, int index) {
+  if (index < 0 || index >= form.ListedCount()) return false;
+  form.DeviceList.SetItemIndex(index);
+  form.UpdateBtnCheck(form.DeviceList);
+  return true;
+}
+
+int ListedOrSay(TV77xFwTool& form, CliContext& ctx, const char* command) {
+  if (form.ListedCount() != 0) return kExitOk;
+  std::printf("No controller found.\n");
+  const std::string problem = Devices(ctx)->AccessProblem();
+  if (!problem.empty()) std::printf("%s\n", problem.c_str());
+  (void)command;
+  return kExitFailed;
+}
+
+// ---- info ------------------------------------------------------------------
+
+struct UnitInfo {
+  int index = 0;
+  std::string item;
+  std::string path;
+  int chipType = 0;
+  int subRevision = 0;
+  std::string chipLabel;
+  int flashMaker = 0;
+  std::string flashType;
+  int flashSizeKB = 0;
+  std::string version;
+  bool updatable = false;
+  std::string status;
+};
+
+UnitInfo ReadUnit(TV77xFwTool& form, int index) {
+  UnitInfo u;
+  u.index = index;
+  u.item = form.DeviceList.Text();
+  const DeviceRecord* record = form.SelectedDevice();
+  u.path = record != nullptr ? record->Path : std::string();
+  u.chipType = form.ChipType;
+  u.subRevision = form.ChipSubRev;
+  u.chipLabel = form.ChipLabelEdit.Text();
+  u.flashMaker = form.FlashMaker;
+  u.flashType = form.SFlashTypeLable.Visible() ? form.SFlashTypeLable.Text() : std::string();
+  u.flashSizeKB = form.FlashSizeKB;
+  u.version = form.FwVerLableEdit.Visible() ? form.FwVerLableEdit.Text() : std::string();
+  u.status = form.StatusEdit.Text();
+  u.updatable = ChipRowFor(u.chipType).flash != FlashKind::None && !u.version.empty() &&
+                u.version != texts::kInternalCode;
+  return u;
+}
+
+json UnitJson(const UnitInfo& u) {
+  return {{"index", u.index},
+          {"item", u.item},
+          {"path", u.path},
+          {"chipType", u.chipType},
+          {"subRevision", u.subRevision},
+          {"chipLabel", u.chipLabel},
+          {"flashMaker", u.flashMaker},
+          {"flashType", u.flashType},
+          {"flashSizeKB", u.flashSizeKB == 0 ? json(nullptr) : json(u.flashSizeKB)},
+          {"firmwareVersion", u.version},
+          {"runsFirmwareFromFlash", u.updatable},
+          {"status", u.status}};
+}
+
+void PrintUnit(const UnitInfo& u) {
+  std::printf("Device %d: %s (%s)\n", u.index, u.item.c_str(), u.path.c_str());
+  std::printf("  Chip:       %d %s, sub-revision %d\n", u.chipType, u.chipLabel.c_str(),
+              u.subRevision);
+  if (!u.flashType.empty()) {
+    const std::string size =
+        u.flashSizeKB != 0 ? fmt::format(", {} KB", u.flashSizeKB) : std::string();
+    std::printf("  Flash:      %s (maker code %d)%s\n", u.flashType.c_str(), u.flashMaker,
+                size.c_str());
+  }
+  if (!u.version.empty()) {
+    std::printf("  Firmware:   %s\n", u.version.c_str());
+    std::printf("  Runs:       %s\n", u.updatable ? "firmware from its flash"
+                                                  : "its internal code (no firmware in flash)");
+  }
+  if (!u.status.empty()) std::printf("  Status:     %s\n", u.status.c_str());
+}
+
+int RunInfo(CliContext& ctx, std::optional<int> device, bool asJson) {
+  Session session(ctx, DeviceListScope::AllControllers);
+  TV77xFwTool& form = *session.form;
+  if (const int rc = ListedOrSay(form, ctx, "info"); rc != kExitOk) return rc;
+  std::vector<int> indexes;
+  if (device) {
+    if (*device < 0 || *device >= form.ListedCount()) {
+      std::fprintf(stderr, "fwtool info: no entry %d; the list has %d.\n", *device,
+                   form.ListedCount());
+      return kExitUsage;
+    }
+    indexes.push_back(*device);
+  } else {
+    for (int i = 0; i < form.ListedCount(); ++i) indexes.push_back(i);
+  }
+  json units = json::array();
+  for (int index : indexes) {
+    SelectEntry(form, index);
+    const UnitInfo unit = ReadUnit(form, index);
+    if (asJson)
+      units.push_back(UnitJson(unit));
+    else
+      PrintUnit(unit);
+  }
+  if (asJson) std::printf("%s\n", json{{"devices", units}}.dump(2).c_str());
+  return kExitOk;
+}
+
+// ---- run ---------------------------------------------------------------------
+
+struct RunOptions {
+  int device = 0;
+  std::string file;
+  bool eraseOnly = false;
+  bool backupOnly = false;
+  std::string backupFile;
+  std::optional<bool> nvram;
+  std::string flashSize;
+  std::string blockSize;
+  bool checkSum = false;
+  bool yes = false;
+};
+
+// The item of a combo box whose text, without blanks, is `wanted` (also
+// without blanks, case ignored): "64KB", "1MB", "4KB".
+int ItemNamed(const Control& box, std::string wanted) {
+  auto squeeze = [](std::string text) {
+    std::string out;
+    for (char c : text)
+      if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+  };
+  wanted = squeeze(wanted);
+  const auto& items = box.Items();
+  for (size_t i = 0; i < items.size(); ++i)
+    if (squeeze(items[i]) == wanted) return static_cast<int>(i);
+  return -1;
+}
+
+std::string ItemList(const Control& box) {
+  std::string list;
+  for (const auto& item : box.Items()) list += (list.empty() ? "" : ", ") + Trimmed(item);
+  return list;
+}
+
+int RunProcedure(CliContext& ctx, const RunOptions& o) {
+  const int modes = (!o.file.empty() ? 1 : 0) + (o.eraseOnly ? 1 : 0) + (o.backupOnly ? 1 : 0);
+  if (modes != 1) {
+    std::fprintf(stderr,
+                 "fwtool run: say what to do: --file F (program), --erase-only or "
+                 "--backup-only.\n");
+    return kExitUsage;
+  }
+  const bool writes = !o.backupOnly;
+  if (writes && !o.yes && !isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "fwtool run: not asking on a non-terminal; give --yes to write.\n");
+    return kExitUsage;
+  }
+
+  Session session(ctx, DeviceListScope::AllControllers);
+  TV77xFwTool& form = *session.form;
+  if (const int rc = ListedOrSay(form, ctx, "run"); rc != kExitOk) return rc;
+  if (!SelectEntry(form, o.device)) {
+    std::fprintf(stderr, "fwtool run: no entry %d; the list has %d (see fwtool info).\n",
+                 o.device, form.ListedCount());
+    return kExitUsage;
+  }
+  form.ShowEngineeringFace();
+
+  // Each option as the operator would set it in the window.
+  if (!o.flashSize.empty()) {
+    const int item = ItemNamed(form.FwSizeCheck, o.flashSize);
+    if (item < 0) {
+      std::fprintf(stderr, "fwtool run: --flash-size takes one of %s.\n",
+                   ItemList(form.FwSizeCheck).c_str());
+      return kExitUsage;
+    }
+    form.FwSizeCheck.SetItemIndex(item);
+    form.FwSizeCheckChange(form.FwSizeCheck);
+  }
+  if (!o.blockSize.empty()) {
+    const int item = ItemNamed(form.FwPgSizeCheck, o.blockSize);
+    if (item < 0) {
+      std::fprintf(stderr, "fwtool run: --block-size takes one of %s.\n",
+                   ItemList(form.FwPgSizeCheck).c_str());
+      return kExitUsage;
+    }
+    form.FwPgSizeCheck.SetItemIndex(item);
+    form.FwPgSizeCheckChange(form.FwPgSizeCheck);
+  }
+  if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);  // runs NVRAMCheckClick
+  if (o.eraseOnly) form.EraseOnlyCheck.SetChecked(true);
+  if (o.backupOnly) form.BackupFWCheckBox.SetChecked(true);
+  form.ChkSumChk.SetChecked(o.checkSum);
+  if (!o.backupFile.empty()) {
+    session.op->AnswerNextDialog(o.backupFile);
+    form.BackupBtnClick(form.BackupBtn);
+  }
+  if (!o.file.empty()) {
+    session.op->AnswerNextDialog(o.file);
+    form.LoadBtnClick(form.LoadBtn);
+  }
+
+  const DeviceRecord* record = form.SelectedDevice();
+  std::printf("Device %d: %s, %s (%s)\n", o.device, form.DeviceList.Text().c_str(),
+              form.ChipLabelEdit.Text().c_str(), record != nullptr ? record->Path.c_str() : "?");
+  if (!form.UpdateBtn.Enabled()) {
+    std::fprintf(stderr, "fwtool run: \"Run\" is not available for this unit and these options%s\n",
+                 form.StatusEdit.Text().empty() ? "."
+                                                : (": " + form.StatusEdit.Text()).c_str());
+    return kExitFailed;
+  }
+  if (writes && !o.yes) {
+    const std::string question = o.eraseOnly ? "Erase the flash of this unit?"
+                                             : "Program " + o.file + " into this unit?";
+    if (!AskYesNo(question)) {
+      std::printf("Nothing written.\n");
+      return kExitFailed;
+    }
+  }
+
+  FailureWatch failures(ctx.trace);
+  {
+    InterruptHold hold;
+    StatusView status(form, isatty(STDOUT_FILENO) && !ctx.trace);
+    form.UpdateBtn.Click();
+  }
+  const RunOutcome& run = form.LastRun();
+  std::printf("%s\n", form.StatusEdit.Text().c_str());
+  if (!run.ran) {
+    if (run.row < 0 || run.procedure == ProcedureTag::None)
+      std::printf("No update procedure for this unit.\n");
+    return kExitFailed;
+  }
+  if (run.result != 1) {
+    if (!failures.Last().empty())
+      std::printf("Last failed command: %s\n", failures.Last().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx) {
+  auto device = std::make_shared<std::optional<int>>();
+  auto* info = app.add_subcommand(
+      "info", "Show what each controller is and what it runs (the engineering face's fields)");
+  info->add_option("--device", *device, "Entry of the list (default: every entry)");
+  info->add_flag("--json", ctx.json, "Print as JSON");
+  info->fallthrough();
+  info->callback([&ctx, device] { ctx.exitCode = RunInfo(ctx, *device, ctx.json); });
+
+  auto o = std::make_shared<RunOptions>();
+  auto* run = app.add_subcommand(
+      "run", "Erase, back up or program one controller from a file (the engineering face's Run)");
+  run->add_option("--device", o->device, "Entry of the list (see fwtool info; default 0)");
+  run->add_option("--file", o->file, "Firmware file to program (\"Load File\")");
+  run->add_flag("--erase-only", o->eraseOnly, "Erase the flash only (\"Erase All Flash Only\")");
+  run->add_flag("--backup-only", o->backupOnly,
+                "Save the flash to the backup file only (\"Backup Old Firmware Only\")");
+  run->add_option("--backup-file", o->backupFile, "Backup file (\"Browse\")");
+  run->add_flag_function(
+      "--nvram,!--no-nvram", [o](int64_t count) { o->nvram = count > 0; },
+      "Include the unit's 4 KB settings area (\"Include 4K NVRAM\"; ticked by default)");
+  run->add_option("--flash-size", o->flashSize,
+                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)");
+  run->add_option("--block-size", o->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)");
+  run->add_flag("--check-sum", o->checkSum, "Verify the file's checksum (\"Check CheckSum\")");
+  run->add_flag("--yes", o->yes, "Do not ask before erasing or programming");
+  run->fallthrough();
+  run->callback([&ctx, o] { ctx.exitCode = RunProcedure(ctx, *o); });
+}
+
+}  // namespace fwtool::cli

@@ -1,0 +1,96 @@
+#include "terminal_session.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "platform_services.h"
+#include "simulation_setup.h"
+#include "simulator.h"
+
+namespace fwtool::cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted = true;
+}
+
+}  // namespace
+
+struct InterruptHold::Saved {
+  struct sigaction interrupt {};
+  struct sigaction terminate {};
+};
+
+InterruptHold::InterruptHold() : saved_(std::make_unique<Saved>()) {
+  struct sigaction action {};
+  action.sa_handler = &OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &saved_->interrupt);
+  sigaction(SIGTERM, &action, &saved_->terminate);
+}
+
+InterruptHold::~InterruptHold() {
+  sigaction(SIGINT, &saved_->interrupt, nullptr);
+  sigaction(SIGTERM, &saved_->terminate, nullptr);
+}
+
+void TerminalOperator::MessageBox(const std::string& text, const std::string& caption,
+                                  MessageIcon) {
+  boxes_.push_back(text);
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+void TerminalOperator::SimpleMessage(const std::string& text) {
+  boxes_.push_back(text);
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::optional<std::string> TerminalOperator::OpenFileDialog(const FileDialogRequest&) {
+  return std::exchange(nextFile_, std::nullopt);
+}
+
+void TerminalOperator::ProcessMessages() {
+  timers_.FireDue();
+  // The form holds the request while it writes and says so in its notice.
+  if (gInterrupted.exchange(false) && form_ != nullptr) form_->RequestClose();
+}
+
+void TerminalOperator::DebugOutput(const std::string& text) {
+  if (debug_) std::fprintf(stderr, "%s", text.c_str());
+}
+
+std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
+  if (auto farm = ActiveSimulation()) return farm->Enumerator();
+  return ctx.platform->enumerator;
+}
+
+Session::Session(CliContext& ctx, DeviceListScope scope) : enumerator(Devices(ctx)) {
+  op = std::make_unique<TerminalOperator>(timers, ctx.trace);
+  form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers, nullptr, scope);
+  op->Attach(form.get());
+  form->SetCloseHandler([this] { closing = true; });
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool AskYesNo(const std::string& question) {
+  std::printf("%s [y/N] ", question.c_str());
+  std::fflush(stdout);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  answer = Trimmed(answer);
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+}  // namespace fwtool::cli

@@ -1,0 +1,76 @@
+// What every device subcommand of fwtool shares: the operator at a terminal,
+// Ctrl-C held while a unit is written, and a session that builds the form
+// over this run's devices.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Fwupdate.h"
+#include "cli_context.h"
+#include "timer_service.h"
+
+namespace fwtool::cli {
+
+// Holds Ctrl-C (and SIGTERM) for the lifetime of the object: the signal
+// only raises a flag that the message pump turns into a close request.
+class InterruptHold {
+ public:
+  InterruptHold();
+  ~InterruptHold();
+  InterruptHold(const InterruptHold&) = delete;
+  InterruptHold& operator=(const InterruptHold&) = delete;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+// The operator at a terminal: boxes become lines on stderr, the file dialog
+// answers with the file named on the command line (once), and processing
+// pending messages fires due timers and turns Ctrl-C into a close request.
+class TerminalOperator final : public OperatorServices {
+ public:
+  TerminalOperator(ClockTimerService& timers, bool debug) : timers_(timers), debug_(debug) {}
+
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon) override;
+  void SimpleMessage(const std::string& text) override;
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override;
+  void ProcessMessages() override;
+  void DebugOutput(const std::string& text) override;
+
+  void Attach(TV77xFwTool* form) { form_ = form; }
+  // The answer of the next file dialog.
+  void AnswerNextDialog(std::string file) { nextFile_ = std::move(file); }
+  // Every box text shown so far, in order.
+  const std::vector<std::string>& Boxes() const { return boxes_; }
+
+ private:
+  ClockTimerService& timers_;
+  bool debug_;
+  TV77xFwTool* form_ = nullptr;
+  std::optional<std::string> nextFile_;
+  std::vector<std::string> boxes_;
+};
+
+// The devices of this run: the simulated units with --simulate, else the
+// operating system's.
+std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx);
+
+// What every device subcommand needs: timers, an operator, the form.
+struct Session {
+  std::shared_ptr<InterfaceEnumerator> enumerator;
+  ClockTimerService timers;
+  std::unique_ptr<TerminalOperator> op;
+  std::unique_ptr<TV77xFwTool> form;
+  bool closing = false;
+
+  explicit Session(CliContext& ctx, DeviceListScope scope = DeviceListScope::UpdateTargets);
+};
+
+std::string Trimmed(const std::string& text);
+// Prints the question with " [y/N] " and reads a line: true for y/yes.
+bool AskYesNo(const std::string& question);
+
+}  // namespace fwtool::cli
