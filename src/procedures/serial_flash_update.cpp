@@ -6,8 +6,8 @@
 namespace fwtool {
 
 int RunFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
-  // These controllers take at most 8 KB per flash command, whatever the
-  // operator chose.
+  // The procedure moves the flash in commands of 8 KB whatever "Flash PgSz"
+  // holds; the setting stays so afterwards.
   host.Settings().TransferBlockSize = kSerialFlashBlockSize;
   const EngineeringOptions& options = request.options;
   if (options.rdVersion && options.eraseOnly) {
