@@ -240,7 +240,7 @@ class SerialFlash : public ::testing::Test {
     Bytes cells = Flash();
     const Bytes settings = Tagged("UNIT SETTINGS ", kNvram);
     std::copy(settings.begin(), settings.end(), cells.begin() + SettingsAddress(unit));
-    if (unit.type == 12) {
+    if (unit.type == 12 && cells.size() >= 2 * kBank) {
       const Bytes other = Tagged("BANK 1 OWN AREA ", kNvram);
       std::copy(other.begin(), other.end(), cells.begin() + kBank + kBankSettings);
     }
