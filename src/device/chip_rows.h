@@ -115,6 +115,13 @@ struct ChipRow {
   // A target of the one-click update with the embedded image.
   bool oneClickTarget = false;
   ProcedureTag procedure = ProcedureTag::None;
+  // The controller wants the flash access set-up (FF 04 25) before the host
+  // erases or programs its flash.
+  bool flashAccessSetup = false;
+  // After its flash was erased or rewritten the controller is restarted with
+  // ResetDevice and attaches again by itself; the others wait for the
+  // operator to power-cycle them.
+  bool resetsAfterFlashUpdate = false;
 };
 
 inline constexpr int kChipRowCount = 22;

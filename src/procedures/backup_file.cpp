@@ -52,6 +52,27 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
+struct Temporary {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> handle{nullptr, &std::fclose};
+  std::string path;
+  int openErrno = 0;
+};
+
+// A new temporary file beside the target. "x": the temporary file of another
+// run is never written over; one left behind by a run that was cut short
+// only moves this one to the next name.
+Temporary CreateTemporary(const std::string& target) {
+  constexpr int kNames = 10;
+  Temporary file;
+  for (int n = 1; n <= kNames && !file.handle; ++n) {
+    file.path = target + ".part" + (n == 1 ? std::string() : std::to_string(n));
+    file.handle.reset(std::fopen(file.path.c_str(), "wbx"));
+    file.openErrno = errno;
+    if (!file.handle && file.openErrno != EEXIST) break;
+  }
+  return file;
+}
+
 }  // namespace
 
 std::string DefaultBackupFolder() {
@@ -74,16 +95,26 @@ std::string DefaultBackupPath(std::string_view devicePath) {
   return candidate.string();
 }
 
-int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length,
-                   std::string* error) {
+int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length, std::string* error,
+                   ExistingFile existing) {
   if (path.empty()) {
     SetError(error, "no backup file name");
     return 0;
   }
-  const fs::path target(path);
+  const bool replace = existing == ExistingFile::Replace;
+  fs::path target(path);
   std::error_code ec;
-  if (fs::exists(target, ec) || fs::is_symlink(target, ec)) {
+  if (replace && fs::is_symlink(target, ec)) {
+    // A named link: the file it leads to is replaced, not the link.
+    const fs::path resolved = fs::weakly_canonical(target, ec);
+    if (!ec) target = resolved;
+  }
+  if (!replace && (fs::exists(target, ec) || fs::is_symlink(target, ec))) {
     SetError(error, path + " exists already");
+    return 0;
+  }
+  if (fs::is_directory(target, ec)) {
+    SetError(error, path + " is a folder");
     return 0;
   }
   if (target.has_parent_path()) {
@@ -93,35 +124,32 @@ int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length,
       return 0;
     }
   }
-  const std::string temporary = path + ".part";
-  // "x": a stale temporary file of another run is not written over.
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(temporary.c_str(), "wbx"),
-                                                       &std::fclose);
-  if (!file) {
-    SetError(error, temporary + ": " + std::strerror(errno));
+  auto file = CreateTemporary(target.string());
+  if (!file.handle) {
+    SetError(error, file.path + ": " + std::strerror(file.openErrno));
     return 0;
   }
-  bool ok = length == 0 || std::fwrite(data, 1, length, file.get()) == length;
-  ok = ok && std::fflush(file.get()) == 0;
+  bool ok = length == 0 || std::fwrite(data, 1, length, file.handle.get()) == length;
+  ok = ok && std::fflush(file.handle.get()) == 0;
 #if defined(__unix__)
   // The copy must be on the disk before the flash is touched.
-  ok = ok && ::fsync(::fileno(file.get())) == 0;
+  ok = ok && ::fsync(::fileno(file.handle.get())) == 0;
 #endif
   int savedErrno = errno;
-  if (std::fclose(file.release()) != 0) ok = false;
+  if (std::fclose(file.handle.release()) != 0) ok = false;
   // The final name appears only for a complete file.
-  if (ok && !fs::exists(target, ec)) {
-    fs::rename(temporary, target, ec);
+  if (ok && !replace && fs::exists(target, ec)) {
+    ok = false;
+    savedErrno = EEXIST;
+  } else if (ok) {
+    fs::rename(file.path, target, ec);
     if (ec) {
       ok = false;
       savedErrno = ec.value();
     }
-  } else if (ok) {
-    ok = false;
-    savedErrno = EEXIST;
   }
   if (!ok) {
-    fs::remove(temporary, ec);
+    fs::remove(file.path, ec);
     SetError(error, path + ": " + std::strerror(savedErrno));
     return 0;
   }

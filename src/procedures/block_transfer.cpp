@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint8_t kStatusBusy = 0x01;
 constexpr uint8_t kMaker5Flag = 0x80;
-constexpr int kFlashMakerMxic = 5;
 
 int32_t RoundUpToTransferUnit(int32_t length) {
   return (length + kTransferUnit - 1) / kTransferUnit * kTransferUnit;

@@ -8,16 +8,12 @@
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "firmware.h"
+#include "flash_programming.h"
 #include "procedure_host.h"
 
 namespace fwtool {
 
 namespace {
-
-constexpr int kFlashMakerMxic = 5;
-constexpr uint32_t kFirstFlashBlock = 4096;
-// Write modes of the three attempts: block erase, sector erase, chip erase.
-constexpr int kRetryModes[] = {1, 3};
 
 void CopyRange(const uint8_t* from, uint8_t* to, HeaderRange range) {
   std::memcpy(to + range.first, from + range.first, range.last - range.first + 1);
@@ -107,44 +103,20 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;
 
-  if (host.FlashMaker() == kFlashMakerMxic) {
-    // MXIC parts are switched to their erase sequence by one first block
-    // written in block-erase mode.
-    WaitDeviceReady(path);
-    if (WriteFlash(path, 0, image.data(), kFirstFlashBlock, 2)) SleepMs(kMaker5SettleMs);
-  }
+  // MXIC parts are switched to their erase sequence by one first block
+  // written in block-erase mode.
+  if (host.FlashMaker() == kFlashMakerMxic) PrepareMxicFlash(path, image.data());
 
+  // Block erase first, then sector erase, then the whole chip.
   int mode = settings.DefaultWriteMode;
   bool failed = true;
   for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {
     out.attempts = attempt;
     out.lastMode = mode;
-    failed = false;
-    host.SetStatusText(texts::kProgrammingStep);
-    // Each attempt erases from the start again.
-    settings.LargeEraseCount = 0;
-    settings.SmallEraseCount = 0;
-    if (!WriteFlashRange(host, path, 0, image.data(), kFlashImageSize, mode)) {
-      host.SetStatusText(texts::kWriteBinFileFail);
-      failed = true;
-    }
-    host.StepProgress(kProgressPerStage);
-    WaitDeviceReady(path);
-    bool readOk = true;
-    if (!ReadFlashRange(host, path, 0, readBack.data(), kFlashImageSize)) {
-      host.SetStatusText(texts::kReadCommandFail);
-      failed = true;
-      readOk = false;
-    }
-    host.StepProgress(kProgressPerStage);
-    // Bytes that could not be read prove nothing: the read failure stands.
-    if (readOk && !std::equal(image.begin(), image.end(), readBack.begin())) {
-      host.SetStatusText(texts::kDataCompareFail);
-      failed = true;
-    }
-    host.StepProgress(kProgressPerStage);
+    failed = !ProgramAndVerify(host, path, 0, image.data(), readBack.data(), kFlashImageSize, mode,
+                               kProgressPerStage);
     if (!failed) break;
-    if (attempt < kUpdateAttempts) mode = kRetryModes[attempt - 1];
+    if (attempt < kUpdateAttempts) mode = WriteModeAfterFailedAttempt(attempt);
   }
   host.StepProgress(kProgressPerStage);
 

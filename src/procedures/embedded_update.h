@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "flash_programming.h"
 #include "procedure_texts.h"
 
 namespace fwtool {
@@ -19,9 +20,8 @@ inline constexpr uint32_t kFlashImageSize = 65536;
 inline constexpr uint32_t kDeviceHeadSize = 4096;
 inline constexpr uint32_t kMergedHeaderSize = 1024;
 inline constexpr uint32_t kMergeTableSize = 128;
-inline constexpr int kUpdateAttempts = 3;
+inline constexpr int kUpdateAttempts = kProgramAttempts;
 inline constexpr int kProgressPerStage = 10;
-inline constexpr uint32_t kMaker5SettleMs = 500;
 
 // One entry per byte of the first 128 header bytes: below 256 the byte comes
 // from the new image, kKeepDeviceByte keeps the unit's own setting.

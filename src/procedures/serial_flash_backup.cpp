@@ -1,0 +1,57 @@
+// Backing the flash up to a file.
+#include <algorithm>
+#include <string>
+
+#include "IDEAccess.h"
+#include "backup_file.h"
+#include "block_transfer.h"
+#include "procedure_texts.h"
+#include "serial_flash_steps.h"
+
+namespace fwtool {
+
+int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int32_t excludeLength) {
+  const int32_t flashSize = SerialFlashSize(request, host.Settings());
+  std::string fileName = request.options.backupFile;
+  if (fileName.empty()) {
+    fileName = texts::kDefaultBackupFile;
+    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
+  }
+  host.SetStatusText(texts::kBackupStep);
+  host.ProcessMessages();
+
+  AlignedBuffer flash(flashSize > 0 ? static_cast<size_t>(flashSize) : 0);
+  if (!flash || flashSize <= 0) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  if (!ReadFlashRange(host, request.path, 0, flash.data(), flashSize)) {
+    host.SetStatusText(texts::kReadBackToBackupError);
+    return 0;
+  }
+
+  // Without the settings area: on dual-bank units only the firmware of the
+  // first bank, on the others everything after the area.
+  const uint8_t* from = flash.data();
+  size_t length = static_cast<size_t>(flashSize);
+  if (excludeLength > 0) {
+    const SerialFlashLayout layout = SerialFlashLayoutOf(request.chip.Row());
+    if (layout.banked) {
+      length = std::min<size_t>(length, layout.nvramAddress);
+    } else {
+      const size_t cut = std::min<size_t>(length, static_cast<size_t>(excludeLength));
+      from += cut;
+      length -= cut;
+    }
+  }
+
+  // The operator's file is replaced only by a complete copy.
+  if (!SaveBackupFile(fileName, from, length, nullptr, ExistingFile::Replace)) {
+    host.SetStatusText(texts::kOpenBackupFileError);
+    return 0;
+  }
+  host.SetStatusText(texts::kBackupSuccess);
+  return 1;
+}
+
+}  // namespace fwtool

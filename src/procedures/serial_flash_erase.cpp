@@ -1,0 +1,119 @@
+// Erasing the whole flash, with the unit's settings area kept unless the
+// operator includes it.
+#include <algorithm>
+
+#include "IDEAccess.h"
+#include "block_transfer.h"
+#include "procedure_texts.h"
+#include "serial_flash_steps.h"
+
+namespace fwtool {
+
+namespace {
+
+constexpr uint8_t kBlockEraseMode = 2;
+constexpr uint8_t kChipEraseMode = 3;
+constexpr int kSectorEraseMode = 1;
+// ATMEL parts get a second erase command for the second half of their first
+// 64 KB.
+constexpr uint32_t kAtmelSecondEraseAt = 0x8000;
+
+// The mode byte of the erase command: the whole chip (MXIC parts with the
+// first-block flag that lifts their protection); ATMEL and EON parts erase by
+// block.
+uint8_t EraseModeFor(int flashMaker) {
+  if (flashMaker == kFlashMakerMxic) return kChipEraseMode | kWriteModeMaker5;
+  if (flashMaker == kFlashMakerAtmel || flashMaker == kFlashMakerEon) return kBlockEraseMode;
+  return kChipEraseMode;
+}
+
+bool IsBlank(const AlignedBuffer& flash, int32_t length) {
+  return std::all_of(flash.data(), flash.data() + length, [](uint8_t b) { return b == 0xFF; });
+}
+
+// Sends the erase and checks the flash; erases once more by the other way
+// when it does not read blank. Returns the failure text, or null when the
+// flash reads blank.
+const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
+                          const AlignedBuffer& pattern, AlignedBuffer& readBack,
+                          int32_t flashSize) {
+  const int maker = request.chip.flashMaker;
+  const uint8_t mode = EraseModeFor(maker);
+  if (!WriteFlash(request.path, 0, pattern.data(), kNvramSize, mode))
+    return texts::kEraseCommandFail;
+  SleepMs(kEraseSettleMs);
+  if (maker == kFlashMakerAtmel) {
+    WriteFlash(request.path, kAtmelSecondEraseAt, pattern.data(), kNvramSize, mode);
+    SleepMs(kEraseSettleMs);
+  }
+  if (ReadFlashRange(host, request.path, 0, readBack.data(), flashSize) &&
+      IsBlank(readBack, flashSize))
+    return nullptr;
+
+  // Not blank, or not known to be: erase again, MXIC parts by the chip
+  // erase alone, the others sector by sector.
+  const bool erasedAgain =
+      maker == kFlashMakerMxic
+          ? WriteFlash(request.path, 0, pattern.data(), kNvramSize, kChipEraseMode) != 0
+          : EraseFlashByWriting(request, host, flashSize) != 0;
+  if (erasedAgain) SleepMs(kEraseSettleMs);
+  // Only a flash read in full and blank is erased.
+  if (!ReadFlashRange(host, request.path, 0, readBack.data(), flashSize))
+    return texts::kReadCommandFail;
+  if (!IsBlank(readBack, flashSize)) return texts::kDataNotBlank;
+  return nullptr;
+}
+
+}  // namespace
+
+int EraseFlashOnly(const ProcedureRequest& request, ProcedureHost& host) {
+  FlashSettings& settings = host.Settings();
+  host.SetStatusText(texts::kEraseOnlyStep);
+  host.ProcessMessages();
+  settings.LargeEraseCount = 0;
+  settings.SmallEraseCount = 0;
+  if (request.chip.Row().flashAccessSetup) FlashAccessSetup(request.path);
+
+  const int32_t flashSize = SerialFlashSize(request, settings);
+  AlignedBuffer pattern(kNvramSize);
+  AlignedBuffer saved(kNvramSize);
+  if (!pattern || !saved) {
+    host.SetStatusText(texts::kAllocateBuffersError);
+    return 0;
+  }
+  // Everything the erase needs is had before the flash is touched.
+  AlignedBuffer readBack(flashSize > 0 ? static_cast<size_t>(flashSize) : 0);
+  if (!readBack || flashSize <= 0) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  std::fill(pattern.begin(), pattern.end(), 0xFF);
+  const bool keepNvram = !request.options.includeNvram;
+  if (keepNvram && !SaveNvram(request, host, saved.data())) return 0;
+
+  const char* failure = EraseAndCheck(request, host, pattern, readBack, flashSize);
+  // The settings go back also after a failed erase: the flash may be erased
+  // in part, and they exist nowhere else.
+  if (keepNvram && !WriteNvramBack(request, host, saved.data()))
+    failure = texts::kWriteNvramBackFail;
+  if (failure != nullptr) {
+    host.SetStatusText(failure);
+    return 0;
+  }
+  host.SetStatusText(texts::kEraseSuccess);
+  return 1;
+}
+
+int EraseFlashByWriting(const ProcedureRequest& request, ProcedureHost& host, int32_t length) {
+  AlignedBuffer blank(length > 0 ? static_cast<size_t>(length) : 0);
+  if (!blank || length <= 0) return 0;
+  std::fill(blank.begin(), blank.end(), 0xFF);
+  host.SetStatusText(texts::kEraseByWritingStep);
+  host.ProcessMessages();
+  FlashSettings& settings = host.Settings();
+  settings.LargeEraseCount = 0;
+  settings.SmallEraseCount = 0;
+  return WriteFlashRange(host, request.path, 0, blank.data(), length, kSectorEraseMode);
+}
+
+}  // namespace fwtool
