@@ -83,6 +83,8 @@ int AtaWriteDmaExt(std::string_view path, uint64_t lba, const uint8_t* buffer, u
 // when those read 0x0FFFFFFF); 0 when the command fails.
 uint64_t AtaDriveSectors(std::string_view path);
 // 1 when the vendor status shows not busy within 500 re-reads 10 ms apart.
+// A failed first read counts as not busy; a failed re-read keeps the status
+// read before it.
 int AtaWaitReady(std::string_view path);
 // The first n bytes of the 512-byte controller information.
 int AtaGetChipInfo(std::string_view path, uint8_t* buffer, uint32_t n);
@@ -90,11 +92,15 @@ int AtaSpiReadId(std::string_view path, uint8_t opcode, uint8_t* buffer, uint32_
 int AtaDetectSpiFlash(std::string_view path, FlashProfile& profile);
 int AtaDetectSpiFlashSize(std::string_view path, FlashProfile& profile);
 
-// 8 KB chunks; kAtaRangeOk, or kAtaReadFailed / kAtaWriteFailed.
+// 8 KB chunks, each waited for with AtaWaitReady; kAtaRangeOk, or
+// kAtaReadFailed / kAtaWriteFailed at the first failing chunk. A last chunk
+// shorter than 8 KB still moves 8 KB on the bus: a read keeps what fits the
+// caller's buffer, a write pads with 0xFF.
 int AtaReadFlashRange(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length);
 int AtaWriteFlashRange(std::string_view path, uint32_t address, const uint8_t* buffer,
                        uint32_t length);
-// Erase, then read back `length` bytes and check they are all 0xFF.
+// Erase, then read back `length` bytes and check they are all 0xFF:
+// kAtaRangeOk, kAtaNoMemory, kAtaEraseRefused, kAtaReadFailed or kAtaNotBlank.
 int AtaEraseAndVerify(std::string_view path, uint32_t length);
 
 }  // namespace fwtool

@@ -107,8 +107,11 @@ int SetFlashParamsWide(std::string_view path, const FlashProfile& profile, uint3
 int SpiChipErase(std::string_view path);
 // Programs `length` bytes at `address` in blocks of up to 8 KB: page
 // programming (32-byte pages for maker 5, else 256), or AAI for maker 2
-// (word mode when `wordMode`). 1 when every block was written; 0 for a
-// length of 0 or at the first failing block.
+// (word mode when `wordMode`; the address is named again at every 16 KB
+// boundary). Every byte is written, a short tail included, and every
+// instruction's result counts. 1 when every block was written; 0 for a
+// length of 0 or at the first failing block (an AAI run is still ended with
+// a write-disable).
 int SpiProgramFlash(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
                     int makerCode, bool wordMode);
 

@@ -12,15 +12,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Pattern(size_t n, uint32_t seed) {
-  Bytes bytes(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    bytes[i] = static_cast<uint8_t>(seed >> 24);
-  }
-  return bytes;
-}
-
 class AtaFamilyTest : public SimFixture {};
 
 TEST_F(AtaFamilyTest, InformationIsTheChipInformationReplyIn512Bytes) {

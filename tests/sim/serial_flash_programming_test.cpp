@@ -11,15 +11,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Pattern(size_t n, uint32_t seed) {
-  Bytes bytes(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    bytes[i] = static_cast<uint8_t>(seed >> 16);
-  }
-  return bytes;
-}
-
 class ProgrammingTest : public SimFixture {
  protected:
   Bytes Cells(uint32_t address, size_t length) {
