@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string_view>
 
@@ -62,6 +63,10 @@ int SpiClearStatus(std::string_view path);   // 02 00 01 with the data 01 00
 // write-enable latch.
 int SpiPrepareWrite(std::string_view path);
 
+// Reads the flash status (FF 04 12; a failed read counts as 0) until
+// `done` holds, re-reading up to `reReads` times 10 ms apart. 1 when it held
+// in time.
+int PollFlashStatus(std::string_view path, const std::function<bool(uint8_t)>& done, int reReads);
 // 1 when (status AND mask) becomes non-zero within 300 re-reads 10 ms apart.
 int WaitFlashStatusSet(std::string_view path, uint8_t mask);
 // 1 when (status AND 0x06) becomes 0 within 300 re-reads 10 ms apart.
@@ -102,8 +107,11 @@ int SetFlashParamsWide(std::string_view path, const FlashProfile& profile, uint3
 int SpiChipErase(std::string_view path);
 // Programs `length` bytes at `address` in blocks of up to 8 KB: page
 // programming (32-byte pages for maker 5, else 256), or AAI for maker 2
-// (word mode when `wordMode`). 1 when every block was written; 0 for a
-// length of 0 or at the first failing block.
+// (word mode when `wordMode`; the address is named again at every 16 KB
+// boundary). Every byte is written, a short tail included, and every
+// instruction's result counts. 1 when every block was written; 0 for a
+// length of 0 or at the first failing block (an AAI run is still ended with
+// a write-disable).
 int SpiProgramFlash(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
                     int makerCode, bool wordMode);
 

@@ -14,15 +14,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Pattern(size_t n, uint32_t seed) {
-  Bytes bytes(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    bytes[i] = static_cast<uint8_t>(seed >> 16);
-  }
-  return bytes;
-}
-
 class ControllerTest : public SimFixture {
  protected:
   Bytes ReadAll(size_t unit = 0) {

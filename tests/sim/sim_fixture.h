@@ -44,6 +44,16 @@ class SimFixture : public ::testing::Test {
   std::unique_ptr<ScopedSimulatorBackend> backend_;
 };
 
+// Bytes that differ from block to block and from seed to seed.
+inline std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes[i] = static_cast<uint8_t>(seed >> 16);
+  }
+  return bytes;
+}
+
 // A 12-byte block with the given leading bytes.
 inline std::vector<uint8_t> Block(std::initializer_list<uint8_t> bytes) {
   std::vector<uint8_t> block(12, 0);
