@@ -84,7 +84,8 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
       std::string path = paths[static_cast<size_t>(i)];
       seen.path = path;
       seen.cdrom = i >= diskCount;
-      if (!IsTargetChip(path, &seen.identification)) continue;
+      const bool target = IsTargetChip(path, &seen.identification);
+      if (!target && !(listEveryController_ && ChipTypeOf(seen.identification) != 0)) continue;
       path = LowerCase(path);
       seen.path = path;
       seen.on1394 = path.find(k1394Marker) != std::string::npos;

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace fwtool {
@@ -77,6 +78,15 @@ enum class ProcedureTag : uint8_t {
   Staged,          // type 13 over ATA PASS-THROUGH
 };
 
+// What the controller is told once the information check has found an MXIC
+// part that programs in 32-byte pages.
+enum class MxicPageSetup : uint8_t {
+  None,        // nothing: the controller's own opcodes stay
+  PageSize,    // FF 04 25 with the page size
+  Params,      // FF 04 0F with the opcodes and the page size / 4
+  ParamsWide,  // FF 04 0F with the opcodes and a 16-bit page size
+};
+
 struct ChipRow {
   uint8_t type = 0;
   std::string_view model;  // three-digit chip model number, "" for type 0
@@ -109,6 +119,16 @@ struct ChipRow {
   // A target of the one-click update with the embedded image.
   bool oneClickTarget = false;
   ProcedureTag procedure = ProcedureTag::None;
+  // The controller answers the flash opcode and page-size commands with two
+  // bytes (the host's own flash probe).
+  bool setupEcho = false;
+  // What an MXIC part with 32-byte pages makes the information check tell
+  // the controller.
+  MxicPageSetup mxicSetup = MxicPageSetup::None;
+  // From this sub-revision on, a controller that reports its flash maker
+  // code is also probed by the host when it reports none, and is told the
+  // parameters of MXIC parts; unset: never.
+  std::optional<uint8_t> hostProbeFrom = std::nullopt;
 };
 
 inline constexpr int kChipRowCount = 22;
