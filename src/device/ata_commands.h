@@ -8,17 +8,30 @@
 #include <cstdint>
 #include <string_view>
 
+#include "command_block.h"
 #include "serial_flash_commands.h"
 
 namespace fwtool {
 
 // The ATA registers of one command, from which both block forms are built:
 //
-//   ATA PASS-THROUGH(12): A1 | protocol<<1 | flags | features | count |
-//                         lba 0-7 | lba 8-15 | lba 16-23 | device | command | 0 | 0
-//   ATA PASS-THROUGH(16): 85 | protocol<<1 | flags | 0 | features | count 15-8 |
-//                         count 7-0 | lba 31-24 | lba 7-0 | lba 39-32 | lba 15-8 |
-//                         lba 47-40 | lba 23-16 | device | command | 0
+//   ATA PASS-THROUGH(12)           ATA PASS-THROUGH(16)
+//   byte  0  A1                    byte  0  85
+//   byte  1  protocol << 1         byte  1  protocol << 1 | extend
+//   byte  2  flags                 byte  2  flags
+//   byte  3  features 7-0          byte  3  features 15-8
+//   byte  4  count 7-0             byte  4  features 7-0
+//   byte  5  lba 7-0               byte  5  count 15-8
+//   byte  6  lba 15-8              byte  6  count 7-0
+//   byte  7  lba 23-16             byte  7  lba 31-24
+//   byte  8  device                byte  8  lba 7-0
+//   byte  9  command               byte  9  lba 39-32
+//   byte 10  0                     byte 10  lba 15-8
+//   byte 11  0                     byte 11  lba 47-40
+//                                  byte 12  lba 23-16
+//                                  byte 13  device
+//                                  byte 14  command
+//                                  byte 15  0
 struct AtaRegisters {
   enum class Protocol : uint8_t { NonData = 3, PioIn = 4, PioOut = 5, DmaIn = 0x0A, DmaOut = 0x0B };
   Protocol protocol = Protocol::NonData;
@@ -28,7 +41,12 @@ struct AtaRegisters {
   uint64_t lba = 0;  // 24 bits in the 12-byte form, 48 in the 16-byte form
   uint8_t device = 0;
   uint8_t command = 0;
+  bool extend = false;  // 16-byte form: a 48-bit command
 };
+
+// The 12-byte and 16-byte blocks of a register record.
+CommandBlock AtaPassThrough12(const AtaRegisters& registers);
+CommandBlock AtaPassThrough16(const AtaRegisters& registers);
 
 // Range operation results.
 inline constexpr int kAtaRangeOk = 0;
@@ -46,8 +64,7 @@ int AtaIdentify(std::string_view path, uint8_t* buffer);      // 512 bytes
 int AtaVendorStatus(std::string_view path, uint8_t* buffer);  // 512 bytes
 int AtaReadInfo(std::string_view path, uint8_t* buffer, uint32_t length);
 int AtaReadFlash(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length);
-int AtaWriteFlash(std::string_view path, uint32_t address, const uint8_t* buffer,
-                  uint32_t length);
+int AtaWriteFlash(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length);
 int AtaEraseFlash(std::string_view path);
 // The first five bytes of the pass-through record: N, F, opcode, X1, X2.
 int AtaSpiCommand(std::string_view path, const SpiRecord& record, const uint8_t* buffer = nullptr,

@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
+
+#include "transport.h"
 
 namespace fwtool {
 
@@ -44,6 +47,19 @@ inline CommandBlock Ff04Block(uint8_t subCommand) {
   block[1] = 0x04;
   block[2] = subCommand;
   return block;
+}
+
+// One block through the transport, data-in or data-out; the transferred
+// count is not wanted by the commands.
+inline int SendBlockIn(std::string_view path, const CommandBlock& block, void* buffer,
+                       uint32_t length) {
+  uint32_t transferred = 0;
+  return SendCommandIn(path, block.data(), block.length, buffer, length, &transferred);
+}
+inline int SendBlockOut(std::string_view path, const CommandBlock& block, const void* buffer,
+                        uint32_t length) {
+  uint32_t transferred = 0;
+  return SendCommandOut(path, block.data(), block.length, buffer, length, &transferred);
 }
 
 inline constexpr uint8_t kDfRead = 0x10;

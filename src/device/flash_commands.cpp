@@ -13,15 +13,8 @@ namespace fwtool {
 
 namespace {
 
-int In(std::string_view path, const CommandBlock& block, void* buffer, uint32_t length) {
-  uint32_t transferred = 0;
-  return SendCommandIn(path, block.data(), block.length, buffer, length, &transferred);
-}
-
-int Out(std::string_view path, const CommandBlock& block, const void* buffer, uint32_t length) {
-  uint32_t transferred = 0;
-  return SendCommandOut(path, block.data(), block.length, buffer, length, &transferred);
-}
+constexpr auto In = SendBlockIn;
+constexpr auto Out = SendBlockOut;
 
 CommandBlock FlashBlock(uint8_t mode, uint32_t length, uint32_t address, uint8_t code) {
   CommandBlock block = DfBlock(mode, length, code);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string_view>
 
@@ -62,6 +63,10 @@ int SpiClearStatus(std::string_view path);   // 02 00 01 with the data 01 00
 // write-enable latch.
 int SpiPrepareWrite(std::string_view path);
 
+// Reads the flash status (FF 04 12; a failed read counts as 0) until
+// `done` holds, re-reading up to `reReads` times 10 ms apart. 1 when it held
+// in time.
+int PollFlashStatus(std::string_view path, const std::function<bool(uint8_t)>& done, int reReads);
 // 1 when (status AND mask) becomes non-zero within 300 re-reads 10 ms apart.
 int WaitFlashStatusSet(std::string_view path, uint8_t mask);
 // 1 when (status AND 0x06) becomes 0 within 300 re-reads 10 ms apart.
