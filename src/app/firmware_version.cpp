@@ -97,8 +97,20 @@ constexpr UpdatableRow kUpdatableRows[] = {
      {"49.48.48.48", "49.48.48.49"},
      ImageTest::Bank,
      {kBankChipModel}},
-    {14, kStatusWord, 2, 0x01, {"2.00.00", "0.160.144"}, ImageTest::UpperBlock, {ChipModelTable[14]}},
-    {16, kStatusWord, 2, 0x01, {"2.00.00", "0.160.144"}, ImageTest::UpperBlock, {ChipModelTable[16]}},
+    {14,
+     kStatusWord,
+     2,
+     0x01,
+     {"2.00.00", "0.160.144"},
+     ImageTest::UpperBlock,
+     {ChipModelTable[14]}},
+    {16,
+     kStatusWord,
+     2,
+     0x01,
+     {"2.00.00", "0.160.144"},
+     ImageTest::UpperBlock,
+     {ChipModelTable[16]}},
 };
 
 const UpdatableRow* UpdatableRowFor(int chipType) {
@@ -124,7 +136,7 @@ bool StatusBitSet(std::string_view path, const UpdatableRow& row) {
 }
 
 bool ReadBlockNamesChip(int ok, const std::vector<uint8_t>& data, std::span<const uint8_t> magic,
-                         const UpdatableRow& row, size_t at = 0) {
+                        const UpdatableRow& row, size_t at = 0) {
   return ok && NamesChip(SignatureBlock::At(data, at), magic, row);
 }
 
@@ -136,9 +148,8 @@ bool ImageTestPasses(std::string_view path, const UpdatableRow& row, int flashMa
           ReadMemory(path, data.data(), kRunningBlockInMemory, kSignatureBlockSize), data,
           kSignatureMagic, row);
     case ImageTest::FlashBlock:
-      return ReadBlockNamesChip(
-          ReadFlash(path, kImageBlockInFlash, data.data(), kFlashProbeLength), data,
-          kSignatureMagic, row);
+      return ReadBlockNamesChip(ReadFlash(path, kImageBlockInFlash, data.data(), kFlashProbeLength),
+                                data, kSignatureMagic, row);
     case ImageTest::UpperBlock:
       return ReadBlockNamesChip(
           ReadFlashAt(path, kUpperBlockInFlash, data.data(), kFlashProbeLength), data,
@@ -151,8 +162,8 @@ bool ImageTestPasses(std::string_view path, const UpdatableRow& row, int flashMa
       if (ReadControllerInfo(path, info.data(), kControllerInfoLength) != 0)
         return info[kControllerInfoRunsFromFlash] != 0;
       return ReadBlockNamesChip(ReadFlash(path, kBankTailInFlash, data.data(), kFlashProbeLength),
-                                 data, kSignatureMagic, row,
-                                 kBankSignatureOffset - kBankTailInFlash);
+                                data, kSignatureMagic, row,
+                                kBankSignatureOffset - kBankTailInFlash);
     }
   }
   return false;
@@ -210,8 +221,8 @@ FirmwareVersionReading ReadFirmwareVersion(std::string_view path, const ChipRow&
       break;
     case VersionFormat::AtaInfo: {
       std::array<uint8_t, kVersionReplyLength> ata{};
-      if (AtaGetChipInfo(path, ata.data(), kVersionReplyLength) &&
-          ata[0] == kChipInfoSignature0 && ata[1] == kChipInfoSignature1) {
+      if (AtaGetChipInfo(path, ata.data(), kVersionReplyLength) && ata[0] == kChipInfoSignature0 &&
+          ata[1] == kChipInfoSignature1) {
         reading.text = FormatFirmwareVersion(row.version, ata, kVersionReplyLength);
         return reading;
       }
@@ -229,8 +240,9 @@ bool FirmwareUpdatable(std::string_view path, int chipType, const std::string& v
   const UpdatableRow* row = UpdatableRowFor(chipType);
   if (row == nullptr) return true;
   if (!StatusBitSet(path, *row)) return false;
-  if (std::any_of(row->internalVersions.begin(), row->internalVersions.end(),
-                  [&](std::string_view internal) { return !internal.empty() && internal == version; }))
+  if (std::any_of(
+          row->internalVersions.begin(), row->internalVersions.end(),
+          [&](std::string_view internal) { return !internal.empty() && internal == version; }))
     return false;
   return ImageTestPasses(path, *row, flashMaker);
 }

@@ -19,9 +19,9 @@ namespace fwtool {
 
 // How the host reaches the controller.
 enum class ChipBus : uint8_t {
-  None,        // type 0: not recognised
-  Usb,         // USB mass storage
-  UsbOr1394,   // the same chip behind USB or IEEE 1394 (SBP-2)
+  None,       // type 0: not recognised
+  Usb,        // USB mass storage
+  UsbOr1394,  // the same chip behind USB or IEEE 1394 (SBP-2)
 };
 
 // Where a firmware image of the type carries its signature block.
@@ -44,23 +44,23 @@ enum class FlashKind : uint8_t {
 
 // How the information check finds the flash part.
 enum class FlashDetection : uint8_t {
-  None,            // nothing to detect
-  HostProbe,       // the host probes the part with the SPI identification instructions
-  ControllerCode,  // the controller reports the maker code it detected at boot
-  KindReads,       // AMIC and Atmel kind reads, then the controller's code
-  AtaProbe,        // the host probes over ATA PASS-THROUGH
-  ControllerInfo,  // the controller information tells whether firmware can be updated
+  None,              // nothing to detect
+  HostProbe,         // the host probes the part with the SPI identification instructions
+  ControllerCode,    // the controller reports the maker code it detected at boot
+  KindReads,         // AMIC and Atmel kind reads, then the controller's code
+  AtaProbe,          // the host probes over ATA PASS-THROUGH
+  ControllerInfo,    // the controller information tells whether firmware can be updated
   ChosenByOperator,  // parallel flash: the operator picks the part
 };
 
 // How the running firmware version is printed from the chip information.
 enum class VersionFormat : uint8_t {
-  Default,      // "%d.%.2d.%.2d" of bytes 12..14, or "%d.%.2d" of 6, 7 for short replies
-  FiveNumbers,  // bytes 6, 7, 12, 13, 14
-  Register506A, // as FiveNumbers, byte 14 adjusted by register 0x506A and printed signed
-  TenToFourteen,  // "%.2d" of bytes 10..14
+  Default,          // "%d.%.2d.%.2d" of bytes 12..14, or "%d.%.2d" of 6, 7 for short replies
+  FiveNumbers,      // bytes 6, 7, 12, 13, 14
+  Register506A,     // as FiveNumbers, byte 14 adjusted by register 0x506A and printed signed
+  TenToFourteen,    // "%.2d" of bytes 10..14
   TwelveToFifteen,  // "%.2d" of bytes 12..15
-  AtaInfo,      // asked again over ATA PASS-THROUGH, bytes 10..14
+  AtaInfo,          // asked again over ATA PASS-THROUGH, bytes 10..14
 };
 
 // The update procedure that "Run" normally chooses for the type (the Run

@@ -121,8 +121,9 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
     if (profile->imagePlace != ImagePlace::Banks)
       return fail("bank= needs a chip whose flash holds two banks (vqs175)");
     if (part.size < 2 * kFlashBankSize)
-      return fail(fmt::format("bank= needs a flash of two banks, 128 KB or more (this one has {} KB)",
-                              part.size / 1024));
+      return fail(
+          fmt::format("bank= needs a flash of two banks, 128 KB or more (this one has {} KB)",
+                      part.size / 1024));
     image.resize(part.size, 0xFF);
     for (int bank = 0; bank < 2; ++bank)
       if (config.badBanks[static_cast<size_t>(bank)]) SpoilBank(image, bank);
