@@ -331,6 +331,8 @@ class TV77xFwTool : private ControlObserver {
   // `setFace` the one-click face is left as it is.
   void RefreshDeviceList(bool setFace = true);
   void ShowReadyFace();
+  // Run disabled, the device's fields empty, its boxes out of use.
+  void ShowNoDeviceFields();
   void ShowNothingToDoFace(const char* notice);
   int EnumerateInterfaces(const std::vector<std::string>& found,
                           std::array<std::string, kMaxDevices>& slots, int first, bool admit1394);

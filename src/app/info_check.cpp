@@ -112,13 +112,7 @@ void TV77xFwTool::ShowNoSelection() {
   // remembered from an earlier device may reach "Run".
   ChipType = 0;
   ChipSubRev = 0;
-  UpdateBtn.SetEnabled(false);
-  ChipLabelEdit.SetText("");
-  DiskLetterLable.SetText("");
-  FwVerLableEdit.SetText("");
-  SFlashTypeLable.SetText("");
-  StatusEdit.SetText("");
-  VQS175HDDFwChk.Hide();
+  ShowNoDeviceFields();
 }
 
 void TV77xFwTool::ShowSerialFlashLayout() {

@@ -275,6 +275,8 @@ TEST_F(InfoCheck, NoListedEntryShowsNoDevice) {
   EXPECT_EQ(f.StatusEdit.Text(), "");
   EXPECT_FALSE(f.NVRAMCheck.Visible());
   EXPECT_FALSE(f.VQS175HDDFwChk.Visible());
+  EXPECT_FALSE(f.FlashTypeList.Enabled());
+  EXPECT_FALSE(f.A1ChipCheck.Enabled());
   EXPECT_FALSE(f.UpdateBtn.Enabled());
 }
 
