@@ -60,6 +60,47 @@ TEST(FirmwareVersionText, EachFormatPrintsItsBytes) {
   }
 }
 
+// Chip type 13 asks again over ATA PASS-THROUGH; when that gives nothing
+// usable, the chip information it did give still tells the version.
+TEST(FirmwareVersionOverAta, TheAtaReplyOrElseTheFirstReply) {
+  struct Case {
+    const char* name;
+    bool ataAnswers;
+    bool ataSigned;
+    FirmwareVersionReading::Outcome outcome;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"the ATA reply", true, true, FirmwareVersionReading::Outcome::Read, "09.08.07.06.05"},
+      {"no ATA reply", false, false, FirmwareVersionReading::Outcome::Read, "3.04.05"},
+      {"an ATA reply without F4 E7", true, false, FirmwareVersionReading::Outcome::Read, "3.04.05"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::ScopedCaptureBackend backend;
+    backend->responder = [&](const PassThroughRequest& rq) {
+      std::vector<uint8_t> data;
+      if (rq.cdb[0] == 0xE0) {
+        const Reply first = VersionReply(1, 2, {0, 0, 3, 4, 5, 0});
+        data.assign(first.begin(), first.end());
+      } else if (rq.cdb[0] == 0xA1) {
+        if (!c.ataAnswers) return testing::Answered(true, 2);
+        const Reply ata = VersionReply(0, 0, {9, 8, 7, 6, 5, 4});
+        data.assign(ata.begin(), ata.end());
+        if (!c.ataSigned) data[0] = 0x00;
+      }
+      if (rq.data != nullptr && rq.direction == DataDirection::In)
+        std::copy_n(data.begin(), std::min<size_t>(data.size(), rq.length), rq.data);
+      PassThroughResult r = testing::Answered();
+      r.transferred = std::min<uint32_t>(rq.length, static_cast<uint32_t>(data.size()));
+      return r;
+    };
+    const FirmwareVersionReading reading = ReadFirmwareVersion("/dev/sg9", ChipRowFor(13));
+    EXPECT_EQ(reading.outcome, c.outcome);
+    EXPECT_EQ(reading.text, c.text);
+  }
+}
+
 // A controller register at 0x506A behind a scripted backend.
 class Register506A : public ::testing::Test {
  protected:
