@@ -56,10 +56,10 @@ constexpr TypeRow kRows[] = {
     {12, "vqs175", "VQS175 Series", "175", "",
      kIdentify | kFamilyMemory | kFamilyDfFlash | kFamilyFlashStatus | kFamilySpi |
          kFamilyFlashMakerCode | kFamilyFlashParams | kFamilyControllerInfo | kFamilyHostLink |
-         kFamilyReset,
+         kFamilyReset | kFamilyAta,
      16, ImagePlace::Banks},
     {13, "vqs713", "VQS175/713 Series", "713", "v713",
-     kIdentify | kOldFlash | kFamilyFlashOpcodes | kFamilyMemory | kFamilyReset, 16,
+     kIdentify | kOldFlash | kFamilyFlashOpcodes | kFamilyMemory | kFamilyReset | kFamilyAta, 16,
      ImagePlace::At0x80},
     {14, "vqb185", "VQB185 Series", "185", "v185", kIdentify | kOldFlash | kFamilyMemory, 16,
      ImagePlace::At0x4000},

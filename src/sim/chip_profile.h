@@ -31,6 +31,7 @@ enum Family : uint32_t {
   kFamilyControllerInfo = 1u << 11,  // FF 04 A0
   kFamilyHostLink = 1u << 12,        // FF 04 56
   kFamilyReset = 1u << 13,           // FF 04 26
+  kFamilyAta = 1u << 14,             // A1 / 85: ATA PASS-THROUGH, vendor features under B0
 };
 
 enum class ChipInfoKind {

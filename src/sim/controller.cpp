@@ -74,6 +74,7 @@ void SimController::Leave(Duration at) {
 void SimController::Boot(bool clearMemory) {
   if (clearMemory) std::fill(memory_.begin(), memory_.end(), 0);
   pendingSpi_.reset();
+  ataSpiAnswer_.clear();
   flashAccessSetUp_ = false;
   lastSense_.clear();
   Duration at = GetClock().Now();
@@ -301,6 +302,9 @@ SimController::Reply SimController::Dispatch(const PassThroughRequest& rq, Inter
     case 0xFF:
       if (rq.cdb[1] == 0x04) return Ff04Block(rq);
       return Unknown();
+    case 0xA1:
+    case 0x85:
+      return AtaBlock(rq);
     default:
       return Standard(rq, iface);
   }

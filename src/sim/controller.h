@@ -107,6 +107,11 @@ class SimController {
   Reply Inquiry(const PassThroughRequest& rq, InterfaceKind iface);
   Reply DfBlock(const PassThroughRequest& rq);
   Reply ChipInfo(const PassThroughRequest& rq);
+  // The chip information reply (also the answer to the ATA information feature).
+  std::vector<uint8_t> ChipInfoBytes() const;
+  Reply AtaBlock(const PassThroughRequest& rq);
+  Reply AtaVendor(const PassThroughRequest& rq, uint8_t feature, uint8_t count, uint32_t lba);
+  Reply AtaIdentify() const;
   Reply Ff04Block(const PassThroughRequest& rq);
   Reply SpiBlock(const PassThroughRequest& rq);
 
@@ -141,6 +146,8 @@ class SimController {
   bool resetRequested_ = false;
   // An SPI instruction whose chip select the controller still holds low.
   std::optional<std::vector<uint8_t>> pendingSpi_;
+  // What the part answered to the last SPI instruction sent over ATA.
+  std::vector<uint8_t> ataSpiAnswer_;
   std::vector<uint8_t> lastSense_;
 
   bool powered_ = true;

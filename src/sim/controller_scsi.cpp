@@ -121,6 +121,10 @@ SimController::Reply SimController::Inquiry(const PassThroughRequest& rq, Interf
 SimController::Reply SimController::ChipInfo(const PassThroughRequest&) {
   Reply reply;
   if (Lacks(kFamilyChipInfo, reply)) return reply;
+  return Good(ChipInfoBytes());
+}
+
+std::vector<uint8_t> SimController::ChipInfoBytes() const {
   std::vector<uint8_t> data(16, 0);
   if (profile_.chipInfo == ChipInfoKind::Signed) {
     data[0] = 0xF4;
@@ -138,7 +142,7 @@ SimController::Reply SimController::ChipInfo(const PassThroughRequest&) {
     std::copy(version_.begin() + 2, version_.end(), data.begin() + 12);
   }
   data.resize(profile_.chipInfoLength);
-  return Good(std::move(data));
+  return data;
 }
 
 }  // namespace fwtool::sim

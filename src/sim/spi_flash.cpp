@@ -187,9 +187,15 @@ void SpiFlash::AaiProgram(std::span<const uint8_t> out, Duration at) {
       writeEnable_ = false;
       return;
     }
+    dataAt = 4;
+  } else if (out.size() >= 4 + unit) {
+    // In AAI mode an instruction clocked with a full address before its data
+    // starts again at that address.
+    dataAt = 4;
+  }
+  if (dataAt == 4) {
     aaiAddress_ = Address(out);
     if (unit == 2) aaiAddress_ &= ~1u;
-    dataAt = 4;
   }
   if (out.size() < dataAt + unit) return;  // no data: nothing programmed
   aaiActive_ = true;
