@@ -15,12 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "chip_info.h"
+#include "chip_rows.h"
 #include "control.h"
 #include "enumeration.h"
 #include "flash_settings.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
+#include "serial_flash_commands.h"
 #include "timer_service.h"
 
 namespace fwtool {
@@ -257,7 +260,8 @@ class TV77xFwTool : private ControlObserver {
   // Where the update saves the unit's flash before writing; empty: a new
   // file in the default backup folder.
   void SetBackupTarget(std::string path) { backupTarget_ = std::move(path); }
-  // The backup file of the last update, empty when none was written.
+  // The backup file of the last update or bank repair, empty when none was
+  // written.
   const std::string& LastBackupPath() const { return lastBackupPath_; }
 
   // ---- The engineering face ----------------------------------------------
@@ -268,6 +272,18 @@ class TV77xFwTool : private ControlObserver {
   // chip facts of the form and the options as the controls hold them now.
   ProcedureRequest RunRequest(const std::string& path) const;
   const RunOutcome& LastRun() const { return lastRun_; }
+
+  // ---- The chip information check ------------------------------------------
+  // Repairs the dual-bank flash of the controller at `path` (chip type 12,
+  // 128 KB or more) when exactly one of its 64 KB banks holds a valid image:
+  // the unit's whole flash goes to a backup file first (no backup, no
+  // write), then the valid bank is copied over the other, read back and
+  // compared (two attempts). True when a bank was rewritten and verified, and
+  // when there was nothing to repair for this record (another chip, a smaller
+  // flash, repaired once since the last refresh); false when both banks are
+  // alike or the repair failed. Runs at most once per device record between
+  // two refreshes.
+  bool RecoverBankImage(const std::string& path, uint8_t chipType);
 
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
@@ -288,6 +304,10 @@ class TV77xFwTool : private ControlObserver {
   // True when the device is a target chip whose flash beyond the first 1 KB
   // (the unit's own settings) equals the embedded image.
   bool IsAlreadyUpdated(const std::string& path);
+  // Which controllers the next refresh lists (the constructor's refresh
+  // follows the constructor's argument).
+  void SetDeviceListScope(DeviceListScope scope) { scope_ = scope; }
+  DeviceListScope ListScope() const { return scope_; }
 
  private:
   class FormHost final : public ProcedureHost {
@@ -335,6 +355,8 @@ class TV77xFwTool : private ControlObserver {
   // `setFace` the one-click face is left as it is.
   void RefreshDeviceList(bool setFace = true);
   void ShowReadyFace();
+  // Run disabled, the device's fields empty, its boxes out of use.
+  void ShowNoDeviceFields();
   void ShowNothingToDoFace(const char* notice);
   int EnumerateInterfaces(const std::vector<std::string>& found,
                           std::array<std::string, kMaxDevices>& slots, int first, bool admit1394);
@@ -351,6 +373,27 @@ class TV77xFwTool : private ControlObserver {
   // The update of one device with the embedded image: 1 when written and
   // verified.
   int RunEmbeddedUpdate(const std::string& path);
+
+  // The information check's steps (info_check.cpp, flash_detection.cpp).
+  // What the fields show when paths were found but no entry is selected.
+  void ShowNoSelection();
+  // Layout S: the serial flash's maker field and the version field.
+  void ShowSerialFlashLayout();
+  void ShowUnsupportedLayout();
+  void ShowFirmwareVersion(const std::string& path, const ChipRow& row);
+  void ShowFlashMaker(int makerCode);
+  void TakeEraseUnits(int makerCode);
+  // Flash detection by the host's own probe (A), by the code the controller
+  // reports (B), by the AMIC and Atmel kind reads (C), over ATA
+  // PASS-THROUGH (D).
+  void DetectByHostProbe(const std::string& path, const ChipRow& row);
+  void DetectByControllerCode(const std::string& path, const ChipRow& row);
+  void DetectByKindReads(const std::string& path);
+  void DetectOverAta(const std::string& path);
+  // An MXIC part answering C2 22 10/11/13 is told its 32-byte pages as the
+  // row says; otherwise an SST part answering BF 25 selects the alternative
+  // flash procedure. `profile` is what the controller gets with the page size.
+  void SetUpMxicOrSst(const std::string& path, const ChipRow& row, FlashProfile& profile);
   // Closing step: HostLinkClose to every entry marked as a CD-ROM interface.
   void CloseCdromEntries();
 

@@ -146,16 +146,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
     DeviceList.AddItem(texts::kNoAvailableDevice);
     DeviceList.SetItemIndex(0);
     DeviceList.SetEnabled(false);
-    UpdateBtn.SetEnabled(false);
-    ChipLabelEdit.SetText("");
-    DiskLetterLable.SetText("");
-    FwVerLableEdit.SetText("");
-    SFlashTypeLable.SetText("");
-    StatusEdit.SetText("");
-    FlashTypeList.SetEnabled(false);
-    A1ChipCheck.SetEnabled(false);
-    NVRAMCheck.Hide();
-    VQS175HDDFwChk.Hide();
+    ShowNoDeviceFields();
   }
 
   if (!setFace) return;
@@ -164,6 +155,19 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
   } else {
     ShowNothingToDoFace(alreadyUpdated ? texts::kAlreadyUpdatedNotice : texts::kNoDeviceNotice);
   }
+}
+
+void TV77xFwTool::ShowNoDeviceFields() {
+  UpdateBtn.SetEnabled(false);
+  ChipLabelEdit.SetText("");
+  DiskLetterLable.SetText("");
+  FwVerLableEdit.SetText("");
+  SFlashTypeLable.SetText("");
+  StatusEdit.SetText("");
+  FlashTypeList.SetEnabled(false);
+  A1ChipCheck.SetEnabled(false);
+  NVRAMCheck.Hide();
+  VQS175HDDFwChk.Hide();
 }
 
 void TV77xFwTool::ShowReadyFace() {

@@ -70,15 +70,28 @@ inline constexpr const char* kDropOneFileOnly = "Please Drag and Drop One File O
 inline constexpr const char* kUpdateBtnPress = "Update Btn Press\n";
 inline constexpr const char* kCheckFileChecksum = "Please check the firmware file with checksum!";
 inline constexpr const char* kFileNotMatchChip = "The firmware file seems not match this chip!";
-inline constexpr const char* kInternalCode = "Internal code";
 inline constexpr const char* kFileBiggerThanFlash =
     "The firmware file size is bigger than the flash size!";
+
+// The chip information check.
+inline constexpr const char* kChipNotSupported = "The chip not support Firmware Update!";
+inline constexpr const char* kNotOurChip = "Not Velquor Chip!!";
+inline constexpr const char* kInternalCode = "Internal code";
+inline constexpr const char* kRecoverySuccessful = "FW Recovery successful!!";
+inline constexpr const char* kRecoveryFail = "FW Recovery Fail!!";
+// Of our own: where the bank repair saved the unit's flash before it wrote,
+// in front of its outcome ("Flash saved to F. FW Recovery successful!!").
+inline constexpr const char* kRepairBackupSaved = "Flash saved to ";
+inline constexpr const char* kRepairBackupSavedEnd = ". ";
+inline constexpr const char* kRepairBackupFail = "Backup of the flash fail! Nothing written.";
 
 // Notices of our own while an operation holds the window (shown beside the
 // status line, never in it).
 inline constexpr const char* kCloseHeldNotice =
     "Closing is held until the running operation has finished; the device is not interrupted.";
 inline constexpr const char* kBackupSavedNotice = "Flash contents before the update saved to ";
+inline constexpr const char* kRepairBackupSavedNotice =
+    "Flash contents before the bank repair saved to ";
 inline constexpr const char* kBackupMissingNotice =
     "The flash contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =

@@ -1,7 +1,6 @@
 // UpdateBtnCheck: what the selected controller is, whether "Run" may start,
-// and the flash maker the procedures work with.
-#include <array>
-
+// how the engineering panel is arranged for it, which flash part it drives
+// and which firmware it runs.
 #include "Fwupdate.h"
 #include "IDEAccess.h"
 #include "firmware.h"
@@ -11,51 +10,27 @@ namespace fwtool {
 
 namespace {
 
-// Erase units the controller uses for each flash maker code.
-constexpr std::array<int32_t, kFlashMakerCount> LargeEraseUnitByMaker = {
-    32768, 32768, 32768, 65536, 65536, 65536, 65536, 65536, 65536, 65536, 65536};
-constexpr std::array<int32_t, kFlashMakerCount> SmallEraseUnitByMaker = {
-    4096, 4096, 4096, 32768, 32768, 4096, 4096, 4096, 32768, 4096, 4096};
-
-bool HasControllerMakerCode(uint8_t chipType, const std::string& path) {
-  return chipType == 8 || chipType == 9 || chipType == 11 || chipType == 12 ||
-         (chipType == 7 && path.find("sbp2") != std::string::npos);
-}
-
-bool InFlashFamily(uint8_t chipType) {
-  switch (chipType) {
-    case 1:
-    case 3:
-    case 4:
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 12:
-    case 14:
-    case 16:
-      return true;
-    default:
-      return false;
-  }
-}
+// The controller information of the disk-hosted chips: byte 8 holds the
+// register value from which a chip can take firmware.
+constexpr uint8_t kControllerInfoLength = 18;
+constexpr int32_t kFirstUpdatableRegValue = 208;
 
 }  // namespace
 
 void TV77xFwTool::UpdateBtnCheck(Control&) {
   NVRAMCheck.Hide();
   if (DeviceCount == 0) return;
-  // Paths may have been found without any entry listed: then there is no
-  // device record to look at, and nothing changes.
   const DeviceRecord* record = SelectedDevice();
-  if (record == nullptr) return;
+  if (record == nullptr) {
+    ShowNoSelection();
+    return;
+  }
   const std::string path = record->Path;
 
   const uint16_t identification = Identify(path);
   ChipType = ChipTypeOf(identification);
   ChipSubRev = ChipSubRevOf(identification);
+  const ChipRow& row = ChipRowFor(ChipType);
 
   // "Run" follows the firmware file, or the erase/backup-only boxes.
   if (DeviceList.Enabled() && !FwFilenameEdit.Text().empty()) {
@@ -72,36 +47,106 @@ void TV77xFwTool::UpdateBtnCheck(Control&) {
   StatusEdit.SetText("");
   SFlashTypeLable.SetText("");
   FwVerLableEdit.SetText("");
-  ChipLabelEdit.SetText(std::string(ChipLabel(ChipType)));
+  ChipLabelEdit.SetText(std::string(row.label));
 
-  if (InFlashFamily(ChipType)) {
-    SFlashTypeLable.Show();
-    FlashTypeList.Hide();
-    FlashTypeLabel.Hide();
-    A1ChipCheck.Hide();
-    FwVerLableEdit.Show();
-    AmicFlashKind = -1;
-    AtmelFlashKind = -1;
-    AltFlashProc = 0;
-    VQS175HDDFwChk.Hide();
-    if (ChipType == 6 || ChipType == 8 || ChipType == 9 || ChipType == 10 || ChipType == 11 ||
-        ChipType == 12) {
-      NVRAMCheck.Show();
-      NVRAMCheck.SetChecked(IncludeNvram != 0);
-    }
-    if (HasControllerMakerCode(ChipType, path)) {
-      SFlashTypeLable.Show();
-      VQS175HDDFwChk.Show();
-      std::array<uint8_t, 4> reply{};
-      if (GetFlashMakerCode(path, reply.data()) && reply[0] < kFlashMakerCount) {
-        FlashMaker = reply[0];
-        SFlashTypeLable.SetText(std::string(FlashMakerName(FlashMaker)));
-        Settings.LargeEraseUnit = LargeEraseUnitByMaker[static_cast<size_t>(FlashMaker)];
-        Settings.SmallEraseUnit = SmallEraseUnitByMaker[static_cast<size_t>(FlashMaker)];
+  const FlashDetection detection = DetectionFor(row, ChipSubRev, PathIsOn1394(path));
+  switch (detection) {
+    case FlashDetection::HostProbe:
+    case FlashDetection::ControllerCode:
+    case FlashDetection::KindReads:
+    case FlashDetection::AtaProbe:
+      ShowSerialFlashLayout();
+      AmicFlashKind = -1;
+      AtmelFlashKind = -1;
+      AltFlashProc = 0;
+      VQS175HDDFwChk.Hide();
+      if (row.nvramOption) {
+        NVRAMCheck.Show();
+        NVRAMCheck.SetChecked(IncludeNvram != 0);
       }
+      if (detection == FlashDetection::HostProbe) DetectByHostProbe(path, row);
+      if (detection == FlashDetection::ControllerCode) DetectByControllerCode(path, row);
+      if (detection == FlashDetection::KindReads) DetectByKindReads(path);
+      if (detection == FlashDetection::AtaProbe) DetectOverAta(path);
+      break;
+    case FlashDetection::ControllerInfo: {
+      std::array<uint8_t, kControllerInfoLength> info{};
+      const uint8_t regValue = ReadControllerInfo(path, info.data(), kControllerInfoLength);
+      // A controller that does not answer gets no value of the device seen
+      // before: the disk-hosted procedure must not run on a stale one.
+      ChipRegValue = regValue;
+      if (regValue == 0) break;
+      if (ChipRegValue < kFirstUpdatableRegValue) {
+        ShowUnsupportedLayout();
+        break;
+      }
+      SFlashTypeLable.Hide();
+      FlashTypeList.Hide();
+      FlashTypeLabel.Hide();
+      A1ChipCheck.Hide();
+      FwVerLableEdit.Show();
+      break;
     }
+    case FlashDetection::ChosenByOperator:
+      SFlashTypeLable.Hide();
+      FlashTypeList.Show();
+      FlashTypeList.SetEnabled(true);
+      FlashTypeLabel.Show();
+      A1ChipCheck.Show();
+      A1ChipCheck.SetEnabled(true);
+      FwVerLableEdit.Show();
+      break;
+    case FlashDetection::None:
+      ShowUnsupportedLayout();
+      break;
   }
+
+  ShowFirmwareVersion(path, row);
+  // The device record carries no drive letters.
   DiskLetterLable.SetText("");
+}
+
+void TV77xFwTool::ShowNoSelection() {
+  // Paths were found but none was listed: there is no device to look at.
+  // The fields say so as they do when nothing is attached, and nothing
+  // remembered from an earlier device may reach "Run".
+  ChipType = 0;
+  ChipSubRev = 0;
+  ShowNoDeviceFields();
+}
+
+void TV77xFwTool::ShowSerialFlashLayout() {
+  SFlashTypeLable.Show();
+  FlashTypeList.Hide();
+  FlashTypeLabel.Hide();
+  A1ChipCheck.Hide();
+  FwVerLableEdit.Show();
+}
+
+void TV77xFwTool::ShowUnsupportedLayout() {
+  SFlashTypeLable.Hide();
+  FlashTypeList.Hide();
+  FlashTypeLabel.Hide();
+  A1ChipCheck.Hide();
+  FwVerLableEdit.Hide();
+  StatusEdit.SetText(texts::kChipNotSupported);
+}
+
+void TV77xFwTool::ShowFirmwareVersion(const std::string& path, const ChipRow& row) {
+  const FirmwareVersionReading reading = ReadFirmwareVersion(path, row);
+  switch (reading.outcome) {
+    case FirmwareVersionReading::Outcome::NoReply:
+      FwVerLableEdit.SetText(reading.text);
+      return;
+    case FirmwareVersionReading::Outcome::NotOurChip:
+      StatusEdit.SetText(texts::kNotOurChip);
+      return;
+    case FirmwareVersionReading::Outcome::Read:
+      FwVerLableEdit.SetText(FirmwareUpdatable(path, row.type, reading.text, FlashMaker)
+                                 ? reading.text
+                                 : std::string(texts::kInternalCode));
+      return;
+  }
 }
 
 }  // namespace fwtool

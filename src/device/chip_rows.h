@@ -12,15 +12,16 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace fwtool {
 
 // How the host reaches the controller.
 enum class ChipBus : uint8_t {
-  None,        // type 0: not recognised
-  Usb,         // USB mass storage
-  UsbOr1394,   // the same chip behind USB or IEEE 1394 (SBP-2)
+  None,       // type 0: not recognised
+  Usb,        // USB mass storage
+  UsbOr1394,  // the same chip behind USB or IEEE 1394 (SBP-2)
 };
 
 // Where a firmware image of the type carries its signature block.
@@ -43,23 +44,23 @@ enum class FlashKind : uint8_t {
 
 // How the information check finds the flash part.
 enum class FlashDetection : uint8_t {
-  None,            // nothing to detect
-  HostProbe,       // the host probes the part with the SPI identification instructions
-  ControllerCode,  // the controller reports the maker code it detected at boot
-  KindReads,       // AMIC and Atmel kind reads, then the controller's code
-  AtaProbe,        // the host probes over ATA PASS-THROUGH
-  ControllerInfo,  // the controller information tells whether firmware can be updated
+  None,              // nothing to detect
+  HostProbe,         // the host probes the part with the SPI identification instructions
+  ControllerCode,    // the controller reports the maker code it detected at boot
+  KindReads,         // AMIC and Atmel kind reads, then the controller's code
+  AtaProbe,          // the host probes over ATA PASS-THROUGH
+  ControllerInfo,    // the controller information tells whether firmware can be updated
   ChosenByOperator,  // parallel flash: the operator picks the part
 };
 
 // How the running firmware version is printed from the chip information.
 enum class VersionFormat : uint8_t {
-  Default,      // "%d.%.2d.%.2d" of bytes 12..14, or "%d.%.2d" of 6, 7 for short replies
-  FiveNumbers,  // bytes 6, 7, 12, 13, 14
-  Register506A, // as FiveNumbers, byte 14 adjusted by register 0x506A and printed signed
-  TenToFourteen,  // "%.2d" of bytes 10..14
+  Default,          // "%d.%.2d.%.2d" of bytes 12..14, or "%d.%.2d" of 6, 7 for short replies
+  FiveNumbers,      // bytes 6, 7, 12, 13, 14
+  Register506A,     // as FiveNumbers, byte 14 adjusted by register 0x506A and printed signed
+  TenToFourteen,    // "%.2d" of bytes 10..14
   TwelveToFifteen,  // "%.2d" of bytes 12..15
-  AtaInfo,      // asked again over ATA PASS-THROUGH, bytes 10..14
+  AtaInfo,          // asked again over ATA PASS-THROUGH, bytes 10..14
 };
 
 // The update procedure that "Run" normally chooses for the type (the Run
@@ -75,6 +76,15 @@ enum class ProcedureTag : uint8_t {
   Paged,           // explicit erases, page programming over SPI
   Vqs175Disk,      // type 12's copy on its disk
   Staged,          // type 13 over ATA PASS-THROUGH
+};
+
+// What the controller is told once the information check has found an MXIC
+// part that programs in 32-byte pages.
+enum class MxicPageSetup : uint8_t {
+  None,        // nothing: the controller's own opcodes stay
+  PageSize,    // FF 04 25 with the page size
+  Params,      // FF 04 0F with the opcodes and the page size / 4
+  ParamsWide,  // FF 04 0F with the opcodes and a 16-bit page size
 };
 
 struct ChipRow {
@@ -122,6 +132,16 @@ struct ChipRow {
   // ResetDevice and attaches again by itself; the others wait for the
   // operator to power-cycle them.
   bool resetsAfterFlashUpdate = false;
+  // The controller answers the flash opcode and page-size commands with two
+  // bytes (the host's own flash probe).
+  bool setupEcho = false;
+  // What an MXIC part with 32-byte pages makes the information check tell
+  // the controller.
+  MxicPageSetup mxicSetup = MxicPageSetup::None;
+  // From this sub-revision on, a controller that reports its flash maker
+  // code is also probed by the host when it reports none, and is told the
+  // parameters of MXIC parts; unset: never.
+  std::optional<uint8_t> hostProbeFrom = std::nullopt;
 };
 
 inline constexpr int kChipRowCount = 22;

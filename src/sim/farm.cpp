@@ -78,6 +78,7 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   if (!profile) profile = ChipProfileFor(config.chipType, subRev);
   if (profile->type == 0) return fail("no such chip type");
   if (config.protect && !*config.protect) profile->protectsMxicAtBoot = false;
+  if (config.regValue) profile->controllerInfoValue = *config.regValue;
 
   const uint8_t maker = config.maker.value_or(profile->defaultMaker);
   FlashPartSpec part = FlashPartFor(maker, config.flashKB.value_or(profile->defaultFlashKB));
@@ -116,6 +117,17 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   if (image.size() > part.size)
     return fail(fmt::format("the firmware ({} bytes) does not fit the {} KB flash", image.size(),
                             part.size / 1024));
+  if (config.badBanks[0] || config.badBanks[1]) {
+    if (profile->imagePlace != ImagePlace::Banks)
+      return fail("bank= needs a chip whose flash holds two banks (vqs175)");
+    if (part.size < 2 * kFlashBankSize)
+      return fail(
+          fmt::format("bank= needs a flash of two banks, 128 KB or more (this one has {} KB)",
+                      part.size / 1024));
+    image.resize(part.size, 0xFF);
+    for (int bank = 0; bank < 2; ++bank)
+      if (config.badBanks[static_cast<size_t>(bank)]) SpoilBank(image, bank);
+  }
 
   BusTimings timings = config.bus == BusKind::Sbp2 ? Sbp2BusTimings() : BusTimings{};
   timings.timeScale = timings_.timeScale;

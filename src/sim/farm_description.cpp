@@ -137,8 +137,8 @@ class UnitParser {
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip",   "rev", "maker",        "size",       "jedec",  "fw",        "version",
-          "serial", "bus", "fail-command", "fail-match", "vanish", "power-loss"};
+          "chip", "rev",          "maker",      "size",   "jedec",      "fw",   "version", "serial",
+          "bus",  "fail-command", "fail-match", "vanish", "power-loss", "bank", "reg"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -216,6 +216,23 @@ class UnitParser {
         config_.bus = BusKind::Sbp2;
       else
         return fmt::format("has bus=\"{}\": give usb or sbp2", value);
+    } else if (key == "bank") {
+      const std::string lower = Lower(value);
+      if (lower == "good") {
+        config_.badBanks = {false, false};
+      } else if (lower == "bad0") {
+        config_.badBanks = {true, false};
+      } else if (lower == "bad1") {
+        config_.badBanks = {false, true};
+      } else if (lower == "bad") {
+        config_.badBanks = {true, true};
+      } else {
+        return fmt::format("has bank=\"{}\": give good, bad0, bad1 or bad (both)", value);
+      }
+    } else if (key == "reg") {
+      auto number = Number(value);
+      if (!number || *number > 255) return NeedsNumber(key, value, "0 to 255");
+      config_.regValue = static_cast<uint8_t>(*number);
     } else if (key == "cdrom") {
       auto flag = Flag(key, value, hasValue, reason);
       if (!flag) return reason;

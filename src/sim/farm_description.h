@@ -6,7 +6,9 @@
 //   item        := chip-name | key | key "=" value
 //
 // e.g. "vqb719", "vqb719:maker=winbond:fw=embedded",
-// "chip=11:rev=5,vqb717:bus=sbp2:cdrom", "vqb719:bit-error:vanish=40".
+// "chip=11:rev=5,vqb717:bus=sbp2:cdrom", "vqb719:bit-error:vanish=40",
+// "vqs175:bank=bad1" (a dual-bank unit whose second bank was left half
+// written), "vq64765:reg=207".
 // The README's "Simulated controllers" section lists every key.
 #pragma once
 
@@ -45,6 +47,12 @@ struct UnitConfig {
   BusKind bus = BusKind::Usb;
   bool cdrom = false;
   std::optional<bool> protect;  // the part's block protection at power-up
+  // Banks of a dual-bank flash (type 12) whose image is spoiled: bank=bad0,
+  // bank=bad1, bank=bad (both).
+  std::array<bool, 2> badBanks{};
+  // Byte 8 of the controller information (FF 04 A0): the register value
+  // from which a disk-hosted chip takes firmware; the chip's own when unset.
+  std::optional<uint8_t> regValue;
   FaultPlan faults;
 };
 

@@ -12,10 +12,17 @@ constexpr std::array<uint8_t, 4> kMagic = {0x55, 0xAA, 0xAA, 0x55};
 constexpr std::array<uint8_t, 4> kMagic80 = {0xE9, 0xAC, 0x67, 0x32};
 constexpr std::array<uint8_t, 4> kMagic4000 = {0x55, 0xAA, 'V', 'Q'};
 constexpr uint32_t kHeaderSize = 0x1000;
-constexpr uint32_t kBankSize = 0x10000;
+constexpr uint32_t kHeaderRecordsEnd = 0x400;
+constexpr uint32_t kBankSize = kFlashBankSize;
 constexpr uint32_t kBankSignature = 0xBFF0;
 constexpr uint32_t kBankVersion = 0xBFE0;
 constexpr uint32_t kBankCovered = 0xBFFC;
+constexpr uint32_t kBankNvram = 0xC000;
+// The sector an interrupted update leaves erased in a spoiled bank.
+constexpr uint32_t kSpoiledSector = 0x8000;
+constexpr uint32_t kSpoiledSectorSize = 0x1000;
+// Seeds the unit's own settings bytes apart from its header bytes.
+constexpr uint64_t kNvramSeed = 0x4E5652414D;
 constexpr std::array<uint32_t, 9> kRecordOffsets = {0x100, 0x114, 0x140, 0x1A0, 0x200,
                                                     0x260, 0x2C0, 0x320, 0x380};
 constexpr std::array<uint8_t, 9> kRecordWords = {4, 4, 4, 5, 5, 5, 5, 5, 5};
@@ -129,12 +136,28 @@ void BuildHeader(std::vector<uint8_t>& image, const ChipProfile& p, std::string_
   }
 }
 
+// Bytes of the unit's own in [from, to) of its settings area at `area`:
+// random from the serial, with "SN=" and the serial at the area's serial
+// offset when that lies in the range.
+void FillUnitSettings(std::vector<uint8_t>& image, uint32_t area, uint32_t from, uint32_t to,
+                      std::string_view serial) {
+  Random unit(Hash(serial) ^ kNvramSeed);
+  for (uint32_t i = area; i < area + kNvramSize; ++i) {
+    const uint8_t b = unit.Next();
+    if (i >= from && i < to) image[i] = b;
+  }
+  if (area + kHeaderSerialOffset < from || area + kHeaderSerialOffset >= to) return;
+  std::string serialText = "SN=" + std::string(serial);
+  serialText.resize(kHeaderSerialLength, '\0');
+  std::copy(serialText.begin(), serialText.end(), image.begin() + area + kHeaderSerialOffset);
+}
+
 void PutVersion(std::vector<uint8_t>& image, uint32_t at, const std::array<uint8_t, 6>& version) {
   std::copy(version.begin(), version.end(), image.begin() + at);
 }
 
 void BuildBank(std::vector<uint8_t>& image, uint32_t base, const ChipProfile& p,
-               const std::array<uint8_t, 6>& version) {
+               const std::array<uint8_t, 6>& version, std::string_view serial) {
   FillBody(image, base, base + kBankVersion, 0xBA4C + base);
   PutVersion(image, base + kBankVersion, version);
   std::copy(kMagic.begin(), kMagic.end(), image.begin() + base + kBankSignature);
@@ -147,6 +170,10 @@ void BuildBank(std::vector<uint8_t>& image, uint32_t base, const ChipProfile& p,
   const uint16_t crc = Crc16OverWords(std::span<const uint8_t>(image).subspan(base, kBankCovered));
   image[base + 0xBFFE] = static_cast<uint8_t>(crc >> 8);
   image[base + 0xBFFF] = static_cast<uint8_t>(crc);
+  // The unit's settings lie behind the firmware, outside the checksum; every
+  // update writes them into both banks.
+  const uint32_t nvram = base + kBankNvram;
+  FillUnitSettings(image, nvram, nvram, nvram + kNvramSize, serial);
 }
 
 bool BankValid(const ChipProfile& p, std::span<const uint8_t> flash, uint32_t base) {
@@ -159,6 +186,26 @@ bool BankValid(const ChipProfile& p, std::span<const uint8_t> flash, uint32_t ba
 }
 
 }  // namespace
+
+std::optional<uint32_t> NvramAddress(const ChipProfile& p) {
+  switch (p.imagePlace) {
+    case ImagePlace::HeaderOrStart:
+      return 0;
+    case ImagePlace::Banks:
+      return kBankNvram;
+    case ImagePlace::Start:
+    case ImagePlace::At0x80:
+    case ImagePlace::At0x4000:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void SpoilBank(std::vector<uint8_t>& flash, int bank) {
+  const size_t from = static_cast<size_t>(bank) * kBankSize + kSpoiledSector;
+  if (bank < 0 || from + kSpoiledSectorSize > flash.size()) return;
+  std::fill_n(flash.begin() + static_cast<std::ptrdiff_t>(from), kSpoiledSectorSize, 0xFF);
+}
 
 uint16_t Crc16OverWords(std::span<const uint8_t> data, uint16_t crc) {
   for (size_t i = 0; i + 4 <= data.size(); i += 4) {
@@ -189,7 +236,7 @@ std::vector<uint8_t> BuildOlderFirmware(const ChipProfile& p, uint32_t flashSize
   switch (p.imagePlace) {
     case ImagePlace::HeaderOrStart:
       BuildHeader(image, p, serial);
-      std::fill(image.begin() + 0x400, image.begin() + kHeaderSize, 0xFF);
+      FillUnitSettings(image, 0, kHeaderRecordsEnd, kHeaderSize, serial);
       putBlock(kHeaderSize, kMagic);
       FillBody(image, kHeaderSize + 16, end, 0xF1A5 + static_cast<uint64_t>(p.type));
       PutEndMarker(image, end);
@@ -205,8 +252,8 @@ std::vector<uint8_t> BuildOlderFirmware(const ChipProfile& p, uint32_t flashSize
       PutEndMarker(image, end);
       break;
     case ImagePlace::Banks:
-      BuildBank(image, 0, p, version);
-      if (flashSize >= 2 * kBankSize) BuildBank(image, kBankSize, p, version);
+      BuildBank(image, 0, p, version, serial);
+      if (flashSize >= 2 * kBankSize) BuildBank(image, kBankSize, p, version, serial);
       break;
     case ImagePlace::Start:
       putBlock(0, kMagic);

@@ -50,6 +50,22 @@ TEST(FarmDescriptionTest, GoodDescriptionsSetTheUnits) {
   EXPECT_EQ(u[6].firmwareFile, "/tmp/x.bin");
 }
 
+TEST(FarmDescriptionTest, BankAndRegisterItems) {
+  std::string error;
+  auto units = ParseFarmDescription(
+      "vqs175:bank=bad0,vqs175:bank=bad1,vqs175:bank=bad,vqs175:bank=bad:bank=good,"
+      "vq64765:reg=207",
+      &error);
+  ASSERT_TRUE(units) << error;
+  const auto& u = *units;
+  EXPECT_EQ(u[0].badBanks, (std::array<bool, 2>{true, false}));
+  EXPECT_EQ(u[1].badBanks, (std::array<bool, 2>{false, true}));
+  EXPECT_EQ(u[2].badBanks, (std::array<bool, 2>{true, true}));
+  EXPECT_EQ(u[3].badBanks, (std::array<bool, 2>{false, false}));
+  EXPECT_FALSE(u[3].regValue);
+  EXPECT_EQ(u[4].regValue, 207);
+}
+
 TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {
   const std::pair<const char*, const char*> cases[] = {
       {"", "the description names no unit"},
@@ -71,6 +87,9 @@ TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {
       {"vqb719:version=1.2.3.4.5.6.7", "has version=\"1.2.3.4.5.6.7\": give up to six numbers"},
       {"vqb719::cdrom", "unit 1 (\"vqb719::cdrom\") has an empty item"},
       {"vqb719,chip=5:serial=", "unit 2 (\"chip=5:serial=\") has a serial that is empty"},
+      {"vqs175:bank=bad2", "has bank=\"bad2\": give good, bad0, bad1 or bad (both)"},
+      {"vqs175:bank", "has \"bank\" without a value (bank=...)"},
+      {"vq64765:reg=256", "has reg=\"256\": reg needs a number 0 to 255"},
   };
   for (const auto& [text, expected] : cases) {
     std::string error;
@@ -91,6 +110,14 @@ TEST(FarmDescriptionTest, FarmSetUpFailuresNameTheUnit) {
   EXPECT_NE(error.find("fw=embedded: the bundled firmware image is missing"), std::string::npos)
       << error;
   SetEmbeddedImagePath("");
+  EXPECT_FALSE(SimFarm::Create("vqb719:bank=bad1", &error));
+  EXPECT_NE(error.find("bank= needs a chip whose flash holds two banks (vqs175)"),
+            std::string::npos)
+      << error;
+  EXPECT_FALSE(SimFarm::Create("vqs175:size=64:bank=bad0", &error));
+  EXPECT_NE(error.find("bank= needs a flash of two banks, 128 KB or more (this one has 64 KB)"),
+            std::string::npos)
+      << error;
 }
 
 }  // namespace

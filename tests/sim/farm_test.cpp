@@ -113,6 +113,68 @@ TEST_F(FarmTest, AVqb719LeavesTheFactoryWithItsOwnSettingsInTheHeader) {
   EXPECT_EQ(Crc16OverWords(abcd), 0x40D7);
 }
 
+// The 4 KB settings area of each unit holds bytes of its own: behind the
+// header's records at 0, or at 0xC000 of each bank on the dual-bank chip.
+TEST_F(FarmTest, EachUnitsSettingsAreaIsItsOwn) {
+  struct Case {
+    const char* units;
+    uint32_t area;
+    uint32_t ownFrom;  // the bytes before are the header the update merges
+  };
+  for (const Case& c : {Case{"vqb719,vqb719", 0, 0x400}, Case{"vqs118,vqs118", 0, 0x400},
+                        Case{"vqs175,vqs175", 0xC000, 0xC000}}) {
+    SCOPED_TRACE(c.units);
+    Build(c.units);
+    ASSERT_EQ(NvramAddress(Unit(0).Profile()), c.area);
+    const Bytes& first = Unit(0).Flash().Contents();
+    const Bytes& second = Unit(1).Flash().Contents();
+    const Bytes a(first.begin() + c.ownFrom, first.begin() + c.area + kNvramSize);
+    const Bytes b(second.begin() + c.ownFrom, second.begin() + c.area + kNvramSize);
+    EXPECT_NE(a, b);
+    EXPECT_GT(std::count_if(a.begin(), a.end(), [](uint8_t x) { return x != 0xFF; }), 3000);
+    // The same unit is made the same way every time.
+    Build(c.units);
+    EXPECT_EQ(Bytes(Unit(0).Flash().Contents().begin() + c.ownFrom,
+                    Unit(0).Flash().Contents().begin() + c.area + kNvramSize),
+              a);
+  }
+  // The dual-bank unit: its serial in the area, a copy in the second bank,
+  // both banks still valid.
+  Build("vqs175");
+  const Bytes& flash = Unit().Flash().Contents();
+  EXPECT_EQ(std::string(flash.begin() + 0xC000 + kHeaderSerialOffset,
+                        flash.begin() + 0xC000 + kHeaderSerialOffset + 16),
+            "SN=SIM175-000001");
+  EXPECT_TRUE(std::equal(flash.begin() + 0xC000, flash.begin() + 0xD000, flash.begin() + 0x1C000));
+  EXPECT_TRUE(Unit().RunsFromFlash());
+  EXPECT_FALSE(NvramAddress(ChipProfileFor(7, 1)).has_value());
+}
+
+TEST_F(FarmTest, ADualBankUnitBootsTheBankThatIsLeft) {
+  const Bytes bank = {0x55, 0xAA, 0xAA, 0x55, '1', '7', '5'};
+  Build("vqs175:bank=bad0:version=0.0.1.2.3.4");
+  EXPECT_TRUE(Unit().RunsFromFlash());
+  EXPECT_EQ(Unit().ReportedVersion(), (std::array<uint8_t, 6>{0, 0, 1, 2, 3, 4}));
+  // The spoiled bank keeps its signature block; a 4 KB sector in its middle
+  // reads erased.
+  const Bytes& flash = Unit().Flash().Contents();
+  EXPECT_EQ(Bytes(flash.begin() + 0xBFF0, flash.begin() + 0xBFF7), bank);
+  EXPECT_TRUE(std::all_of(flash.begin() + 0x8000, flash.begin() + 0x9000,
+                          [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_FALSE(std::all_of(flash.begin() + 0x18000, flash.begin() + 0x19000,
+                           [](uint8_t b) { return b == 0xFF; }));
+  Build("vqs175:bank=bad");
+  EXPECT_FALSE(Unit().RunsFromFlash());
+  EXPECT_EQ(Unit().ReportedVersion(), Unit().Profile().romVersion);
+}
+
+TEST_F(FarmTest, TheRegisterValueOfTheControllerInformation) {
+  Build("vq64765,vq64765:reg=207");
+  Bytes info(18, 0);
+  EXPECT_EQ(ReadControllerInfo(Path(0), info.data(), 18), 208);
+  EXPECT_EQ(ReadControllerInfo(Path(1), info.data(), 18), 207);
+}
+
 TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
   Bytes image(65056, 0x00);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
