@@ -80,6 +80,13 @@ enum class DeviceListScope {
   AllControllers,  // every recognised controller (the engineering face)
 };
 
+// How a form starts: what its device list holds and whether the information
+// check may repair a dual-bank flash.
+struct FormOptions {
+  DeviceListScope scope = DeviceListScope::UpdateTargets;
+  bool bankRepair = true;
+};
+
 // The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
 enum class OneClickFace {
   Ready,        // prompt, YES and NO
@@ -108,8 +115,7 @@ class TV77xFwTool : private ControlObserver {
   // face, registers for device changes (when a watcher is given) and accepts
   // dropped files. The services must outlive the form.
   TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator, TimerService& timers,
-              DeviceChangeWatcher* watcher = nullptr,
-              DeviceListScope scope = DeviceListScope::UpdateTargets);
+              DeviceChangeWatcher* watcher = nullptr, FormOptions options = {});
   // Stops the device-change watch and sends the closing command to every
   // entry marked as a CD-ROM interface.
   ~TV77xFwTool() override;
@@ -284,6 +290,9 @@ class TV77xFwTool : private ControlObserver {
   // alike or the repair failed. Runs at most once per device record between
   // two refreshes.
   bool RecoverBankImage(const std::string& path, uint8_t chipType);
+  // Whether each of the two 64 KB banks of a dual-bank flash holds a valid
+  // image; nullopt when a bank cannot be read. Reads only.
+  std::optional<std::array<bool, 2>> ReadBankStates(const std::string& path, uint8_t chipType);
 
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
@@ -414,6 +423,9 @@ class TV77xFwTool : private ControlObserver {
   RunOutcome lastRun_;
   CloseHandler closeHandler_;
   DeviceListScope scope_;
+  // Off: the check leaves a spoiled bank as it is (a query that must not
+  // write, such as the command line's `info`).
+  bool bankRepair_;
   bool noticeHeld_ = false;
   bool acceptsDrops_ = false;
   bool closeRequested_ = false;

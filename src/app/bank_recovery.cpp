@@ -24,6 +24,21 @@ constexpr int kRepairModes[] = {2, 1};
 
 }  // namespace
 
+std::optional<std::array<bool, 2>> TV77xFwTool::ReadBankStates(const std::string& path,
+                                                               uint8_t chipType) {
+  BusyScope busy(*this);
+  AlignedBuffer bank(kBank);
+  if (!bank) return std::nullopt;
+  std::array<bool, 2> valid{};
+  for (uint32_t i = 0; i < valid.size(); ++i) {
+    const int read = ReadFlashRange(host_, path, i * kBank, bank.data(), kBank);
+    ClearStatus();
+    if (!read) return std::nullopt;
+    valid[i] = BankImageIsValid(std::span<const uint8_t>(bank.data(), kBank), chipType);
+  }
+  return valid;
+}
+
 bool TV77xFwTool::RecoverBankImage(const std::string& path, uint8_t chipType) {
   DeviceRecord* record = nullptr;
   for (int i = 0; i < listedCount_ && i < kMaxDevices; ++i)

@@ -134,7 +134,7 @@ void TV77xFwTool::DetectByControllerCode(const std::string& path, const ChipRow&
     profile.makerCode = static_cast<uint8_t>(FlashMaker);
     DetectSpiFlashSize(path, profile);
     FlashSizeKB = profile.sizeKB;
-    RecoverBankImage(path, ChipType);
+    if (bankRepair_) RecoverBankImage(path, ChipType);
   }
   SetUpMxicOrSst(path, row, profile);
 }

@@ -38,7 +38,7 @@ const char* OneClickFaceName(OneClickFace face) {
 
 TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
                          TimerService& timers, DeviceChangeWatcher* watcher,
-                         DeviceListScope scope)
+                         FormOptions options)
     : Window(*this, texts::kFormName, ControlKind::Form, nullptr),
       Panel1(*this, "Panel1", ControlKind::Panel, &Window),
       RdPanel(*this, "RdPanel", ControlKind::Panel, &Window),
@@ -82,7 +82,8 @@ TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
       timers_(timers),
       watcher_(watcher),
       image_(EmbeddedImage()),
-      scope_(scope) {
+      scope_(options.scope),
+      bankRepair_(options.bankRepair) {
   controls_ = {&Window,
                &Panel1,
                &RdPanel,

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -130,6 +131,8 @@ struct UnitInfo {
   std::string version;
   bool updatable = false;
   std::string status;
+  std::optional<std::array<bool, 2>> banks;  // dual-bank flash: each bank valid
+  bool banksUnreadable = false;
 };
 
 UnitInfo ReadUnit(TV77xFwTool& form, int index) {
@@ -148,6 +151,10 @@ UnitInfo ReadUnit(TV77xFwTool& form, int index) {
   u.status = form.StatusEdit.Text();
   u.updatable = ChipRowFor(u.chipType).flash != FlashKind::None && !u.version.empty() &&
                 u.version != texts::kInternalCode;
+  if (ChipRowFor(u.chipType).signature == SignatureKind::Bank && form.FlashSizeKB >= 128) {
+    u.banks = form.ReadBankStates(u.path, form.ChipType);
+    u.banksUnreadable = !u.banks;
+  }
   return u;
 }
 
@@ -163,6 +170,7 @@ json UnitJson(const UnitInfo& u) {
           {"flashSizeKB", u.flashSizeKB == 0 ? json(nullptr) : json(u.flashSizeKB)},
           {"firmwareVersion", u.version},
           {"runsFirmwareFromFlash", u.updatable},
+          {"banksValid", u.banks ? json{(*u.banks)[0], (*u.banks)[1]} : json(nullptr)},
           {"status", u.status}};
 }
 
@@ -181,11 +189,17 @@ void PrintUnit(const UnitInfo& u) {
     std::printf("  Runs:       %s\n", u.updatable ? "firmware from its flash"
                                                   : "its internal code (no firmware in flash)");
   }
+  auto valid = [](bool ok) { return ok ? "valid" : "not valid"; };
+  if (u.banks)
+    std::printf("  Banks:      bank 0 %s, bank 1 %s\n", valid((*u.banks)[0]), valid((*u.banks)[1]));
+  if (u.banksUnreadable) std::printf("  Banks:      cannot be read\n");
   if (!u.status.empty()) std::printf("  Status:     %s\n", u.status.c_str());
 }
 
 int RunInfo(CliContext& ctx, std::optional<int> device, bool asJson) {
-  Session session(ctx, DeviceListScope::AllControllers);
+  // A query: the list holds every controller, and a spoiled bank is shown,
+  // not repaired.
+  Session session(ctx, {.scope = DeviceListScope::AllControllers, .bankRepair = false});
   TV77xFwTool& form = *session.form;
   if (const int rc = ListedOrSay(form, ctx, "info"); rc != kExitOk) return rc;
   std::vector<int> indexes;
@@ -263,7 +277,7 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
     return kExitUsage;
   }
 
-  Session session(ctx, DeviceListScope::AllControllers);
+  Session session(ctx, {.scope = DeviceListScope::AllControllers});
   TV77xFwTool& form = *session.form;
   if (const int rc = ListedOrSay(form, ctx, "run"); rc != kExitOk) return rc;
   if (!SelectEntry(form, o.device)) {

@@ -71,9 +71,9 @@ std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
   return ctx.platform->enumerator;
 }
 
-Session::Session(CliContext& ctx, DeviceListScope scope) : enumerator(Devices(ctx)) {
+Session::Session(CliContext& ctx, FormOptions options) : enumerator(Devices(ctx)) {
   op = std::make_unique<TerminalOperator>(timers, ctx.trace);
-  form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers, nullptr, scope);
+  form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers, nullptr, options);
   op->Attach(form.get());
   form->SetCloseHandler([this] { closing = true; });
 }

@@ -66,7 +66,7 @@ struct Session {
   std::unique_ptr<TV77xFwTool> form;
   bool closing = false;
 
-  explicit Session(CliContext& ctx, DeviceListScope scope = DeviceListScope::UpdateTargets);
+  explicit Session(CliContext& ctx, FormOptions options = {});
 };
 
 std::string Trimmed(const std::string& text);

@@ -51,9 +51,9 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
     // device changes, as the window's construction does.
     // The engineering face lists every recognised controller, not only the
     // ones the bundled image is for.
-    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(),
-                     options.engineering ? DeviceListScope::AllControllers
-                                         : DeviceListScope::UpdateTargets);
+    FormOptions formOptions;
+    if (options.engineering) formOptions.scope = DeviceListScope::AllControllers;
+    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
     DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);
 

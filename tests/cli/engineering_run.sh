@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The engineering face from the terminal on a simulated type-12 unit: info,
+# run --file (program), info again showing the new version, backup-only,
+# erase-only, and the refusals. Checks exact exit codes and lines.
+set -u
+fwtool=$1
+dir=$2
+rm -rf "$dir" && mkdir -p "$dir"
+state=$dir/state
+failures=0
+
+# run NAME EXPECTED_RC ARGS...: runs fwtool on the persistent unit, keeps
+# stdout+stderr in $dir/NAME.txt.
+run() {
+  local name=$1 rc=$2
+  shift 2
+  "$fwtool" --simulate vqs175 --sim-state "$state" "$@" >"$dir/$name.txt" 2>&1 </dev/null
+  local got=$?
+  if [[ $got -ne $rc ]]; then
+    echo "FAIL $name: exit code $got, expected $rc"
+    cat "$dir/$name.txt"
+    failures=$((failures + 1))
+  fi
+}
+# expect NAME LINE: the output of NAME holds exactly this line.
+expect() {
+  if ! grep -qxF -- "$2" "$dir/$1.txt"; then
+    echo "FAIL $1: no line '$2'"
+    cat "$dir/$1.txt"
+    failures=$((failures + 1))
+  fi
+}
+
+# A 64 KB type-12 bank image made by hand: filler, the version the unit will
+# report (bytes 2..5 of the six at 0xBFE0 print as "03.04.05.06"), and the
+# signature block 55 AA AA 55 "1750" at 0xBFF0. The checksum at 0xBFFE is the
+# program's to add.
+image=$dir/vqs175-new.bin
+head -c 65536 /dev/zero | tr '\0' '\021' >"$image"
+printf '\x01\x02\x03\x04\x05\x06' | dd of="$image" bs=1 seek=$((0xBFE0)) conv=notrunc status=none
+printf '\x55\xAA\xAA\x55\x31\x37\x35\x30\x00\x00' |
+  dd of="$image" bs=1 seek=$((0xBFF0)) conv=notrunc status=none
+
+run info-before 0 info --device 0
+expect info-before "  Chip:       12 VQS175 Series, sub-revision 0"
+expect info-before "  Firmware:   49.48.48.50"
+
+run program 0 run --device 0 --file "$image" --yes
+expect program "Programming Success!!"
+expect program "Message: VQS175 Auto reset, Please wait device re-attached!"
+
+run info-after 0 info
+expect info-after "  Firmware:   03.04.05.06"
+expect info-after "  Runs:       firmware from its flash"
+
+# Backup only, without the settings area: the first 48 KB of bank 0, which
+# hold the image up to its checksum (the last two bytes are the program's).
+run backup 0 run --backup-only --no-nvram --backup-file "$dir/backup.bin"
+expect backup "Read flash and backup success!"
+size=$(stat -c %s "$dir/backup.bin" 2>/dev/null || echo missing)
+[[ $size == 49152 ]] || { echo "FAIL backup: size $size, expected 49152"; failures=$((failures + 1)); }
+cmp -s -n 49148 "$dir/backup.bin" "$image" || {
+  echo "FAIL backup: does not hold the programmed image"
+  failures=$((failures + 1))
+}
+
+# Nothing to do, or no answer to the question on a non-terminal.
+run no-mode 2 run --device 0
+run not-asked 2 run --erase-only
+run no-entry 2 run --device 3 --erase-only --yes
+expect no-entry "fwtool run: no entry 3; the list has 1 (see fwtool info)."
+
+run erase 0 run --erase-only --yes
+expect erase "Erase flash all success!"
+run info-erased 0 info --json
+grep -q '"firmwareVersion": "Internal code"' "$dir/info-erased.txt" || {
+  echo "FAIL info-erased: the erased unit should run its internal code"
+  cat "$dir/info-erased.txt"
+  failures=$((failures + 1))
+}
+
+# A unit with a spoiled bank: info shows it and leaves it as it is.
+"$fwtool" --simulate vqs175:bank=bad1 info >"$dir/banks.txt" 2>&1 </dev/null
+rc=$?
+[[ $rc -eq 0 ]] || { echo "FAIL banks: exit code $rc"; failures=$((failures + 1)); }
+expect banks "  Banks:      bank 0 valid, bank 1 not valid"
+if grep -q "Recovery" "$dir/banks.txt"; then
+  echo "FAIL banks: info must not repair"
+  failures=$((failures + 1))
+fi
+
+[[ $failures -eq 0 ]] && echo "all engineering runs as expected"
+exit $((failures != 0))
