@@ -32,8 +32,12 @@ class RecordingQtOperator : public QtOperator {
   void SimpleMessage(const std::string& text) override {
     boxes.push_back({text, {}, MessageIcon::None});
   }
+  // Answers with the next scripted file, or cancels.
   std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override {
-    return std::nullopt;
+    if (fileAnswers.empty()) return std::nullopt;
+    std::string file = fileAnswers.front();
+    fileAnswers.erase(fileAnswers.begin());
+    return file;
   }
   // Pumps the Qt loop like the window's operator, then runs the hook (to act
   // in the middle of a transfer).
@@ -42,6 +46,7 @@ class RecordingQtOperator : public QtOperator {
     if (onProcessMessages) onProcessMessages();
   }
   std::vector<Box> boxes;
+  std::vector<std::string> fileAnswers;
   std::function<void()> onProcessMessages;
 };
 

@@ -5,6 +5,7 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "capture_backend.h"
 #include "device_change_pump.h"
 #include "simulator.h"
+#include "temp_files.h"
 #include "window_rig.h"
 
 namespace fwtool::gui {
@@ -29,7 +31,8 @@ const QString kFailed = QStringLiteral("                             Update    f
 // Qt's own.
 class SimWindow {
  public:
-  explicit SimWindow(const char* description, bool startUnplugged = false)
+  explicit SimWindow(const char* description, bool startUnplugged = false,
+                     bool engineering = false)
       : clock_(std::make_shared<VirtualClock>()), clockScope_(clock_) {
     std::string error;
     auto farm = sim::SimFarm::Create(description, &error);
@@ -40,9 +43,12 @@ class SimWindow {
     watcher_ = farm->Watcher();
     if (startUnplugged)
       for (size_t i = 0; i < farm->UnitCount(); ++i) farm->Unplug(i);
-    form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_, watcher_.get());
+    FormOptions options;
+    if (engineering) options.scope = DeviceListScope::AllControllers;
+    form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_, watcher_.get(), options);
+    if (engineering) form_->ShowEngineeringFace();
     pump_ = std::make_unique<DeviceChangePump>(*watcher_, 10);
-    window_ = std::make_unique<FormWindow>(*form_, false);
+    window_ = std::make_unique<FormWindow>(*form_, engineering);
     QObject::connect(window_.get(), &FormWindow::FaceSettled,
                      [this](OneClickFace face) { faces_.push_back(face); });
     window_->show();
@@ -132,6 +138,44 @@ TEST(SimulatedWindow, YesUpdatesThroughTheBarToThePowerCycleLine) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), OneClickFace::Updating), seen.end())
       << "the window showed the update while it ran";
   EXPECT_GT(highest, 20) << "the bar moved past the start";
+}
+
+// The engineering face by clicks: a type-12 unit is listed, "Load File"
+// takes a hand-made bank image, "Run" programs it and the unit is told to
+// reset.
+TEST(SimulatedWindow, EngineeringFaceProgramsATypeTwelveUnitFromAFile) {
+  SimWindow w("vqs175", false, /*engineering=*/true);
+  auto* list = w.Widget<QComboBox>("DeviceList");
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_EQ(w.Form().ChipLabelEdit.Text(), "VQS175 Series");
+
+  // Filler, six version bytes at 0xBFE0, the signature block 55 AA AA 55
+  // "1750" at 0xBFF0; the program adds the checksum at 0xBFFE.
+  std::vector<uint8_t> image(65536, 0x11);
+  const uint8_t version[] = {1, 2, 3, 4, 5, 6};
+  std::copy(std::begin(version), std::end(version), image.begin() + 0xBFE0);
+  const uint8_t signature[] = {0x55, 0xAA, 0xAA, 0x55, '1', '7', '5', '0', 0, 0};
+  std::copy(std::begin(signature), std::end(signature), image.begin() + 0xBFF0);
+  fwtool::testing::TempDir dir;
+  const std::string file = dir.Write("vqs175.bin", image);
+
+  w.Operator().fileAnswers = {file};
+  w.Widget<QPushButton>("LoadBtn")->click();
+  QCoreApplication::processEvents();
+  auto* run = w.Widget<QPushButton>("UpdateBtn");
+  ASSERT_TRUE(run->isEnabled());
+  run->click();
+  QCoreApplication::processEvents();
+
+  EXPECT_EQ(w.Widget<QLineEdit>("StatusEdit")->text(), QStringLiteral("Programming Success!!"));
+  ASSERT_FALSE(w.Operator().boxes.empty());
+  EXPECT_EQ(w.Operator().boxes.back().text, "VQS175 Auto reset, Please wait device re-attached!");
+  EXPECT_EQ(w.Operator().boxes.back().caption, "Message");
+  const auto& flash = w.Farm().Controller(0).Flash().Contents();
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0xBFFC, flash.begin()));
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0xBFFC, flash.begin() + 0x10000))
+      << "both banks";
+  EXPECT_TRUE(run->isEnabled()) << "Run is back once the procedure ended";
 }
 
 TEST(SimulatedWindow, YesOnAUnitThatCannotBeProgrammedEndsInTheRedNotice) {
