@@ -37,8 +37,7 @@ const char* OneClickFaceName(OneClickFace face) {
 }
 
 TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
-                         TimerService& timers, DeviceChangeWatcher* watcher,
-                         FormOptions options)
+                         TimerService& timers, DeviceChangeWatcher* watcher, FormOptions options)
     : Window(*this, texts::kFormName, ControlKind::Form, nullptr),
       Panel1(*this, "Panel1", ControlKind::Panel, &Window),
       RdPanel(*this, "RdPanel", ControlKind::Panel, &Window),

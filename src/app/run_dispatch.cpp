@@ -97,9 +97,9 @@ ProcedureRequest TV77xFwTool::RunRequest(const std::string& path) const {
 }
 
 void TV77xFwTool::ShowEngineeringFace() {
-  for (Control* control : {&diskLabel, &RefreshBtn, &DeviceList, &FwFilenameEdit, &LoadBtn,
-                           &StatusEdit, &UpdateBtn, &ExiBtn, &FwPgBurnSizeLabel, &FwPgSizeCheck,
-                           &FlashTypeLabel, &FlashTypeList, &RdCheckBox})
+  for (Control* control :
+       {&diskLabel, &RefreshBtn, &DeviceList, &FwFilenameEdit, &LoadBtn, &StatusEdit, &UpdateBtn,
+        &ExiBtn, &FwPgBurnSizeLabel, &FwPgSizeCheck, &FlashTypeLabel, &FlashTypeList, &RdCheckBox})
     control->Show();
   // Ticking the box runs its click handler, which shows the RD panel.
   RdCheckBox.SetChecked(true);
@@ -112,9 +112,8 @@ void TV77xFwTool::EraseOnlyCheckClick(Control& sender) {
   } else if (sender.Checked()) {
     EraseOnlyCheck.SetChecked(false);
   }
-  const bool sizeMatters =
-      ChipRowFor(ChipType).flashSizeOption &&
-      (EraseOnlyCheck.Checked() || BackupFWCheckBox.Checked());
+  const bool sizeMatters = ChipRowFor(ChipType).flashSizeOption &&
+                           (EraseOnlyCheck.Checked() || BackupFWCheckBox.Checked());
   FwSizeCheck.SetEnabled(sizeMatters);
   FwSizeCheck.SetVisible(sizeMatters);
   FwSizeLable.SetVisible(sizeMatters);

@@ -13,11 +13,11 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -281,8 +281,8 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   TV77xFwTool& form = *session.form;
   if (const int rc = ListedOrSay(form, ctx, "run"); rc != kExitOk) return rc;
   if (!SelectEntry(form, o.device)) {
-    std::fprintf(stderr, "fwtool run: no entry %d; the list has %d (see fwtool info).\n",
-                 o.device, form.ListedCount());
+    std::fprintf(stderr, "fwtool run: no entry %d; the list has %d (see fwtool info).\n", o.device,
+                 form.ListedCount());
     return kExitUsage;
   }
   form.ShowEngineeringFace();
@@ -326,13 +326,12 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
               form.ChipLabelEdit.Text().c_str(), record != nullptr ? record->Path.c_str() : "?");
   if (!form.UpdateBtn.Enabled()) {
     std::fprintf(stderr, "fwtool run: \"Run\" is not available for this unit and these options%s\n",
-                 form.StatusEdit.Text().empty() ? "."
-                                                : (": " + form.StatusEdit.Text()).c_str());
+                 form.StatusEdit.Text().empty() ? "." : (": " + form.StatusEdit.Text()).c_str());
     return kExitFailed;
   }
   if (writes && !o.yes) {
-    const std::string question = o.eraseOnly ? "Erase the flash of this unit?"
-                                             : "Program " + o.file + " into this unit?";
+    const std::string question =
+        o.eraseOnly ? "Erase the flash of this unit?" : "Program " + o.file + " into this unit?";
     if (!AskYesNo(question)) {
       std::printf("Nothing written.\n");
       return kExitFailed;
@@ -353,8 +352,7 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
     return kExitFailed;
   }
   if (run.result != 1) {
-    if (!failures.Last().empty())
-      std::printf("Last failed command: %s\n", failures.Last().c_str());
+    if (!failures.Last().empty()) std::printf("Last failed command: %s\n", failures.Last().c_str());
     return kExitFailed;
   }
   return kExitOk;

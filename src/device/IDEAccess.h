@@ -2,6 +2,7 @@
 // block the program sends.
 #pragma once
 
+#include "ata_commands.h"
 #include "chip_rows.h"
 #include "chip_tables.h"
 #include "clock.h"
@@ -12,6 +13,5 @@
 #include "identify.h"
 #include "operator.h"
 #include "pass_through.h"
-#include "ata_commands.h"
 #include "serial_flash_commands.h"
 #include "transport.h"

@@ -232,9 +232,10 @@ FileVerdict MatchImage(const BlockReader& read, uint16_t chip) {
   const int type = chip & 0xFF;
   const int subRev = chip >> 8;
 
+  const SignatureKind kind = ChipRowFor(type).signature;
   uint32_t place = 0;
-  if (type == 14 || type == 16) place = kUpperSignatureOffset;
-  if (type == 12) place = kBankSignatureOffset;
+  if (kind == SignatureKind::Upper) place = kUpperSignatureOffset;
+  if (kind == SignatureKind::Bank) place = kBankSignatureOffset;
   const SignatureBlock block = read(place);
   if (!block.complete)
     return Verdict(false,
@@ -243,7 +244,7 @@ FileVerdict MatchImage(const BlockReader& read, uint16_t chip) {
     return Verdict(false, fmt::format("no 55 AA signature at 0x{:X}.", place));
 
   Examined e{block.ChipId(), place, block, place};
-  if (type == 10 || type == 13) {
+  if (kind == SignatureKind::Block80) {
     e.last = read(kBlock80Offset);
     e.lastPlace = kBlock80Offset;
     if (!e.last.StartsWith(kBlock80Magic))

@@ -31,8 +31,7 @@ const QString kFailed = QStringLiteral("                             Update    f
 // Qt's own.
 class SimWindow {
  public:
-  explicit SimWindow(const char* description, bool startUnplugged = false,
-                     bool engineering = false)
+  explicit SimWindow(const char* description, bool startUnplugged = false, bool engineering = false)
       : clock_(std::make_shared<VirtualClock>()), clockScope_(clock_) {
     std::string error;
     auto farm = sim::SimFarm::Create(description, &error);
