@@ -288,26 +288,23 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   form.ShowEngineeringFace();
 
   // Each option as the operator would set it in the window.
-  if (!o.flashSize.empty()) {
-    const int item = ItemNamed(form.FwSizeCheck, o.flashSize);
+  // A size box takes the item the operator would pick, then its change
+  // handler runs.
+  auto pick = [&form](Control& box, const std::string& text, const char* option,
+                      void (TV77xFwTool::*changed)(Control&)) {
+    if (text.empty()) return true;
+    const int item = ItemNamed(box, text);
     if (item < 0) {
-      std::fprintf(stderr, "fwtool run: --flash-size takes one of %s.\n",
-                   ItemList(form.FwSizeCheck).c_str());
-      return kExitUsage;
+      std::fprintf(stderr, "fwtool run: %s takes one of %s.\n", option, ItemList(box).c_str());
+      return false;
     }
-    form.FwSizeCheck.SetItemIndex(item);
-    form.FwSizeCheckChange(form.FwSizeCheck);
-  }
-  if (!o.blockSize.empty()) {
-    const int item = ItemNamed(form.FwPgSizeCheck, o.blockSize);
-    if (item < 0) {
-      std::fprintf(stderr, "fwtool run: --block-size takes one of %s.\n",
-                   ItemList(form.FwPgSizeCheck).c_str());
-      return kExitUsage;
-    }
-    form.FwPgSizeCheck.SetItemIndex(item);
-    form.FwPgSizeCheckChange(form.FwPgSizeCheck);
-  }
+    box.SetItemIndex(item);
+    (form.*changed)(box);
+    return true;
+  };
+  if (!pick(form.FwSizeCheck, o.flashSize, "--flash-size", &TV77xFwTool::FwSizeCheckChange) ||
+      !pick(form.FwPgSizeCheck, o.blockSize, "--block-size", &TV77xFwTool::FwPgSizeCheckChange))
+    return kExitUsage;
   if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);  // runs NVRAMCheckClick
   if (o.eraseOnly) form.EraseOnlyCheck.SetChecked(true);
   if (o.backupOnly) form.BackupFWCheckBox.SetChecked(true);

@@ -138,7 +138,9 @@ constexpr uint8_t kCheckCondition = 0x02;
 // The driver status bit that only says sense data came back.
 constexpr uint16_t kDriverSense = 0x08;
 
-const char* ScsiStatusText(uint8_t status) {
+}  // namespace
+
+const char* ScsiStatusName(uint8_t status) {
   switch (status) {
     case 0x02:
       return "CHECK CONDITION";
@@ -155,11 +157,9 @@ const char* ScsiStatusText(uint8_t status) {
     case 0x40:
       return "TASK ABORTED";
     default:
-      return "unknown status";
+      return "unexpected status";
   }
 }
-
-}  // namespace
 
 ResultCategory CategoryOf(const PassThroughResult& result) {
   if (result.notSent) return ResultCategory::NotSent;
@@ -208,7 +208,7 @@ std::string DescribeResult(const PassThroughResult& result) {
     }
     case ResultCategory::Status:
       return fmt::format("SCSI status 0x{:02X} ({})", result.scsiStatus,
-                         ScsiStatusText(result.scsiStatus));
+                         ScsiStatusName(result.scsiStatus));
     case ResultCategory::Transport:
       if (!result.detail.empty()) return "transport error: " + result.detail;
       return fmt::format("transport error: host status 0x{:02X}, driver status 0x{:02X}",

@@ -64,6 +64,8 @@ enum class ResultCategory {
   NotSent,     // refused before it was sent (no buffer, transfer too large)
 };
 ResultCategory CategoryOf(const PassThroughResult& result);
+// "CHECK CONDITION", "BUSY", ... for a SCSI status byte.
+const char* ScsiStatusName(uint8_t status);
 // "sense", "cannot open", ...
 const char* CategoryName(ResultCategory category);
 // One line for a person: "ILLEGAL REQUEST, invalid command operation code",

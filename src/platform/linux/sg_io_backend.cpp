@@ -30,27 +30,6 @@ std::string ErrnoText(int error) {
   return std::generic_category().message(error);
 }
 
-const char* ScsiStatusName(uint8_t status) {
-  switch (status) {
-    case 0x02:
-      return "CHECK CONDITION";
-    case 0x04:
-      return "CONDITION MET";
-    case 0x08:
-      return "BUSY";
-    case 0x18:
-      return "RESERVATION CONFLICT";
-    case 0x28:
-      return "TASK SET FULL";
-    case 0x30:
-      return "ACA ACTIVE";
-    case 0x40:
-      return "TASK ABORTED";
-    default:
-      return "unexpected status";
-  }
-}
-
 // What the host adapter (the USB or FireWire transport) says about the command.
 const char* HostStatusName(uint16_t status) {
   static constexpr const char* kNames[] = {
