@@ -168,10 +168,10 @@ int ReadFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, uint32
 int WritePageAndVerify(const ProcedureRequest& request, ProcedureHost& host, uint32_t address,
                        const uint8_t* data, uint32_t length, bool overSpi) {
   WaitDeviceReady(request.path);
-  const int written = overSpi ? SpiProgramFlash(request.path, address, data, length,
-                                                request.chip.flashMaker,
-                                                request.chip.altFlashProc != 0)
-                              : WriteFlashAt(request.path, address, data, length);
+  const int written = overSpi
+                          ? SpiProgramFlash(request.path, address, data, length,
+                                            request.chip.flashMaker, request.chip.altFlashProc != 0)
+                          : WriteFlashAt(request.path, address, data, length);
   if (!written) {
     host.SetStatusText(texts::kWriteCommandFail);
     return 0;

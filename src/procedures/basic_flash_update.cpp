@@ -70,8 +70,7 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   std::vector<uint8_t> file;
   if (!ReadFirmwareFile(request, host, 0, 0, file)) return 0;
   const auto fileLength = file.size();
-  const int32_t size =
-      RoundUp(std::max(static_cast<int32_t>(fileLength), kMinImage), block);
+  const int32_t size = RoundUp(std::max(static_cast<int32_t>(fileLength), kMinImage), block);
   std::vector<uint8_t> image(static_cast<size_t>(size), 0);
   std::copy(file.begin(), file.end(), image.begin());
   std::vector<uint8_t> readBack(static_cast<size_t>(size));
@@ -101,42 +100,37 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
     }
   }
 
-  if (!ReadFlashAt(path, 0, readBack.data(), static_cast<uint32_t>(size))) {
-    host.SetStatusText(texts::kReadBackErasedError);
+  // From here on the settings exist only in `settings`: every way out puts
+  // them back first, a second try where the first did not show them in the
+  // flash.
+  auto settingsBack = [&] {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      std::vector<uint8_t> check(kSettingsSize);
+      if (WriteFlashAt(path, kSettingsAt, settings.data(), kSettingsSize) &&
+          ReadFlashAt(path, kSettingsAt, check.data(), kSettingsSize) && check == settings)
+        return true;
+    }
+    return false;
+  };
+  auto fail = [&](const char* text) {
+    if (restoreSettings) settingsBack();
+    host.SetStatusText(text);
     return 0;
-  }
-  if (!IsErased(readBack.data(), readBack.size())) {
-    host.SetStatusText(texts::kDataNotBlank);
-    return 0;
-  }
+  };
+  if (!ReadFlashAt(path, 0, readBack.data(), static_cast<uint32_t>(size)))
+    return fail(texts::kReadBackErasedError);
+  if (!IsErased(readBack.data(), readBack.size())) return fail(texts::kDataNotBlank);
 
   std::string progress = host.StatusText();
-  bool programmed = true;
-  for (int32_t offset = 0; offset < size && programmed; offset += block) {
-    programmed = WriteFlashAt(path, static_cast<uint32_t>(offset), image.data() + offset,
-                              static_cast<uint32_t>(block)) != 0;
-    if (programmed) {
-      progress += kBlockDot;
-      host.SetStatusText(progress);
-      host.ProcessMessages();
-    }
+  for (int32_t offset = 0; offset < size; offset += block) {
+    if (!WriteFlashAt(path, static_cast<uint32_t>(offset), image.data() + offset,
+                      static_cast<uint32_t>(block)))
+      return fail(texts::kProgrammingFail);
+    progress += kBlockDot;
+    host.SetStatusText(progress);
+    host.ProcessMessages();
   }
-  // The settings go back whether or not the image went in: they exist
-  // nowhere else.
-  bool settingsBack = true;
-  if (restoreSettings) {
-    settingsBack = WriteFlashAt(path, kSettingsAt, settings.data(), kSettingsSize) != 0;
-    if (settingsBack) {
-      std::vector<uint8_t> check(kSettingsSize);
-      settingsBack = ReadFlashAt(path, kSettingsAt, check.data(), kSettingsSize) != 0 &&
-                     check == settings;
-    }
-  }
-  if (!programmed) {
-    host.SetStatusText(texts::kProgrammingFail);
-    return 0;
-  }
-  if (!settingsBack) {
+  if (restoreSettings && !settingsBack()) {
     host.SetStatusText(texts::kWriteNvramBackFail);
     return 0;
   }

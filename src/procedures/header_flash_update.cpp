@@ -73,8 +73,7 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   // is refused before anything is erased.
   std::vector<uint8_t> file;
   const size_t skip = fileHasArea && !options.includeNvram ? kHeaderArea : 0;
-  if (programming && !ReadFirmwareFile(request, host, skip, keep ? kHeaderArea : 0, file))
-    return 0;
+  if (programming && !ReadFirmwareFile(request, host, skip, keep ? kHeaderArea : 0, file)) return 0;
 
   std::vector<uint8_t> saved(kHeaderArea, 0);
   if (keep) {
@@ -118,8 +117,8 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   const auto fileLength = static_cast<uint32_t>(std::max<size_t>(file.size(), kPageSize));
   const uint32_t total = RoundUp(fileHasArea ? fileLength : fileLength + kHeaderArea, kPageSize);
   const uint32_t units = (total + kEraseUnitSize - 1) / kEraseUnitSize;
-  const uint32_t filePages = RoundUp(static_cast<uint32_t>(file.size() - skip), kPageSize) /
-                             kPageSize;
+  const uint32_t filePages =
+      RoundUp(static_cast<uint32_t>(file.size() - skip), kPageSize) / kPageSize;
   const bool finalPiece = keep && total != filePages * kPageSize;
   std::vector<uint8_t> image(filePages * kPageSize + kHeaderArea, 0);
   size_t at = 0;

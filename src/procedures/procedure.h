@@ -30,15 +30,15 @@ struct ChipFacts {
 // The options of the engineering face, as the operator left them when
 // "Run" was pressed.
 struct EngineeringOptions {
-  bool rdVersion = false;     // "RD Version"
-  bool eraseOnly = false;     // "Erase All Flash Only "
-  bool backupOnly = false;    // "Backup Old Firmware Only"
-  bool includeNvram = true;   // "Include 4K NVRAM"
-  bool hddFirmware = false;   // "VQS175 HDD FW "
-  bool a1Chip = false;        // "A1 Chip"
-  int flashTypeIndex = -1;    // "Flash Type": the parallel flash part, -1 = none chosen
-  std::string firmwareFile;   // FwFilenameEdit
-  std::string backupFile;     // BackupFileEdit
+  bool rdVersion = false;    // "RD Version"
+  bool eraseOnly = false;    // "Erase All Flash Only "
+  bool backupOnly = false;   // "Backup Old Firmware Only"
+  bool includeNvram = true;  // "Include 4K NVRAM"
+  bool hddFirmware = false;  // "VQS175 HDD FW "
+  bool a1Chip = false;       // "A1 Chip"
+  int flashTypeIndex = -1;   // "Flash Type": the parallel flash part, -1 = none chosen
+  std::string firmwareFile;  // FwFilenameEdit
+  std::string backupFile;    // BackupFileEdit
 };
 
 struct ProcedureRequest {
