@@ -38,7 +38,7 @@ int32_t WholeFlashSize(const ProcedureRequest& request, const FlashSettings& set
   return 0;
 }
 
-int ReadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_t skip,
+int LoadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_t skip,
                      int64_t extraFlashBytes, std::vector<uint8_t>& file) {
   auto opened = ImageFile::Open(request.options.firmwareFile);
   if (!opened || !opened->ReadAll(file) || file.size() <= skip) {

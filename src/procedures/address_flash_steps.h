@@ -31,7 +31,7 @@ int32_t WholeFlashSize(const ProcedureRequest& request, const FlashSettings& set
 // cannot be read or leaves nothing after `skip` (status "Open File
 // Error!!"), and one whose bytes plus `extraFlashBytes` would not fit a
 // flash whose size is known. Nothing is sent to the unit.
-int ReadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_t skip,
+int LoadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_t skip,
                      int64_t extraFlashBytes, std::vector<uint8_t>& file);
 
 // Erases the whole flash and checks that it reads blank.

@@ -68,7 +68,7 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   // limited to 255.
   const int32_t block = std::max(host.Settings().TransferBlockSize, kTransferUnit);
   std::vector<uint8_t> file;
-  if (!ReadFirmwareFile(request, host, 0, 0, file)) return 0;
+  if (!LoadFirmwareFile(request, host, 0, 0, file)) return 0;
   const auto fileLength = file.size();
   const int32_t size = RoundUp(std::max(static_cast<int32_t>(fileLength), kMinImage), block);
   std::vector<uint8_t> image(static_cast<size_t>(size), 0);

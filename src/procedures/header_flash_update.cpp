@@ -73,7 +73,7 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   // is refused before anything is erased.
   std::vector<uint8_t> file;
   const size_t skip = fileHasArea && !options.includeNvram ? kHeaderArea : 0;
-  if (programming && !ReadFirmwareFile(request, host, skip, keep ? kHeaderArea : 0, file)) return 0;
+  if (programming && !LoadFirmwareFile(request, host, skip, keep ? kHeaderArea : 0, file)) return 0;
 
   std::vector<uint8_t> saved(kHeaderArea, 0);
   if (keep) {

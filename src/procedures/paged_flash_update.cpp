@@ -32,7 +32,7 @@ int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   if (options.rdVersion && options.backupOnly) return BackupFlashImage(request, host, 0);
 
   std::vector<uint8_t> file;
-  if (!ReadFirmwareFile(request, host, 0, 0, file)) return 0;
+  if (!LoadFirmwareFile(request, host, 0, 0, file)) return 0;
   const uint32_t pages = static_cast<uint32_t>((file.size() + kPageSize - 1) / kPageSize);
   const uint32_t units = (pages * kPageSize + kEraseUnitSize - 1) / kEraseUnitSize;
   std::vector<uint8_t> image(pages * kPageSize, 0);

@@ -92,7 +92,7 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   // An empty file, or one too large for the flash, is refused before the
   // unit is touched.
   std::vector<uint8_t> file;
-  if (!ReadFirmwareFile(request, host, 0, 0, file)) return 0;
+  if (!LoadFirmwareFile(request, host, 0, 0, file)) return 0;
 
   std::vector<uint8_t> settings(kSettingsArea, 0);
   if (keep) {
