@@ -87,6 +87,14 @@ enum class MxicPageSetup : uint8_t {
   ParamsWide,  // FF 04 0F with the opcodes and a 16-bit page size
 };
 
+// How the erase-only and backup steps of the address-based procedures reach
+// the whole flash.
+enum class WholeFlashAccess : uint8_t {
+  Selected,  // the size picked in the engineering face, one read command
+  Detected,  // the detected size, read block by block; a chip erase first
+  Ata,       // the detected size over ATA PASS-THROUGH
+};
+
 struct ChipRow {
   uint8_t type = 0;
   std::string_view model;  // three-digit chip model number, "" for type 0
@@ -142,6 +150,10 @@ struct ChipRow {
   // code is also probed by the host when it reports none, and is told the
   // parameters of MXIC parts; unset: never.
   std::optional<uint8_t> hostProbeFrom = std::nullopt;
+  WholeFlashAccess wholeFlash = WholeFlashAccess::Selected;
+  // Every firmware file of the type brings its own header area; the
+  // procedures need not look for it.
+  bool headerAreaAlways = false;
 };
 
 inline constexpr int kChipRowCount = 22;

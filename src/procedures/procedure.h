@@ -55,5 +55,9 @@ Procedure ProcedureFor(ProcedureTag tag);
 
 // The procedures.
 int RunFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunBasicFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 
 }  // namespace fwtool

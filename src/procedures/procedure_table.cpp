@@ -22,13 +22,17 @@ Procedure ProcedureFor(ProcedureTag tag) {
     case ProcedureTag::SerialFlash:
       return &RunFlashUpdate;
     case ProcedureTag::Basic:
+      return &RunBasicFlashUpdate;
     case ProcedureTag::HeaderHandling:
+      return &RunHeaderFlashUpdate;
+    case ProcedureTag::Paged:
+      return &RunPagedFlashUpdate;
+    case ProcedureTag::Staged:
+      return &RunStagedFlashUpdate;
     case ProcedureTag::Parallel:
     case ProcedureTag::Ieee1394:
     case ProcedureTag::DiskHosted:
-    case ProcedureTag::Paged:
     case ProcedureTag::Vqs175Disk:
-    case ProcedureTag::Staged:
       return &NotBuilt;
   }
   return nullptr;

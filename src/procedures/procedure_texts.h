@@ -37,6 +37,36 @@ inline constexpr const char* kEraseSuccess = "Erase flash all success!";
 inline constexpr const char* kPowerCycleBox = "Please Turn-Off the Power and Turn-On Again!";
 inline constexpr const char* kVqs175ResetBox = "VQS175 Auto reset, Please wait device re-attached!";
 
+// The address-based flash procedures (the older family members).
+inline constexpr const char* kAtmelWriteEnableFail = "Enable ATMEL flash write enable fail!!";
+inline constexpr const char* kAllocateWriteBufferError = "Allocate write buffer Error!!";
+inline constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
+inline constexpr const char* kNotReadyAfterEraseCmd = "Not ready after Erase flash cmd success";
+inline constexpr const char* kAmicKindNotSupported = "Not Support this AMIC Flash Type!!";
+inline constexpr const char* kReadBackErasedError = "Read Back Erased Flash Error!!";
+inline constexpr const char* kProgrammingFail = "Programming Fail!!";
+inline constexpr const char* kReadFail = "Read Fail!!\r\n";
+inline constexpr const char* kCompareFail = "Compare Fail!!\r\n\r\n";
+inline constexpr const char* kPowerCycleBoxSpaced = "Please Turn-Off the Power and Turn-On Again !";
+inline constexpr const char* kDefaultOldFlashFile = "oldflash.bak";
+inline constexpr const char* kErasingStep = "Erasing";
+inline constexpr const char* kReadBackAfterEraseFail = "Read back after erase fail!!";
+inline constexpr const char* kWriteCommandFail = "Write command fail!";
+inline constexpr const char* kFileLargerThanFlash = "Firmware file is larger than the flash!!";
+
+// The staged procedure of the ATA-attached controller: its stages and the
+// text of each result code of the device-side flash operations.
+inline constexpr const char* kStagedErasing = "Erasing...";
+inline constexpr const char* kStagedProgramming = "Programming....";
+inline constexpr const char* kStagedReadBack = "Read back....";
+inline constexpr const char* kStagedCompare = "Compare....";
+inline constexpr const char* kFlashOpsSuccess = "Flash operations all success!";
+inline constexpr const char* kAllocateBufferFail = "Allocate buffer fail!";
+inline constexpr const char* kIssueEraseFail = "Issuse Errase Command fail!";
+inline constexpr const char* kIssueReadFail = "Issuse Read Command fail!";
+inline constexpr const char* kIssueWriteFail = "Issuse Write Command fail!";
+inline constexpr const char* kStagedCompareFail = "Data compare fail";
+
 // Procedures that no build of this program carries yet report this.
 inline constexpr const char* kProcedureNotBuilt =
     "This chip type's update procedure is not part of this build.";

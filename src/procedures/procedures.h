@@ -2,6 +2,7 @@
 // the procedures built on it.
 #pragma once
 
+#include "address_flash_steps.h"
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "embedded_update.h"

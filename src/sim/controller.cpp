@@ -35,6 +35,7 @@ void SimController::SetFaults(const FaultPlan& faults) {
   stuckFired_ = false;
   flash_.SetProgramBitErrors(faults.programBitErrors);
   flash_.SetPowerLossAtOperation(faults.powerLossAtOperation);
+  flash_.SetEraseStuckCells(faults.eraseStuckCells);
 }
 
 bool SimController::Present() const {

@@ -37,6 +37,10 @@ struct FaultPlan {
   // (counted over the unit's life); the unit is gone until power-cycled.
   // 0 = never.
   uint64_t powerLossAtOperation = 0;
+  // Erase operations that leave the first cell of their range with bit 0
+  // programmed (a cell that will not erase): -1 every one, N the first N,
+  // 0 none.
+  int64_t eraseStuckCells = 0;
 };
 
 }  // namespace fwtool::sim

@@ -262,6 +262,10 @@ void SpiFlash::EraseRange(uint32_t start, uint32_t length, Duration time, bool c
   const bool survives = BeginOperation();
   const uint32_t done = survives ? length : length / 2;
   std::fill_n(cells_.begin() + start, done, 0xFF);
+  if (stuckCells_ != 0 && done > 0) {
+    cells_[start] = 0xFE;
+    if (stuckCells_ > 0) --stuckCells_;
+  }
   if (!survives) {
     powerLost_ = true;
     PowerOff();

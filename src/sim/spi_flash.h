@@ -63,6 +63,9 @@ class SpiFlash {
   // Power drops while the n-th erase or program operation (counted over the
   // part's life, from 1) is half done; 0 = never.
   void SetPowerLossAtOperation(uint64_t n) { powerLossAt_ = n; }
+  // Erase operations that leave their first cell at 0xFE: -1 every one, N
+  // the next N, 0 none.
+  void SetEraseStuckCells(int64_t count) { stuckCells_ = count; }
   bool PowerLost() const { return powerLost_; }
   void ClearPowerLoss() { powerLost_ = false; }
 
@@ -103,6 +106,7 @@ class SpiFlash {
   bool stuckBusy_ = false;
   int64_t bitErrors_ = 0;
   uint64_t powerLossAt_ = 0;
+  int64_t stuckCells_ = 0;
   bool powerLost_ = false;
   uint64_t random_ = 0x9E3779B97F4A7C15ull;
   Stats stats_;

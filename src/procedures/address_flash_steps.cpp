@@ -1,0 +1,222 @@
+// The erase-only, backup and page steps of the address-based procedures.
+#include "address_flash_steps.h"
+
+#include <algorithm>
+#include <string>
+
+#include "IDEAccess.h"
+#include "backup_file.h"
+#include "block_transfer.h"
+#include "firmware.h"
+#include "procedure_texts.h"
+
+namespace fwtool {
+
+namespace {
+
+constexpr int kFlashMakerSst = 2;
+
+}  // namespace
+
+int ShortWait(std::string_view path, uint32_t ms) {
+  SleepMs(ms);
+  return WaitDeviceReady(path);
+}
+
+bool IsErased(const uint8_t* data, size_t length) {
+  return std::all_of(data, data + length, [](uint8_t b) { return b == 0xFF; });
+}
+
+int32_t WholeFlashSize(const ProcedureRequest& request, const FlashSettings& settings) {
+  switch (request.chip.Row().wholeFlash) {
+    case WholeFlashAccess::Selected:
+      return std::max(settings.SelectedFlashSize, 0);
+    case WholeFlashAccess::Detected:
+    case WholeFlashAccess::Ata:
+      return std::max(request.chip.flashSizeKB, 0) * 1024;
+  }
+  return 0;
+}
+
+int LoadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_t skip,
+                     int64_t extraFlashBytes, std::vector<uint8_t>& file) {
+  auto opened = ImageFile::Open(request.options.firmwareFile);
+  if (!opened || !opened->ReadAll(file) || file.size() <= skip) {
+    host.SetStatusText(texts::kOpenFileError);
+    return 0;
+  }
+  const int64_t flashBytes = static_cast<int64_t>(request.chip.flashSizeKB) * 1024;
+  if (flashBytes > 0 && static_cast<int64_t>(file.size() - skip) + extraFlashBytes > flashBytes) {
+    host.SetStatusText(texts::kFileLargerThanFlash);
+    return 0;
+  }
+  return 1;
+}
+
+int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
+  host.SetStatusText(texts::kEraseOnlyStep);
+  host.ProcessMessages();
+  const int32_t length = WholeFlashSize(request, host.Settings());
+  // A flash of unknown size cannot be checked: nothing is erased.
+  std::vector<uint8_t> readBack(static_cast<size_t>(length));
+  if (length <= 0) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  const ChipFacts& chip = request.chip;
+  const bool detected = chip.Row().wholeFlash == WholeFlashAccess::Detected;
+  WaitDeviceReady(request.path);
+  const bool chipErased = (chip.atmelFlashKind != -1 && EraseFlashChip(request.path)) ||
+                          (detected && EraseFlashChip(request.path));
+  if (!chipErased && !EraseFlashBlocks(request, host, length)) {
+    host.SetStatusText(texts::kEraseCommandFail);
+    return 0;
+  }
+  if (!ShortWait(request.path)) host.SetStatusText(texts::kNotReadyAfterEraseCmd);
+  if (detected && chip.flashMaker == kFlashMakerSst) SpiChipErase(request.path);
+
+  // Only a flash read in full and blank counts as erased.
+  if (!ReadFlashAt(request.path, 0, readBack.data(), static_cast<uint32_t>(length))) {
+    host.SetStatusText(texts::kReadBackErasedError);
+    return 0;
+  }
+  if (!IsErased(readBack.data(), readBack.size())) {
+    host.SetStatusText(texts::kDataNotBlank);
+    return 0;
+  }
+  host.SetStatusText(texts::kEraseSuccess);
+  return 1;
+}
+
+int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32_t leaveOut) {
+  std::string fileName = request.options.backupFile;
+  if (fileName.empty()) {
+    fileName = texts::kDefaultOldFlashFile;
+    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
+  }
+  const int32_t length = WholeFlashSize(request, host.Settings());
+  host.SetStatusText(texts::kBackupStep);
+  host.ProcessMessages();
+  // A flash of unknown size, or one no larger than what is left out, gives
+  // nothing to back up: that is no backup.
+  if (length <= 0 || leaveOut < 0 || leaveOut >= length) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  std::vector<uint8_t> flash(static_cast<size_t>(length));
+  int read = 0;
+  switch (request.chip.Row().wholeFlash) {
+    case WholeFlashAccess::Selected:
+      read = ReadFlashAt(request.path, 0, flash.data(), static_cast<uint32_t>(length));
+      break;
+    case WholeFlashAccess::Detected:
+      read = ReadFlashBlocks(request, host, 0, flash.data(), length);
+      break;
+    case WholeFlashAccess::Ata:
+      read = AtaReadFlashRange(request.path, 0, flash.data(), static_cast<uint32_t>(length)) ==
+             kAtaRangeOk;
+      break;
+  }
+  if (!read) {
+    host.SetStatusText(texts::kReadBackToBackupError);
+    return 0;
+  }
+  if (!SaveBackupFile(fileName, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
+                      nullptr, ExistingFile::Replace)) {
+    host.SetStatusText(texts::kOpenBackupFileError);
+    return 0;
+  }
+  host.SetStatusText(texts::kBackupSuccess);
+  return 1;
+}
+
+int EraseFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, int32_t length) {
+  const int32_t block = host.Settings().TransferBlockSize;
+  if (length <= 0 || block <= 0) return 0;
+  WaitDeviceReady(request.path);
+  host.SetStatusText(texts::kEraseByWritingStep);
+  host.ProcessMessages();
+  for (int32_t address = 0; address < length; address += block) {
+    WaitDeviceReady(request.path);
+    if (!EraseFlashSector(request.path, static_cast<uint32_t>(address))) return 0;
+    WaitDeviceReady(request.path);
+    host.SetStatusText(host.StatusText() + kBlockDot);
+    host.ProcessMessages();
+  }
+  return 1;
+}
+
+int ReadFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, uint32_t start,
+                    uint8_t* destination, int32_t length) {
+  const int32_t block = host.Settings().TransferBlockSize;
+  if (length <= 0 || block <= 0) return 0;
+  WaitDeviceReady(request.path);
+  host.SetStatusText(kReadFlashStep);
+  host.ProcessMessages();
+  for (int32_t offset = 0; offset < length; offset += block) {
+    WaitDeviceReady(request.path);
+    const auto count = static_cast<uint32_t>(std::min(block, length - offset));
+    if (!ReadFlashAt(request.path, start + static_cast<uint32_t>(offset), destination + offset,
+                     count))
+      return 0;
+    host.SetStatusText(host.StatusText() + kBlockDot);
+    host.ProcessMessages();
+  }
+  return 1;
+}
+
+int WritePageAndVerify(const ProcedureRequest& request, ProcedureHost& host, uint32_t address,
+                       const uint8_t* data, uint32_t length, bool overSpi) {
+  WaitDeviceReady(request.path);
+  const int written = overSpi
+                          ? SpiProgramFlash(request.path, address, data, length,
+                                            request.chip.flashMaker, request.chip.altFlashProc != 0)
+                          : WriteFlashAt(request.path, address, data, length);
+  if (!written) {
+    host.SetStatusText(texts::kWriteCommandFail);
+    return 0;
+  }
+  host.ProcessMessages();
+  std::vector<uint8_t> readBack(length);
+  WaitDeviceReady(request.path);
+  if (!ReadFlashAt(request.path, address, readBack.data(), length)) {
+    host.SetStatusText(texts::kWriteCommandFail);
+    return 0;
+  }
+  if (!std::equal(readBack.begin(), readBack.end(), data)) {
+    host.SetStatusText(texts::kDataCompareFail);
+    return 0;
+  }
+  return 1;
+}
+
+int EraseUnitsAndCheck(const ProcedureRequest& request, ProcedureHost& host, uint32_t units) {
+  std::vector<uint8_t> page(kPageSize);
+  for (uint32_t unit = 0; unit < units; ++unit) {
+    const uint32_t address = unit * kEraseUnitSize;
+    WaitDeviceReady(request.path);
+    if (!EraseFlashSector(request.path, address)) {
+      host.SetStatusText(texts::kEraseCommandFail);
+      return 0;
+    }
+    host.SetStatusText(host.StatusText() + kBlockDot);
+    for (uint32_t at = address; at < address + kEraseUnitSize; at += kPageSize) {
+      WaitDeviceReady(request.path);
+      if (!ReadFlashAt(request.path, at, page.data(), kPageSize)) {
+        host.SetStatusText(texts::kReadBackAfterEraseFail);
+        return 0;
+      }
+      if (!IsErased(page.data(), page.size())) {
+        host.SetStatusText(texts::kDataNotBlank);
+        return 0;
+      }
+    }
+  }
+  return 1;
+}
+
+void AskForPowerCycle(ProcedureHost& host) {
+  host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
+}
+
+}  // namespace fwtool

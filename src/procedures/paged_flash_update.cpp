@@ -1,0 +1,58 @@
+// The paged procedure: explicit 32 KB erases each checked blank, then the
+// file programmed page by page (16 KB) through the serial-flash programming
+// sequence, each page read back and compared. The file goes to the flash
+// unchanged, its settings area included.
+#include <algorithm>
+#include <vector>
+
+#include "IDEAccess.h"
+#include "address_flash_steps.h"
+#include "block_transfer.h"
+#include "procedure_texts.h"
+
+namespace fwtool {
+
+namespace {
+
+constexpr int kFlashMakerSst = 2;
+constexpr int kMakerNeedsUnprotect = 5;
+
+}  // namespace
+
+int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
+  const ChipFacts& chip = request.chip;
+  const EngineeringOptions& options = request.options;
+  if (chip.flashMaker == kMakerNeedsUnprotect) SpiUnprotect(request.path);
+
+  if (options.rdVersion && options.eraseOnly) {
+    if (!EraseAllAndVerify(request, host)) return 0;
+    AskForPowerCycle(host);
+    return 1;
+  }
+  if (options.rdVersion && options.backupOnly) return BackupFlashImage(request, host, 0);
+
+  std::vector<uint8_t> file;
+  if (!LoadFirmwareFile(request, host, 0, 0, file)) return 0;
+  const uint32_t pages = static_cast<uint32_t>((file.size() + kPageSize - 1) / kPageSize);
+  const uint32_t units = (pages * kPageSize + kEraseUnitSize - 1) / kEraseUnitSize;
+  std::vector<uint8_t> image(pages * kPageSize, 0);
+  std::copy(file.begin(), file.end(), image.begin());
+
+  host.SetStatusText(texts::kErasingStep);
+  if (chip.Row().wholeFlash == WholeFlashAccess::Detected && chip.flashMaker == kFlashMakerSst)
+    SpiChipErase(request.path);
+  if (!EraseUnitsAndCheck(request, host, units)) return 0;
+
+  host.SetStatusText(texts::kProgrammingStep);
+  for (uint32_t page = 0; page < pages; ++page) {
+    const uint32_t address = page * kPageSize;
+    if (!WritePageAndVerify(request, host, address, image.data() + address, kPageSize, true))
+      return 0;
+    host.SetStatusText(host.StatusText() + kBlockDot);
+  }
+  host.SetStatusText(texts::kProgrammingSuccess);
+  AskForPowerCycle(host);
+  return 1;
+}
+
+}  // namespace fwtool
