@@ -11,6 +11,7 @@
 #include "flash_commands.h"
 #include "identify.h"
 #include "operator.h"
+#include "parallel_flash_commands.h"
 #include "pass_through.h"
 #include "ata_commands.h"
 #include "serial_flash_commands.h"

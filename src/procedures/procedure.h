@@ -55,5 +55,7 @@ Procedure ProcedureFor(ProcedureTag tag);
 
 // The procedures.
 int RunFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunParallelFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int Run1394Update(const ProcedureRequest& request, ProcedureHost& host);
 
 }  // namespace fwtool

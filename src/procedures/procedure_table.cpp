@@ -21,10 +21,12 @@ Procedure ProcedureFor(ProcedureTag tag) {
       return nullptr;
     case ProcedureTag::SerialFlash:
       return &RunFlashUpdate;
+    case ProcedureTag::Parallel:
+      return &RunParallelFlashUpdate;
+    case ProcedureTag::Ieee1394:
+      return &Run1394Update;
     case ProcedureTag::Basic:
     case ProcedureTag::HeaderHandling:
-    case ProcedureTag::Parallel:
-    case ProcedureTag::Ieee1394:
     case ProcedureTag::DiskHosted:
     case ProcedureTag::Paged:
     case ProcedureTag::Vqs175Disk:
