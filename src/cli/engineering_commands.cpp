@@ -322,8 +322,9 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   if (!o.flashType.empty() || o.a1Chip) {
     // Only the units with a parallel flash show "Flash Type" and "A1 Chip".
     if (!form.FlashTypeList.Visible()) {
-      std::fprintf(stderr, "fwtool run: --flash-type and --a1-chip are for units with a parallel "
-                           "flash (chip types 2 and 21).\n");
+      std::fprintf(stderr,
+                   "fwtool run: --flash-type and --a1-chip are for units with a parallel "
+                   "flash (chip types 2 and 21).\n");
       return kExitUsage;
     }
   }

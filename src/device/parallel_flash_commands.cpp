@@ -55,9 +55,13 @@ std::array<uint8_t, 3 * N> Script(const std::array<ScriptWrite, N>& writes, int 
 
 }  // namespace
 
-ProgramScript ProgramScriptFor(int kind) { return Script(kProgramWrites, kind); }
+ProgramScript ProgramScriptFor(int kind) {
+  return Script(kProgramWrites, kind);
+}
 
-EraseScript EraseScriptFor(int kind) { return Script(kEraseWrites, kind); }
+EraseScript EraseScriptFor(int kind) {
+  return Script(kEraseWrites, kind);
+}
 
 int ParallelFlashSelect(std::string_view path) {
   return SendBlockOut(path, Ff04Block(0x05), nullptr, 0);

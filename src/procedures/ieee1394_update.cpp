@@ -20,9 +20,13 @@ constexpr int32_t kFlashSize1394 = 2 * static_cast<int32_t>(kHalfSize1394);
 // the 2 KB.
 constexpr uint32_t kDotEvery = 2048;
 
-int32_t RoundUp(int32_t value, int32_t unit) { return (value + unit - 1) / unit * unit; }
+int32_t RoundUp(int32_t value, int32_t unit) {
+  return (value + unit - 1) / unit * unit;
+}
 
-bool StartsHalf(uint32_t address) { return address % kHalfSize1394 == 0; }
+bool StartsHalf(uint32_t address) {
+  return address % kHalfSize1394 == 0;
+}
 
 // Reads the settings area into `saved`; status "Backup NVRAM command fail!"
 // when it cannot be read.
@@ -76,9 +80,9 @@ int ProgramFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
   // A short file fills the first half, zero padded. A file that reaches the
   // second half erases it, so the write then covers the whole settings area
   // and puts the unit's own settings back in it.
-  int32_t length = RoundUp(std::max(static_cast<int32_t>(file.size()),
-                                    static_cast<int32_t>(kHalfSize1394)),
-                           kBlockSize1394);
+  int32_t length =
+      RoundUp(std::max(static_cast<int32_t>(file.size()), static_cast<int32_t>(kHalfSize1394)),
+              kBlockSize1394);
   const bool secondHalf = length > static_cast<int32_t>(kHalfSize1394);
   if (secondHalf)
     length = std::max(length, static_cast<int32_t>(kNvramAddress1394) + kNvramSize1394);

@@ -22,7 +22,9 @@ bool IsBlank(const AlignedBuffer& flash) {
   return std::all_of(flash.data(), flash.data() + kFlashSize, [](uint8_t b) { return b == 0xFF; });
 }
 
-bool KnownKind(int kind) { return kind >= 0 && kind < kParallelFlashKinds; }
+bool KnownKind(int kind) {
+  return kind >= 0 && kind < kParallelFlashKinds;
+}
 
 // The firmware file, read in full before the part is touched. Null status
 // text on success.
@@ -94,8 +96,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   // The operator's file is replaced only by a complete copy.
-  if (!SaveBackupFile(fileName, flash.data(), kParallelFlashSize, nullptr,
-                      ExistingFile::Replace)) {
+  if (!SaveBackupFile(fileName, flash.data(), kParallelFlashSize, nullptr, ExistingFile::Replace)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }

@@ -18,7 +18,9 @@ constexpr int kEraseWrites = 6;
 uint32_t ScriptAddress(const uint8_t* script, int i) {
   return script[2 * i] | (static_cast<uint32_t>(script[2 * i + 1]) << 8);
 }
-uint8_t ScriptData(const uint8_t* script, int writes, int i) { return script[2 * writes + i]; }
+uint8_t ScriptData(const uint8_t* script, int writes, int i) {
+  return script[2 * writes + i];
+}
 
 }  // namespace
 
@@ -66,8 +68,8 @@ SimController::Reply SimController::ParallelBlock(const PassThroughRequest& rq) 
     }
     case 0x03: {  // read
       if (rq.direction != DataDirection::In) return InvalidField();
-      const uint32_t address = cdb[3] | (cdb[4] << 8) | (cdb[5] << 16) |
-                               (static_cast<uint32_t>(cdb[6]) << 24);
+      const uint32_t address =
+          cdb[3] | (cdb[4] << 8) | (cdb[5] << 16) | (static_cast<uint32_t>(cdb[6]) << 24);
       GetClock().Sleep(Scaled(bus_, FlashFetchTime(bus_, rq.length)));
       const Duration at = GetClock().Now();
       std::vector<uint8_t> data(rq.length);

@@ -62,8 +62,15 @@ class ParallelFlash {
 
  private:
   // Where the part stands in a command sequence.
-  enum class Step : uint8_t { Read, Unlocked1, Unlocked2, EraseSetup, EraseUnlocked1,
-                              EraseUnlocked2, Program };
+  enum class Step : uint8_t {
+    Read,
+    Unlocked1,
+    Unlocked2,
+    EraseSetup,
+    EraseUnlocked1,
+    EraseUnlocked2,
+    Program
+  };
 
   bool Is(uint32_t address, uint16_t command) const;
   void Busy(Duration at, Duration time, uint8_t pollBit7);

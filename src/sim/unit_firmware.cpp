@@ -260,8 +260,8 @@ std::vector<uint8_t> BuildOlderFirmware(const ChipProfile& p, uint32_t flashSize
       FillBody(image, 16, end, 0x5747 + static_cast<uint64_t>(p.type));
       PutEndMarker(image, end);
       if (p.nvram1KAddress != 0 && p.nvram1KAddress + kNvram1KSize <= flashSize)
-        FillUnitSettings(image, p.nvram1KAddress, p.nvram1KAddress,
-                         p.nvram1KAddress + kNvram1KSize, serial);
+        FillUnitSettings(image, p.nvram1KAddress, p.nvram1KAddress, p.nvram1KAddress + kNvram1KSize,
+                         serial);
       break;
   }
   return image;

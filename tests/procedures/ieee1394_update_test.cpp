@@ -46,7 +46,9 @@ Bytes Range(const Bytes& bytes, size_t from, size_t length) {
                bytes.begin() + static_cast<std::ptrdiff_t>(from + length));
 }
 
-bool IsPlainWrite(const sim::LoggedCommand& c) { return c[0] == 0xDF && c[11] == 0xFB; }
+bool IsPlainWrite(const sim::LoggedCommand& c) {
+  return c[0] == 0xDF && c[11] == 0xFB;
+}
 uint32_t AddressOf(const sim::LoggedCommand& c) {
   return (static_cast<uint32_t>(c[8]) << 16) | (c[9] << 8) | c[10];
 }
@@ -55,8 +57,18 @@ uint32_t AddressOf(const sim::LoggedCommand& c) {
 sim::BlockPattern WriteAt(uint8_t flag, uint32_t address) {
   sim::BlockPattern p;
   p.length = 12;
-  p.bytes = {0xDF, flag, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(address >> 16),
-             static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), 0xFB};
+  p.bytes = {0xDF,
+             flag,
+             0,
+             0,
+             0,
+             0,
+             0,
+             0,
+             static_cast<uint8_t>(address >> 16),
+             static_cast<uint8_t>(address >> 8),
+             static_cast<uint8_t>(address),
+             0xFB};
   p.mask = {0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
   return p;
 }
@@ -205,8 +217,7 @@ TEST_F(Ieee1394Test, MissingOrEmptyFileLeavesTheFlashAlone) {
   for (const bool empty : {false, true}) {
     const Bytes before = Prepare();
     ProcedureRequest request = Request();
-    request.options.firmwareFile =
-        empty ? dir.Write("empty.bin", {}) : dir.Path("missing.bin");
+    request.options.firmwareFile = empty ? dir.Write("empty.bin", {}) : dir.Path("missing.bin");
     EXPECT_EQ(Run1394Update(request, host), 0);
     EXPECT_EQ(host.status, "Open File Error!!");
     EXPECT_TRUE(host.boxes.empty());
@@ -220,8 +231,7 @@ struct EraseFaultCase {
   const char* status;
 };
 
-class EraseFault1394 : public Ieee1394Test,
-                       public ::testing::WithParamInterface<EraseFaultCase> {};
+class EraseFault1394 : public Ieee1394Test, public ::testing::WithParamInterface<EraseFaultCase> {};
 
 TEST_P(EraseFault1394, SettingsGoBackAndNoSuccess) {
   const Bytes before = Prepare();
@@ -234,15 +244,15 @@ TEST_P(EraseFault1394, SettingsGoBackAndNoSuccess) {
   EXPECT_TRUE(Range(Flash(), kSettings, kSettingsSize) == Range(before, kSettings, kSettingsSize));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ieee1394, EraseFault1394,
-    ::testing::Values(
-        // The first half is never erased: the flash does not read blank.
-        EraseFaultCase{"first_half_not_erased", WriteAt(1, 0), "Data not 0xff !!"},
-        // The write-back starts the second half with a flagged block too.
-        EraseFaultCase{"second_half_refused", WriteAt(1, 0x8000),
-                       "Write NVRAM back command fail!"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ieee1394, EraseFault1394,
+                         ::testing::Values(
+                             // The first half is never erased: the flash does not read blank.
+                             EraseFaultCase{"first_half_not_erased", WriteAt(1, 0),
+                                            "Data not 0xff !!"},
+                             // The write-back starts the second half with a flagged block too.
+                             EraseFaultCase{"second_half_refused", WriteAt(1, 0x8000),
+                                            "Write NVRAM back command fail!"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ieee1394Test, RefusedSecondEraseStillPutsTheSettingsBack) {
   // The command number of the erase of the second half, from a good run.

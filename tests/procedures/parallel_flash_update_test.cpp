@@ -129,8 +129,8 @@ struct PartCase {
   const char* name;
   const char* description;
   int type;
-  int kind;       // "Flash Type" index chosen
-  bool fits;      // the chosen scripts are the part's own
+  int kind;   // "Flash Type" index chosen
+  bool fits;  // the chosen scripts are the part's own
 };
 
 const PartCase kParts[] = {
@@ -210,8 +210,8 @@ TEST_F(ParallelFlashTest, EraseOnlyBlanksThePart) {
   ProcedureRequest request = Request(kAtmel);
   request.options.eraseOnly = true;
   EXPECT_EQ(RunParallelFlashUpdate(request, host), 1);
-  EXPECT_EQ(host.statusHistory,
-            (std::vector<std::string>{"Start Erase only!", "Erase command ok!!", "Erase All success!!"}));
+  EXPECT_EQ(host.statusHistory, (std::vector<std::string>{"Start Erase only!", "Erase command ok!!",
+                                                          "Erase All success!!"}));
   EXPECT_EQ(host.boxes, std::vector<std::string>{kPowerCycleBox});
   EXPECT_TRUE(Flash() == Bytes(kFlash, 0xFF));
   EXPECT_FALSE(Sent(0x02));
@@ -269,14 +269,14 @@ TEST_P(Refused, NothingIsSentAndThePartStaysAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     ParallelFlash, Refused,
-    ::testing::Values(
-        RefusedCase{"missing_file", kSst, -1, "Open New ROM File Error!!"},
-        RefusedCase{"empty_file", kSst, 0, "Open New ROM File Error!!"},
-        RefusedCase{"file_over_64k", kSst, 65537,
-                    "The firmware file size is bigger than the flash size!"},
-        RefusedCase{"no_flash_type", -1, 1000, "Choose the flash part in \"Flash Type\" first!"},
-        RefusedCase{"unknown_flash_type", 3, 1000,
-                    "Choose the flash part in \"Flash Type\" first!"}),
+    ::testing::Values(RefusedCase{"missing_file", kSst, -1, "Open New ROM File Error!!"},
+                      RefusedCase{"empty_file", kSst, 0, "Open New ROM File Error!!"},
+                      RefusedCase{"file_over_64k", kSst, 65537,
+                                  "The firmware file size is bigger than the flash size!"},
+                      RefusedCase{"no_flash_type", -1, 1000,
+                                  "Choose the flash part in \"Flash Type\" first!"},
+                      RefusedCase{"unknown_flash_type", 3, 1000,
+                                  "Choose the flash part in \"Flash Type\" first!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Erase only that does not get through --------------------------------------
@@ -287,7 +287,8 @@ struct EraseFaultCase {
   const char* status;
 };
 
-class EraseFault : public ParallelFlashTest, public ::testing::WithParamInterface<EraseFaultCase> {};
+class EraseFault : public ParallelFlashTest,
+                   public ::testing::WithParamInterface<EraseFaultCase> {};
 
 TEST_P(EraseFault, FailureWithoutTheSuccessBox) {
   Prepare("vq64779:parallel=sst");
@@ -302,10 +303,8 @@ TEST_P(EraseFault, FailureWithoutTheSuccessBox) {
 INSTANTIATE_TEST_SUITE_P(
     ParallelFlash, EraseFault,
     ::testing::Values(
-        EraseFaultCase{"script_refused", Refusing(Ff04Pattern(0x04)),
-                       "Error pre-erase command!!"},
-        EraseFaultCase{"start_refused", Refusing(Ff04Pattern(0x01)),
-                       "Erase command fail!!"},
+        EraseFaultCase{"script_refused", Refusing(Ff04Pattern(0x04)), "Error pre-erase command!!"},
+        EraseFaultCase{"start_refused", Refusing(Ff04Pattern(0x01)), "Erase command fail!!"},
         EraseFaultCase{"stays_busy", StuckBusyFrom(4), "Erase command ok,status fail!!"},
         EraseFaultCase{"read_back_refused", Refusing(Ff04Pattern(0x03)),
                        "Read Back after Erase fail!!"}),

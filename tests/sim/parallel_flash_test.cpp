@@ -1,13 +1,13 @@
 // The parallel flash part models: each obeys its own command sequences (as
 // its datasheet writes them) and ignores any other; status while busy;
 // typical erase and program times.
+#include "parallel_flash.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <utility>
 #include <vector>
-
-#include "parallel_flash.h"
 
 namespace fwtool::sim {
 namespace {
@@ -31,10 +31,10 @@ void Play(ParallelFlash& part, const Writes& writes, Duration at) {
 struct PartCase {
   const char* name;
   ParallelPartKind kind;
-  uint32_t u1, u2;          // its own unlock addresses
+  uint32_t u1, u2;  // its own unlock addresses
   uint32_t foreignU1, foreignU2;
-  Duration program;         // typical byte program time
-  Duration erase;           // typical chip erase time
+  Duration program;  // typical byte program time
+  Duration erase;    // typical chip erase time
 };
 
 const PartCase kParts[] = {
@@ -78,9 +78,8 @@ TEST_P(PartModel, ForeignOrBrokenSequencesChangeNothing) {
   broken[4].second = 0x54;
   Writes zeros(6, {0, 0});
   zeros.push_back({0x10, 0x00});
-  for (const Writes& writes :
-       {EraseSequence(c.foreignU1, c.foreignU2), ProgramSequence(c.foreignU1, c.foreignU2, 8, 0),
-        broken, zeros}) {
+  for (const Writes& writes : {EraseSequence(c.foreignU1, c.foreignU2),
+                               ProgramSequence(c.foreignU1, c.foreignU2, 8, 0), broken, zeros}) {
     Play(part, writes, Duration{0});
     EXPECT_FALSE(part.BusyAt(Duration{0}));
   }
