@@ -79,6 +79,8 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   if (profile->type == 0) return fail("no such chip type");
   if (config.protect && !*config.protect) profile->protectsMxicAtBoot = false;
   if (config.regValue) profile->controllerInfoValue = *config.regValue;
+  if ((config.parallelPart || config.a1Chip) && !profile->Has(kFamilyParallelFlash))
+    return fail("parallel= and a1 need a chip with a parallel flash (vq64779, vq64779u)");
   if (config.parallelPart) profile->parallelPart = *config.parallelPart;
   if (config.a1Chip) profile->refusesRomSwitch = true;
 

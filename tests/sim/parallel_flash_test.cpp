@@ -2,6 +2,7 @@
 // its datasheet writes them) and ignores any other; status while busy;
 // typical erase and program times.
 #include "parallel_flash.h"
+#include "simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,19 @@ TEST_P(PartModel, StatusWhileBusyTogglesBit6AndPollsBit7) {
 
 INSTANTIATE_TEST_SUITE_P(ParallelFlash, PartModel, ::testing::ValuesIn(kParts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParallelUnits, OnlyTheOldestChipsTakeAParallelPart) {
+  for (const char* description : {"vqb719:parallel=sst", "vqb717:a1"}) {
+    std::string error;
+    EXPECT_FALSE(SimFarm::Create(description, &error)) << description;
+    EXPECT_NE(error.find("need a chip with a parallel flash"), std::string::npos) << error;
+  }
+  std::string error;
+  auto farm = SimFarm::Create("vq64779u:parallel=atmel", &error);
+  ASSERT_TRUE(farm) << error;
+  ASSERT_NE(farm->Controller(0).Parallel(), nullptr);
+  EXPECT_EQ(farm->Controller(0).Parallel()->Spec().name, "ATMEL AT49BV512");
+}
 
 }  // namespace
 }  // namespace fwtool::sim
