@@ -40,6 +40,7 @@ void SimController::SetFaults(const FaultPlan& faults) {
   stuckFired_ = false;
   flash_.SetProgramBitErrors(faults.programBitErrors);
   flash_.SetPowerLossAtOperation(faults.powerLossAtOperation);
+  if (parallel_) parallel_->SetPowerLossAtOperation(faults.powerLossAtOperation);
 }
 
 bool SimController::Present() const {
@@ -240,9 +241,10 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   log_.push_back(std::move(entry));
 
   const Duration now = GetClock().Now();
-  if (flash_.PowerLost()) {
+  if (flash_.PowerLost() || (parallel_ && parallel_->PowerLost())) {
     // The power dropped in the middle of an erase or program.
     flash_.ClearPowerLoss();
+    if (parallel_) parallel_->ClearPowerLoss();
     powered_ = false;
     pendingSpi_.reset();
     Leave(now);

@@ -64,8 +64,16 @@ void ParallelFlash::Busy(Duration at, Duration time, uint8_t pollBit7) {
   statusBit7_ = pollBit7;
 }
 
+bool ParallelFlash::BeginOperation() {
+  ++stats_.operations;
+  if (powerLossAt_ == 0 || stats_.operations != powerLossAt_) return true;
+  powerLost_ = true;
+  return false;
+}
+
 void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
-  if (BusyAt(at)) return;  // the embedded operation takes no commands
+  // Without power, or while the embedded operation runs, it takes no commands.
+  if (powerLost_ || BusyAt(at)) return;
   address %= spec_.size;
   const Step step = step_;
   step_ = Step::Read;  // a write that does not continue the sequence ends it
@@ -88,13 +96,22 @@ void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
       break;
     case Step::EraseUnlocked2:
       if (Is(address, spec_.unlock1) && data == kChipEraseCommand) {
+        if (!BeginOperation()) {
+          // Cut off halfway: the first half of the cells erased.
+          std::fill_n(cells_.begin(), cells_.size() / 2, 0xFF);
+          return;
+        }
         std::fill(cells_.begin(), cells_.end(), 0xFF);
         ++stats_.chipErases;
         Busy(at, spec_.chipEraseTime, 0);
       }
       break;
     case Step::Program:
-      // Programming only clears bits.
+      // Programming only clears bits; cut off halfway, only the high ones.
+      if (!BeginOperation()) {
+        cells_[address] &= static_cast<uint8_t>(data | 0x0F);
+        return;
+      }
       cells_[address] &= data;
       ++stats_.programs;
       Busy(at, spec_.byteProgramTime, static_cast<uint8_t>(~data & kPollBit));

@@ -53,8 +53,15 @@ class ParallelFlash {
   // Power off ends the command sequence in progress.
   void PowerOff();
   void SetTimeScale(double scale) { timeScale_ = scale; }
+  // Power drops in the middle of the n-th erase or byte program (counted
+  // over the part's life, from 1); 0 = never. The part then takes nothing
+  // more until it is powered off.
+  void SetPowerLossAtOperation(uint64_t n) { powerLossAt_ = n; }
+  bool PowerLost() const { return powerLost_; }
+  void ClearPowerLoss() { powerLost_ = false; }
 
   struct Stats {
+    uint64_t operations = 0;  // erases and byte programs started
     uint64_t programs = 0;
     uint64_t chipErases = 0;
   };
@@ -74,6 +81,8 @@ class ParallelFlash {
 
   bool Is(uint32_t address, uint16_t command) const;
   void Busy(Duration at, Duration time, uint8_t pollBit7);
+  // Counts the operation; false when the power drops in its middle.
+  bool BeginOperation();
 
   ParallelPartSpec spec_;
   std::vector<uint8_t> cells_;
@@ -82,6 +91,8 @@ class ParallelFlash {
   uint8_t statusBit7_ = 0;
   uint8_t toggle_ = 0;
   double timeScale_ = 1.0;
+  uint64_t powerLossAt_ = 0;
+  bool powerLost_ = false;
   Stats stats_;
 };
 

@@ -319,5 +319,23 @@ TEST_F(Ieee1394Test, FaultSweepNeverSuccessUnlessTheFlashHoldsTheFile) {
   EXPECT_GT(failures, 0);
 }
 
+TEST_F(Ieee1394Test, PowerLossAtAnyEraseOrProgramIsNeverASuccess) {
+  const Bytes file = FirmwareFile(kFlash);
+  Prepare(0.0);
+  ASSERT_EQ(Run1394Update(ProgramRequest(file), host), 1);
+  const uint64_t operations = Unit().Flash().Statistics().operations;
+  ASSERT_GT(operations, 2u);
+  for (uint64_t k = 1; k <= operations; ++k) {
+    SCOPED_TRACE("power loss in operation " + std::to_string(k));
+    Prepare(0.0);
+    sim::FaultPlan faults;
+    faults.powerLossAtOperation = k;
+    Unit().SetFaults(faults);
+    EXPECT_EQ(Run1394Update(ProgramRequest(file), host), 0);
+    EXPECT_FALSE(StatusWas("Programming Success!!"));
+    EXPECT_TRUE(host.boxes.empty());
+  }
+}
+
 }  // namespace
 }  // namespace fwtool

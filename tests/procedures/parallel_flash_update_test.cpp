@@ -343,5 +343,24 @@ TEST_F(ParallelFlashTest, FaultSweepNeverSuccessUnlessThePartHoldsTheFile) {
   EXPECT_GT(failures, 0);
 }
 
+TEST_F(ParallelFlashTest, PowerLossInTheEraseOrAnyByteIsNeverASuccess) {
+  const Bytes file = FirmwareFile(30000);
+  Prepare("vq64779:parallel=sst", 0.0);
+  ASSERT_EQ(RunParallelFlashUpdate(ProgramRequest(kSst, file), host), 1);
+  // The chip erase, then one program per byte of the part.
+  ASSERT_EQ(Unit().Parallel()->Statistics().operations, 1 + kFlash);
+  for (const uint64_t k : {1ull, 2ull, 3ull, 20000ull, 30001ull, 65536ull, 65537ull}) {
+    SCOPED_TRACE("power loss in operation " + std::to_string(k));
+    Prepare("vq64779:parallel=sst", 0.0);
+    sim::FaultPlan faults;
+    faults.powerLossAtOperation = k;
+    Unit().SetFaults(faults);
+    EXPECT_EQ(RunParallelFlashUpdate(ProgramRequest(kSst, file), host), 0);
+    EXPECT_FALSE(StatusWas("Programming & Compare Success!!"));
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_FALSE(Unit().Present());
+  }
+}
+
 }  // namespace
 }  // namespace fwtool

@@ -2,13 +2,14 @@
 // its datasheet writes them) and ignores any other; status while busy;
 // typical erase and program times.
 #include "parallel_flash.h"
-#include "simulator.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <utility>
 #include <vector>
+
+#include "simulator.h"
 
 namespace fwtool::sim {
 namespace {
