@@ -13,17 +13,14 @@
 #include <vector>
 
 #include "IDEAccess.h"
-#include "fake_procedure_host.h"
 #include "procedures.h"
-#include "simulator.h"
-#include "temp_files.h"
+#include "sim_unit_fixture.h"
 
 namespace fwtool {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::FakeProcedureHost;
-using testing::TempDir;
+using testing::Refusing;
 
 constexpr size_t kFlash = 65536;
 constexpr size_t kHalf = 0x8000;
@@ -31,14 +28,8 @@ constexpr size_t kSettings = 0x8000;
 constexpr size_t kSettingsSize = 1024;
 constexpr const char* kPowerCycleBox = "Message: Please Turn-Off the Power and Turn-On Again!";
 
-Bytes FirmwareFile(size_t size, uint32_t seed = 0x1394) {
-  Bytes file(size);
-  uint32_t state = seed;
-  for (auto& b : file) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
-  return file;
+Bytes FirmwareFile(size_t size) {
+  return testing::RandomFirmware(size, 0x1394);
 }
 
 Bytes Range(const Bytes& bytes, size_t from, size_t length) {
@@ -72,35 +63,13 @@ sim::BlockPattern WriteAt(uint8_t flag, uint32_t address) {
   p.mask = {0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
   return p;
 }
-sim::FaultPlan Refusing(const sim::BlockPattern& pattern) {
-  sim::FaultPlan faults;
-  faults.failMatching = {pattern};
-  return faults;
-}
 
-class Ieee1394Test : public ::testing::Test {
+class Ieee1394Test : public testing::SimUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
-  FakeProcedureHost host;
-  TempDir dir;
-
-  void TearDown() override { backend.reset(); }
-
-  sim::SimController& Unit() { return farm->Controller(0); }
   Bytes Flash() { return Unit().Flash().Contents(); }
 
   Bytes Prepare(double timeScale = 1.0) {
-    backend.reset();
-    std::string error;
-    farm = sim::SimFarm::Create("vqb717:bus=sbp2:serial=UNIT7", &error);
-    EXPECT_TRUE(farm) << error;
-    if (!farm) return {};
-    farm->SetTimeScale(timeScale);
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
-    host = FakeProcedureHost{};
+    if (!Create("vqb717:bus=sbp2:serial=UNIT7", timeScale)) return {};
     return Flash();
   }
 
@@ -123,10 +92,6 @@ class Ieee1394Test : public ::testing::Test {
     for (const auto& c : Unit().Log())
       if (IsPlainWrite(c)) writes.push_back(c);
     return writes;
-  }
-  bool StatusWas(const std::string& text) const {
-    return std::find(host.statusHistory.begin(), host.statusHistory.end(), text) !=
-           host.statusHistory.end();
   }
 };
 

@@ -13,17 +13,14 @@
 #include <vector>
 
 #include "IDEAccess.h"
-#include "fake_procedure_host.h"
 #include "procedures.h"
-#include "simulator.h"
-#include "temp_files.h"
+#include "sim_unit_fixture.h"
 
 namespace fwtool {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::FakeProcedureHost;
-using testing::TempDir;
+using testing::Refusing;
 
 constexpr size_t kFlash = 65536;
 constexpr const char* kPowerCycleBox = "Message: Please Turn-Off the Power and Turn-On Again!";
@@ -31,14 +28,8 @@ constexpr int kAtmel = 0;
 constexpr int kPmc = 1;
 constexpr int kSst = 2;
 
-Bytes FirmwareFile(size_t size, uint32_t seed = 0x2468ACE) {
-  Bytes file(size);
-  uint32_t state = seed;
-  for (auto& b : file) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
-  return file;
+Bytes FirmwareFile(size_t size) {
+  return testing::RandomFirmware(size, 0x2468ACE);
 }
 
 // The file at the start of the part, the rest of it erased.
@@ -60,41 +51,19 @@ sim::BlockPattern Ff04Pattern(uint8_t sub) {
   return p;
 }
 
-sim::FaultPlan Refusing(const sim::BlockPattern& pattern) {
-  sim::FaultPlan faults;
-  faults.failMatching = {pattern};
-  return faults;
-}
 sim::FaultPlan StuckBusyFrom(uint64_t command) {
   sim::FaultPlan faults;
   faults.stuckBusyFrom = command;
   return faults;
 }
 
-class ParallelFlashTest : public ::testing::Test {
+class ParallelFlashTest : public testing::SimUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
-  FakeProcedureHost host;
-  TempDir dir;
-
-  void TearDown() override { backend.reset(); }
-
-  sim::SimController& Unit() { return farm->Controller(0); }
   Bytes Flash() { return Unit().Parallel()->Contents(); }
 
   // A fresh unit; returns what its part holds.
   Bytes Prepare(const std::string& description, double timeScale = 1.0) {
-    backend.reset();
-    std::string error;
-    farm = sim::SimFarm::Create(description, &error);
-    EXPECT_TRUE(farm) << error;
-    if (!farm) return {};
-    farm->SetTimeScale(timeScale);
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
-    host = FakeProcedureHost{};
+    if (!Create(description, timeScale)) return {};
     EXPECT_NE(Unit().Parallel(), nullptr);
     return Flash();
   }
@@ -113,10 +82,6 @@ class ParallelFlashTest : public ::testing::Test {
     return request;
   }
 
-  bool StatusWas(const std::string& text) const {
-    return std::find(host.statusHistory.begin(), host.statusHistory.end(), text) !=
-           host.statusHistory.end();
-  }
   bool Sent(uint8_t sub) {
     return std::any_of(Unit().Log().begin(), Unit().Log().end(),
                        [&](const sim::LoggedCommand& c) { return IsFf04(c, sub); });
