@@ -135,7 +135,11 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
   const int kind = request.options.flashTypeIndex;
   AlignedBuffer image(kParallelFlashSize);
   AlignedBuffer readBack(kParallelFlashSize);
-  if (!image || !readBack || file.empty() || file.size() > kParallelFlashSize) {
+  if (file.empty() || file.size() > kParallelFlashSize) {
+    host.SetStatusText(texts::kOpenNewRomFileError);
+    return 0;
+  }
+  if (!image || !readBack) {
     host.SetStatusText(texts::kAllocateBuffersError);
     return 0;
   }
