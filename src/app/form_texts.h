@@ -70,8 +70,7 @@ inline constexpr const char* kDropOneFileOnly = "Please Drag and Drop One File O
 inline constexpr const char* kUpdateBtnPress = "Update Btn Press\n";
 inline constexpr const char* kCheckFileChecksum = "Please check the firmware file with checksum!";
 inline constexpr const char* kFileNotMatchChip = "The firmware file seems not match this chip!";
-inline constexpr const char* kFileBiggerThanFlash =
-    "The firmware file size is bigger than the flash size!";
+// kFileBiggerThanFlash is shared with the procedures (procedure_texts.h).
 
 // The chip information check.
 inline constexpr const char* kChipNotSupported = "The chip not support Firmware Update!";

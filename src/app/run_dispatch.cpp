@@ -7,6 +7,7 @@
 #include "IDEAccess.h"
 #include "firmware.h"
 #include "form_texts.h"
+#include "procedure_texts.h"
 #include "run_table.h"
 
 namespace fwtool {

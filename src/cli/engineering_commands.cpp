@@ -3,6 +3,7 @@
 //   fwtool [--simulate UNITS] info [--device N] [--json]
 //   fwtool [--simulate UNITS] run --device N (--file F | --erase-only | --backup-only)
 //          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
+//          [--flash-type NAME] [--a1-chip]
 //          [--block-size SIZE] [--check-sum] [--yes]
 //
 // Both drive the same form model as the window's engineering face: the list
@@ -239,6 +240,8 @@ struct RunOptions {
   std::string blockSize;
   bool checkSum = false;
   bool yes = false;
+  std::string flashType;
+  bool a1Chip = false;
 };
 
 // The item of a combo box whose text, without blanks, is `wanted` (also
@@ -255,6 +258,28 @@ int ItemNamed(const Control& box, std::string wanted) {
   for (size_t i = 0; i < items.size(); ++i)
     if (squeeze(items[i]) == wanted) return static_cast<int>(i);
   return -1;
+}
+
+// The item whose text (blanks and case ignored) is `wanted`, or else the one
+// item that contains it: "sst" picks "SST SST39LF512". -1 when none or
+// several fit.
+int ItemContaining(const Control& box, const std::string& wanted) {
+  if (const int exact = ItemNamed(box, wanted); exact >= 0) return exact;
+  auto squeeze = [](const std::string& text) {
+    std::string out;
+    for (char c : text)
+      if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+  };
+  const std::string part = squeeze(wanted);
+  int found = -1;
+  const auto& items = box.Items();
+  for (size_t i = 0; i < items.size() && !part.empty(); ++i) {
+    if (squeeze(items[i]).find(part) == std::string::npos) continue;
+    if (found >= 0) return -1;
+    found = static_cast<int>(i);
+  }
+  return found;
 }
 
 std::string ItemList(const Control& box) {
@@ -305,6 +330,25 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   if (!pick(form.FwSizeCheck, o.flashSize, "--flash-size", &TV77xFwTool::FwSizeCheckChange) ||
       !pick(form.FwPgSizeCheck, o.blockSize, "--block-size", &TV77xFwTool::FwPgSizeCheckChange))
     return kExitUsage;
+  if (!o.flashType.empty() || o.a1Chip) {
+    // Only the units with a parallel flash show "Flash Type" and "A1 Chip".
+    if (!form.FlashTypeList.Visible()) {
+      std::fprintf(stderr,
+                   "fwtool run: --flash-type and --a1-chip are for units with a parallel "
+                   "flash (chip types 2 and 21).\n");
+      return kExitUsage;
+    }
+  }
+  if (!o.flashType.empty()) {
+    const int item = ItemContaining(form.FlashTypeList, o.flashType);
+    if (item < 0) {
+      std::fprintf(stderr, "fwtool run: --flash-type takes one of %s.\n",
+                   ItemList(form.FlashTypeList).c_str());
+      return kExitUsage;
+    }
+    form.FlashTypeList.SetItemIndex(item);
+  }
+  if (o.a1Chip) form.A1ChipCheck.SetChecked(true);
   if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);  // runs NVRAMCheckClick
   if (o.eraseOnly) form.EraseOnlyCheck.SetChecked(true);
   if (o.backupOnly) form.BackupFWCheckBox.SetChecked(true);
@@ -382,6 +426,11 @@ void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx) {
                   "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)");
   run->add_option("--block-size", o->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)");
   run->add_flag("--check-sum", o->checkSum, "Verify the file's checksum (\"Check CheckSum\")");
+  run->add_option("--flash-type", o->flashType,
+                  "Parallel flash part of chip types 2 and 21 (\"Flash Type\": atmel, pmc, sst "
+                  "or the item's text)");
+  run->add_flag("--a1-chip", o->a1Chip,
+                "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
   run->add_flag("--yes", o->yes, "Do not ask before erasing or programming");
   run->fallthrough();
   run->callback([&ctx, o] { ctx.exitCode = RunProcedure(ctx, *o); });

@@ -12,6 +12,7 @@
 #include "flash_commands.h"
 #include "identify.h"
 #include "operator.h"
+#include "parallel_flash_commands.h"
 #include "pass_through.h"
 #include "serial_flash_commands.h"
 #include "transport.h"

@@ -59,5 +59,7 @@ int RunBasicFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunParallelFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int Run1394Update(const ProcedureRequest& request, ProcedureHost& host);
 
 }  // namespace fwtool

@@ -21,6 +21,10 @@ Procedure ProcedureFor(ProcedureTag tag) {
       return nullptr;
     case ProcedureTag::SerialFlash:
       return &RunFlashUpdate;
+    case ProcedureTag::Parallel:
+      return &RunParallelFlashUpdate;
+    case ProcedureTag::Ieee1394:
+      return &Run1394Update;
     case ProcedureTag::Basic:
       return &RunBasicFlashUpdate;
     case ProcedureTag::HeaderHandling:
@@ -29,8 +33,6 @@ Procedure ProcedureFor(ProcedureTag tag) {
       return &RunPagedFlashUpdate;
     case ProcedureTag::Staged:
       return &RunStagedFlashUpdate;
-    case ProcedureTag::Parallel:
-    case ProcedureTag::Ieee1394:
     case ProcedureTag::DiskHosted:
     case ProcedureTag::Vqs175Disk:
       return &NotBuilt;

@@ -67,6 +67,29 @@ inline constexpr const char* kIssueReadFail = "Issuse Read Command fail!";
 inline constexpr const char* kIssueWriteFail = "Issuse Write Command fail!";
 inline constexpr const char* kStagedCompareFail = "Data compare fail";
 
+// The parallel flash procedure (chip types 2 and 21).
+inline constexpr const char* kChooseFlashType = "Choose the flash part in \"Flash Type\" first!";
+inline constexpr const char* kCantSwitchToInternalRom = "Can't switch to internal ROM";
+inline constexpr const char* kPreEraseCommandError = "Error pre-erase command!!";
+inline constexpr const char* kEraseStatusFail = "Erase command ok,status fail!!";
+inline constexpr const char* kEraseCommandOk = "Erase command ok!!";
+inline constexpr const char* kNotErasedCorrectly = "Not Erase correctly!";
+inline constexpr const char* kOpenNewRomFileError = "Open New ROM File Error!!";
+inline constexpr const char* kFileBiggerThanFlash =
+    "The firmware file size is bigger than the flash size!";
+inline constexpr const char* kParallelProgrammingFail = "Programming Fail!!";
+inline constexpr const char* kParallelReadFail = "Read Fail!!";
+inline constexpr const char* kParallelCompareFail = "Compare Fail!!";
+inline constexpr const char* kProgrammingAndCompareSuccess = "Programming & Compare Success!!";
+inline constexpr const char* kReadBackAfterEraseFail = "Read Back after Erase fail!!";
+inline constexpr const char* kEraseAllSuccess = "Erase All success!!";
+inline constexpr const char* kDefaultParallelBackupFile = "oldflash.bak";
+inline constexpr const char* kReadRomFail = "Read ROM fail!!";
+inline constexpr const char* kSaveRomFail = "Read ROM Suceess, but save to file fail!!";
+
+// The procedure of chip type 7 over IEEE 1394.
+inline constexpr const char* kEraseFlashCommandFail = "Erase flash command fail!";
+
 // Procedures that no build of this program carries yet report this.
 inline constexpr const char* kProcedureNotBuilt =
     "This chip type's update procedure is not part of this build.";

@@ -8,6 +8,8 @@
 #include "embedded_update.h"
 #include "flash_programming.h"
 #include "flash_settings.h"
+#include "ieee1394_steps.h"
+#include "parallel_flash_steps.h"
 #include "procedure.h"
 #include "procedure_host.h"
 #include "procedure_texts.h"

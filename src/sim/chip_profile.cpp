@@ -262,6 +262,7 @@ ChipProfile ChipProfileFor(int type, int subRev) {
       p.firmwareIds = {"v717", "7178"};
       // Its flash write erases the 32 KB half that the block starts.
       p.smallEraseOverride = 32768;
+      p.nvram1KAddress = 0x8000;
       break;
     case 1:
       p.romVersion = {2, 0, 1, 0, 0, 0};
@@ -279,6 +280,8 @@ ChipProfile ChipProfileFor(int type, int subRev) {
       break;
   }
   if (type == 16) p.detectsFlash = false;
+  // The oldest members drive a parallel part with the host's scripts.
+  if (type == 2 || type == 21) p.families |= kFamilyParallelFlash;
   ApplySubRevision(p);
   return p;
 }

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "parallel_flash.h"
+
 namespace fwtool::sim {
 
 // Command families; a controller rejects blocks of a family it lacks as an
@@ -32,6 +34,7 @@ enum Family : uint32_t {
   kFamilyHostLink = 1u << 12,        // FF 04 56
   kFamilyReset = 1u << 13,           // FF 04 26
   kFamilyAta = 1u << 14,             // A1 / 85: ATA PASS-THROUGH, vendor features under B0
+  kFamilyParallelFlash = 1u << 15,   // FF 04 00..05: parallel flash driven by host scripts
 };
 
 enum class ChipInfoKind {
@@ -99,6 +102,13 @@ struct ChipProfile {
   // flash-write mode lifts the protection.
   bool protectsMxicAtBoot = false;
   bool wideFlashParams = false;  // FF 04 0F with a 16-bit page size
+  // Units with a parallel flash: the part fitted, and whether the controller
+  // is the A1 member, which has no internal code to switch to (it refuses
+  // FF 04 05).
+  ParallelPartKind parallelPart = ParallelPartKind::Sst;
+  bool refusesRomSwitch = false;
+  // A 1 KB settings area of the unit's own at this flash address (0: none).
+  uint32_t nvram1KAddress = 0;
 
   uint32_t defaultFlashKB = 64;
   uint8_t defaultMaker = 5;

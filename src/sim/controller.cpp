@@ -21,12 +21,17 @@ bool BlockPattern::Matches(const uint8_t* block, int blockLength) const {
 SimController::SimController(ChipProfile profile, FlashPartSpec part, BusTimings bus)
     : profile_(std::move(profile)), flash_(std::move(part)), bus_(bus), memory_(kMemorySize, 0) {
   flash_.SetTimeScale(bus_.timeScale);
+  if (profile_.Has(kFamilyParallelFlash)) {
+    parallel_.emplace(ParallelPartFor(profile_.parallelPart));
+    parallel_->SetTimeScale(bus_.timeScale);
+  }
   Boot(true);
 }
 
 void SimController::SetTimings(const BusTimings& bus) {
   bus_ = bus;
   flash_.SetTimeScale(bus_.timeScale);
+  if (parallel_) parallel_->SetTimeScale(bus_.timeScale);
 }
 
 void SimController::SetFaults(const FaultPlan& faults) {
@@ -36,6 +41,7 @@ void SimController::SetFaults(const FaultPlan& faults) {
   flash_.SetProgramBitErrors(faults.programBitErrors);
   flash_.SetPowerLossAtOperation(faults.powerLossAtOperation);
   flash_.SetEraseStuckCells(faults.eraseStuckCells);
+  if (parallel_) parallel_->SetPowerLossAtOperation(faults.powerLossAtOperation);
 }
 
 bool SimController::Present() const {
@@ -46,6 +52,7 @@ void SimController::PowerOff() {
   if (!powered_) return;
   powered_ = false;
   flash_.PowerOff();
+  if (parallel_) parallel_->PowerOff();
 }
 
 void SimController::PowerCycle() {
@@ -85,10 +92,10 @@ void SimController::Boot(bool clearMemory) {
   if (profile_.protectsMxicAtBoot && flashConfig_.makerCode == kMakerMxic)
     flash_.SetNonVolatileStatus(flash_.NonVolatileStatus() | flash_.Part().protectBits);
 
-  bootImage_ = FindBootImage(profile_, flash_.Contents());
+  bootImage_ = FindBootImage(profile_, parallel_ ? parallel_->Contents() : flash_.Contents());
   if (bootImage_) {
-    std::copy_n(flash_.Contents().begin() + bootImage_->versionAt, version_.size(),
-                version_.begin());
+    const auto& booted = parallel_ ? parallel_->Contents() : flash_.Contents();
+    std::copy_n(booted.begin() + bootImage_->versionAt, version_.size(), version_.begin());
   } else {
     version_ = profile_.romVersion;
   }
@@ -109,7 +116,8 @@ void SimController::Boot(bool clearMemory) {
   if (bootImage_) {
     memory_[profile_.statusWordAddress + profile_.statusWordByte] |= profile_.statusWordBit;
     // The identification block of the running firmware.
-    std::copy_n(flash_.Contents().begin() + bootImage_->signatureAt, 10, memory_.begin() + 0xC000);
+    const auto& booted = parallel_ ? parallel_->Contents() : flash_.Contents();
+    std::copy_n(booted.begin() + bootImage_->signatureAt, 10, memory_.begin() + 0xC000);
   }
 }
 
@@ -234,9 +242,10 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   log_.push_back(std::move(entry));
 
   const Duration now = GetClock().Now();
-  if (flash_.PowerLost()) {
+  if (flash_.PowerLost() || (parallel_ && parallel_->PowerLost())) {
     // The power dropped in the middle of an erase or program.
     flash_.ClearPowerLoss();
+    if (parallel_) parallel_->ClearPowerLoss();
     powered_ = false;
     pendingSpi_.reset();
     Leave(now);

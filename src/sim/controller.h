@@ -14,6 +14,7 @@
 #include "command_log.h"
 #include "faults.h"
 #include "flash_part.h"
+#include "parallel_flash.h"
 #include "pass_through.h"
 #include "spi_flash.h"
 #include "timing.h"
@@ -59,6 +60,9 @@ class SimController {
   const ChipProfile& Profile() const { return profile_; }
   SpiFlash& Flash() { return flash_; }
   const SpiFlash& Flash() const { return flash_; }
+  // The parallel part of the oldest members; null on the others.
+  ParallelFlash* Parallel() { return parallel_ ? &*parallel_ : nullptr; }
+  const ParallelFlash* Parallel() const { return parallel_ ? &*parallel_ : nullptr; }
   std::vector<uint8_t>& Memory() { return memory_; }
   const std::vector<uint8_t>& Memory() const { return memory_; }
   // Version bytes the unit reports (those of the firmware it booted, or of
@@ -114,6 +118,7 @@ class SimController {
   Reply AtaIdentify() const;
   Reply Ff04Block(const PassThroughRequest& rq);
   Reply SpiBlock(const PassThroughRequest& rq);
+  Reply ParallelBlock(const PassThroughRequest& rq);
 
   // Flash work done by the controller itself.
   Reply ReadFlashBytes(uint32_t address, uint32_t length, const PassThroughRequest& rq);
@@ -137,6 +142,9 @@ class SimController {
 
   ChipProfile profile_;
   SpiFlash flash_;
+  std::optional<ParallelFlash> parallel_;
+  // The erase script the host loaded (FF 04 04).
+  std::array<uint8_t, 18> parallelEraseScript_{};
   BusTimings bus_;
   std::vector<uint8_t> memory_;
   ControllerFlashConfig flashConfig_;

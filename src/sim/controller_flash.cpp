@@ -82,6 +82,14 @@ SimController::Reply SimController::Ff04Block(const PassThroughRequest& rq) {
   const auto& cdb = rq.cdb;
   Reply reply;
   switch (cdb[2]) {
+    case 0x00:  // parallel flash: busy, erase start, program, read, erase script, select
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+      if (Lacks(kFamilyParallelFlash, reply)) return reply;
+      return ParallelBlock(rq);
     case 0x10:  // read flash at address
       if (Lacks(kFamilyFlashAt, reply)) return reply;
       if (rq.direction != DataDirection::In) return InvalidField();

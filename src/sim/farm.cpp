@@ -79,6 +79,10 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   if (profile->type == 0) return fail("no such chip type");
   if (config.protect && !*config.protect) profile->protectsMxicAtBoot = false;
   if (config.regValue) profile->controllerInfoValue = *config.regValue;
+  if ((config.parallelPart || config.a1Chip) && !profile->Has(kFamilyParallelFlash))
+    return fail("parallel= and a1 need a chip with a parallel flash (vq64779, vq64779u)");
+  if (config.parallelPart) profile->parallelPart = *config.parallelPart;
+  if (config.a1Chip) profile->refusesRomSwitch = true;
 
   const uint8_t maker = config.maker.value_or(profile->defaultMaker);
   FlashPartSpec part = FlashPartFor(maker, config.flashKB.value_or(profile->defaultFlashKB));
@@ -135,6 +139,7 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   unit->controller = std::make_unique<SimController>(*profile, std::move(part), timings);
   auto& controller = *unit->controller;
   controller.Flash().Load(image);
+  if (auto* parallel = controller.Parallel()) parallel->Load(image);
   if (config.protect && *config.protect)
     controller.Flash().SetNonVolatileStatus(controller.Flash().NonVolatileStatus() |
                                             controller.Flash().Part().protectBits);

@@ -133,12 +133,14 @@ class UnitParser {
 
   std::string Option(const std::string& key, std::string_view value, bool hasValue,
                      const std::vector<std::string_view>& items, size_t& index) {
-    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error"};
+    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error",
+                                                    "a1"};
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip", "rev",          "maker",      "size",   "jedec",      "fw",   "version", "serial",
-          "bus",  "fail-command", "fail-match", "vanish", "power-loss", "bank", "reg"};
+          "chip",       "rev",    "maker", "size",         "jedec",      "fw",
+          "version",    "serial", "bus",   "fail-command", "fail-match", "vanish",
+          "power-loss", "bank",   "reg",   "parallel"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -233,6 +235,20 @@ class UnitParser {
       auto number = Number(value);
       if (!number || *number > 255) return NeedsNumber(key, value, "0 to 255");
       config_.regValue = static_cast<uint8_t>(*number);
+    } else if (key == "parallel") {
+      const std::string lower = Lower(value);
+      if (lower == "atmel")
+        config_.parallelPart = ParallelPartKind::Atmel;
+      else if (lower == "pmc")
+        config_.parallelPart = ParallelPartKind::Pmc;
+      else if (lower == "sst")
+        config_.parallelPart = ParallelPartKind::Sst;
+      else
+        return fmt::format("has parallel=\"{}\": give atmel, pmc or sst", value);
+    } else if (key == "a1") {
+      auto flag = Flag(key, value, hasValue, reason);
+      if (!flag) return reason;
+      config_.a1Chip = *flag;
     } else if (key == "cdrom") {
       auto flag = Flag(key, value, hasValue, reason);
       if (!flag) return reason;

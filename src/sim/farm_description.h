@@ -8,7 +8,7 @@
 // e.g. "vqb719", "vqb719:maker=winbond:fw=embedded",
 // "chip=11:rev=5,vqb717:bus=sbp2:cdrom", "vqb719:bit-error:vanish=40",
 // "vqs175:bank=bad1" (a dual-bank unit whose second bank was left half
-// written), "vq64765:reg=207".
+// written), "vq64765:reg=207", "vq64779:parallel=pmc:a1".
 // The README's "Simulated controllers" section lists every key.
 #pragma once
 
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "parallel_flash.h"
 
 namespace fwtool::sim {
 
@@ -53,6 +54,10 @@ struct UnitConfig {
   // Byte 8 of the controller information (FF 04 A0): the register value
   // from which a disk-hosted chip takes firmware; the chip's own when unset.
   std::optional<uint8_t> regValue;
+  // Units with a parallel flash (types 2 and 21): the part fitted
+  // (parallel=atmel|pmc|sst; sst when unset), and the A1 member (a1).
+  std::optional<ParallelPartKind> parallelPart;
+  bool a1Chip = false;
   FaultPlan faults;
 };
 

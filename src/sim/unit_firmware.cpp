@@ -259,6 +259,9 @@ std::vector<uint8_t> BuildOlderFirmware(const ChipProfile& p, uint32_t flashSize
       putBlock(0, kMagic);
       FillBody(image, 16, end, 0x5747 + static_cast<uint64_t>(p.type));
       PutEndMarker(image, end);
+      if (p.nvram1KAddress != 0 && p.nvram1KAddress + kNvram1KSize <= flashSize)
+        FillUnitSettings(image, p.nvram1KAddress, p.nvram1KAddress, p.nvram1KAddress + kNvram1KSize,
+                         serial);
       break;
   }
   return image;

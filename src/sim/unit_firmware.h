@@ -36,6 +36,8 @@ inline constexpr std::array<uint8_t, 28> kImageOwnedHeaderBytes = {
 // none on the others. In an older firmware every byte of the area that is
 // not the image's follows from the unit's serial, so no two units share it.
 inline constexpr uint32_t kNvramSize = 0x1000;
+// The smaller settings area some chips keep elsewhere (ChipProfile::nvram1KAddress).
+inline constexpr uint32_t kNvram1KSize = 0x400;
 std::optional<uint32_t> NvramAddress(const ChipProfile& profile);
 
 // The banks of a dual-bank flash.

@@ -90,6 +90,7 @@ TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {
       {"vqs175:bank=bad2", "has bank=\"bad2\": give good, bad0, bad1 or bad (both)"},
       {"vqs175:bank", "has \"bank\" without a value (bank=...)"},
       {"vq64765:reg=256", "has reg=\"256\": reg needs a number 0 to 255"},
+      {"vq64779:parallel=intel", "has parallel=\"intel\": give atmel, pmc or sst"},
   };
   for (const auto& [text, expected] : cases) {
     std::string error;

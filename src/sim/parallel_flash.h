@@ -1,0 +1,99 @@
+// The 64 KB parallel flash parts of the oldest controllers, as the
+// controller's bus sees them: byte reads and byte writes. A part erases or
+// programs only after its own unlock sequence of writes (address, data) in
+// its command address space; any other write puts it back into read mode
+// and changes nothing. While an erase or a program runs, reads return the
+// status byte instead of the data: bit 6 toggles on every read, bit 7 is the
+// complement of the byte being programmed (0 while erasing); writes are
+// ignored until the operation ends. Times are typical datasheet figures.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "clock.h"
+
+namespace fwtool::sim {
+
+enum class ParallelPartKind : uint8_t { Atmel, Pmc, Sst };
+
+struct ParallelPartSpec {
+  ParallelPartKind kind = ParallelPartKind::Sst;
+  std::string name;
+  uint32_t size = 65536;
+  // The two command addresses of the unlock sequence, compared over the
+  // address bits the part decodes for commands (A14..A0).
+  uint16_t unlock1 = 0x5555;
+  uint16_t unlock2 = 0x2AAA;
+  uint16_t commandAddressMask = 0x7FFF;
+  Duration byteProgramTime{};
+  Duration chipEraseTime{};
+};
+
+ParallelPartSpec ParallelPartFor(ParallelPartKind kind);
+
+class ParallelFlash {
+ public:
+  explicit ParallelFlash(ParallelPartSpec spec);
+
+  const ParallelPartSpec& Spec() const { return spec_; }
+  const std::vector<uint8_t>& Contents() const { return cells_; }
+  // `data` from address 0, every other cell erased.
+  void Load(std::span<const uint8_t> data);
+
+  // One bus write cycle at time `at`.
+  void Write(uint32_t address, uint8_t data, Duration at);
+  // One bus read cycle at time `at`: the cell, or the status while busy.
+  uint8_t Read(uint32_t address, Duration at);
+
+  bool BusyAt(Duration at) const { return at < busyUntil_; }
+  Duration ReadyAt() const { return busyUntil_; }
+  // Power off ends the command sequence in progress.
+  void PowerOff();
+  void SetTimeScale(double scale) { timeScale_ = scale; }
+  // Power drops in the middle of the n-th erase or byte program (counted
+  // over the part's life, from 1); 0 = never. The part then takes nothing
+  // more until it is powered off.
+  void SetPowerLossAtOperation(uint64_t n) { powerLossAt_ = n; }
+  bool PowerLost() const { return powerLost_; }
+  void ClearPowerLoss() { powerLost_ = false; }
+
+  struct Stats {
+    uint64_t operations = 0;  // erases and byte programs started
+    uint64_t programs = 0;
+    uint64_t chipErases = 0;
+  };
+  const Stats& Statistics() const { return stats_; }
+
+ private:
+  // Where the part stands in a command sequence.
+  enum class Step : uint8_t {
+    Read,
+    Unlocked1,
+    Unlocked2,
+    EraseSetup,
+    EraseUnlocked1,
+    EraseUnlocked2,
+    Program
+  };
+
+  bool Is(uint32_t address, uint16_t command) const;
+  void Busy(Duration at, Duration time, uint8_t pollBit7);
+  // Counts the operation; false when the power drops in its middle.
+  bool BeginOperation();
+
+  ParallelPartSpec spec_;
+  std::vector<uint8_t> cells_;
+  Step step_ = Step::Read;
+  Duration busyUntil_{0};
+  uint8_t statusBit7_ = 0;
+  uint8_t toggle_ = 0;
+  double timeScale_ = 1.0;
+  uint64_t powerLossAt_ = 0;
+  bool powerLost_ = false;
+  Stats stats_;
+};
+
+}  // namespace fwtool::sim

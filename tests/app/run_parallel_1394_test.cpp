@@ -1,0 +1,83 @@
+// "Run" on the form for the parallel flash units and the 1394 bridge: the
+// part chosen in "Flash Type" and the "A1 Chip" box reach the procedure, and
+// a type-7 unit on an sbp2 path is written in 256-byte blocks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sim_form_fixture.h"
+
+namespace fwtool {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::CountBlocks;
+using testing::IsFlashWrite;
+using testing::SimFormTest;
+
+class RunFromForm : public SimFormTest {
+ protected:
+  std::string WriteFile(const Bytes& bytes) {
+    const auto path = dir / "firmware.bin";
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+  void Load(TV77xFwTool& f, const std::string& file) {
+    op.fileAnswers.push_back(file);
+    f.LoadBtnClick(f.LoadBtn);
+  }
+};
+
+Bytes Pattern(size_t size) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  return bytes;
+}
+
+TEST_F(RunFromForm, FlashTypeAndA1ChipReachTheParallelProcedure) {
+  Build("vq64779:parallel=pmc:a1");
+  auto& f = Open();
+  ASSERT_EQ(f.ChipType, 2);
+  f.ShowEngineeringFace();
+  ASSERT_TRUE(f.FlashTypeList.Visible());
+  ASSERT_TRUE(f.A1ChipCheck.Visible());
+  const Bytes file = Pattern(20000);
+  Load(f, WriteFile(file));
+  f.FlashTypeList.SetItemIndex(1);  // "PMC OM39LV512"
+  f.A1ChipCheck.SetChecked(true);
+  f.UpdateBtnClick(f.UpdateBtn);
+  EXPECT_EQ(f.StatusEdit.Text(), "Programming & Compare Success!!");
+  EXPECT_EQ(CountBlocks(Log(), {0xFF, 0x04, 0x05}), 0u);
+  Bytes expected(65536, 0xFF);
+  std::copy(file.begin(), file.end(), expected.begin());
+  EXPECT_TRUE(farm->Controller(0).Parallel()->Contents() == expected);
+}
+
+TEST_F(RunFromForm, Type7OnSbp2IsWrittenInQuarterKilobyteBlocks) {
+  Build("vqb717:bus=sbp2");
+  auto& f = Open();
+  ASSERT_EQ(f.ChipType, 7);
+  f.ShowEngineeringFace();
+  const Bytes before = Flash();
+  const Bytes file = Pattern(65536);
+  Load(f, WriteFile(file));
+  f.UpdateBtnClick(f.UpdateBtn);
+  EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
+  size_t writes = 0;
+  for (const auto& c : Log()) {
+    if (!IsFlashWrite(c)) continue;
+    ++writes;
+    EXPECT_EQ(c.length, 256u);
+  }
+  EXPECT_EQ(writes, 256u);
+  Bytes expected = file;
+  std::copy_n(before.begin() + 0x8000, 1024, expected.begin() + 0x8000);
+  EXPECT_TRUE(Flash() == expected);
+}
+
+}  // namespace
+}  // namespace fwtool
