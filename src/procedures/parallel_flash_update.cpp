@@ -67,7 +67,7 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
   }
   host.SetStatusText(texts::kEraseCommandOk);
   if (!ReadParallelFlash(request.path, 0, readBack.data(), kParallelFlashSize)) {
-    host.SetStatusText(texts::kReadBackAfterEraseFail);
+    host.SetStatusText(texts::kParallelReadBackAfterEraseFail);
     return 0;
   }
   if (!IsBlank(readBack)) {
