@@ -6,6 +6,7 @@
 #include "Fwupdate.h"
 #include "firmware.h"
 #include "form_texts.h"
+#include "host_services.h"
 
 namespace fwtool {
 
@@ -25,10 +26,7 @@ bool TableEntry(const int32_t (&table)[N], int index, int32_t& value) {
 
 // The folder of the running program, where an open dialog starts.
 std::string ProgramFolder() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec && self.has_parent_path()) return self.parent_path().string();
-  return std::filesystem::current_path(ec).string();
+  return host::ProgramFolder();
 }
 
 }  // namespace

@@ -6,10 +6,7 @@
 // Both drive the same form model as the window: construction refreshes the
 // device list; update selects an entry and presses "YES".
 #include <fmt/format.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -22,6 +19,7 @@
 #include "IDEAccess.h"
 #include "cli_context.h"
 #include "form_texts.h"
+#include "host_services.h"
 #include "platform_services.h"
 #include "simulation_setup.h"
 #include "simulator.h"
@@ -33,35 +31,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int kBarWidth = 30;
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = true;
-}
-
-// Holds Ctrl-C for the lifetime of the object: the signal only raises a flag
-// that the message pump turns into a close request.
-class InterruptHold {
- public:
-  InterruptHold() {
-    struct sigaction action {};
-    action.sa_handler = &OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-    sigaction(SIGTERM, &action, &previousTerm_);
-  }
-  ~InterruptHold() {
-    sigaction(SIGINT, &previous_, nullptr);
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-  }
-  InterruptHold(const InterruptHold&) = delete;
-  InterruptHold& operator=(const InterruptHold&) = delete;
-
- private:
-  struct sigaction previous_ {};
-  struct sigaction previousTerm_ {};
-};
 
 std::string Trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
@@ -88,7 +57,7 @@ class TerminalOperator final : public OperatorServices {
   void ProcessMessages() override {
     timers_.FireDue();
     // The form holds the request while it writes and says so in its notice.
-    if (gInterrupted.exchange(false) && form_ != nullptr) form_->RequestClose();
+    if (host::TakeInterruptRequest() && form_ != nullptr) form_->RequestClose();
   }
   void DebugOutput(const std::string& text) override {
     if (debug_) std::fprintf(stderr, "%s", text.c_str());
@@ -297,7 +266,7 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
       return kExitUsage;
     }
   }
-  if (!options.yes && !isatty(STDIN_FILENO)) {
+  if (!options.yes && !host::IsTerminal(host::StandardStream::Input)) {
     std::fprintf(stderr, "fwtool update: not asking on a non-terminal; give --yes to update.\n");
     return kExitUsage;
   }
@@ -328,8 +297,9 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
 
   form.SetBackupTarget(options.backup);
   {
-    InterruptHold hold;
-    const bool live = isatty(STDOUT_FILENO) && !ctx.trace;
+    // Ctrl-C only asks the form to close, which it holds while it writes.
+    host::InterruptHold hold;
+    const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
     ProgressView progress(form, live);
     form.EraseButton.Click();
   }

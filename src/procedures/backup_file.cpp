@@ -1,9 +1,5 @@
 #include "backup_file.h"
 
-#if defined(__unix__)
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+
+#include "host_services.h"
 
 namespace fwtool {
 
@@ -55,13 +53,9 @@ void SetError(std::string* error, std::string text) {
 }  // namespace
 
 std::string DefaultBackupFolder() {
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  if (dataHome != nullptr && dataHome[0] == '/')
-    return (fs::path(dataHome) / "fwtool/backups").string();
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0')
-    return (fs::path(home) / ".local/share/fwtool/backups").string();
-  return "fwtool-backups";
+  const std::string data = host::UserDataFolder();
+  if (data.empty()) return "fwtool-backups";
+  return (fs::path(data) / "backups").string();
 }
 
 std::string DefaultBackupPath(std::string_view devicePath) {
@@ -94,35 +88,28 @@ int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length,
     }
   }
   const std::string temporary = path + ".part";
-  // "x": a stale temporary file of another run is not written over.
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(temporary.c_str(), "wbx"),
-                                                       &std::fclose);
+  // A stale temporary file of another run is not written over.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(host::OpenNewFile(temporary), &std::fclose);
   if (!file) {
     SetError(error, temporary + ": " + std::strerror(errno));
     return 0;
   }
   bool ok = length == 0 || std::fwrite(data, 1, length, file.get()) == length;
   ok = ok && std::fflush(file.get()) == 0;
-#if defined(__unix__)
   // The copy must be on the disk before the flash is touched.
-  ok = ok && ::fsync(::fileno(file.get())) == 0;
-#endif
+  ok = ok && host::FlushToDisk(file.get());
   int savedErrno = errno;
   if (std::fclose(file.release()) != 0) ok = false;
-  // The final name appears only for a complete file.
-  if (ok && !fs::exists(target, ec)) {
-    fs::rename(temporary, target, ec);
-    if (ec) {
-      ok = false;
-      savedErrno = ec.value();
-    }
-  } else if (ok) {
+  // The final name appears only for a complete file, and never in place of
+  // a file that appeared meanwhile.
+  std::string reason;
+  if (ok && !host::RenameNoReplace(temporary, path, ec)) {
     ok = false;
-    savedErrno = EEXIST;
+    reason = ec.message();
   }
   if (!ok) {
     fs::remove(temporary, ec);
-    SetError(error, path + ": " + std::strerror(savedErrno));
+    SetError(error, path + ": " + (reason.empty() ? std::strerror(savedErrno) : reason));
     return 0;
   }
   return 1;

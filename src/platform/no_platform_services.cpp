@@ -1,5 +1,5 @@
-// Placeholder until the Windows backend lands: no pass-through, no devices,
-// no notifications. Only simulated paths work in such a build.
+// Systems without a platform layer: no pass-through, no devices, no
+// notifications. Only simulated paths work in such a build.
 #include <memory>
 
 #include "platform_services.h"
