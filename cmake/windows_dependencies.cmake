@@ -26,6 +26,9 @@ target_link_libraries(CLI11::CLI11 INTERFACE fwtool_header_only)
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 target_link_libraries(nlohmann_json::nlohmann_json INTERFACE fwtool_header_only)
 
+# Resource scripts (icons, manifests, version records) go through windres.
+enable_language(RC)
+
 # Windows headers: no min/max macros; the API of Windows 7 and later.
 add_compile_definitions(NOMINMAX _WIN32_WINNT=0x0601)
 

@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "Fwupdate.h"
+#include "form_views.h"
 
 class QLabel;
 class QFrame;
 class QGridLayout;
 
 namespace fwtool::gui {
-
-// Geometry of the one-click face inside the 419 x 113 client area.
-struct BandPlace {
-  const char* name;
-  int x, y, width, height;
-};
 
 class FormWindow : public QWidget {
   Q_OBJECT
@@ -79,11 +74,5 @@ class FormWindow : public QWidget {
   QLabel* notice_ = nullptr;
   bool settleScheduled_ = false;
 };
-
-// Makes the engineering face reachable: ticks and shows "RD Version" (which
-// shows the RD panel) and shows the column that the one-click configuration
-// keeps hidden: device list, "Refresh Device", firmware file, "Load File",
-// status line, "Run", "Exit" and the page-size and flash-type boxes.
-void ShowEngineeringFace(TV77xFwTool& form);
 
 }  // namespace fwtool::gui
