@@ -10,7 +10,7 @@ constexpr UINT_PTR kCloseTimerId = 7;
 
 FaceDriver::FaceDriver(FormWindow& window, FaceDriverOptions options)
     : window_(window), options_(std::move(options)) {
-  if (!options_.faceLog.empty()) log_.reset(std::fopen(options_.faceLog.c_str(), "a"));
+  if (!options_.faceLog.empty()) log_.reset(std::fopen(options_.faceLog.c_str(), "ab"));
 }
 
 void FaceDriver::Settled(OneClickFace face) {
