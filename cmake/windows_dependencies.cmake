@@ -1,6 +1,6 @@
-# The libraries of the Windows build. fmt, CLI11 and nlohmann-json are used
-# header-only from the Debian packages' headers (fmt compiled into every unit
-# that includes it, FMT_HEADER_ONLY); GoogleTest is built from the Debian
+# The libraries of the Windows build, from the Debian packages' headers:
+# CLI11 and nlohmann-json are header-only, fmt's compiled part is built once
+# here (cmake/windows/fmt_library.cpp), GoogleTest is built from the Debian
 # source package. Only the three header folders are put on the include path,
 # never /usr/include itself, whose C library headers belong to Linux.
 set(FWTOOL_HEADER_ROOT /usr/include CACHE PATH "Where the header-only libraries' folders are")
@@ -18,9 +18,9 @@ endforeach()
 add_library(fwtool_header_only INTERFACE)
 target_include_directories(fwtool_header_only SYSTEM INTERFACE ${staged})
 
-add_library(fmt::fmt INTERFACE IMPORTED)
-target_link_libraries(fmt::fmt INTERFACE fwtool_header_only)
-target_compile_definitions(fmt::fmt INTERFACE FMT_HEADER_ONLY=1)
+add_library(fwtool_fmt STATIC ${CMAKE_CURRENT_LIST_DIR}/windows/fmt_library.cpp)
+target_link_libraries(fwtool_fmt PUBLIC fwtool_header_only)
+add_library(fmt::fmt ALIAS fwtool_fmt)
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_link_libraries(CLI11::CLI11 INTERFACE fwtool_header_only)
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
