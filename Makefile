@@ -4,7 +4,8 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run gui screenshots test test-kernel asan clean
+.PHONY: all deps configure build run gui screenshots test test-kernel asan clean \
+	windows test-windows screenshots-windows
 
 all: build
 
@@ -35,15 +36,34 @@ gui: build
 screenshots: build
 	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
-test: build
+# WINDOWS=0 leaves the Windows programs and their wine tests out.
+WINDOWS ?= 1
+test: build $(if $(filter 1,$(WINDOWS)),windows)
 	ctest --preset $(PRESET) -j $(JOBS)
+ifeq ($(WINDOWS),1)
+	ctest --preset windows -j $(JOBS)
+endif
+
+# The Windows programs, cross-built with mingw-w64: build/windows/src/cli/fwtool.exe,
+# build/windows/src/gui-win32/fwtool-gui.exe and build/windows/fwtool-*-windows-x64.zip.
+windows: deps
+	@test -f build/windows/build.ninja || cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+
+# Only the Windows tests, under wine (a virtual X display of their own).
+test-windows: windows
+	ctest --preset windows -j $(JOBS)
+
+# The Windows window's pictures beside the Linux ones in docs/screenshots.
+screenshots-windows: windows
+	scripts/screenshot-windows
 
 # The real Linux USB storage stack in the loop (QEMU, about half a minute).
 test-kernel: build
 	ctest --preset $(PRESET) -L kernel
 
 asan:
-	$(MAKE) test PRESET=asan
+	$(MAKE) test PRESET=asan WINDOWS=0
 
 clean:
 	rm -rf build

@@ -7,6 +7,7 @@
 #include "IDEAccess.h"
 #include "firmware.h"
 #include "form_texts.h"
+#include "host_services.h"
 #include "procedure_texts.h"
 #include "run_table.h"
 
@@ -28,10 +29,7 @@ bool TableEntry(const int32_t (&table)[N], int index, int32_t& value) {
 
 // The folder of the running program, where an open dialog starts.
 std::string ProgramFolder() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec && self.has_parent_path()) return self.parent_path().string();
-  return std::filesystem::current_path(ec).string();
+  return host::ProgramFolder();
 }
 
 }  // namespace

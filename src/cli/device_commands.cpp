@@ -6,7 +6,6 @@
 // Both drive the same form model as the window: construction refreshes the
 // device list; update selects an entry and presses "YES".
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include "IDEAccess.h"
 #include "cli_context.h"
 #include "form_texts.h"
+#include "host_services.h"
 #include "platform_services.h"
 #include "simulation_setup.h"
 #include "simulator.h"
@@ -196,7 +196,7 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
       return kExitUsage;
     }
   }
-  if (!options.yes && !isatty(STDIN_FILENO)) {
+  if (!options.yes && !host::IsTerminal(host::StandardStream::Input)) {
     std::fprintf(stderr, "fwtool update: not asking on a non-terminal; give --yes to update.\n");
     return kExitUsage;
   }
@@ -227,8 +227,9 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
 
   form.SetBackupTarget(options.backup);
   {
-    InterruptHold hold;
-    const bool live = isatty(STDOUT_FILENO) && !ctx.trace;
+    // Ctrl-C only asks the form to close, which it holds while it writes.
+    host::InterruptHold hold;
+    const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
     ProgressView progress(form, live);
     form.EraseButton.Click();
   }

@@ -12,7 +12,6 @@
 // for, set the way the operator sets it (ticked, picked, or chosen through
 // the file dialog), before "Run" is pressed.
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <array>
 #include <cctype>
@@ -297,7 +296,7 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
     return kExitUsage;
   }
   const bool writes = !o.backupOnly;
-  if (writes && !o.yes && !isatty(STDIN_FILENO)) {
+  if (writes && !o.yes && !host::IsTerminal(host::StandardStream::Input)) {
     std::fprintf(stderr, "fwtool run: not asking on a non-terminal; give --yes to write.\n");
     return kExitUsage;
   }
@@ -381,8 +380,8 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
 
   FailureWatch failures(ctx.trace);
   {
-    InterruptHold hold;
-    StatusView status(form, isatty(STDOUT_FILENO) && !ctx.trace);
+    host::InterruptHold hold;
+    StatusView status(form, host::IsTerminal(host::StandardStream::Output) && !ctx.trace);
     form.UpdateBtn.Click();
   }
   const RunOutcome& run = form.LastRun();

@@ -1,7 +1,5 @@
 #include "terminal_session.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -10,34 +8,6 @@
 #include "simulator.h"
 
 namespace fwtool::cli {
-
-namespace {
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = true;
-}
-
-}  // namespace
-
-struct InterruptHold::Saved {
-  struct sigaction interrupt {};
-  struct sigaction terminate {};
-};
-
-InterruptHold::InterruptHold() : saved_(std::make_unique<Saved>()) {
-  struct sigaction action {};
-  action.sa_handler = &OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &saved_->interrupt);
-  sigaction(SIGTERM, &action, &saved_->terminate);
-}
-
-InterruptHold::~InterruptHold() {
-  sigaction(SIGINT, &saved_->interrupt, nullptr);
-  sigaction(SIGTERM, &saved_->terminate, nullptr);
-}
 
 void TerminalOperator::MessageBox(const std::string& text, const std::string& caption,
                                   MessageIcon) {
@@ -59,7 +29,7 @@ std::optional<std::string> TerminalOperator::OpenFileDialog(const FileDialogRequ
 void TerminalOperator::ProcessMessages() {
   timers_.FireDue();
   // The form holds the request while it writes and says so in its notice.
-  if (gInterrupted.exchange(false) && form_ != nullptr) form_->RequestClose();
+  if (host::TakeInterruptRequest() && form_ != nullptr) form_->RequestClose();
 }
 
 void TerminalOperator::DebugOutput(const std::string& text) {

@@ -9,23 +9,10 @@
 
 #include "Fwupdate.h"
 #include "cli_context.h"
+#include "host_services.h"
 #include "timer_service.h"
 
 namespace fwtool::cli {
-
-// Holds Ctrl-C (and SIGTERM) for the lifetime of the object: the signal
-// only raises a flag that the message pump turns into a close request.
-class InterruptHold {
- public:
-  InterruptHold();
-  ~InterruptHold();
-  InterruptHold(const InterruptHold&) = delete;
-  InterruptHold& operator=(const InterruptHold&) = delete;
-
- private:
-  struct Saved;
-  std::unique_ptr<Saved> saved_;
-};
 
 // The operator at a terminal: boxes become lines on stderr, the file dialog
 // answers with the file named on the command line (once), and processing

@@ -30,25 +30,6 @@ namespace {
 constexpr int kBandWidth = kFormClientWidth;  // 419
 constexpr int kBandHeight = kPanel2Height;    // 113
 
-// The band: the sentence, the progress bar and the power-cycle line share the
-// line near the top; "YES" stands left, "EXIT" in the middle, "NO" right; the
-// navy rule runs under the buttons.
-constexpr std::array<BandPlace, 6> kBandPlaces{{
-    {"devLable", 8, 16, 403, 26},
-    {"FwUpdatBar", 16, 19, 387, 20},
-    {"replugLable1", 0, 16, kBandWidth, 26},
-    {"EraseButton", 24, 64, 75, 25},
-    {"ExtBtn", 172, 64, 75, 25},
-    {"ExitBtn", 320, 64, 75, 25},
-}};
-constexpr BandPlace kPanel1Place{"Panel1", 0, 100, kBandWidth, 3};
-
-const BandPlace* BandPlaceOf(std::string_view name) {
-  for (const auto& place : kBandPlaces)
-    if (name == place.name) return &place;
-  return nullptr;
-}
-
 QColor ToQColor(uint32_t rgb) {
   return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }

@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "Fwupdate.h"
+#include "form_views.h"
 
 class QLabel;
 class QFrame;
 class QGridLayout;
 
 namespace fwtool::gui {
-
-// Geometry of the one-click face inside the 419 x 113 client area.
-struct BandPlace {
-  const char* name;
-  int x, y, width, height;
-};
 
 class FormWindow : public QWidget {
   Q_OBJECT

@@ -1,9 +1,5 @@
 #include "backup_file.h"
 
-#if defined(__unix__)
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+
+#include "host_services.h"
 
 namespace fwtool {
 
@@ -58,15 +56,15 @@ struct Temporary {
   int openErrno = 0;
 };
 
-// A new temporary file beside the target. "x": the temporary file of another
-// run is never written over; one left behind by a run that was cut short
+// A new temporary file beside the target. The temporary file of another run
+// is never written over; one left behind by a run that was cut short
 // only moves this one to the next name.
 Temporary CreateTemporary(const std::string& target) {
   constexpr int kNames = 10;
   Temporary file;
   for (int n = 1; n <= kNames && !file.handle; ++n) {
     file.path = target + ".part" + (n == 1 ? std::string() : std::to_string(n));
-    file.handle.reset(std::fopen(file.path.c_str(), "wbx"));
+    file.handle.reset(host::OpenNewFile(file.path));
     file.openErrno = errno;
     if (!file.handle && file.openErrno != EEXIST) break;
   }
@@ -76,13 +74,9 @@ Temporary CreateTemporary(const std::string& target) {
 }  // namespace
 
 std::string DefaultBackupFolder() {
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  if (dataHome != nullptr && dataHome[0] == '/')
-    return (fs::path(dataHome) / "fwtool/backups").string();
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0')
-    return (fs::path(home) / ".local/share/fwtool/backups").string();
-  return "fwtool-backups";
+  const std::string data = host::UserDataFolder();
+  if (data.empty()) return "fwtool-backups";
+  return (fs::path(data) / "backups").string();
 }
 
 std::string DefaultBackupPath(std::string_view devicePath) {
@@ -131,26 +125,26 @@ int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length, 
   }
   bool ok = length == 0 || std::fwrite(data, 1, length, file.handle.get()) == length;
   ok = ok && std::fflush(file.handle.get()) == 0;
-#if defined(__unix__)
   // The copy must be on the disk before the flash is touched.
-  ok = ok && ::fsync(::fileno(file.handle.get())) == 0;
-#endif
+  ok = ok && host::FlushToDisk(file.handle.get());
   int savedErrno = errno;
   if (std::fclose(file.handle.release()) != 0) ok = false;
-  // The final name appears only for a complete file.
-  if (ok && !replace && fs::exists(target, ec)) {
-    ok = false;
-    savedErrno = EEXIST;
-  } else if (ok) {
-    fs::rename(file.path, target, ec);
+  // The final name appears only for a complete file; a new backup never
+  // takes the place of a file that appeared meanwhile.
+  std::string reason;
+  if (ok) {
+    if (replace)
+      fs::rename(file.path, target, ec);
+    else
+      host::RenameNoReplace(file.path, target.string(), ec);
     if (ec) {
       ok = false;
-      savedErrno = ec.value();
+      reason = ec.message();
     }
   }
   if (!ok) {
     fs::remove(file.path, ec);
-    SetError(error, path + ": " + std::strerror(savedErrno));
+    SetError(error, path + ": " + (reason.empty() ? std::strerror(savedErrno) : reason));
     return 0;
   }
   return 1;

@@ -14,6 +14,7 @@
 #include "IDEAccess.h"
 #include "capture_backend.h"
 #include "device_change_pump.h"
+#include "face_facts.h"
 #include "simulator.h"
 #include "temp_files.h"
 #include "window_rig.h"
@@ -270,6 +271,64 @@ TEST(SimulatedWindow, AnArrivalRefreshesTheList1200msLater) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Timers().IsPending(kRefreshTimerId); }, 2000));
   EXPECT_EQ(w.Timers().IntervalMs(kRefreshTimerId), 200);
   EXPECT_TRUE(QTest::qWaitFor([&] { return w.Form().Face() == OneClickFace::NothingToDo; }, 3000));
+}
+
+// What the Qt window shows of a band control, for the table that the
+// Windows window's tests hold their view to as well.
+fwtool::testing::Observed ObserveQt(FormWindow& window, const char* name) {
+  QWidget* widget = window.WidgetFor(name);
+  fwtool::testing::Observed seen;
+  seen.shows = widget->isVisible();
+  seen.enabled = widget->isEnabled();
+  QColor color;
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    seen.text = label->text().toStdString();
+    color = label->palette().color(QPalette::WindowText);
+  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    seen.text = button->text().toStdString();
+    color = button->palette().color(QPalette::ButtonText);
+  }
+  seen.color = static_cast<uint32_t>(color.red()) << 16 | color.green() << 8 | color.blue();
+  return seen;
+}
+
+std::string Differences(SimWindow& w, OneClickFace face) {
+  std::string text;
+  for (const auto& line : fwtool::testing::BandDifferences(
+           face, [&](const char* name) { return ObserveQt(w.Window(), name); }))
+    text += line + "\n";
+  return text;
+}
+
+TEST(SimulatedWindow, ShowsEveryFaceAsDescribed) {
+  {
+    SimWindow w("vqb719");
+    ASSERT_EQ(w.Form().Face(), OneClickFace::Ready);
+    EXPECT_EQ(Differences(w, OneClickFace::Ready), "");
+    std::string updating = "never seen";
+    w.Operator().onProcessMessages = [&] {
+      if (updating == "never seen" && w.Form().Face() == OneClickFace::Updating &&
+          w.Form().FwUpdatBar.Position() >= 45)
+        updating = Differences(w, OneClickFace::Updating);
+    };
+    w.Widget<QPushButton>("EraseButton")->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(updating, "");
+    ASSERT_EQ(w.Form().Face(), OneClickFace::Done);
+    EXPECT_EQ(Differences(w, OneClickFace::Done), "");
+  }
+  {
+    SimWindow w("vqb719:bit-error");
+    w.Widget<QPushButton>("EraseButton")->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.Form().Face(), OneClickFace::Failed);
+    EXPECT_EQ(Differences(w, OneClickFace::Failed), "");
+  }
+  {
+    SimWindow w("vqb719", /*startUnplugged=*/true);
+    ASSERT_EQ(w.Form().Face(), OneClickFace::NothingToDo);
+    EXPECT_EQ(Differences(w, OneClickFace::NothingToDo), "");
+  }
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
-// Placeholder until the Windows backend lands: no pass-through, no devices,
-// no notifications. Only simulated paths work in such a build.
 #include <memory>
 
+#include "device_notification_watcher.h"
+#include "pass_through.h"
 #include "platform_services.h"
+#include "setupdi_enumerator.h"
+#include "sptd_backend.h"
 
 namespace fwtool {
 
 PlatformServices InstallPlatformServices() {
+  SetPlatformBackend(std::make_shared<platform::SptdBackend>());
   PlatformServices services;
-  services.enumerator = std::make_shared<NoInterfaces>();
-  services.watcher = std::make_unique<NoDeviceChanges>();
+  services.enumerator = std::make_shared<platform::SetupDiEnumerator>();
+  services.watcher = std::make_unique<platform::DeviceNotificationWatcher>();
   return services;
 }
 

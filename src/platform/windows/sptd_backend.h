@@ -1,0 +1,15 @@
+// The Windows pass-through backend: every command opens the device by its
+// interface path, sends one SCSI_PASS_THROUGH_DIRECT request and closes the
+// device again.
+#pragma once
+
+#include "pass_through.h"
+
+namespace fwtool::platform {
+
+class SptdBackend final : public PassThroughBackend {
+ public:
+  PassThroughResult Execute(const PassThroughRequest& request) override;
+};
+
+}  // namespace fwtool::platform
