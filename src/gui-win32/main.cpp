@@ -74,7 +74,10 @@ int RunWindow(const GuiOptions& options) {
     Win32TimerService timers;
     // Constructing the form refreshes the device list and registers for
     // device changes, as the window's construction does.
-    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get());
+    // The engineering face lists every recognised controller.
+    FormOptions formOptions;
+    if (options.engineering) formOptions.scope = DeviceListScope::AllControllers;
+    TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
 
     FormWindow window(form, options.engineering);

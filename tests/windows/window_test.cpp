@@ -92,7 +92,7 @@ class SimWindow {
     backend_ = std::make_unique<sim::ScopedSimulatorBackend>(farm_);
     enumerator_ = farm_->Enumerator();
     form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_);
-    if (engineering) ShowEngineeringFace(*form_);
+    if (engineering) form_->ShowEngineeringFace();
     window_ = std::make_unique<FormWindow>(*form_, engineering);
     ::ShowWindow(window_->Window(), SW_SHOWNOACTIVATE);
     PumpPendingMessages();
