@@ -88,7 +88,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
       seen.cdrom = i >= diskCount;
       if (scope_ == DeviceListScope::AllControllers) {
         seen.identification = Identify(path);
-        if (ChipTypeOf(seen.identification) == 0) continue;
+        if (ChipTypeOf(seen.identification) == kUnrecognisedChip) continue;
       } else if (!IsTargetChip(path, &seen.identification)) {
         continue;
       }
@@ -114,7 +114,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
       const uint16_t identification = Identify(path);
       ChipType = static_cast<uint8_t>(identification & 0xFF);
       ChipSubRev = static_cast<uint8_t>(identification >> 8);
-      if (ChipType == 0) {
+      if (ChipType == kUnrecognisedChip) {
         seen.outcome = DeviceSurveyEntry::Outcome::Unrecognised;
         continue;
       }

@@ -118,7 +118,7 @@ void TV77xFwTool::EraseOnlyCheckClick(Control& sender) {
   FwSizeLable.SetVisible(sizeMatters);
   EraseOnly = EraseOnlyCheck.Checked() ? 1 : 0;
 
-  const bool device = DeviceCount != 0 && ChipType != 0;
+  const bool device = DeviceCount != 0 && ChipType != kUnrecognisedChip;
   if (EraseOnlyCheck.Checked()) {
     FwFilenameEdit.SetEnabled(false);
     UpdateBtn.SetEnabled(device);

@@ -166,7 +166,7 @@ void PrintInfo(const LoadedImage& image, const ImageInfo& info) {
   for (const auto& s : info.signatures) {
     fmt::print("Signature block:   at {}, magic {}, chip id \"{}\" ({})\n", Hex(s.offset, 4),
                MagicName(s.magic), PrintableChipId(s.chipId),
-               s.chipType != 0
+               s.chipType != kUnrecognisedChip
                    ? fmt::format("model {}, {}", ChipModel(s.chipType), ChipText(s.chipType))
                    : std::string("not a known model"));
   }

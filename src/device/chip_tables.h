@@ -10,7 +10,9 @@
 
 namespace fwtool {
 
-inline constexpr int kChipTypeCount = 22;  // codes 0..21, 0 = not recognised
+inline constexpr int kChipTypeCount = 22;  // codes 0..21
+// The chip type code of a controller identification did not recognise.
+inline constexpr int kUnrecognisedChip = 0;
 inline constexpr int kFlashMakerCount = 11;
 
 // Row n: the three-digit chip model number of chip type n (row 0 empty).

@@ -225,7 +225,8 @@ uint32_t ComputedDiskImageCrc32(std::span<const uint8_t> image) {
 }
 
 bool BankImageIsValid(std::span<const uint8_t> bank, int chipType) {
-  if (chipType != 12 || bank.size() < kBankMinimum) return false;
+  if (ChipRowFor(chipType).signature != SignatureKind::Bank || bank.size() < kBankMinimum)
+    return false;
   const SignatureBlock block = SignatureBlock::At(bank, kBankSignatureOffset);
   if (!block.HasMagic() || block.ChipId().substr(0, 3) != kBankChipModel) return false;
   return ComputedBankCrc16(bank) == StoredBankCrc16(bank);

@@ -20,33 +20,33 @@ constexpr uint8_t kPollBit = 0x80;
 
 }  // namespace
 
-ParallelPartSpec ParallelPartFor(ParallelPartKind kind) {
-  ParallelPartSpec spec;
-  spec.kind = kind;
+ParallelPartModel ParallelPartFor(ParallelPartKind kind) {
+  ParallelPartModel part;
+  part.kind = kind;
   switch (kind) {
     case ParallelPartKind::Atmel:
-      spec.name = "ATMEL AT49BV512";
-      spec.byteProgramTime = microseconds(30);
-      spec.chipEraseTime = milliseconds(10000);
+      part.name = "ATMEL AT49BV512";
+      part.byteProgramTime = microseconds(30);
+      part.chipEraseTime = milliseconds(10000);
       break;
     case ParallelPartKind::Pmc:
-      spec.name = "PMC Pm39LV512";
-      spec.unlock1 = 0x0555;
-      spec.unlock2 = 0x02AA;
-      spec.byteProgramTime = microseconds(40);
-      spec.chipEraseTime = milliseconds(60);
+      part.name = "PMC Pm39LV512";
+      part.unlock1 = 0x0555;
+      part.unlock2 = 0x02AA;
+      part.byteProgramTime = microseconds(40);
+      part.chipEraseTime = milliseconds(60);
       break;
     case ParallelPartKind::Sst:
-      spec.name = "SST SST39LF512";
-      spec.byteProgramTime = microseconds(20);
-      spec.chipEraseTime = milliseconds(100);
+      part.name = "SST SST39LF512";
+      part.byteProgramTime = microseconds(20);
+      part.chipEraseTime = milliseconds(100);
       break;
   }
-  return spec;
+  return part;
 }
 
-ParallelFlash::ParallelFlash(ParallelPartSpec spec)
-    : spec_(std::move(spec)), cells_(spec_.size, 0xFF) {}
+ParallelFlash::ParallelFlash(ParallelPartModel part)
+    : part_(std::move(part)), cells_(part_.size, 0xFF) {}
 
 void ParallelFlash::Load(std::span<const uint8_t> data) {
   std::fill(cells_.begin(), cells_.end(), 0xFF);
@@ -56,7 +56,7 @@ void ParallelFlash::Load(std::span<const uint8_t> data) {
 }
 
 bool ParallelFlash::Is(uint32_t address, uint16_t command) const {
-  return (address & spec_.commandAddressMask) == command;
+  return (address & part_.commandAddressMask) == command;
 }
 
 void ParallelFlash::Busy(Duration at, Duration time, uint8_t pollBit7) {
@@ -74,28 +74,28 @@ bool ParallelFlash::BeginOperation() {
 void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
   // Without power, or while the embedded operation runs, it takes no commands.
   if (powerLost_ || BusyAt(at)) return;
-  address %= spec_.size;
+  address %= part_.size;
   const Step step = step_;
   step_ = Step::Read;  // a write that does not continue the sequence ends it
   switch (step) {
     case Step::Read:
-      if (Is(address, spec_.unlock1) && data == kFirstUnlock) step_ = Step::Unlocked1;
+      if (Is(address, part_.unlock1) && data == kFirstUnlock) step_ = Step::Unlocked1;
       break;
     case Step::Unlocked1:
-      if (Is(address, spec_.unlock2) && data == kSecondUnlock) step_ = Step::Unlocked2;
+      if (Is(address, part_.unlock2) && data == kSecondUnlock) step_ = Step::Unlocked2;
       break;
     case Step::Unlocked2:
-      if (Is(address, spec_.unlock1) && data == kEraseCommand) step_ = Step::EraseSetup;
-      if (Is(address, spec_.unlock1) && data == kProgramCommand) step_ = Step::Program;
+      if (Is(address, part_.unlock1) && data == kEraseCommand) step_ = Step::EraseSetup;
+      if (Is(address, part_.unlock1) && data == kProgramCommand) step_ = Step::Program;
       break;
     case Step::EraseSetup:
-      if (Is(address, spec_.unlock1) && data == kFirstUnlock) step_ = Step::EraseUnlocked1;
+      if (Is(address, part_.unlock1) && data == kFirstUnlock) step_ = Step::EraseUnlocked1;
       break;
     case Step::EraseUnlocked1:
-      if (Is(address, spec_.unlock2) && data == kSecondUnlock) step_ = Step::EraseUnlocked2;
+      if (Is(address, part_.unlock2) && data == kSecondUnlock) step_ = Step::EraseUnlocked2;
       break;
     case Step::EraseUnlocked2:
-      if (Is(address, spec_.unlock1) && data == kChipEraseCommand) {
+      if (Is(address, part_.unlock1) && data == kChipEraseCommand) {
         if (!BeginOperation()) {
           // Cut off halfway: the first half of the cells erased.
           std::fill_n(cells_.begin(), cells_.size() / 2, 0xFF);
@@ -103,7 +103,7 @@ void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
         }
         std::fill(cells_.begin(), cells_.end(), 0xFF);
         ++stats_.chipErases;
-        Busy(at, spec_.chipEraseTime, 0);
+        Busy(at, part_.chipEraseTime, 0);
       }
       break;
     case Step::Program:
@@ -114,13 +114,13 @@ void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
       }
       cells_[address] &= data;
       ++stats_.programs;
-      Busy(at, spec_.byteProgramTime, static_cast<uint8_t>(~data & kPollBit));
+      Busy(at, part_.byteProgramTime, static_cast<uint8_t>(~data & kPollBit));
       break;
   }
 }
 
 uint8_t ParallelFlash::Read(uint32_t address, Duration at) {
-  if (!BusyAt(at)) return cells_[address % spec_.size];
+  if (!BusyAt(at)) return cells_[address % part_.size];
   toggle_ ^= kToggleBit;
   return static_cast<uint8_t>(statusBit7_ | toggle_);
 }

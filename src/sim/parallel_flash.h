@@ -19,7 +19,7 @@ namespace fwtool::sim {
 
 enum class ParallelPartKind : uint8_t { Atmel, Pmc, Sst };
 
-struct ParallelPartSpec {
+struct ParallelPartModel {
   ParallelPartKind kind = ParallelPartKind::Sst;
   std::string name;
   uint32_t size = 65536;
@@ -32,13 +32,13 @@ struct ParallelPartSpec {
   Duration chipEraseTime{};
 };
 
-ParallelPartSpec ParallelPartFor(ParallelPartKind kind);
+ParallelPartModel ParallelPartFor(ParallelPartKind kind);
 
 class ParallelFlash {
  public:
-  explicit ParallelFlash(ParallelPartSpec spec);
+  explicit ParallelFlash(ParallelPartModel part);
 
-  const ParallelPartSpec& Spec() const { return spec_; }
+  const ParallelPartModel& Part() const { return part_; }
   const std::vector<uint8_t>& Contents() const { return cells_; }
   // `data` from address 0, every other cell erased.
   void Load(std::span<const uint8_t> data);
@@ -84,7 +84,7 @@ class ParallelFlash {
   // Counts the operation; false when the power drops in its middle.
   bool BeginOperation();
 
-  ParallelPartSpec spec_;
+  ParallelPartModel part_;
   std::vector<uint8_t> cells_;
   Step step_ = Step::Read;
   Duration busyUntil_{0};

@@ -121,7 +121,7 @@ TEST(ParallelUnits, OnlyTheOldestChipsTakeAParallelPart) {
   auto farm = SimFarm::Create("vq64779u:parallel=atmel", &error);
   ASSERT_TRUE(farm) << error;
   ASSERT_NE(farm->Controller(0).Parallel(), nullptr);
-  EXPECT_EQ(farm->Controller(0).Parallel()->Spec().name, "ATMEL AT49BV512");
+  EXPECT_EQ(farm->Controller(0).Parallel()->Part().name, "ATMEL AT49BV512");
 }
 
 }  // namespace
