@@ -5,15 +5,17 @@ BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps configure build run gui screenshots test test-kernel asan clean \
-	windows test-windows screenshots-windows
+	windows test-windows screenshots-windows deps-run package
 
 all: build
 
 deps:
 	scripts/install-deps
 
+CONFIGURE = @test -f $(BUILD_DIR)/build.ninja || cmake --preset $(PRESET)
+
 configure: deps
-	@test -f $(BUILD_DIR)/build.ninja || cmake --preset $(PRESET)
+	$(CONFIGURE)
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
@@ -22,7 +24,13 @@ build: configure
 # as already updated. The unit keeps its flash in DEMO_DIR between the two
 # commands; the folder starts empty each time.
 DEMO_DIR := $(BUILD_DIR)/demo
-run: build
+# It installs and builds only what fwtool itself needs; `make test` the rest.
+deps-run:
+	scripts/install-deps run
+
+run: deps-run
+	$(CONFIGURE)
+	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool
 	rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
 	$(BUILD_DIR)/src/cli/fwtool --simulate vqb719 --sim-state $(DEMO_DIR) update --yes \
 		--backup $(DEMO_DIR)/flash-before-update.bin
@@ -35,6 +43,11 @@ gui: build
 # The README's pictures of the window (needs xvfb-run, or uses offscreen).
 screenshots: build
 	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
+
+# The Debian packages fwtool and fwtool-gui, into $(BUILD_DIR)/packages.
+package: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # WINDOWS=0 leaves the Windows programs and their wine tests out.
 WINDOWS ?= 1

@@ -1,0 +1,216 @@
+#!/usr/bin/env bash
+# The Debian packages of fwtool, one step at a time (one ctest case each):
+#
+#   check_packages.sh --build-dir DIR --work DIR STEP
+#
+#   build          CPack builds fwtool_*.deb and fwtool-gui_*.deb into WORK/debs
+#                  and unpacks both into WORK/root, as dpkg would install them
+#   lintian        no lintian errors (warnings are printed)
+#   desktop-entry  desktop-file-validate accepts the desktop entry
+#   appstream      appstreamcli validate --no-net accepts the metainfo
+#   installed-run  the unpacked programs run: --version, a simulated update
+#   depends        every package named in Depends is installed here, at the
+#                  version asked for, and the programs need no other library
+#   completion     bash completion offers the subcommands and options
+#
+# A tool that is missing skips its step (exit 77); under CI (CI=true) it fails.
+set -uo pipefail
+
+build_dir=
+work=
+while [[ $# -gt 1 ]]; do
+  case $1 in
+    --build-dir) build_dir=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+step=${1:?step}
+debs=$work/debs
+root=$work/root
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+# need TOOL [PACKAGE]: the tool is on PATH, or the step cannot run.
+need() {
+  command -v "$1" >/dev/null && return
+  if [[ ${CI:-} == true ]]; then
+    fail "$1 is missing (scripts/install-deps installs ${2:-$1})"
+  fi
+  echo "SKIP: $1 is missing (scripts/install-deps installs ${2:-$1})"
+  exit 77
+}
+deb() {
+  local found=("$debs"/"$1"_*.deb)
+  [[ -f ${found[0]} ]] || fail "no $1 package in $debs (package.build failed?)"
+  echo "${found[0]}"
+}
+
+case $step in
+  build)
+    need cpack cmake
+    need dpkg-deb dpkg
+    need dpkg-shlibdeps dpkg-dev
+    rm -rf "$debs" "$root"
+    mkdir -p "$debs" "$root" || fail "cannot make $work"
+    (cd "$build_dir" && cpack -G DEB -B "$debs") >"$work/cpack.log" 2>&1 || {
+      cat "$work/cpack.log"
+      fail "cpack"
+    }
+    for name in fwtool fwtool-gui; do
+      file=$(deb "$name") || exit 1
+      [[ $(dpkg-deb -f "$file" Package) == "$name" ]] || fail "$file is not package $name"
+      dpkg-deb -x "$file" "$root" || fail "dpkg-deb -x $file"
+      echo "== $(basename "$file")"
+      dpkg-deb -c "$file" | awk '{ print $1, $6 }'
+    done
+    ;;
+
+  lintian)
+    need lintian
+    # Exit status 1 on any error tag; warnings and notes are shown.
+    lintian --no-tag-display-limit "$(deb fwtool)" "$(deb fwtool-gui)" 2>&1 |
+      grep -v '^running with root privileges'
+    [[ ${PIPESTATUS[0]} -eq 0 ]] || fail "lintian reports errors"
+    ;;
+
+  desktop-entry)
+    need desktop-file-validate desktop-file-utils
+    entry=$root/usr/share/applications/fwtool-gui.desktop
+    [[ -f $entry ]] || fail "no desktop entry in the package"
+    desktop-file-validate "$entry" || fail "desktop-file-validate"
+    # The menu starts the launcher, which asks for the rights.
+    grep -qx 'Exec=fwtool-gui-launch' "$entry" || fail "the entry does not start fwtool-gui-launch"
+    [[ -x $root/usr/bin/fwtool-gui-launch ]] || fail "no /usr/bin/fwtool-gui-launch"
+    for size in 16 32 48 64 256; do
+      icon=$root/usr/share/icons/hicolor/${size}x${size}/apps/fwtool-gui.png
+      [[ -f $icon ]] || fail "no ${size}x${size} icon"
+      # PNG width and height: bytes 16..23 of the IHDR chunk.
+      dims=$(od -An -tx1 -j16 -N8 "$icon" | tr -d ' \n')
+      printf -v want '%08x%08x' "$size" "$size"
+      [[ $dims == "$want" ]] || fail "${size}x${size} icon is $dims"
+    done
+    ;;
+
+  appstream)
+    need appstreamcli appstream
+    meta=$root/usr/share/metainfo/org.fwtool.gui.metainfo.xml
+    [[ -f $meta ]] || fail "no metainfo in the package"
+    appstreamcli validate --no-net --explain "$meta" || fail "appstreamcli validate"
+    grep -q '<launchable type="desktop-id">fwtool-gui.desktop</launchable>' "$meta" ||
+      fail "the metainfo does not name the desktop entry"
+    ;;
+
+  installed-run)
+    fwtool=$root/usr/bin/fwtool
+    gui=$root/usr/bin/fwtool-gui
+    upstream=$(dpkg-deb -f "$(deb fwtool)" Version)
+    upstream=${upstream%-*}
+    # Away from the build tree, with nothing pointing into it.
+    scratch=$work/run && rm -rf "$scratch" && mkdir -p "$scratch" && cd "$scratch" || exit 1
+    unset FWTOOL_SIM_EMBEDDED_IMAGE
+    export XDG_DATA_HOME=$scratch/data
+    [[ $("$fwtool" --version) == "fwtool $upstream" ]] || fail "fwtool --version: $("$fwtool" --version)"
+    [[ $(QT_QPA_PLATFORM=offscreen "$gui" --version) == "fwtool-gui $upstream" ]] ||
+      fail "fwtool-gui --version: $(QT_QPA_PLATFORM=offscreen "$gui" --version 2>&1)"
+    out=$("$fwtool" --simulate vqb719 --sim-state state update --yes --backup before.bin 2>&1)
+    rc=$?
+    echo "$out"
+    [[ $rc -eq 0 ]] || fail "update: exit code $rc"
+    grep -qx 'Programming Success!!' <<<"$out" || fail "update: no 'Programming Success!!'"
+    [[ $(stat -c %s before.bin) -eq 65536 ]] || fail "backup is not the 64 KB flash"
+    out=$("$fwtool" --simulate vqb719 --sim-state state list 2>&1)
+    echo "$out"
+    grep -qx 'The chip already updated!!' <<<"$out" || fail "list after the update"
+    ;;
+
+  depends)
+    need dpkg-query dpkg
+    for name in fwtool fwtool-gui; do
+      depends=$(dpkg-deb -f "$(deb "$name")" Depends)
+      echo "$name: Depends: $depends"
+      # Every alternative group must be met by an installed package.
+      IFS=',' read -ra groups <<<"$depends"
+      for group in "${groups[@]}"; do
+        met=0
+        IFS='|' read -ra alternatives <<<"$group"
+        for alt in "${alternatives[@]}"; do
+          read -r pkg op version <<<"$(tr -d '()' <<<"$alt")"
+          installed=$(dpkg-query -W -f='${Status} ${Version}' "$pkg" 2>/dev/null) || continue
+          [[ $installed == "install ok installed "* ]] || continue
+          if [[ -z ${op:-} ]] || dpkg --compare-versions "${installed##* }" "$op" "$version"; then
+            met=1
+          fi
+        done
+        ((met)) || fail "$name: dependency '$group' is not met here"
+      done
+    done
+    # What the programs link, and the plugin package that Qt needs to open a window.
+    cli_depends=$(dpkg-deb -f "$(deb fwtool)" Depends)
+    gui_depends=$(dpkg-deb -f "$(deb fwtool-gui)" Depends)
+    for pkg in libc6 libstdc++6 libfmt9 libudev1; do
+      grep -qw "$pkg" <<<"$cli_depends" || fail "fwtool does not depend on $pkg"
+    done
+    for pkg in libc6 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
+      grep -qw "$pkg" <<<"$gui_depends" || fail "fwtool-gui does not depend on $pkg"
+    done
+    for program in "$root"/usr/bin/fwtool "$root"/usr/bin/fwtool-gui; do
+      missing=$(ldd "$program" | grep 'not found')
+      [[ -z $missing ]] || fail "$program: $missing"
+      readelf -d "$program" | grep -qE 'RPATH|RUNPATH' && fail "$program keeps a run path"
+    done
+    # The top entry of the changelog is the packages' version.
+    version=$(dpkg-deb -f "$(deb fwtool)" Version)
+    for name in fwtool fwtool-gui; do
+      top=$(gzip -dc "$root/usr/share/doc/$name/changelog.Debian.gz" | head -1)
+      [[ $top == "fwtool ($version) "* ]] || fail "$name changelog starts '$top', not version $version"
+    done
+    ;;
+
+  completion)
+    completions=/usr/share/bash-completion/bash_completion
+    [[ -f $completions ]] || need bash_completion bash-completion
+    PATH=$root/usr/bin:$PATH bash -c '
+      source "$1" && source "$2/usr/share/bash-completion/completions/fwtool" || exit 1
+      # complete WORD...: what TAB offers after these words (the last one is being typed).
+      complete() {
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}
+        COMPREPLY=()
+        _fwtool
+        printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
+      }
+      check() {
+        local want=$1
+        shift
+        local got
+        got=$(complete "$@")
+        if [[ $got != "$want" ]]; then
+          echo "FAIL: fwtool completion of \"$*\": \"$got\", expected \"$want\""
+          failures=1
+        fi
+      }
+      failures=0
+      check "image info list run update " fwtool ""
+      check "update " fwtool upd
+      check "image " fwtool --simulate vqb719 im
+      check "check info " fwtool image ""
+      check "--backup " fwtool update --device 0 --b
+      check "--device " fwtool update --d
+      check "--sim-state --sim-time-scale --simulate " fwtool --sim
+      check "--yes " fwtool --simulate vqb719 update --y
+      check "--no-nvram --nvram " fwtool run --n
+      check "--erase-only " fwtool run --e
+      exit $failures
+    ' _ "$completions" "$root" || fail "bash completion"
+    ;;
+
+  *)
+    fail "unknown step $step"
+    ;;
+esac
+exit 0
