@@ -40,6 +40,8 @@ need() {
     fail "$1 is missing (scripts/install-deps installs ${2:-$1})"
   fi
   echo "SKIP: $1 is missing (scripts/install-deps installs ${2:-$1})"
+  # The steps after a skipped build have nothing to check.
+  [[ $step == build ]] && touch "$work/skipped"
   exit 77
 }
 deb() {
@@ -48,13 +50,20 @@ deb() {
   echo "${found[0]}"
 }
 
+if [[ $step == build ]]; then
+  # Nothing of an earlier run may stand in for this one's packages.
+  rm -rf "$debs" "$root" "$work/skipped"
+  mkdir -p "$debs" "$root" || fail "cannot make $work"
+elif [[ -f $work/skipped ]]; then
+  echo "SKIP: the packages were not built"
+  exit 77
+fi
+
 case $step in
   build)
     need cpack cmake
     need dpkg-deb dpkg
     need dpkg-shlibdeps dpkg-dev
-    rm -rf "$debs" "$root"
-    mkdir -p "$debs" "$root" || fail "cannot make $work"
     (cd "$build_dir" && cpack -G DEB -B "$debs") >"$work/cpack.log" 2>&1 || {
       cat "$work/cpack.log"
       fail "cpack"

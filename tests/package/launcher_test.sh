@@ -10,6 +10,10 @@ root=$1
 work=$2
 launcher=$root/usr/bin/fwtool-gui-launch
 helper=$root/usr/libexec/fwtool-gui/fwtool-gui-root
+if [[ -f $root/../skipped ]]; then
+  echo "SKIP: the packages were not built"
+  exit 77
+fi
 [[ -f $launcher && -f $helper ]] || { echo "FAIL: no launcher in $root (package.build failed?)"; exit 1; }
 
 rm -rf "$work" && mkdir -p "$work/bin" "$work/home" || exit 1
