@@ -26,6 +26,7 @@ while [[ $# -gt 1 ]]; do
   esac
 done
 step=${1:?step}
+work=$(realpath -m "$work")
 debs=$work/debs
 root=$work/root
 
@@ -191,7 +192,7 @@ case $step in
         COMP_POINT=${#COMP_LINE}
         COMPREPLY=()
         _fwtool
-        printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
+        ((${#COMPREPLY[@]})) && printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
       }
       check() {
         local want=$1
@@ -214,6 +215,12 @@ case $step in
       check "--yes " fwtool --simulate vqb719 update --y
       check "--no-nvram --nvram " fwtool run --n
       check "--erase-only " fwtool run --e
+      # Values: files where a file goes, nothing where a number goes.
+      cd "$(mktemp -d)" && touch before.bin && mkdir state || exit 1
+      check "before.bin " fwtool update --backup bef
+      check "" fwtool update --device b
+      check "state " fwtool --simulate vqb719 --sim-state s
+      check "before.bin " fwtool image check --chip 8 be
       exit $failures
     ' _ "$completions" "$root" || fail "bash completion"
     ;;
