@@ -8,6 +8,7 @@
 #   lintian        no lintian errors (warnings are printed)
 #   desktop-entry  desktop-file-validate accepts the desktop entry
 #   appstream      appstreamcli validate --no-net accepts the metainfo
+#   polkit         the polkit action runs the launcher's helper, as root, on the display
 #   installed-run  the unpacked programs run: --version, a simulated update
 #   depends        every package named in Depends is installed here, at the
 #                  version asked for, and the programs need no other library
@@ -111,6 +112,27 @@ case $step in
     appstreamcli validate --no-net --explain "$meta" || fail "appstreamcli validate"
     grep -q '<launchable type="desktop-id">fwtool-gui.desktop</launchable>' "$meta" ||
       fail "the metainfo does not name the desktop entry"
+    ;;
+
+  polkit)
+    need xmllint libxml2-utils
+    policy=$root/usr/share/polkit-1/actions/org.fwtool.policy
+    [[ -f $policy ]] || fail "no polkit action in the package"
+    xmllint --noout "$policy" || fail "the polkit action is not well-formed XML"
+    # The action the launcher asks for runs the helper the launcher names,
+    # which is in the package; an administrator's password, kept a while.
+    annotation() {
+      xmllint --xpath "string(//action[@id='org.fwtool.gui']/annotate[@key='$1'])" "$policy"
+    }
+    path=$(annotation org.freedesktop.policykit.exec.path)
+    [[ $path == /usr/libexec/fwtool-gui/fwtool-gui-root ]] || fail "exec.path is '$path'"
+    [[ -x $root$path ]] || fail "$path is not in the package"
+    [[ $(annotation org.freedesktop.policykit.exec.allow_gui) == true ]] ||
+      fail "the action does not keep the display"
+    grep -qx "helper=$path" "$root/usr/bin/fwtool-gui-launch" || fail "the launcher runs another helper"
+    grep -qx "exec /usr/bin/fwtool-gui \"\$@\"" "$root$path" || fail "the helper runs another program"
+    active=$(xmllint --xpath "string(//action[@id='org.fwtool.gui']/defaults/allow_active)" "$policy")
+    [[ $active == auth_admin_keep ]] || fail "allow_active is '$active'"
     ;;
 
   installed-run)
