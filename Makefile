@@ -46,7 +46,7 @@ screenshots: build
 
 # The Debian packages fwtool and fwtool-gui, into $(BUILD_DIR)/packages.
 package: configure
-	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui
+	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui fwtool_package_files
 	cd $(BUILD_DIR) && cpack -G DEB
 
 # WINDOWS=0 leaves the Windows programs and their wine tests out.
