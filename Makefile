@@ -84,7 +84,7 @@ fuzz: fuzz-build
 	@set -e; for f in $(FUZZERS); do \
 	  mkdir -p build/fuzz/findings/$$f build/fuzz/grown/$$f; \
 	  echo "== $$f: $(FUZZ_SECONDS) s"; \
-	  build/fuzz/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	  ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-15/bin/llvm-symbolizer build/fuzz/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 	    -print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$f/ \
 	    build/fuzz/grown/$$f fuzz/corpus/$$f; \
 	done
