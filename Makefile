@@ -32,7 +32,7 @@ run: build
 gui: build
 	$(BUILD_DIR)/src/gui/fwtool-gui --simulate vqb719
 
-# The README's pictures of the window (needs xvfb-run, or uses offscreen).
+# The README's pictures of the window (Xvfb + openbox, or offscreen without a frame).
 screenshots: build
 	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
