@@ -40,7 +40,7 @@ run: deps-run
 gui: build
 	$(BUILD_DIR)/src/gui/fwtool-gui --simulate vqb719
 
-# The README's pictures of the window (needs xvfb-run, or uses offscreen).
+# The README's pictures of the window (Xvfb + openbox, or offscreen without a frame).
 screenshots: build
 	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
@@ -80,3 +80,29 @@ asan:
 
 clean:
 	rm -rf build
+
+# libFuzzer targets (clang-15, ASan + UBSan) over the parsers that take bytes
+# from outside: images, command blocks into the simulator, `--simulate`,
+# sysfs. `make fuzz` runs each for FUZZ_SECONDS from its committed corpus
+# (fuzz/corpus) and keeps what it finds in build/fuzz/findings; `make test`
+# runs each over its corpus and a few seconds more.
+FUZZ_SECONDS ?= 60
+FUZZERS := image_fuzzer sim_command_fuzzer farm_description_fuzzer sysfs_fuzzer
+.PHONY: fuzz-build fuzz test-fuzz
+fuzz-build: deps
+	@test -f build/fuzz/build.ninja || cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	@set -e; for f in $(FUZZERS); do \
+	  mkdir -p build/fuzz/findings/$$f build/fuzz/grown/$$f; \
+	  echo "== $$f: $(FUZZ_SECONDS) s"; \
+	  ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-15/bin/llvm-symbolizer build/fuzz/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$f/ \
+	    build/fuzz/grown/$$f fuzz/corpus/$$f; \
+	done
+
+test-fuzz: fuzz-build
+	ctest --preset fuzz -j $(JOBS)
+
+test: test-fuzz

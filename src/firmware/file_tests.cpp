@@ -16,7 +16,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr size_t kModelLength = 3;
 constexpr size_t kFileLengthAt = 12;  // big-endian, "775" ids from revision 3 on
 
 bool BeginsWith(std::string_view id, std::string_view prefix) {

@@ -1,14 +1,13 @@
 #include "face_driver.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QTimer>
-#include <QtGui/QLinearGradient>
-#include <QtGui/QPainter>
+#include <QtGui/QGuiApplication>
 #include <QtGui/QPixmap>
+#include <QtGui/QScreen>
 #include <QtWidgets/QPushButton>
 #include <cstdio>
-
-#include "designer_fonts.h"
 
 namespace fwtool::gui {
 
@@ -20,51 +19,28 @@ constexpr int kUpdatingShotPosition = 45;
 // for the last picture to be written before the window closes.
 constexpr int kClickDelayMs = 300;
 constexpr int kCloseDelayMs = 200;
+// How long the first picture waits for a window manager to frame the window.
+constexpr int kFramePollMs = 50;
+constexpr int kFrameWaitMs = 5000;
+constexpr int kFramedPaintMs = 300;
 
-// The window with a frame drawn around it: a virtual display has no window
-// manager, and the caption, icon and title-bar boxes belong in the picture.
-// Drawn in the classic style of the platform the window was designed for.
-QPixmap FramedGrab(QWidget& window) {
-  constexpr int kBorder = 1;
-  constexpr int kTitle = 22;
-  const QPixmap client = window.grab();
-  const QSize clientSize = client.deviceIndependentSize().toSize();
-  QPixmap framed(clientSize.width() + 2 * kBorder, clientSize.height() + kTitle + 2 * kBorder);
-  framed.fill(QColor(96, 96, 96));
-  QPainter p(&framed);
-  const QRect title(kBorder, kBorder, clientSize.width(), kTitle);
-  QLinearGradient gradient(title.topLeft(), title.topRight());
-  gradient.setColorAt(0, QColor(0, 0, 128));
-  gradient.setColorAt(1, QColor(16, 132, 208));
-  p.fillRect(title, gradient);
-  window.windowIcon().paint(&p, QRect(title.left() + 3, title.top() + 3, 16, 16));
-  QFont font = DesignerFont(QString::fromLatin1(kArial), -12);
-  font.setBold(true);
-  p.setFont(font);
-  p.setPen(Qt::white);
-  p.drawText(title.adjusted(24, 0, -48, 0), Qt::AlignVCenter | Qt::AlignLeft, window.windowTitle());
-  // Minimize and close boxes; the window has no maximize box.
-  const QSize box(16, 14);
-  const int boxTop = title.top() + (kTitle - box.height()) / 2;
-  const QRect close(QPoint(title.right() - 2 - box.width(), boxTop), box);
-  const QRect minimize(QPoint(close.left() - 2 - box.width(), boxTop), box);
-  for (const QRect& r : {minimize, close}) {
-    p.fillRect(r, QColor(212, 208, 200));
-    p.setPen(Qt::white);
-    p.drawLine(r.topLeft(), r.topRight());
-    p.drawLine(r.topLeft(), r.bottomLeft());
-    p.setPen(QColor(64, 64, 64));
-    p.drawLine(r.bottomLeft(), r.bottomRight());
-    p.drawLine(r.topRight(), r.bottomRight());
-  }
-  p.setPen(QPen(Qt::black, 2));
-  p.drawLine(minimize.left() + 4, minimize.bottom() - 3, minimize.left() + 10,
-             minimize.bottom() - 3);
-  p.drawLine(close.left() + 4, close.top() + 3, close.right() - 4, close.bottom() - 3);
-  p.drawLine(close.left() + 4, close.bottom() - 3, close.right() - 4, close.top() + 3);
-  p.drawPixmap(kBorder, kBorder + kTitle, client);
-  p.end();
-  return framed;
+// On a window system the picture comes from the screen, frame and all: the
+// title bar the window manager draws around the window shows the caption as
+// the window system has it. Offscreen there is no frame; the client area is
+// all there is.
+QPixmap ScreenGrab(QWidget& window) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return window.grab();
+  window.repaint();
+  QCoreApplication::processEvents();
+  QScreen* screen = window.screen();
+  const QRect frame = window.frameGeometry();
+  return screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+}
+
+// A window manager has taken the window in once its frame is larger than
+// the window itself.
+bool Framed(const QWidget& window) {
+  return window.frameGeometry().size() != window.geometry().size();
 }
 
 }  // namespace
@@ -102,7 +78,7 @@ void FaceDriver::Grab(OneClickFace face) {
   }
   QDir().mkpath(options_.screenshotDir);
   const QString file = QDir(options_.screenshotDir).filePath(name);
-  if (FramedGrab(window_).save(file, "PNG")) {
+  if (ScreenGrab(window_).save(file, "PNG")) {
     grabbed_.insert(face);
     std::fprintf(stderr, "fwtool-gui: wrote %s\n", qPrintable(file));
   } else {
@@ -112,6 +88,22 @@ void FaceDriver::Grab(OneClickFace face) {
 
 void FaceDriver::Settled(OneClickFace face) {
   if (!window_.isVisible() || closing_) return;
+  // The first face settles as the window appears; on a window system with a
+  // window manager, wait for the frame (the picture shows it) first.
+  // The manager then draws the frame and the window paints itself.
+  if (!framedOrGaveUp_ && !options_.screenshotDir.isEmpty() &&
+      QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (!Framed(window_) && frameWaitedMs_ < kFrameWaitMs) {
+      frameWaitedMs_ += kFramePollMs;
+      QTimer::singleShot(kFramePollMs, this, [this, face] { Settled(face); });
+      return;
+    }
+    if (!Framed(window_)) std::fprintf(stderr, "fwtool-gui: no window manager framed the window\n");
+    framedOrGaveUp_ = true;
+    QTimer::singleShot(kFramedPaintMs, this, [this, face] { Settled(face); });
+    return;
+  }
+  framedOrGaveUp_ = true;
   Grab(face);
   if (face == OneClickFace::Ready && options_.clickYes && !clicked_) {
     clicked_ = true;

@@ -36,6 +36,8 @@ class FaceDriver : public QObject {
   std::set<OneClickFace> grabbed_;
   bool clicked_ = false;
   bool closing_ = false;
+  bool framedOrGaveUp_ = false;
+  int frameWaitedMs_ = 0;
 };
 
 }  // namespace fwtool::gui

@@ -7,7 +7,8 @@ namespace fwtool::gui {
 
 GuiApplication::GuiApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("fwtool-gui"));
-  setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+  // No display name: Qt would append it to every window title (the form's
+  // caption and the boxes' "Message" / "Error"), and those are exact texts.
 }
 
 bool GuiApplication::notify(QObject* receiver, QEvent* event) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #ifndef FWTOOL_SIM_EMBEDDED_IMAGE
 #define FWTOOL_SIM_EMBEDDED_IMAGE "resources/VQB719FW.bin"
@@ -48,8 +49,15 @@ std::optional<std::vector<uint8_t>> LoadImageFile(const std::string& path, std::
   std::vector<uint8_t> bytes;
   uint8_t chunk[8192];
   size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
     bytes.insert(bytes.end(), chunk, chunk + got);
+    if (bytes.size() > kMaxSimImageFileSize) {
+      if (error != nullptr)
+        *error = path + " holds more than " + std::to_string(kMaxSimImageFileSize / 1024) +
+                 " KB, more than any simulated flash";
+      return std::nullopt;
+    }
+  }
   if (std::ferror(file.get())) {
     if (error != nullptr) *error = "cannot read " + path;
     return std::nullopt;

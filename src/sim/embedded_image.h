@@ -20,7 +20,13 @@ void SetEmbeddedImageBytes(std::vector<uint8_t> bytes);
 
 // The image, or nullopt with a reason in `error`.
 std::optional<std::vector<uint8_t>> LoadEmbeddedImageFile(std::string* error);
-// Any image file, or nullopt with a reason in `error`.
+// No simulated flash holds more than this (size=16384, in KB), so no image
+// file for one may be larger; reading stops past it, which also bounds a
+// path such as /dev/zero that never ends.
+inline constexpr size_t kMaxSimImageFileSize = 16u * 1024 * 1024;
+
+// Any image file of at most kMaxSimImageFileSize bytes, or nullopt with a
+// reason in `error`.
 std::optional<std::vector<uint8_t>> LoadImageFile(const std::string& path, std::string* error);
 
 }  // namespace fwtool::sim

@@ -121,5 +121,16 @@ TEST(FarmDescriptionTest, FarmSetUpFailuresNameTheUnit) {
       << error;
 }
 
+// A firmware path that never ends (a character device) or a file larger than
+// any flash: reading stops past 16 MB with a reason, not when memory runs out.
+TEST(FarmDescriptionTest, EndlessOrOversizedFirmwareFileIsRefused) {
+  std::string error;
+  EXPECT_EQ(SimFarm::Create("vqb719:fw=/dev/zero", &error), nullptr);
+  EXPECT_EQ(error,
+            "unit 1 (\"vqb719:fw=/dev/zero\"): fw=/dev/zero: /dev/zero holds more than 16384 KB, "
+            "more than any simulated flash")
+      << error;
+}
+
 }  // namespace
 }  // namespace fwtool::sim
