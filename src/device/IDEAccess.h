@@ -6,6 +6,7 @@
 #include "chip_rows.h"
 #include "chip_tables.h"
 #include "clock.h"
+#include "disk_commands.h"
 #include "command_block.h"
 #include "enumeration.h"
 #include "firmware_version_place.h"

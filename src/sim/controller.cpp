@@ -113,6 +113,7 @@ void SimController::Boot(bool clearMemory) {
   for (uint16_t address : {uint16_t{0x7038}, uint16_t{0x70F0}})
     std::fill_n(memory_.begin() + address, 4, 0);
   std::fill_n(memory_.begin() + 0xC000, 16, 0);
+  BootFromDisk();
   if (bootImage_) {
     memory_[profile_.statusWordAddress + profile_.statusWordByte] |= profile_.statusWordBit;
     // The identification block of the running firmware.
