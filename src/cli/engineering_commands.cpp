@@ -349,17 +349,9 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
     form.FlashTypeList.SetItemIndex(item);
   }
   if (o.a1Chip) form.A1ChipCheck.SetChecked(true);
-  if (o.hddFirmware) {
-    // The box unticks "Backup Old Firmware Only" when ticked, so it comes
-    // before the mode boxes.
-    if (!form.VQS175HDDFwChk.Visible()) {
-      std::fprintf(stderr,
-                   "fwtool run: --hdd-fw is for units that offer \"VQS175 HDD FW\" (chip type "
-                   "12 keeps a copy of its firmware on its disk).\n");
-      return kExitUsage;
-    }
-    form.VQS175HDDFwChk.SetChecked(true);  // runs EraseOnlyCheckClick
-  }
+  // The box unticks "Backup Old Firmware Only" when ticked, so it comes
+  // before the mode boxes.
+  if (o.hddFirmware) form.VQS175HDDFwChk.SetChecked(true);  // runs EraseOnlyCheckClick
   if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);  // runs NVRAMCheckClick
   if (o.eraseOnly) form.EraseOnlyCheck.SetChecked(true);
   if (o.backupOnly) form.BackupFWCheckBox.SetChecked(true);

@@ -20,6 +20,7 @@ bool BlockPattern::Matches(const uint8_t* block, int blockLength) const {
 
 SimController::SimController(ChipProfile profile, FlashPartSpec part, BusTimings bus)
     : profile_(std::move(profile)), flash_(std::move(part)), bus_(bus), memory_(kMemorySize, 0) {
+  reservedStart_ = DefaultReservedStart(disk_.Sectors(), flag17_).value_or(disk_.Sectors());
   flash_.SetTimeScale(bus_.timeScale);
   if (profile_.Has(kFamilyParallelFlash)) {
     parallel_.emplace(ParallelPartFor(profile_.parallelPart));

@@ -58,7 +58,14 @@ run hdd-fw 0 "vqs175:disk=500G" run --hdd-fw --file "$firmware" --yes
 expect hdd-fw "Programming Success!!"
 expect hdd-fw "Message: VQS175 Auto reset, Please wait device re-attached!"
 
-run hdd-fw-refused 2 "vqb145:disk=64M" run --hdd-fw --file "$firmware" --yes
+# The disk copy of a type-12 unit, backed up: 64 KB 2 MB below the last 1 MB
+# boundary of a disk that holds nothing there yet.
+run hdd-fw-backup 0 "vqs175:disk=500G" run --hdd-fw --backup-only --backup-file "$dir/hdd.bin"
+expect hdd-fw-backup "Read flash and backup success!"
+cmp -s "$dir/hdd.bin" <(head -c 65536 /dev/zero) || {
+  echo "FAIL hdd-fw-backup: the backup is not the 64 KB of zeros the disk holds"
+  failures=$((failures + 1))
+}
 
 if ((failures > 0)); then
   echo "$failures check(s) failed"

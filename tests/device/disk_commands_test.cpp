@@ -199,6 +199,9 @@ class ReservedArea : public DiskCommands {
     return sector;
   }
 
+
+ public:
+  // What the scripted unit answers; the cases change them.
   uint32_t lastLba = 999'999;
   bool capacityAnswers = true;
   uint64_t sectors = 1'000'000;

@@ -5,6 +5,7 @@
 // says why.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,9 @@ class DiskWriteBounds : public DiskUnitTest {
             } else {
               ++wrote;
             }
-            if (result == 1) EXPECT_FALSE(Writes().empty()) << what;
+            if (result == 1) {
+              EXPECT_FALSE(Writes().empty()) << what;
+            }
           }
         }
       }
