@@ -352,7 +352,7 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   // The box unticks "Backup Old Firmware Only" when ticked, so it comes
   // before the mode boxes.
   if (o.hddFirmware) form.VQS175HDDFwChk.SetChecked(true);  // runs EraseOnlyCheckClick
-  if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);  // runs NVRAMCheckClick
+  if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);        // runs NVRAMCheckClick
   if (o.eraseOnly) form.EraseOnlyCheck.SetChecked(true);
   if (o.backupOnly) form.BackupFWCheckBox.SetChecked(true);
   form.ChkSumChk.SetChecked(o.checkSum);

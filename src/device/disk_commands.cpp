@@ -48,8 +48,8 @@ uint64_t BigEndian64(const uint8_t* bytes) {
   return (static_cast<uint64_t>(BigEndian32(bytes)) << 32) | BigEndian32(bytes + 4);
 }
 
-int ReadBlocks(std::string_view path, CdbForm form, uint64_t lba, uint8_t* buffer,
-               uint32_t length, uint32_t sectorSize) {
+int ReadBlocks(std::string_view path, CdbForm form, uint64_t lba, uint8_t* buffer, uint32_t length,
+               uint32_t sectorSize) {
   if (sectorSize == 0) return 0;
   return SendBlockIn(path, BlockTransferBlock(form, {false, lba, length / sectorSize}), buffer,
                      length);
@@ -122,8 +122,7 @@ uint32_t ReadCapacityOr512(std::string_view path) {
 
 uint32_t ReadCapacity(std::string_view path) {
   std::array<uint8_t, kCapacity10Length> data{};
-  if (!SendBlockIn(path, ReadCapacityBlock(CdbForm::Ten), data.data(), kCapacity10Length))
-    return 0;
+  if (!SendBlockIn(path, ReadCapacityBlock(CdbForm::Ten), data.data(), kCapacity10Length)) return 0;
   return BigEndian32(data.data());
 }
 
@@ -168,8 +167,7 @@ uint64_t IdentifyDriveSectors(std::string_view path) {
 bool SectorSizeUsable(uint32_t sectorSize) {
   constexpr uint32_t kSmallest = 512;
   constexpr uint32_t kLargest = 65536;
-  return sectorSize >= kSmallest && sectorSize <= kLargest &&
-         (sectorSize & (sectorSize - 1)) == 0;
+  return sectorSize >= kSmallest && sectorSize <= kLargest && (sectorSize & (sectorSize - 1)) == 0;
 }
 
 int ReservedAreaSupported(std::string_view path, int chipType) {

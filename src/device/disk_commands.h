@@ -30,7 +30,7 @@ CommandBlock ReadCapacityBlock(CdbForm form, uint8_t allocation = 0);
 
 struct BlockTransfer {
   bool write = false;
-  uint64_t lba = 0;  // 32 bits in the 10-byte form
+  uint64_t lba = 0;     // 32 bits in the 10-byte form
   uint32_t blocks = 0;  // 16 bits in the 10-byte form
 };
 CommandBlock BlockTransferBlock(CdbForm form, const BlockTransfer& transfer);

@@ -34,8 +34,8 @@ inline constexpr uint64_t kDiskAreaSectors = 256;
 struct DiskFirmwareArea {
   uint64_t start = 0;  // first sector
   uint32_t sectorSize = 512;
-  uint32_t anchor = 0;  // what the location marker carries
-  bool wide = false;    // a disk of 2^32 sectors or more: the 16-byte commands
+  uint32_t anchor = 0;      // what the location marker carries
+  bool wide = false;        // a disk of 2^32 sectors or more: the 16-byte commands
   bool markerKept = false;  // the controller keeps its firmware here now
 
   uint64_t Bytes() const { return kDiskAreaSectors * sectorSize; }

@@ -143,8 +143,8 @@ int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host
   uint64_t lba = area->start;
   for (uint32_t block = 0; block < blocks; ++block) {
     std::fill(readBack.begin(), readBack.end(), 0);
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block) * kDiskBlockSize,
-                kDiskBlockSize, written.data());
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block) * kDiskBlockSize, kDiskBlockSize,
+                written.data());
     if (!WriteBlock(request.path, *area, lba, written.data(), kDiskBlockSize)) {
       host.SetStatusText(WriteFailText(*area));
       return 0;

@@ -101,7 +101,8 @@ int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& 
   std::copy(file.begin(), file.end(), image.begin());
   uint32_t crc = kCrc32Initial;
   Crc32OverWords(image.data(), kVqs175CrcAt, false, crc);
-  for (int i = 0; i < 4; ++i) image[kVqs175CrcAt + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    image[kVqs175CrcAt + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
   host.SetStatusText(texts::kProgrammingStep);
 
   const uint32_t length = RegionLength(request);

@@ -147,11 +147,10 @@ SimController::Reply SimController::AtaDiskTransfer(const PassThroughRequest& rq
   constexpr uint8_t kWriteDmaExt = 0x35;
   if (cdb[14] != kReadDmaExt && cdb[14] != kWriteDmaExt) return InvalidField();
   const uint64_t count = (static_cast<uint64_t>(cdb[5]) << 8) | cdb[6];
-  const uint64_t lba = cdb[8] | (static_cast<uint64_t>(cdb[10]) << 8) |
-                       (static_cast<uint64_t>(cdb[12]) << 16) |
-                       (static_cast<uint64_t>(cdb[7]) << 24) |
-                       (static_cast<uint64_t>(cdb[9]) << 32) |
-                       (static_cast<uint64_t>(cdb[11]) << 40);
+  const uint64_t lba =
+      cdb[8] | (static_cast<uint64_t>(cdb[10]) << 8) | (static_cast<uint64_t>(cdb[12]) << 16) |
+      (static_cast<uint64_t>(cdb[7]) << 24) | (static_cast<uint64_t>(cdb[9]) << 32) |
+      (static_cast<uint64_t>(cdb[11]) << 40);
   return DiskTransfer(rq, cdb[14] == kWriteDmaExt, lba, count);
 }
 
@@ -161,7 +160,7 @@ SimController::Reply SimController::DriveIdentify(const PassThroughRequest& rq) 
   const uint64_t sectors = disk_.Sectors();
   const uint32_t sectors28 = sectors >= 0x0FFFFFFF ? 0x0FFFFFFF : static_cast<uint32_t>(sectors);
   std::vector<uint8_t> data(kIdentifyLength, 0);
-  PutWord(data, 0, 0x0040);  // fixed device
+  PutWord(data, 0, 0x0040);   // fixed device
   PutWord(data, 49, 0x0200);  // LBA supported
   PutWord(data, 60, static_cast<uint16_t>(sectors28));
   PutWord(data, 61, static_cast<uint16_t>(sectors28 >> 16));

@@ -125,8 +125,8 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
       break;
   }
   if (profile->firmwareOnDisk && image.size() > kDiskFirmwareSize)
-    return fail(fmt::format("the firmware ({} bytes) does not fit the 64 KB on the disk",
-                            image.size()));
+    return fail(
+        fmt::format("the firmware ({} bytes) does not fit the 64 KB on the disk", image.size()));
   if (!profile->firmwareOnDisk && image.size() > part.size)
     return fail(fmt::format("the firmware ({} bytes) does not fit the {} KB flash", image.size(),
                             part.size / 1024));
@@ -149,10 +149,10 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   auto& controller = *unit->controller;
   if (config.diskBytes || config.diskSectors || config.visibleSectors || config.flag17 ||
       config.sectorSize != SimController::kMediumBlockSize) {
-    const uint64_t sectors =
-        config.diskSectors.value_or(config.diskBytes.value_or(uint64_t{SimController::kMediumBlocks} *
-                                                              SimController::kMediumBlockSize) /
-                                    config.sectorSize);
+    const uint64_t sectors = config.diskSectors.value_or(
+        config.diskBytes.value_or(uint64_t{SimController::kMediumBlocks} *
+                                  SimController::kMediumBlockSize) /
+        config.sectorSize);
     if (sectors == 0) return fail("disk= is smaller than one sector");
     if (!controller.SetDisk(sectors, config.sectorSize, config.visibleSectors, config.flag17))
       return fail(

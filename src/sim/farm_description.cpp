@@ -133,15 +133,14 @@ class UnitParser {
 
   std::string Option(const std::string& key, std::string_view value, bool hasValue,
                      const std::vector<std::string_view>& items, size_t& index) {
-    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error",
-                                                    "a1",    "flag17"};
+    static const std::vector<std::string> kFlags = {"cdrom",     "protect", "stuck-busy",
+                                                    "bit-error", "a1",      "flag17"};
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip",       "rev",    "maker", "size",         "jedec",      "fw",
-          "version",    "serial", "bus",   "fail-command", "fail-match", "vanish",
-          "power-loss", "bank",   "reg",   "parallel",     "disk",       "sector",
-          "visible",    "capacity", "identify"};
+          "chip",   "rev",      "maker",        "size",       "jedec",   "fw",         "version",
+          "serial", "bus",      "fail-command", "fail-match", "vanish",  "power-loss", "bank",
+          "reg",    "parallel", "disk",         "sector",     "visible", "capacity",   "identify"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -366,8 +365,8 @@ class UnitParser {
         config_.faults.capacity = CapacityAnswer::Lie;
         config_.faults.capacityLie = *n;
       } else {
-        return fmt::format(
-            "has capacity=\"{}\": give fail, ff or the number of sectors to report", value);
+        return fmt::format("has capacity=\"{}\": give fail, ff or the number of sectors to report",
+                           value);
       }
     } else if (key == "identify") {
       if (Lower(value) != "fail") return fmt::format("has identify=\"{}\": give fail", value);

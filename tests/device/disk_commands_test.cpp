@@ -123,9 +123,9 @@ TEST_F(DiskCommands, ReadCapacity16GivesAllSixtyFourBits) {
 }
 
 TEST_F(DiskCommands, OnlyPowersOfTwoFrom512To65536AreUsableSectorSizes) {
-  const std::pair<uint32_t, bool> cases[] = {{0, false},      {256, false},   {512, true},
-                                             {520, false},    {4096, true},   {6144, false},
-                                             {65536, true},   {131072, false}};
+  const std::pair<uint32_t, bool> cases[] = {{0, false},    {256, false},   {512, true},
+                                             {520, false},  {4096, true},   {6144, false},
+                                             {65536, true}, {131072, false}};
   for (const auto& [size, usable] : cases) EXPECT_EQ(SectorSizeUsable(size), usable) << size;
 }
 
@@ -147,7 +147,8 @@ class ReservedArea : public DiskCommands {
       case 0x25: {
         if (!capacityAnswers) return Answered(true, 2);
         Bytes data(8, 0);
-        for (int i = 0; i < 4; ++i) data[static_cast<size_t>(i)] = static_cast<uint8_t>(lastLba >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+          data[static_cast<size_t>(i)] = static_cast<uint8_t>(lastLba >> (24 - 8 * i));
         data[6] = 0x02;
         return put(data);
       }
@@ -162,21 +163,24 @@ class ReservedArea : public DiskCommands {
         if (cdb[11] == 0xEC) {
           Bytes identify(512, 0);
           const uint32_t low = sectors >= 0x0FFFFFFF ? 0x0FFFFFFF : static_cast<uint32_t>(sectors);
-          for (int i = 0; i < 4; ++i) identify[120 + static_cast<size_t>(i)] = static_cast<uint8_t>(low >> (8 * i));
-          for (int i = 0; i < 8; ++i) identify[200 + static_cast<size_t>(i)] = static_cast<uint8_t>(sectors >> (8 * i));
+          for (int i = 0; i < 4; ++i)
+            identify[120 + static_cast<size_t>(i)] = static_cast<uint8_t>(low >> (8 * i));
+          for (int i = 0; i < 8; ++i)
+            identify[200 + static_cast<size_t>(i)] = static_cast<uint8_t>(sectors >> (8 * i));
           return put(identify);
         }
         if (cdb[11] == 0xFD) return put(memoryC000);
         return Answered(true, 2);
       case 0x28:
       case 0x88: {
-        const uint64_t lba = cdb[0] == 0x28
-                                 ? (uint64_t{cdb[2]} << 24 | uint64_t{cdb[3]} << 16 | uint64_t{cdb[4]} << 8 | cdb[5])
-                                 : [&] {
-                                     uint64_t v = 0;
-                                     for (int i = 2; i < 10; ++i) v = v << 8 | cdb[static_cast<size_t>(i)];
-                                     return v;
-                                   }();
+        const uint64_t lba =
+            cdb[0] == 0x28
+                ? (uint64_t{cdb[2]} << 24 | uint64_t{cdb[3]} << 16 | uint64_t{cdb[4]} << 8 | cdb[5])
+                : [&] {
+                    uint64_t v = 0;
+                    for (int i = 2; i < 10; ++i) v = v << 8 | cdb[static_cast<size_t>(i)];
+                    return v;
+                  }();
         readAt.push_back(lba);
         const auto found = disk.find(lba);
         if (found == disk.end()) return Answered(true, 2);
@@ -198,7 +202,6 @@ class ReservedArea : public DiskCommands {
     sector[155] = framed ? 0xAA : 0x00;
     return sector;
   }
-
 
  public:
   // What the scripted unit answers; the cases change them.
@@ -269,8 +272,7 @@ TEST_F(ReservedArea, NoCapacityNoMarkerOrACapacityBeyondTheDriveIsUnknown) {
        "the disk's capacity cannot be read"},
       {"READ CAPACITY answers FFFFFFFF", [](ReservedArea& t) { t.lastLba = 0xFFFFFFFF; },
        "the disk reports no 32-bit capacity"},
-      {"the marker sector holds zeros",
-       [](ReservedArea& t) { t.disk[1'000'000] = Bytes(2048, 0); },
+      {"the marker sector holds zeros", [](ReservedArea& t) { t.disk[1'000'000] = Bytes(2048, 0); },
        "the marker sector holds no location marker"},
       {"the marker has no frame",
        [](ReservedArea& t) { t.disk[1'000'000] = MarkerSector(1'000'300, false); },

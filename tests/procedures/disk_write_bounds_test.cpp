@@ -23,9 +23,15 @@ struct Disk {
 };
 
 constexpr Disk kDisks[] = {
-    {300, 512},          {1'000, 512},       {5'000, 4096},
-    {131'072, 512},      {1'000'003, 4096},  {0xFFFFFFFF, 512},
-    {uint64_t{1} << 32, 512}, {(uint64_t{1} << 32) + 5, 4096}, {6'442'450'944, 512},
+    {300, 512},
+    {1'000, 512},
+    {5'000, 4096},
+    {131'072, 512},
+    {1'000'003, 4096},
+    {0xFFFFFFFF, 512},
+    {uint64_t{1} << 32, 512},
+    {(uint64_t{1} << 32) + 5, 4096},
+    {6'442'450'944, 512},
 };
 
 // The capacity answers: true, failing, all ones, and two lies.
@@ -59,7 +65,8 @@ class DiskWriteBounds : public DiskUnitTest {
             ProcedureRequest request = Request(file);
             request.options.eraseOnly = clear;
             const int result = procedure(request, host);
-            const std::string what = description + (clear ? " clear: " : " program: ") + host.status;
+            const std::string what =
+                description + (clear ? " clear: " : " program: ") + host.status;
             for (const auto& w : Writes()) {
               EXPECT_GE(w.lba, first) << what;
               EXPECT_LE(w.lba + w.count, disk.sectors) << what;

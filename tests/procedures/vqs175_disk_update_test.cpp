@@ -26,7 +26,8 @@ uint32_t ControllerCrc(const Bytes& data, size_t length) {
   for (size_t at = 0; at + 4 <= length; at += 4) {
     crc ^= uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 | uint32_t{data[at + 2]} << 16 |
            uint32_t{data[at + 3]} << 24;
-    for (int bit = 0; bit < 32; ++bit) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    for (int bit = 0; bit < 32; ++bit)
+      crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
   }
   return crc;
 }
@@ -101,7 +102,8 @@ TEST_F(Vqs175DiskUpdate, WithoutTheNvramOnlyTheCodeAreaIsTouched) {
   host = testing::FakeProcedureHost{};
   EXPECT_EQ(RunVqs175DiskFirmwareUpdate(request, host), 1);
   EXPECT_EQ(host.status, "Read flash and backup success!");
-  EXPECT_EQ(ReadFile(request.options.backupFile), Bytes(expected.begin(), expected.begin() + 0xC000));
+  EXPECT_EQ(ReadFile(request.options.backupFile),
+            Bytes(expected.begin(), expected.begin() + 0xC000));
   EXPECT_TRUE(host.boxes.empty());
 
   request.options.backupOnly = false;
@@ -128,8 +130,7 @@ TEST_F(Vqs175DiskUpdate, RefusalsAndFailuresWriteNothingAndSayWhy) {
        Mode::Program, 1000, notFound + "the disk's capacity cannot be read"},
       {"a disk smaller than the region", "vqs175:disk=4000s", Mode::Clear, 1000,
        notFound + "the disk is smaller than the firmware region"},
-      {"an empty file", "vqs175:disk=976773168s", Mode::Program, 0,
-       "The firmware file is empty!!"},
+      {"an empty file", "vqs175:disk=976773168s", Mode::Program, 0, "The firmware file is empty!!"},
       {"a file longer than the region", "vqs175:disk=976773168s", Mode::Program, 65537,
        "The firmware file is larger than the firmware area on the disk!!"},
       {"the clear's write is refused", "vqs175:disk=976773168s:fail-match=85", Mode::Clear, 1000,

@@ -93,8 +93,10 @@ TEST(FarmDescriptionTest, DiskItems) {
 // the unit runs firmware from it, and the firmware with its marker.
 TEST(FarmDescriptionTest, DiskHostedUnitsKeepTheirFirmwareBehindTheCapacity) {
   std::string error;
-  auto farm = SimFarm::Create("vqb145:disk=1M:sector=4096,vqb145:disk=1M:fw=blank,"
-                              "vqb145:disk=1000s:visible=512", &error);
+  auto farm = SimFarm::Create(
+      "vqb145:disk=1M:sector=4096,vqb145:disk=1M:fw=blank,"
+      "vqb145:disk=1000s:visible=512",
+      &error);
   ASSERT_TRUE(farm) << error;
   // 256 sectors of 4096 bytes: too small for a stretch, nothing hidden.
   EXPECT_EQ(farm->Controller(0).Disk().Sectors(), 256u);
