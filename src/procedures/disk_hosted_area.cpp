@@ -3,6 +3,7 @@
 // and each of them can fail or be wrong; a place that cannot be trusted is
 // refused with the reason rather than guessed.
 #include "IDEAccess.h"
+#include "backup_file.h"
 #include "disk_hosted_steps.h"
 #include "firmware.h"
 #include "procedure_texts.h"
@@ -19,6 +20,32 @@ std::string DiskBackupFileName(const ProcedureRequest& request, ProcedureHost& h
   if (!request.options.backupFile.empty()) return request.options.backupFile;
   host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   return texts::kDefaultBackupFile;
+}
+
+int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32_t length,
+                    const std::function<int(uint8_t* data, uint32_t length)>& read) {
+  const std::string fileName = DiskBackupFileName(request, host);
+  host.SetStatusText(texts::kBackupStep);
+  host.ProcessMessages();
+  auto fail = [&host] {
+    host.SetStatusText(texts::kReadBackToBackupError);
+    host.ProcessMessages();
+    return 0;
+  };
+  AlignedBuffer data(length);
+  if (length == 0 || !data) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return fail();
+  }
+  // A copy of what could not be read would be no backup.
+  if (!read(data.data(), length)) return fail();
+  if (!SaveBackupFile(fileName, data.data(), length, nullptr, ExistingFile::Replace)) {
+    host.SetStatusText(texts::kOpenBackupFileError);
+    return fail();
+  }
+  host.SetStatusText(texts::kBackupSuccess);
+  host.ProcessMessages();
+  return 1;
 }
 
 bool ReadDiskFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, uint64_t room,

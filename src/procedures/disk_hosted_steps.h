@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ inline constexpr uint32_t kDiskBlockSize = 65536;
 
 // The operator's backup file, or "oldFlash.bak" with a box saying so.
 std::string DiskBackupFileName(const ProcedureRequest& request, ProcedureHost& host);
+// The backup step: the file name (with its box), the status, `length`
+// bytes from `read`, saved whole. A read that failed saves nothing.
+int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32_t length,
+                    const std::function<int(uint8_t* data, uint32_t length)>& read);
 // The whole firmware file; false with the status set when it cannot be read
 // ("Open File Error!!"), is empty, or holds more than `room` bytes.
 bool ReadDiskFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, uint64_t room,

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "IDEAccess.h"
-#include "backup_file.h"
 #include "disk_hosted_steps.h"
 #include "procedure_texts.h"
 
@@ -91,33 +90,13 @@ int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) 
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
   const auto area = Locate(request, host);
   if (!area) return 0;
-  const std::string fileName = DiskBackupFileName(request, host);
-  host.SetStatusText(texts::kBackupStep);
-  host.ProcessMessages();
-  auto fail = [&host] {
-    host.SetStatusText(texts::kReadBackToBackupError);
-    host.ProcessMessages();
-    return 0;
-  };
   // The size the operator chose, in whole sectors, and never past the area.
-  const int32_t chosen = host.Settings().SelectedFlashSize;
-  if (chosen <= 0) return fail();
+  const int32_t chosen = std::max(host.Settings().SelectedFlashSize, 0);
   const uint32_t length =
       RoundUp(std::min<uint64_t>(static_cast<uint64_t>(chosen), area->Bytes()), area->sectorSize);
-  AlignedBuffer data(length);
-  if (!data) {
-    host.SetStatusText(texts::kAllocateReadBufferError);
-    return fail();
-  }
-  // A copy of what could not be read would be no backup.
-  if (!ReadBlock(request.path, *area, area->start, data.data(), length)) return fail();
-  if (!SaveBackupFile(fileName, data.data(), length, nullptr, ExistingFile::Replace)) {
-    host.SetStatusText(texts::kOpenBackupFileError);
-    return fail();
-  }
-  host.SetStatusText(texts::kBackupSuccess);
-  host.ProcessMessages();
-  return 1;
+  return BackupDiskBytes(request, host, length, [&](uint8_t* data, uint32_t bytes) {
+    return ReadBlock(request.path, *area, area->start, data, bytes);
+  });
 }
 
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "IDEAccess.h"
-#include "backup_file.h"
 #include "disk_hosted_steps.h"
 #include "firmware.h"
 #include "procedure_texts.h"
@@ -65,30 +64,11 @@ int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& ho
 }
 
 int BackupVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
-  const uint32_t length = RegionLength(request);
   const auto region = Locate(request, host);
   if (!region) return 0;
-  const std::string fileName = DiskBackupFileName(request, host);
-  host.SetStatusText(texts::kBackupStep);
-  host.ProcessMessages();
-  auto fail = [&host] {
-    host.SetStatusText(texts::kReadBackToBackupError);
-    host.ProcessMessages();
-    return 0;
-  };
-  AlignedBuffer data(length);
-  if (!data) {
-    host.SetStatusText(texts::kAllocateReadBufferError);
-    return fail();
-  }
-  if (!ReadRegion(request.path, *region, data.data(), length)) return fail();
-  if (!SaveBackupFile(fileName, data.data(), length, nullptr, ExistingFile::Replace)) {
-    host.SetStatusText(texts::kOpenBackupFileError);
-    return fail();
-  }
-  host.SetStatusText(texts::kBackupSuccess);
-  host.ProcessMessages();
-  return 1;
+  return BackupDiskBytes(request, host, RegionLength(request), [&](uint8_t* data, uint32_t bytes) {
+    return ReadRegion(request.path, *region, data, bytes);
+  });
 }
 
 int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
