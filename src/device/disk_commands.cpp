@@ -6,6 +6,7 @@
 #include <array>
 
 #include "ata_commands.h"
+#include "chip_rows.h"
 #include "flash_commands.h"
 #include "transport.h"
 
@@ -30,11 +31,9 @@ constexpr uint8_t kIdentifyDevice = 0xA0;  // byte 10 of the DF block: master, L
 constexpr uint8_t kControllerInfoLength = 18;
 constexpr size_t kInfoReservedArea = 16;
 constexpr size_t kInfoFlag17 = 17;
-// The other controllers show the identification block of the firmware they
+// Most controllers show the identification block of the firmware they
 // run at this memory address; 55 AA there means it came from the disk.
 constexpr uint16_t kRunningSignatureAddress = 0xC000;
-constexpr int kNoDiskQuery = 12;
-constexpr int kInfoFlagType = 16;
 
 // The marker sector and the three after it are read together.
 constexpr uint32_t kMarkerSectors = 4;
@@ -171,15 +170,22 @@ bool SectorSizeUsable(uint32_t sectorSize) {
 }
 
 int ReservedAreaSupported(std::string_view path, int chipType) {
-  if (chipType == kNoDiskQuery) return 0;
-  if (chipType == kInfoFlagType) {
-    std::array<uint8_t, kControllerInfoLength> info{};
-    if (ReadControllerInfo(path, info.data(), kControllerInfoLength) == 0) return 0;
-    return info[kInfoReservedArea] == 1 ? 1 : 0;
+  switch (ChipRowFor(chipType).diskFirmwareSignal) {
+    case DiskFirmwareSignal::NotAsked:
+      return 0;
+    case DiskFirmwareSignal::ControllerInfo: {
+      std::array<uint8_t, kControllerInfoLength> info{};
+      if (ReadControllerInfo(path, info.data(), kControllerInfoLength) == 0) return 0;
+      return info[kInfoReservedArea] == 1 ? 1 : 0;
+    }
+    case DiskFirmwareSignal::RunningSignature: {
+      // A failed read leaves zeros: no.
+      std::array<uint8_t, 4> memory{};
+      ReadMemory(path, memory.data(), kRunningSignatureAddress, 4);
+      return memory[0] == 0x55 && memory[1] == 0xAA ? 1 : 0;
+    }
   }
-  std::array<uint8_t, 4> memory{};
-  ReadMemory(path, memory.data(), kRunningSignatureAddress, 4);
-  return memory[0] == 0x55 && memory[1] == 0xAA ? 1 : 0;
+  return 0;
 }
 
 int ControllerInfoFlag17(std::string_view path) {
