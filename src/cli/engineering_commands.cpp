@@ -3,7 +3,7 @@
 //   fwtool [--simulate UNITS] info [--device N] [--json]
 //   fwtool [--simulate UNITS] run --device N (--file F | --erase-only | --backup-only)
 //          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
-//          [--flash-type NAME] [--a1-chip]
+//          [--flash-type NAME] [--a1-chip] [--hdd-fw]
 //          [--block-size SIZE] [--check-sum] [--yes]
 //
 // Both drive the same form model as the window's engineering face: the list
@@ -241,6 +241,7 @@ struct RunOptions {
   bool yes = false;
   std::string flashType;
   bool a1Chip = false;
+  bool hddFirmware = false;
 };
 
 // The item of a combo box whose text, without blanks, is `wanted` (also
@@ -348,7 +349,10 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
     form.FlashTypeList.SetItemIndex(item);
   }
   if (o.a1Chip) form.A1ChipCheck.SetChecked(true);
-  if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);  // runs NVRAMCheckClick
+  // The box unticks "Backup Old Firmware Only" when ticked, so it comes
+  // before the mode boxes.
+  if (o.hddFirmware) form.VQS175HDDFwChk.SetChecked(true);  // runs EraseOnlyCheckClick
+  if (o.nvram) form.NVRAMCheck.SetChecked(*o.nvram);        // runs NVRAMCheckClick
   if (o.eraseOnly) form.EraseOnlyCheck.SetChecked(true);
   if (o.backupOnly) form.BackupFWCheckBox.SetChecked(true);
   form.ChkSumChk.SetChecked(o.checkSum);
@@ -430,6 +434,8 @@ void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx) {
                   "or the item's text)");
   run->add_flag("--a1-chip", o->a1Chip,
                 "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
+  run->add_flag("--hdd-fw", o->hddFirmware,
+                "Work on the firmware a type-12 unit keeps on its disk (\"VQS175 HDD FW\")");
   run->add_flag("--yes", o->yes, "Do not ask before erasing or programming");
   run->fallthrough();
   run->callback([&ctx, o] { ctx.exitCode = RunProcedure(ctx, *o); });

@@ -7,6 +7,7 @@
 #include "chip_tables.h"
 #include "clock.h"
 #include "command_block.h"
+#include "disk_commands.h"
 #include "enumeration.h"
 #include "firmware_version_place.h"
 #include "flash_commands.h"

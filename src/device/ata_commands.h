@@ -82,6 +82,8 @@ int AtaWriteDmaExt(std::string_view path, uint64_t lba, const uint8_t* buffer, u
 // The disk's sector count from IDENTIFY DEVICE (words 60-61, or 100-103
 // when those read 0x0FFFFFFF); 0 when the command fails.
 uint64_t AtaDriveSectors(std::string_view path);
+// The same rule over 512 bytes of IDENTIFY DEVICE data.
+uint64_t SectorsFromIdentify(const uint8_t* identify);
 // 1 when the vendor status shows not busy within 500 re-reads 10 ms apart.
 // A failed first read counts as not busy; a failed re-read keeps the status
 // read before it.

@@ -19,17 +19,6 @@ constexpr uint8_t kBusy = 0x01;
 constexpr uint32_t kPollMs = 10;
 constexpr uint32_t kEraseSettleMs = 100;
 
-// IDENTIFY DEVICE words 60-61 (28-bit sector count) and 100-103 (48-bit).
-constexpr size_t kWord60 = 120;
-constexpr size_t kWord100 = 200;
-constexpr uint32_t kUse48BitCount = 0x0FFFFFFF;
-
-uint64_t LittleEndian(const uint8_t* bytes, size_t count) {
-  uint64_t value = 0;
-  for (size_t i = count; i-- > 0;) value = (value << 8) | bytes[i];
-  return value;
-}
-
 FlashIdReader AtaFlashIdReader(std::string_view path) {
   // The ATA route has no short identification form.
   return {[path](uint8_t opcode, uint8_t* buffer, uint8_t length) {
@@ -43,9 +32,22 @@ FlashIdReader AtaFlashIdReader(std::string_view path) {
 uint64_t AtaDriveSectors(std::string_view path) {
   std::array<uint8_t, kReply> identify{};
   if (!AtaIdentify(path, identify.data())) return 0;
-  const auto sectors = static_cast<uint32_t>(LittleEndian(identify.data() + kWord60, 4));
+  return SectorsFromIdentify(identify.data());
+}
+
+uint64_t SectorsFromIdentify(const uint8_t* identify) {
+  // Words 60-61 (28-bit count) and 100-103 (48-bit), little-endian words.
+  constexpr size_t kWord60 = 120;
+  constexpr size_t kWord100 = 200;
+  constexpr uint32_t kUse48BitCount = 0x0FFFFFFF;
+  auto littleEndian = [identify](size_t at, size_t count) {
+    uint64_t value = 0;
+    for (size_t i = count; i-- > 0;) value = (value << 8) | identify[at + i];
+    return value;
+  };
+  const auto sectors = static_cast<uint32_t>(littleEndian(kWord60, 4));
   if (sectors != kUse48BitCount) return sectors;
-  return LittleEndian(identify.data() + kWord100, 8);
+  return littleEndian(kWord100, 8);
 }
 
 int AtaWaitReady(std::string_view path) {

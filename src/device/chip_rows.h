@@ -95,6 +95,13 @@ enum class WholeFlashAccess : uint8_t {
   Ata,       // the detected size over ATA PASS-THROUGH
 };
 
+// How the controller tells that it runs firmware kept on its disk.
+enum class DiskFirmwareSignal : uint8_t {
+  RunningSignature,  // 55 AA in memory at 0xC000, where it shows the firmware it runs
+  ControllerInfo,    // byte 16 of the controller information
+  NotAsked,          // the disk copy is found without asking (type 12)
+};
+
 struct ChipRow {
   uint8_t type = 0;
   std::string_view model;  // three-digit chip model number, "" for type 0
@@ -154,6 +161,7 @@ struct ChipRow {
   // Every firmware file of the type brings its own header area; the
   // procedures need not look for it.
   bool headerAreaAlways = false;
+  DiskFirmwareSignal diskFirmwareSignal = DiskFirmwareSignal::RunningSignature;
 };
 
 inline constexpr int kChipRowCount = 22;

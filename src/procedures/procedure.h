@@ -61,5 +61,7 @@ int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 int RunParallelFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);
 int Run1394Update(const ProcedureRequest& request, ProcedureHost& host);
+int RunDiskHostedUpdate(const ProcedureRequest& request, ProcedureHost& host);
+int RunVqs175DiskFirmwareUpdate(const ProcedureRequest& request, ProcedureHost& host);
 
 }  // namespace fwtool

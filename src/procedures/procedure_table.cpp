@@ -1,19 +1,7 @@
 // The procedure behind each tag of the chip rows.
 #include "procedure.h"
-#include "procedure_texts.h"
 
 namespace fwtool {
-
-namespace {
-
-// Chip types whose procedure this build does not carry: say so instead of
-// doing nothing.
-int NotBuilt(const ProcedureRequest&, ProcedureHost& host) {
-  host.SetStatusText(texts::kProcedureNotBuilt);
-  return 0;
-}
-
-}  // namespace
 
 Procedure ProcedureFor(ProcedureTag tag) {
   switch (tag) {
@@ -34,8 +22,9 @@ Procedure ProcedureFor(ProcedureTag tag) {
     case ProcedureTag::Staged:
       return &RunStagedFlashUpdate;
     case ProcedureTag::DiskHosted:
+      return &RunDiskHostedUpdate;
     case ProcedureTag::Vqs175Disk:
-      return &NotBuilt;
+      return &RunVqs175DiskFirmwareUpdate;
   }
   return nullptr;
 }

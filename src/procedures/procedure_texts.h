@@ -90,8 +90,18 @@ inline constexpr const char* kSaveRomFail = "Read ROM Suceess, but save to file 
 // The procedure of chip type 7 over IEEE 1394.
 inline constexpr const char* kEraseFlashCommandFail = "Erase flash command fail!";
 
-// Procedures that no build of this program carries yet report this.
-inline constexpr const char* kProcedureNotBuilt =
-    "This chip type's update procedure is not part of this build.";
+// The firmware kept on the attached disk.
+inline constexpr const char* kEraseHddSuccess = "Erase all data in HDD success!!";
+inline constexpr const char* kCompareHddFail = "Compare data in HDD fail!!";
+inline constexpr const char* kWriteHddFail = "Write Data To HDD FAIL!!";
+inline constexpr const char* kReadHddFail = "Read Data From HDD FAIL!!";
+inline constexpr const char* kWriteHdd16Fail = "Write Data SCSI16 To HDD FAIL!!";
+inline constexpr const char* kReadHdd16Fail = "Read Data SCSI16 From HDD FAIL!!";
+inline constexpr const char* kCompareHddDataFail = "Compare Data in HDD FAIL!!";
+// Refusals before anything is written, each followed by the reason.
+inline constexpr const char* kDiskAreaNotFound = "The firmware area on the disk was not found: ";
+inline constexpr const char* kFirmwareFileEmpty = "The firmware file is empty!!";
+inline constexpr const char* kFileLargerThanDiskArea =
+    "The firmware file is larger than the firmware area on the disk!!";
 
 }  // namespace fwtool::texts

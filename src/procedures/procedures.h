@@ -5,6 +5,7 @@
 #include "address_flash_steps.h"
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "disk_hosted_steps.h"
 #include "embedded_update.h"
 #include "flash_programming.h"
 #include "flash_settings.h"

@@ -31,8 +31,8 @@ constexpr TypeRow kRows[] = {
      12, ImagePlace::Start},
     {4, "vq64775", "VQ64775 Series", "775", "v775",
      kIdentify | kOldFlash | kFamilyFlashMakerCode | kFamilyMemory, 12, ImagePlace::Start},
-    {5, "vq64765", "VQ64765 Series", "765", "v765", kIdentify | kFamilyControllerInfo, 12,
-     ImagePlace::Start},
+    {5, "vq64765", "VQ64765 Series", "765", "v765",
+     kIdentify | kFamilyControllerInfo | kFamilyMemory, 12, ImagePlace::Start},
     {6, "vqb716", "VQB716 Series", "716", "v716",
      kIdentify | kOldFlash | kFamilyFlashMakerCode | kFamilyMemory, 16, ImagePlace::HeaderOrStart},
     {7, "vqb717", "VQB717 Series", "717", "v717",
@@ -63,8 +63,8 @@ constexpr TypeRow kRows[] = {
      ImagePlace::At0x80},
     {14, "vqb185", "VQB185 Series", "185", "v185", kIdentify | kOldFlash | kFamilyMemory, 16,
      ImagePlace::At0x4000},
-    {15, "vqb145", "VQB145 Series", "145", "v145", kIdentify | kFamilyControllerInfo, 16,
-     ImagePlace::Start},
+    {15, "vqb145", "VQB145 Series", "145", "v145",
+     kIdentify | kFamilyControllerInfo | kFamilyMemory, 16, ImagePlace::Start},
     {16, "vq64775e", "VQ64775 Series", "775", "v775",
      kIdentify | kOldFlash | kFamilyFlashOpcodes | kFamilyMemory | kFamilyControllerInfo, 16,
      ImagePlace::At0x4000},
@@ -273,6 +273,7 @@ ChipProfile ChipProfileFor(int type, int subRev) {
       p.romVersion = {1, 0, 1, 0, 0, 0};
       p.firmwareIds = {p.model};
       p.controllerInfoValue = 208;
+      p.firmwareOnDisk = true;
       break;
     default:
       p.romVersion = {1, 0, 1, 0, 0, 0};

@@ -110,6 +110,9 @@ struct ChipProfile {
   // A 1 KB settings area of the unit's own at this flash address (0: none).
   uint32_t nvram1KAddress = 0;
 
+  // The controller boots its firmware from the reserved stretch of its disk.
+  bool firmwareOnDisk = false;
+
   uint32_t defaultFlashKB = 64;
   uint8_t defaultMaker = 5;
 

@@ -20,6 +20,7 @@ bool BlockPattern::Matches(const uint8_t* block, int blockLength) const {
 
 SimController::SimController(ChipProfile profile, FlashPartSpec part, BusTimings bus)
     : profile_(std::move(profile)), flash_(std::move(part)), bus_(bus), memory_(kMemorySize, 0) {
+  reservedStart_ = DefaultReservedStart(disk_.Sectors(), flag17_).value_or(disk_.Sectors());
   flash_.SetTimeScale(bus_.timeScale);
   if (profile_.Has(kFamilyParallelFlash)) {
     parallel_.emplace(ParallelPartFor(profile_.parallelPart));
@@ -113,6 +114,7 @@ void SimController::Boot(bool clearMemory) {
   for (uint16_t address : {uint16_t{0x7038}, uint16_t{0x70F0}})
     std::fill_n(memory_.begin() + address, 4, 0);
   std::fill_n(memory_.begin() + 0xC000, 16, 0);
+  BootFromDisk();
   if (bootImage_) {
     memory_[profile_.statusWordAddress + profile_.statusWordByte] |= profile_.statusWordBit;
     // The identification block of the running firmware.

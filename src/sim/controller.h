@@ -12,6 +12,7 @@
 
 #include "chip_profile.h"
 #include "command_log.h"
+#include "disk.h"
 #include "faults.h"
 #include "flash_part.h"
 #include "parallel_flash.h"
@@ -73,6 +74,29 @@ class SimController {
   // Whether FF 04 25 (flash access set-up) arrived since the last boot.
   bool FlashAccessSetUp() const { return flashAccessSetUp_; }
 
+  // The disk behind the bridge (2048 sectors of 512 bytes unless told
+  // otherwise). Chips that keep their firmware on it hide the reserved
+  // stretch from `ReservedStart()` on while they run that firmware.
+  SimDisk& Disk() { return disk_; }
+  const SimDisk& Disk() const { return disk_; }
+  // A new, blank disk; `reservedStart` (a multiple of 256 with 256 sectors
+  // after it) where the stretch begins, by default where the controller
+  // puts it at the end of the disk. False when the stretch does not fit.
+  bool SetDisk(uint64_t sectors, uint32_t sectorSize, std::optional<uint64_t> reservedStart,
+               bool flag17);
+  // Where the controller starts the stretch on a disk of that size: 256
+  // sectors before the last 256-sector boundary below its anchor (the last
+  // sector, one further with the flag); nullopt on a disk too small.
+  static std::optional<uint64_t> DefaultReservedStart(uint64_t sectors, bool flag17);
+  // First sector of the stretch; the disk's size when it has none.
+  uint64_t ReservedStart() const { return reservedStart_; }
+  bool HasReservedStretch() const { return reservedStart_ < disk_.Sectors(); }
+  // Puts a firmware image at the stretch with its location marker.
+  void LoadDiskFirmware(std::span<const uint8_t> image);
+  // The sectors the host is shown (before any capacity fault).
+  uint64_t VisibleSectors() const;
+  bool RunsFromDisk() const { return runsFromDisk_; }
+
   void SetFaults(const FaultPlan& faults);
   const FaultPlan& Faults() const { return faults_; }
   uint64_t CommandCount() const { return commandCount_; }
@@ -115,10 +139,18 @@ class SimController {
   std::vector<uint8_t> ChipInfoBytes() const;
   Reply AtaBlock(const PassThroughRequest& rq);
   Reply AtaVendor(const PassThroughRequest& rq, uint8_t feature, uint8_t count, uint32_t lba);
-  Reply AtaIdentify() const;
   Reply Ff04Block(const PassThroughRequest& rq);
   Reply SpiBlock(const PassThroughRequest& rq);
   Reply ParallelBlock(const PassThroughRequest& rq);
+
+  // The disk: capacity, block transfers, IDENTIFY DEVICE, and the firmware
+  // the controller boots from it.
+  Reply ReadCapacity(const PassThroughRequest& rq, bool sixteen);
+  Reply DiskTransfer(const PassThroughRequest& rq, bool write, uint64_t lba, uint64_t count);
+  Reply AtaDiskTransfer(const PassThroughRequest& rq);
+  Reply DriveIdentify(const PassThroughRequest& rq) const;
+  Reply DiskBlock(const PassThroughRequest& rq, InterfaceKind iface);
+  void BootFromDisk();
 
   // Flash work done by the controller itself.
   Reply ReadFlashBytes(uint32_t address, uint32_t length, const PassThroughRequest& rq);
@@ -157,6 +189,10 @@ class SimController {
   // What the part answered to the last SPI instruction sent over ATA.
   std::vector<uint8_t> ataSpiAnswer_;
   std::vector<uint8_t> lastSense_;
+  SimDisk disk_{kMediumBlocks, kMediumBlockSize};
+  uint64_t reservedStart_ = kMediumBlocks;
+  bool flag17_ = false;
+  bool runsFromDisk_ = false;
 
   bool powered_ = true;
   bool vanished_ = false;

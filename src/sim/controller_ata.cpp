@@ -28,30 +28,20 @@ constexpr size_t kReply = 512;
 constexpr uint8_t kSpiFollows = 0x80;  // count byte: a read of the answer follows
 constexpr uint8_t kSpiCountMask = 0x7F;
 
-// The disk behind the bridge, as small as the medium it reports.
-constexpr uint32_t kDiskSectors = SimController::kMediumBlocks;
-
-void PutWord(std::vector<uint8_t>& data, size_t word, uint16_t value) {
-  data[word * 2] = static_cast<uint8_t>(value);
-  data[word * 2 + 1] = static_cast<uint8_t>(value >> 8);
-}
-
 }  // namespace
 
 SimController::Reply SimController::AtaBlock(const PassThroughRequest& rq) {
   Reply reply;
   if (Lacks(kFamilyAta, reply)) return reply;
   const auto& cdb = rq.cdb;
-  // Sector transfers on the disk (85 blocks, READ/WRITE DMA EXT) wait for
-  // the disk model.
-  if (cdb[0] != kPassThrough12) return InvalidField();
+  // Sector transfers on the disk: 85 blocks, READ/WRITE DMA EXT.
+  if (cdb[0] != kPassThrough12) return AtaDiskTransfer(rq);
   const uint8_t feature = cdb[3];
   const uint8_t count = cdb[4];
   const uint32_t lba = cdb[5] | (cdb[6] << 8) | (static_cast<uint32_t>(cdb[7]) << 16);
   switch (cdb[9]) {
     case kIdentifyDevice:
-      if (rq.direction != DataDirection::In) return InvalidField();
-      return AtaIdentify();
+      return DriveIdentify(rq);
     case kVendorCommand:
       return AtaVendor(rq, feature, count, lba);
     default:
@@ -120,18 +110,6 @@ SimController::Reply SimController::AtaVendor(const PassThroughRequest& rq, uint
     default:
       return InvalidField();
   }
-}
-
-SimController::Reply SimController::AtaIdentify() const {
-  std::vector<uint8_t> data(kReply, 0);
-  PutWord(data, 0, 0x0040);                  // fixed device
-  PutWord(data, 49, 0x0200);                 // LBA supported
-  PutWord(data, 60, kDiskSectors & 0xFFFF);  // 28-bit sector count
-  PutWord(data, 61, kDiskSectors >> 16);
-  PutWord(data, 83, 0x0400);                  // 48-bit addresses supported
-  PutWord(data, 100, kDiskSectors & 0xFFFF);  // 48-bit sector count
-  PutWord(data, 101, kDiskSectors >> 16);
-  return Good(std::move(data));
 }
 
 }  // namespace fwtool::sim

@@ -70,6 +70,8 @@ SimController::Reply SimController::DfBlock(const PassThroughRequest& rq) {
         memory_[static_cast<uint16_t>(address + i)] = data[i];
       return Good();
     }
+    case 0xEC:  // IDENTIFY DEVICE to the drive, device byte in byte 10
+      return DriveIdentify(rq);
     case 0xFF:  // configuration word
       if (Lacks(kFamilyConfigWord, reply)) return reply;
       return Good({profile_.configWord[0], profile_.configWord[1]});
@@ -174,6 +176,10 @@ SimController::Reply SimController::Ff04Block(const PassThroughRequest& rq) {
                   data.begin() + 2);
       data[5] = profile_.chipInfoRevision;
       data[8] = profile_.controllerInfoValue;
+      // Byte 16: the firmware runs from the disk's reserved stretch; byte
+      // 17: that stretch starts one sector later on this controller.
+      data[16] = runsFromDisk_ ? 1 : 0;
+      data[17] = flag17_ ? 1 : 0;
       data[19] = RunsFromFlash() ? 1 : 0;
       data.resize(std::min<size_t>(data.size(), cdb[3]));
       return Good(std::move(data));

@@ -18,22 +18,19 @@ constexpr uint8_t kModeSense6 = 0x1A;
 constexpr uint8_t kPreventAllow = 0x1E;
 constexpr uint8_t kReadCapacity10 = 0x25;
 constexpr uint8_t kRead10 = 0x28;
+constexpr uint8_t kWrite10 = 0x2A;
+constexpr uint8_t kRead16 = 0x88;
+constexpr uint8_t kWrite16 = 0x8A;
+constexpr uint8_t kReadCapacity16 = 0x9E;
 
 constexpr uint8_t kNotReady = 0x02;
-constexpr uint8_t kIllegalRequest = 0x05;
 constexpr uint8_t kMediumNotPresent = 0x3A;
-constexpr uint8_t kLbaOutOfRange = 0x21;
 
 constexpr std::string_view kVendorText = "Talve";
 
 void PutText(std::vector<uint8_t>& data, size_t at, size_t width, std::string_view text) {
   for (size_t i = 0; i < width; ++i)
     data[at + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
-}
-
-uint32_t Be32(const std::array<uint8_t, 16>& cdb, int at) {
-  return (static_cast<uint32_t>(cdb[at]) << 24) | (cdb[at + 1] << 16) | (cdb[at + 2] << 8) |
-         cdb[at + 3];
 }
 
 }  // namespace
@@ -67,22 +64,13 @@ SimController::Reply SimController::Standard(const PassThroughRequest& rq, Inter
     }
     case kPreventAllow:
       return Good();
-    case kReadCapacity10: {
-      if (cdrom) return Check(kNotReady, kMediumNotPresent);
-      const uint32_t last = kMediumBlocks - 1;
-      return Good({static_cast<uint8_t>(last >> 24), static_cast<uint8_t>(last >> 16),
-                   static_cast<uint8_t>(last >> 8), static_cast<uint8_t>(last), 0x00, 0x00,
-                   static_cast<uint8_t>(kMediumBlockSize >> 8),
-                   static_cast<uint8_t>(kMediumBlockSize)});
-    }
-    case kRead10: {
-      if (cdrom) return Check(kNotReady, kMediumNotPresent);
-      const uint32_t lba = Be32(cdb, 2);
-      const uint32_t blocks = (cdb[7] << 8) | cdb[8];
-      if (static_cast<uint64_t>(lba) + blocks > kMediumBlocks)
-        return Check(kIllegalRequest, kLbaOutOfRange);
-      return Good(std::vector<uint8_t>(static_cast<size_t>(blocks) * kMediumBlockSize, 0));
-    }
+    case kReadCapacity10:
+    case kReadCapacity16:
+    case kRead10:
+    case kWrite10:
+    case kRead16:
+    case kWrite16:
+      return DiskBlock(rq, iface);
     default:
       return Unknown();
   }

@@ -12,6 +12,9 @@ namespace fwtool::sim {
 
 namespace {
 
+// What the disk-hosted controllers boot from their reserved stretch.
+constexpr uint32_t kDiskFirmwareSize = 65536;
+
 std::string Lower(std::string_view text) {
   std::string lower;
   for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -83,6 +86,8 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
     return fail("parallel= and a1 need a chip with a parallel flash (vq64779, vq64779u)");
   if (config.parallelPart) profile->parallelPart = *config.parallelPart;
   if (config.a1Chip) profile->refusesRomSwitch = true;
+  // A type-16 unit without a flash part keeps its firmware on the disk.
+  if (profile->type == 16 && config.maker && *config.maker == 0) profile->firmwareOnDisk = true;
 
   const uint8_t maker = config.maker.value_or(profile->defaultMaker);
   FlashPartSpec part = FlashPartFor(maker, config.flashKB.value_or(profile->defaultFlashKB));
@@ -99,7 +104,8 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
       const std::string serial = config.serial.empty()
                                      ? fmt::format("SIM{}-{:06}", profile->model, unit->index + 1)
                                      : config.serial;
-      image = BuildOlderFirmware(*profile, part.size, serial,
+      const uint32_t room = profile->firmwareOnDisk ? kDiskFirmwareSize : part.size;
+      image = BuildOlderFirmware(*profile, room, serial,
                                  config.olderVersion.value_or(OlderFirmwareVersion(profile->type)));
       break;
     }
@@ -118,7 +124,10 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
     case FirmwareSource::Blank:
       break;
   }
-  if (image.size() > part.size)
+  if (profile->firmwareOnDisk && image.size() > kDiskFirmwareSize)
+    return fail(
+        fmt::format("the firmware ({} bytes) does not fit the 64 KB on the disk", image.size()));
+  if (!profile->firmwareOnDisk && image.size() > part.size)
     return fail(fmt::format("the firmware ({} bytes) does not fit the {} KB flash", image.size(),
                             part.size / 1024));
   if (config.badBanks[0] || config.badBanks[1]) {
@@ -138,8 +147,23 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   timings.reattachDelay = timings_.reattachDelay;
   unit->controller = std::make_unique<SimController>(*profile, std::move(part), timings);
   auto& controller = *unit->controller;
-  controller.Flash().Load(image);
-  if (auto* parallel = controller.Parallel()) parallel->Load(image);
+  if (config.diskBytes || config.diskSectors || config.visibleSectors || config.flag17 ||
+      config.sectorSize != SimController::kMediumBlockSize) {
+    const uint64_t sectors = config.diskSectors.value_or(
+        config.diskBytes.value_or(uint64_t{SimController::kMediumBlocks} *
+                                  SimController::kMediumBlockSize) /
+        config.sectorSize);
+    if (sectors == 0) return fail("disk= is smaller than one sector");
+    if (!controller.SetDisk(sectors, config.sectorSize, config.visibleSectors, config.flag17))
+      return fail(
+          "visible= needs a multiple of 256 sectors with at least 256 more sectors on the disk");
+  }
+  if (profile->firmwareOnDisk) {
+    controller.LoadDiskFirmware(image);
+  } else {
+    controller.Flash().Load(image);
+    if (auto* parallel = controller.Parallel()) parallel->Load(image);
+  }
   if (config.protect && *config.protect)
     controller.Flash().SetNonVolatileStatus(controller.Flash().NonVolatileStatus() |
                                             controller.Flash().Part().protectBits);

@@ -133,14 +133,14 @@ class UnitParser {
 
   std::string Option(const std::string& key, std::string_view value, bool hasValue,
                      const std::vector<std::string_view>& items, size_t& index) {
-    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error",
-                                                    "a1"};
+    static const std::vector<std::string> kFlags = {"cdrom",     "protect", "stuck-busy",
+                                                    "bit-error", "a1",      "flag17"};
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip",       "rev",    "maker", "size",         "jedec",      "fw",
-          "version",    "serial", "bus",   "fail-command", "fail-match", "vanish",
-          "power-loss", "bank",   "reg",   "parallel"};
+          "chip",   "rev",      "maker",        "size",       "jedec",   "fw",         "version",
+          "serial", "bus",      "fail-command", "fail-match", "vanish",  "power-loss", "bank",
+          "reg",    "parallel", "disk",         "sector",     "visible", "capacity",   "identify"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -245,6 +245,9 @@ class UnitParser {
         config_.parallelPart = ParallelPartKind::Sst;
       else
         return fmt::format("has parallel=\"{}\": give atmel, pmc or sst", value);
+    } else if (key == "disk" || key == "sector" || key == "visible" || key == "capacity" ||
+               key == "identify" || key == "flag17") {
+      return DiskOption(key, value, hasValue);
     } else if (key == "a1") {
       auto flag = Flag(key, value, hasValue, reason);
       if (!flag) return reason;
@@ -306,6 +309,68 @@ class UnitParser {
       config_.faults.powerLossAtOperation = *n;
     } else {
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
+    }
+    return {};
+  }
+
+  // "500G", "64M", "2T", "4096s": bytes or sectors.
+  std::string DiskOption(const std::string& key, std::string_view value, bool hasValue) {
+    std::string reason;
+    if (key == "flag17") {
+      auto flag = Flag(key, value, hasValue, reason);
+      if (!flag) return reason;
+      config_.flag17 = *flag;
+    } else if (key == "disk") {
+      const char unit = value.empty() ? '\0' : static_cast<char>(std::tolower(value.back()));
+      const std::string_view digits = std::isdigit(static_cast<unsigned char>(unit))
+                                          ? value
+                                          : value.substr(0, value.size() - 1);
+      const auto number = Number(digits);
+      int shift = -1;
+      if (std::isdigit(static_cast<unsigned char>(unit))) shift = 0;
+      if (unit == 'k') shift = 10;
+      if (unit == 'm') shift = 20;
+      if (unit == 'g') shift = 30;
+      if (unit == 't') shift = 40;
+      const bool sectors = unit == 's';
+      if (!number || *number == 0 || (shift < 0 && !sectors) ||
+          (shift > 0 && *number > (uint64_t{1} << (63 - shift))))
+        return fmt::format(
+            "has disk=\"{}\": give a size such as 500G, 64M, 3T (bytes, K/M/G/T) or a number of "
+            "sectors such as 5000s",
+            value);
+      if (sectors) {
+        config_.diskSectors = *number;
+        config_.diskBytes.reset();
+      } else {
+        config_.diskBytes = *number << shift;
+        config_.diskSectors.reset();
+      }
+    } else if (key == "sector") {
+      const auto bytes = Number(value);
+      if (!bytes || *bytes < 512 || *bytes > 65536 || (*bytes & (*bytes - 1)) != 0)
+        return NeedsNumber(key, value, "of bytes, a power of two from 512 to 65536");
+      config_.sectorSize = static_cast<uint32_t>(*bytes);
+    } else if (key == "visible") {
+      auto n = Counter(key, value, reason);
+      if (!n) return reason;
+      config_.visibleSectors = *n;
+    } else if (key == "capacity") {
+      const std::string lower = Lower(value);
+      if (lower == "fail") {
+        config_.faults.capacity = CapacityAnswer::Fail;
+      } else if (lower == "ff") {
+        config_.faults.capacity = CapacityAnswer::AllOnes;
+      } else if (auto n = Number(value); n && *n > 0) {
+        config_.faults.capacity = CapacityAnswer::Lie;
+        config_.faults.capacityLie = *n;
+      } else {
+        return fmt::format("has capacity=\"{}\": give fail, ff or the number of sectors to report",
+                           value);
+      }
+    } else if (key == "identify") {
+      if (Lower(value) != "fail") return fmt::format("has identify=\"{}\": give fail", value);
+      config_.faults.identifyFails = true;
     }
     return {};
   }

@@ -8,7 +8,9 @@
 // e.g. "vqb719", "vqb719:maker=winbond:fw=embedded",
 // "chip=11:rev=5,vqb717:bus=sbp2:cdrom", "vqb719:bit-error:vanish=40",
 // "vqs175:bank=bad1" (a dual-bank unit whose second bank was left half
-// written), "vq64765:reg=207", "vq64779:parallel=pmc:a1".
+// written), "vq64765:reg=207", "vq64779:parallel=pmc:a1",
+// "vqb145:disk=500G:sector=4096" (firmware kept on a 500 GB disk),
+// "vqb145:disk=3T:capacity=fail".
 // The README's "Simulated controllers" section lists every key.
 #pragma once
 
@@ -58,6 +60,16 @@ struct UnitConfig {
   // (parallel=atmel|pmc|sst; sst when unset), and the A1 member (a1).
   std::optional<ParallelPartKind> parallelPart;
   bool a1Chip = false;
+  // The disk behind the bridge: disk=SIZE (bytes with K, M, G or T, powers
+  // of 1024, or sectors with "s"), sector=BYTES (512 when unset),
+  // visible=SECTORS (what the host is shown while the unit runs firmware
+  // from the disk; by default everything before the reserved stretch), and
+  // flag17 (the controller starts the stretch one sector later).
+  std::optional<uint64_t> diskBytes;
+  std::optional<uint64_t> diskSectors;
+  uint32_t sectorSize = 512;
+  std::optional<uint64_t> visibleSectors;
+  bool flag17 = false;
   FaultPlan faults;
 };
 

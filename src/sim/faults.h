@@ -18,6 +18,14 @@ struct BlockPattern {
   bool Matches(const uint8_t* block, int blockLength) const;
 };
 
+// How the unit answers READ CAPACITY(10) and (16).
+enum class CapacityAnswer : uint8_t {
+  True,     // the capacity the host is shown
+  Fail,     // CHECK CONDITION
+  AllOnes,  // every field of the last LBA set (FFFFFFFF in the 10-byte form)
+  Lie,      // `capacityLie` sectors, whatever the disk holds
+};
+
 // Command numbers count every block the unit receives, from 1.
 struct FaultPlan {
   // That command fails with CHECK CONDITION, HARDWARE ERROR (internal target
@@ -41,6 +49,11 @@ struct FaultPlan {
   // programmed (a cell that will not erase): -1 every one, N the first N,
   // 0 none.
   int64_t eraseStuckCells = 0;
+  // The disk's capacity as the unit reports it.
+  CapacityAnswer capacity = CapacityAnswer::True;
+  uint64_t capacityLie = 0;
+  // IDENTIFY DEVICE (the vendor DF block and ATA PASS-THROUGH) fails.
+  bool identifyFails = false;
 };
 
 }  // namespace fwtool::sim

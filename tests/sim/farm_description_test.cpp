@@ -66,6 +66,59 @@ TEST(FarmDescriptionTest, BankAndRegisterItems) {
   EXPECT_EQ(u[4].regValue, 207);
 }
 
+TEST(FarmDescriptionTest, DiskItems) {
+  std::string error;
+  auto units = ParseFarmDescription(
+      "vqb145:disk=500G:sector=4096:visible=1024:flag17,vqb145:disk=4294967301s:capacity=fail,"
+      "vqb145:disk=64M:capacity=ff:identify=fail,vqs175:capacity=1000",
+      &error);
+  ASSERT_TRUE(units) << error;
+  const auto& u = *units;
+  EXPECT_EQ(u[0].diskBytes, 500ull << 30);
+  EXPECT_EQ(u[0].sectorSize, 4096u);
+  EXPECT_EQ(u[0].visibleSectors, 1024u);
+  EXPECT_TRUE(u[0].flag17);
+  EXPECT_EQ(u[1].diskSectors, 4'294'967'301ull);
+  EXPECT_EQ(u[1].faults.capacity, CapacityAnswer::Fail);
+  EXPECT_EQ(u[2].diskBytes, 64ull << 20);
+  EXPECT_EQ(u[2].faults.capacity, CapacityAnswer::AllOnes);
+  EXPECT_TRUE(u[2].faults.identifyFails);
+  EXPECT_EQ(u[3].faults.capacity, CapacityAnswer::Lie);
+  EXPECT_EQ(u[3].faults.capacityLie, 1000u);
+  EXPECT_FALSE(u[3].diskBytes);
+  EXPECT_EQ(u[3].sectorSize, 512u);
+}
+
+// A disk of the description: its size in sectors, the capacity shown while
+// the unit runs firmware from it, and the firmware with its marker.
+TEST(FarmDescriptionTest, DiskHostedUnitsKeepTheirFirmwareBehindTheCapacity) {
+  std::string error;
+  auto farm = SimFarm::Create(
+      "vqb145:disk=1M:sector=4096,vqb145:disk=1M:fw=blank,"
+      "vqb145:disk=1000s:visible=512",
+      &error);
+  ASSERT_TRUE(farm) << error;
+  // 256 sectors of 4096 bytes: too small for a stretch, nothing hidden.
+  EXPECT_EQ(farm->Controller(0).Disk().Sectors(), 256u);
+  EXPECT_FALSE(farm->Controller(0).RunsFromDisk());
+  EXPECT_EQ(farm->Controller(0).VisibleSectors(), 256u);
+  // 2048 sectors of 512 bytes: the stretch from 1536 on, shown only while
+  // the unit runs its firmware from there.
+  EXPECT_EQ(farm->Controller(1).ReservedStart(), 1536u);
+  EXPECT_FALSE(farm->Controller(1).RunsFromDisk());
+  EXPECT_EQ(farm->Controller(1).VisibleSectors(), 2048u);
+  EXPECT_TRUE(farm->Controller(2).RunsFromDisk());
+  EXPECT_EQ(farm->Controller(2).VisibleSectors(), 512u);
+  // The marker of sector 512 holds 512 + 257 = 769.
+  const auto first = farm->Controller(2).Disk().Bytes(512, 512);
+  EXPECT_EQ(std::vector<uint8_t>(first.begin() + 150, first.begin() + 156),
+            (std::vector<uint8_t>{0x55, 0x00, 0x00, 0x03, 0x01, 0xAA}));
+  EXPECT_TRUE(farm->Controller(2).Disk().Writes().empty());
+
+  EXPECT_FALSE(SimFarm::Create("vqb145:disk=1000s:visible=600", &error));
+  EXPECT_NE(error.find("visible= needs a multiple of 256 sectors"), std::string::npos) << error;
+}
+
 TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {
   const std::pair<const char*, const char*> cases[] = {
       {"", "the description names no unit"},
@@ -91,6 +144,12 @@ TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {
       {"vqs175:bank", "has \"bank\" without a value (bank=...)"},
       {"vq64765:reg=256", "has reg=\"256\": reg needs a number 0 to 255"},
       {"vq64779:parallel=intel", "has parallel=\"intel\": give atmel, pmc or sst"},
+      {"vqb145:disk=12X", "has disk=\"12X\": give a size such as 500G"},
+      {"vqb145:disk=0", "has disk=\"0\": give a size"},
+      {"vqb145:sector=520", "has sector=\"520\": sector needs a number of bytes, a power of two"},
+      {"vqb145:capacity=some", "has capacity=\"some\": give fail, ff or the number of sectors"},
+      {"vqb145:identify=slow", "has identify=\"slow\": give fail"},
+      {"vqb145:visible=0", "has visible=\"0\": visible needs a number from 1"},
   };
   for (const auto& [text, expected] : cases) {
     std::string error;

@@ -1,0 +1,160 @@
+// The disk-hosted procedure of chip types 5, 15 and 16: the firmware lives
+// in a reserved stretch at the end of the attached disk and is moved with
+// the standard block commands, 64 KB at a time. Erase only, backup only, or
+// program from a file with the location marker put into it.
+#include <algorithm>
+#include <vector>
+
+#include "IDEAccess.h"
+#include "disk_hosted_steps.h"
+#include "procedure_texts.h"
+
+namespace fwtool {
+
+namespace {
+
+// One block at `lba` with the command form the disk needs.
+int WriteBlock(const std::string& path, const DiskFirmwareArea& area, uint64_t lba,
+               const uint8_t* data, uint32_t length) {
+  if (area.wide)
+    return Write16(path, data, static_cast<uint32_t>(lba), static_cast<uint32_t>(lba >> 32), length,
+                   area.sectorSize);
+  return Write10(path, data, static_cast<uint32_t>(lba), length, area.sectorSize);
+}
+
+int ReadBlock(const std::string& path, const DiskFirmwareArea& area, uint64_t lba, uint8_t* data,
+              uint32_t length) {
+  if (area.wide)
+    return Read16(path, data, static_cast<uint32_t>(lba), static_cast<uint32_t>(lba >> 32), length,
+                  area.sectorSize);
+  return Read10(path, data, static_cast<uint32_t>(lba), length, area.sectorSize);
+}
+
+const char* WriteFailText(const DiskFirmwareArea& area) {
+  return area.wide ? texts::kWriteHdd16Fail : texts::kWriteHddFail;
+}
+
+const char* ReadFailText(const DiskFirmwareArea& area) {
+  return area.wide ? texts::kReadHdd16Fail : texts::kReadHddFail;
+}
+
+std::optional<DiskFirmwareArea> Locate(const ProcedureRequest& request, ProcedureHost& host) {
+  std::string why;
+  auto area = FindDiskFirmwareArea(request.path, request.chip.type, why);
+  if (!area) {
+    host.SetStatusText(texts::kDiskAreaNotFound + why);
+    host.ProcessMessages();
+  }
+  return area;
+}
+
+uint32_t RoundUp(uint64_t value, uint64_t unit) {
+  return static_cast<uint32_t>((value + unit - 1) / unit * unit);
+}
+
+}  // namespace
+
+int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  const auto area = Locate(request, host);
+  if (!area) return 0;
+  AlignedBuffer written(kDiskBlockSize);
+  AlignedBuffer readBack(kDiskBlockSize);
+  if (!written || !readBack) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    host.ProcessMessages();
+    return 0;
+  }
+  auto fail = [&host](const char* text) {
+    host.SetStatusText(text);
+    host.ProcessMessages();
+    return 0;
+  };
+  if (area->markerKept) {
+    // The controller finds its firmware by the marker: it survives the clear.
+    if (!ReadBlock(request.path, *area, area->start, readBack.data(), area->sectorSize))
+      return fail(ReadFailText(*area));
+    std::copy_n(readBack.data() + kMarkerAt, kMarkerLength, written.data() + kMarkerAt);
+    std::fill(readBack.begin(), readBack.end(), 0);
+  }
+  if (!WriteBlock(request.path, *area, area->start, written.data(), kDiskBlockSize))
+    return fail(WriteFailText(*area));
+  if (!ReadBlock(request.path, *area, area->start, readBack.data(), kDiskBlockSize))
+    return fail(ReadFailText(*area));
+  if (!std::equal(written.begin(), written.end(), readBack.begin()))
+    return fail(texts::kCompareHddFail);
+  host.SetStatusText(texts::kEraseHddSuccess);
+  host.ProcessMessages();
+  return 1;
+}
+
+int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  const auto area = Locate(request, host);
+  if (!area) return 0;
+  // The size the operator chose, in whole sectors, and never past the area.
+  const int32_t chosen = std::max(host.Settings().SelectedFlashSize, 0);
+  const uint32_t length =
+      RoundUp(std::min<uint64_t>(static_cast<uint64_t>(chosen), area->Bytes()), area->sectorSize);
+  return BackupDiskBytes(request, host, length, [&](uint8_t* data, uint32_t bytes) {
+    return ReadBlock(request.path, *area, area->start, data, bytes);
+  });
+}
+
+int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  const auto area = Locate(request, host);
+  if (!area) return 0;
+  std::vector<uint8_t> file;
+  if (!ReadDiskFirmwareFile(request, host, area->Bytes(), file)) return 0;
+  // Whole blocks, the bytes past the file zero.
+  const uint32_t blocks = RoundUp(file.size(), kDiskBlockSize) / kDiskBlockSize;
+  std::vector<uint8_t> image(static_cast<size_t>(blocks) * kDiskBlockSize, 0);
+  std::copy(file.begin(), file.end(), image.begin());
+  host.SetStatusText(texts::kProgrammingStep);
+  // The marker tells the controller where its firmware lies, whatever the
+  // file holds there.
+  PutLocationMarker(image.data(), area->anchor);
+
+  AlignedBuffer written(kDiskBlockSize);
+  AlignedBuffer readBack(kDiskBlockSize);
+  if (!written || !readBack) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  uint64_t lba = area->start;
+  for (uint32_t block = 0; block < blocks; ++block) {
+    std::fill(readBack.begin(), readBack.end(), 0);
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block) * kDiskBlockSize, kDiskBlockSize,
+                written.data());
+    if (!WriteBlock(request.path, *area, lba, written.data(), kDiskBlockSize)) {
+      host.SetStatusText(WriteFailText(*area));
+      return 0;
+    }
+    if (!ReadBlock(request.path, *area, lba, readBack.data(), kDiskBlockSize)) {
+      host.SetStatusText(ReadFailText(*area));
+      return 0;
+    }
+    if (!std::equal(written.begin(), written.end(), readBack.begin())) {
+      host.SetStatusText(texts::kCompareHddDataFail);
+      return 0;
+    }
+    lba += kDiskBlockSize / area->sectorSize;
+    host.ProcessMessages();
+  }
+  host.SetStatusText(texts::kProgrammingSuccess);
+  host.ProcessMessages();
+  return 1;
+}
+
+int RunDiskHostedUpdate(const ProcedureRequest& request, ProcedureHost& host) {
+  const EngineeringOptions& options = request.options;
+  if (options.rdVersion && options.eraseOnly) {
+    if (!ClearDiskFirmwareArea(request, host)) return 0;
+    host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
+    return 1;
+  }
+  if (options.rdVersion && options.backupOnly) return BackupDiskFirmwareArea(request, host);
+  if (!ProgramDiskFirmwareArea(request, host)) return 0;
+  host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
+  return 1;
+}
+
+}  // namespace fwtool

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# fwtool run on simulated units that keep their firmware on the disk behind
+# the bridge: program, backup and erase of a type-15 unit, a refusal that
+# writes nothing, and type 12's disk copy with --hdd-fw. Checks exact exit
+# codes and lines.
+set -u
+fwtool=$1
+dir=$2
+rm -rf "$dir" && mkdir -p "$dir"
+failures=0
+
+# run NAME EXPECTED_RC UNITS ARGS...: keeps stdout+stderr in $dir/NAME.txt.
+run() {
+  local name=$1 rc=$2 units=$3
+  shift 3
+  "$fwtool" --simulate "$units" "$@" >"$dir/$name.txt" 2>&1 </dev/null
+  local got=$?
+  if [[ $got -ne $rc ]]; then
+    echo "FAIL $name: exit code $got, expected $rc"
+    cat "$dir/$name.txt"
+    failures=$((failures + 1))
+  fi
+}
+expect() {
+  if ! grep -qxF -- "$2" "$dir/$1.txt"; then
+    echo "FAIL $1: no line '$2'"
+    cat "$dir/$1.txt"
+    failures=$((failures + 1))
+  fi
+}
+
+firmware=$dir/firmware.bin
+head -c 20000 /dev/urandom >"$firmware"
+
+run program 0 "vqb145:disk=64M" run --file "$firmware" --yes
+expect program "Programming Success!!"
+expect program "Message: Please Turn-Off the Power and Turn-On Again!"
+
+# A 64 MB disk: the unit's firmware starts at sector 130,560; its marker
+# holds the anchor 130,817 (0x0001FF01).
+run backup 0 "vqb145:disk=64M" run --backup-only --backup-file "$dir/backup.bin"
+expect backup "Read flash and backup success!"
+size=$(stat -c %s "$dir/backup.bin" 2>/dev/null || echo missing)
+[[ $size == 65536 ]] || { echo "FAIL backup: size $size, expected 65536"; failures=$((failures + 1)); }
+marker=$(od -An -tx1 -j150 -N6 "$dir/backup.bin" | tr -d ' \n')
+[[ $marker == 550001ff01aa ]] || {
+  echo "FAIL backup: marker $marker, expected 550001ff01aa"
+  failures=$((failures + 1))
+}
+
+run erase 0 "vqb145:disk=3T:sector=4096" run --erase-only --yes
+expect erase "Erase all data in HDD success!!"
+
+run refused 1 "vqb145:disk=64M:capacity=fail" run --file "$firmware" --yes
+expect refused "The firmware area on the disk was not found: the disk's capacity cannot be read"
+
+run hdd-fw 0 "vqs175:disk=500G" run --hdd-fw --file "$firmware" --yes
+expect hdd-fw "Programming Success!!"
+expect hdd-fw "Message: VQS175 Auto reset, Please wait device re-attached!"
+
+# The disk copy of a type-12 unit, backed up: 64 KB 2 MB below the last 1 MB
+# boundary of a disk that holds nothing there yet.
+run hdd-fw-backup 0 "vqs175:disk=500G" run --hdd-fw --backup-only --backup-file "$dir/hdd.bin"
+expect hdd-fw-backup "Read flash and backup success!"
+cmp -s "$dir/hdd.bin" <(head -c 65536 /dev/zero) || {
+  echo "FAIL hdd-fw-backup: the backup is not the 64 KB of zeros the disk holds"
+  failures=$((failures + 1))
+}
+
+if ((failures > 0)); then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"

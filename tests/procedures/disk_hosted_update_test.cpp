@@ -1,0 +1,273 @@
+// The disk-hosted procedure of chip types 5, 15 and 16 against simulated
+// units with disks behind them: backup, clear and program of the firmware
+// area, where the area lies, and every refusal that keeps a write from
+// landing outside it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "disk_unit_fixture.h"
+
+namespace fwtool {
+namespace {
+
+using testing::DiskUnitTest;
+using testing::RandomFirmware;
+using Bytes = std::vector<uint8_t>;
+using Write = sim::SimDisk::WriteRecord;
+
+constexpr double kInstant = 0.0;
+constexpr const char* kPowerCycle = "Message: Please Turn-Off the Power and Turn-On Again!";
+
+// A 64 MB disk of 512-byte sectors holds 131,072 sectors. The controller's
+// anchor is the last sector, 131,071; the area ends at the 256-sector
+// boundary below 131,070 (130,816) and starts 256 sectors earlier.
+constexpr uint64_t k64MStart = 130'560;
+// The marker of the unit's own firmware points just past that boundary:
+// 130,817 = 0x0001FF01.
+const Bytes k64MMarker = {0x55, 0x00, 0x01, 0xFF, 0x01, 0xAA};
+
+bool SameWrites(const std::vector<Write>& got, const std::vector<Write>& expected) {
+  if (got.size() != expected.size()) return false;
+  for (size_t i = 0; i < got.size(); ++i)
+    if (got[i].lba != expected[i].lba || got[i].count != expected[i].count) return false;
+  return true;
+}
+
+class DiskHostedUpdate : public DiskUnitTest {};
+
+TEST_F(DiskHostedUpdate, BackupClearAndProgramTheAreaBehindTheCapacity) {
+  ASSERT_TRUE(Create("vqb145:disk=64M", kInstant));
+  ASSERT_TRUE(Unit().RunsFromDisk());
+  EXPECT_EQ(Unit().VisibleSectors(), k64MStart);
+
+  ProcedureRequest request = Request();
+  request.options.backupOnly = true;
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
+  EXPECT_EQ(host.status, "Read flash and backup success!");
+  const Bytes backup = ReadFile(request.options.backupFile);
+  EXPECT_EQ(backup, DiskBytes(k64MStart, 65536));
+  EXPECT_EQ(Bytes(backup.begin() + 150, backup.begin() + 156), k64MMarker);
+  EXPECT_TRUE(host.boxes.empty());
+
+  // Clear: the marker stays, everything else of the first 64 KB is zero.
+  request.options.backupOnly = false;
+  request.options.eraseOnly = true;
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
+  EXPECT_EQ(host.status, "Erase all data in HDD success!!");
+  Bytes cleared(65536, 0);
+  std::copy(k64MMarker.begin(), k64MMarker.end(), cleared.begin() + 150);
+  EXPECT_EQ(DiskBytes(k64MStart, 65536), cleared);
+  EXPECT_EQ(host.boxes, std::vector<std::string>{kPowerCycle});
+
+  // Program 100,000 bytes: two blocks, the marker in place of the file's
+  // bytes 150..155, zeros after the file.
+  Unit().Disk().ClearWrites();
+  const Bytes file = RandomFirmware(100'000, 7);
+  request = Request(dir.Write("firmware.bin", file));
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
+  EXPECT_EQ(host.status, "Programming Success!!");
+  Bytes expected = file;
+  expected.resize(131072, 0);
+  std::copy(k64MMarker.begin(), k64MMarker.end(), expected.begin() + 150);
+  EXPECT_EQ(DiskBytes(k64MStart, 131072), expected);
+  EXPECT_TRUE(SameWrites(Writes(), {{k64MStart, 128}, {k64MStart + 128, 128}}));
+  EXPECT_FALSE(Sent(0x8A));
+}
+
+// The 32-bit start from the anchor: A = 1,000 gives 512 with or without the
+// flag; A = 768 gives 256 without it and 512 with it. Blank units show
+// their whole disk, so the anchor is the last sector (the sector count with
+// the flag).
+TEST_F(DiskHostedUpdate, TheStartFollowsTheAnchorAndTheControllerFlag) {
+  struct Case {
+    const char* description;
+    uint64_t start;
+    Bytes marker;
+  };
+  const Case cases[] = {
+      {"vqb145:fw=blank:disk=1001s", 512, {0x55, 0, 0, 0x03, 0xE8, 0xAA}},
+      {"vqb145:fw=blank:disk=1000s:flag17", 512, {0x55, 0, 0, 0x03, 0xE8, 0xAA}},
+      {"vqb145:fw=blank:disk=769s", 256, {0x55, 0, 0, 0x03, 0x00, 0xAA}},
+      {"vqb145:fw=blank:disk=768s:flag17", 512, {0x55, 0, 0, 0x03, 0x00, 0xAA}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Create(c.description, kInstant));
+    EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", RandomFirmware(1000, 3))), host), 1)
+        << c.description << ": " << host.status;
+    EXPECT_TRUE(SameWrites(Writes(), {{c.start, 128}})) << c.description;
+    const Bytes first = DiskBytes(c.start, 512);
+    EXPECT_EQ(Bytes(first.begin() + 150, first.begin() + 156), c.marker) << c.description;
+  }
+}
+
+TEST_F(DiskHostedUpdate, AFileOneByteOverABlockTakesASecondBlockOfZeros) {
+  ASSERT_TRUE(Create("vqb145:disk=64M", kInstant));
+  const Bytes file = RandomFirmware(65537, 11);
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1);
+  Bytes second(65536, 0);
+  second[0] = file[65536];
+  EXPECT_EQ(DiskBytes(k64MStart + 128, 65536), second);
+}
+
+TEST_F(DiskHostedUpdate, ClearWithoutFirmwareOnTheDiskZerosTheWholeBlock) {
+  // A blank unit shows its whole disk: the area starts 512 sectors before
+  // its end (131,072 - 512).
+  ASSERT_TRUE(Create("vqb145:fw=blank:disk=64M", kInstant));
+  constexpr uint64_t start = 130'560;
+  Unit().Disk().Load(start, Bytes(65536, 0x77));
+  ProcedureRequest request = Request();
+  request.options.eraseOnly = true;
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
+  EXPECT_EQ(DiskBytes(start, 65536), Bytes(65536, 0));
+}
+
+TEST_F(DiskHostedUpdate, DisksOfMoreThan2To32SectorsUseTheSixteenByteCommands) {
+  // 3 TB of 512-byte sectors: 6,442,450,944 sectors; the area starts 512
+  // sectors before the end.
+  ASSERT_TRUE(Create("vqb145:disk=3T", kInstant));
+  constexpr uint64_t start = 6'442'450'432;
+  EXPECT_EQ(Unit().VisibleSectors(), start);
+  const Bytes file = RandomFirmware(4096, 5);
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
+  EXPECT_TRUE(SameWrites(Writes(), {{start, 128}}));
+  EXPECT_TRUE(Sent(0x8A));
+  EXPECT_FALSE(Sent(0x2A));
+}
+
+// A drive of exactly 2^32 sectors: its last sector is 2^32 - 1, and the
+// area ends at the boundary below it, not 2^32 sectors further on.
+TEST_F(DiskHostedUpdate, TheLastSectorOfALargeDiskIsFoundWithoutWrapping) {
+  ASSERT_TRUE(Create("vqb145:fw=blank:disk=4294967296s", kInstant));
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", RandomFirmware(512, 1))), host), 1)
+      << host.status;
+  EXPECT_TRUE(SameWrites(Writes(), {{4'294'966'784, 128}}));
+}
+
+TEST_F(DiskHostedUpdate, FourKilobyteSectorsMoveSixteenSectorsPerBlock) {
+  // 64 MB of 4096-byte sectors: 16,384 sectors; the area starts at
+  // 16,128 - 256 = 15,872.
+  ASSERT_TRUE(Create("vqb145:disk=64M:sector=4096", kInstant));
+  const Bytes file = RandomFirmware(70'000, 9);
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
+  EXPECT_TRUE(SameWrites(Writes(), {{15'872, 16}, {15'888, 16}}));
+  Bytes expected = file;
+  expected.resize(131072, 0);
+  std::copy_n(DiskBytes(15'872, 4096).begin() + 150, 6, expected.begin() + 150);
+  EXPECT_EQ(DiskBytes(15'872, 131072), expected);
+}
+
+// Each situation in which the area cannot be placed or the file cannot be
+// written whole: nothing reaches the disk and the status says why.
+TEST_F(DiskHostedUpdate, RefusalsWriteNothingAndSayWhy) {
+  const std::string notFound = "The firmware area on the disk was not found: ";
+  enum class Mode { Program, Clear, Backup };
+  struct Case {
+    const char* name;
+    const char* description;
+    Mode mode;
+    size_t fileSize;  // 0: an empty file; SIZE_MAX: no file
+    std::function<void(sim::SimController&)> before;
+    std::string status;
+  };
+  const Case cases[] = {
+      {"READ CAPACITY fails", "vqb145:disk=64M:capacity=fail", Mode::Program, 1000, nullptr,
+       notFound + "the disk's capacity cannot be read"},
+      {"READ CAPACITY answers FFFFFFFF", "vqb145:disk=64M:capacity=ff", Mode::Clear, 1000, nullptr,
+       notFound + "the disk reports no 32-bit capacity"},
+      {"a tiny disk", "vqb145:disk=300s", Mode::Program, 1000, nullptr,
+       notFound + "the disk is too small to hold a firmware area"},
+      {"the marker sector holds zeros", "vqb145:disk=64M", Mode::Clear, 1000,
+       [](sim::SimController& unit) { unit.Disk().Load(k64MStart, Bytes(512, 0)); },
+       notFound + "the marker sector holds no location marker"},
+      {"the marker cannot be read", "vqb145:disk=64M:fail-match=28", Mode::Program, 1000, nullptr,
+       notFound + "the firmware area would lie inside the capacity the host is shown"},
+      {"a capacity smaller than the drive", "vqb145:fw=blank:disk=64M:capacity=100000",
+       Mode::Program, 1000, nullptr,
+       notFound + "the capacity the controller reports does not match the drive"},
+      {"a capacity beyond the drive", "vqb145:fw=blank:disk=64M:capacity=200000", Mode::Clear, 1000,
+       nullptr, notFound + "the capacity lies beyond the drive"},
+      {"an empty file", "vqb145:disk=64M", Mode::Program, 0, nullptr,
+       "The firmware file is empty!!"},
+      {"no file", "vqb145:disk=64M", Mode::Program, SIZE_MAX, nullptr, "Open File Error!!"},
+      {"a file longer than the area", "vqb145:disk=64M", Mode::Program, 131073, nullptr,
+       "The firmware file is larger than the firmware area on the disk!!"},
+      {"the write is refused", "vqb145:disk=64M:fail-match=2a", Mode::Program, 1000, nullptr,
+       "Write Data To HDD FAIL!!"},
+      {"the write is refused on a large disk", "vqb145:disk=3T:fail-match=8a", Mode::Program, 1000,
+       nullptr, "Write Data SCSI16 To HDD FAIL!!"},
+      {"the backup cannot be read", "vqb145:fw=blank:disk=64M:fail-match=28", Mode::Backup, 1000,
+       nullptr, "Read Back to Backup Error!!"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Create(c.description, kInstant)) << c.name;
+    if (c.before) c.before(Unit());
+    std::string file = dir.Path("missing.bin");
+    if (c.fileSize != SIZE_MAX) file = dir.Write("fw.bin", RandomFirmware(c.fileSize, 2));
+    ProcedureRequest request = Request(file);
+    request.options.eraseOnly = c.mode == Mode::Clear;
+    request.options.backupOnly = c.mode == Mode::Backup;
+    std::filesystem::remove(request.options.backupFile);
+    EXPECT_EQ(RunDiskHostedUpdate(request, host), 0) << c.name;
+    EXPECT_EQ(host.status, c.status) << c.name;
+    EXPECT_TRUE(Writes().empty()) << c.name;
+    EXPECT_TRUE(host.boxes.empty()) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(request.options.backupFile)) << c.name;
+  }
+}
+
+// The n-th block of an opcode fails once (a command the unit refuses by
+// number): the step stops there with the text of what failed.
+TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
+  struct Case {
+    const char* name;
+    bool clear;
+    uint8_t opcode;
+    int occurrence;  // which block of that opcode fails, from 1
+    std::string status;
+    size_t writes;
+  };
+  const Case cases[] = {
+      {"the clear's marker read", true, 0x28, 2, "Read Data From HDD FAIL!!", 0},
+      {"the clear's read-back", true, 0x28, 3, "Read Data From HDD FAIL!!", 1},
+      {"the program's read-back", false, 0x28, 2, "Read Data From HDD FAIL!!", 1},
+  };
+  const Bytes file = RandomFirmware(1000, 4);
+  for (const auto& c : cases) {
+    auto run = [&] {
+      ProcedureRequest request = Request(dir.Write("fw.bin", file));
+      request.options.eraseOnly = c.clear;
+      return RunDiskHostedUpdate(request, host);
+    };
+    // A first run finds the number of the block.
+    ASSERT_TRUE(Create("vqb145:disk=64M", kInstant));
+    ASSERT_EQ(run(), 1) << c.name;
+    uint64_t number = 0;
+    int seen = 0;
+    for (const auto& entry : Unit().Log())
+      if (entry.cdb[0] == c.opcode && ++seen == c.occurrence) number = entry.number;
+    ASSERT_NE(number, 0u) << c.name;
+
+    ASSERT_TRUE(Create("vqb145:disk=64M:fail-command=" + std::to_string(number), kInstant));
+    EXPECT_EQ(run(), 0) << c.name;
+    EXPECT_EQ(host.status, c.status) << c.name;
+    EXPECT_EQ(Writes().size(), c.writes) << c.name;
+    EXPECT_TRUE(host.boxes.empty()) << c.name;
+  }
+}
+
+TEST_F(DiskHostedUpdate, AType16UnitWithoutAFlashPartKeepsItsFirmwareOnTheDisk) {
+  ASSERT_TRUE(Create("vq64775e:maker=unknown:disk=64M", kInstant));
+  ASSERT_TRUE(Unit().RunsFromDisk());
+  const Bytes file = RandomFirmware(2000, 8);
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
+  Bytes expected = file;
+  expected.resize(65536, 0);
+  std::copy(k64MMarker.begin(), k64MMarker.end(), expected.begin() + 150);
+  EXPECT_EQ(DiskBytes(k64MStart, 65536), expected);
+}
+
+}  // namespace
+}  // namespace fwtool
