@@ -8,7 +8,8 @@
 // e.g. "vqb719", "vqb719:maker=winbond:fw=embedded",
 // "chip=11:rev=5,vqb717:bus=sbp2:cdrom", "vqb719:bit-error:vanish=40",
 // "vqs175:bank=bad1" (a dual-bank unit whose second bank was left half
-// written), "vq64765:reg=207", "vq64779:parallel=pmc:a1".
+// written), "vq64765:reg=207", "vq64779:parallel=pmc:a1",
+// "vqb719:size=512:slow:status-lost=12:read-flip=30:power-loss=4".
 // The README's "Simulated controllers" section lists every key.
 #pragma once
 
