@@ -136,9 +136,8 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
                  std::string(row.label).c_str(), std::string(ChipRowFor(8).label).c_str());
     return kExitRefused;
   }
-  if (!options.yes &&
-      !AskYesNo(fmt::format("Write {} ({} bytes) into this unit's flash?", options.file,
-                            backup->size()))) {
+  if (!options.yes && !AskYesNo(fmt::format("Write {} ({} bytes) into this unit's flash?",
+                                            options.file, backup->size()))) {
     std::printf("Nothing written.\n");
     return kExitFailed;
   }

@@ -7,9 +7,9 @@
 #include "IDEAccess.h"
 #include "backup_file.h"
 #include "block_transfer.h"
-#include "flash_restore.h"
 #include "firmware.h"
 #include "flash_programming.h"
+#include "flash_restore.h"
 #include "procedure_host.h"
 
 namespace fwtool {

@@ -77,8 +77,8 @@ struct EmbeddedUpdateReport {
   bool backupWritten = false;
   std::string backupPath;
   uint32_t backupSize = 0;  // bytes saved: the whole part
-  int attempts = 0;  // programming attempts made
-  int lastMode = 0;  // write mode of the last attempt
+  int attempts = 0;         // programming attempts made
+  int lastMode = 0;         // write mode of the last attempt
   bool headerMerged = false;
 };
 

@@ -21,8 +21,8 @@ bool Uniform(std::span<const uint8_t> bytes) {
 }
 
 // Reads [start, start + length) into the end of `flash`.
-bool Append(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash,
-            uint32_t start, uint32_t length) {
+bool Append(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash, uint32_t start,
+            uint32_t length) {
   const size_t at = flash.size();
   flash.resize(at + length);
   return ReadFlashRange(host, path, start, flash.data() + at, static_cast<int32_t>(length)) != 0;
@@ -43,13 +43,19 @@ bool WrapsAt(ProcedureHost& host, std::string_view path, std::span<const uint8_t
 
 }  // namespace
 
-int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash) {
+int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash,
+                   uint32_t sizeIfErased) {
   host.Settings().TransferBlockSize = kTransferBlock;
   flash.clear();
   if (!Append(host, path, flash, 0, kSmallestFlashSize)) return 0;
   const std::vector<uint8_t> first(flash.begin(), flash.end());
   // A blank or one-valued start cannot tell a wrap from more of the same.
-  if (Uniform(first)) return 1;
+  if (Uniform(first)) {
+    const bool usable = sizeIfErased > kSmallestFlashSize && sizeIfErased <= kLargestFlashSize &&
+                        (sizeIfErased & (sizeIfErased - 1)) == 0;
+    if (!usable) return 1;
+    return Append(host, path, flash, kSmallestFlashSize, sizeIfErased - kSmallestFlashSize) ? 1 : 0;
+  }
   for (uint32_t size = kSmallestFlashSize; size < kLargestFlashSize; size *= 2) {
     bool readOk = false;
     if (WrapsAt(host, path, first, size, &readOk)) return 1;
@@ -60,9 +66,10 @@ int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8
 }
 
 int ReadWholeFlashTwice(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash) {
-  if (!ReadWholeFlash(host, path, flash)) return 0;
-  std::vector<uint8_t> again(flash.size());
-  if (!ReadFlashRange(host, path, 0, again.data(), static_cast<int32_t>(again.size()))) return 0;
+  // Both reads find the size on their own: a bit turned in a probe would
+  // otherwise make the part look larger, and the copy hold it twice.
+  std::vector<uint8_t> again;
+  if (!ReadWholeFlash(host, path, flash) || !ReadWholeFlash(host, path, again)) return 0;
   return again == flash ? 1 : 0;
 }
 
@@ -73,7 +80,7 @@ int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t iden
   out = RestoreReport{};
 
   std::vector<uint8_t> flash;
-  if (!ReadWholeFlash(host, path, flash)) {
+  if (!ReadWholeFlash(host, path, flash, static_cast<uint32_t>(backup.size()))) {
     out.outcome = RestoreOutcome::Unreadable;
     return 0;
   }

@@ -103,8 +103,8 @@ void SimController::Boot(bool clearMemory) {
 
   // The controller restarts once the flash work it took is done: the boot
   // code waits for the part before it reads it.
-  const auto& booted = parallel_ ? parallel_->ContentsAt(std::max(at, parallel_->ReadyAt()))
-                                 : flash_.ContentsAt(at);
+  const auto& booted =
+      parallel_ ? parallel_->ContentsAt(std::max(at, parallel_->ReadyAt())) : flash_.ContentsAt(at);
   bootImage_ = FindBootImage(profile_, booted);
   if (bootImage_) {
     std::copy_n(booted.begin() + bootImage_->versionAt, version_.size(), version_.begin());

@@ -47,7 +47,7 @@ size=$(stat -c %s "$dir/before.bin" 2>/dev/null || echo missing)
 
 # Written back: the unit's flash is the backup again, byte for byte.
 run restore 0 "$unit" "$state" restore --device 0 --file "$dir/before.bin" --yes
-expect restore "Device 0: <<USB>> TALVE   VQB719 Bridge   ($path)"
+expect restore "Device 0: <<USB>> Talve   VQB719 Bridge    ($path)"
 expect restore "status Restoring"
 expect restore "Restored $dir/before.bin (131072 bytes); read back and compared."
 expect restore "Please power cycle the device"

@@ -201,7 +201,8 @@ TEST_F(FaultsTest, AFlippedReadBitShowsOnceInTheDataNotInTheFlash) {
   Bytes first(8192);
   ASSERT_EQ(ReadFlash(Path(), 0, first.data(), 8192), 1);  // command 2
   int differing = 0;
-  for (size_t i = 0; i < first.size(); ++i) differing += std::popcount(uint8_t(first[i] ^ flash[i]));
+  for (size_t i = 0; i < first.size(); ++i)
+    differing += std::popcount(uint8_t(first[i] ^ flash[i]));
   EXPECT_EQ(differing, 1);
   Bytes second(8192);
   ASSERT_EQ(ReadFlash(Path(), 0, second.data(), 8192), 1);
