@@ -106,6 +106,10 @@ std::string FaultItem(FaultKind kind, uint64_t n) {
 struct UnitCase {
   const char* name;
   const char* description;
+  // Whether a clean update succeeds: a part another maker's protection
+  // bits hold is never unprotected by the controller's write, so the update
+  // fails on it every time (and must lose nothing).
+  bool updatable = true;
 };
 
 // Makers, sizes, protection (the controller protects an MXIC part at every
@@ -116,7 +120,7 @@ const UnitCase kUnits[] = {
     {"mxic_512k_protected_usb", "vqb719:size=512"},
     {"eon_512k_sbp2", "vqb719:maker=eon:size=512:protect=0:bus=sbp2"},
     {"sst_64k_type9_usb", "chip=9:maker=sst:protect=0"},
-    {"atmel_128k_protected_sbp2", "vqb719:maker=atmel:size=128:protect=1:bus=sbp2"},
+    {"atmel_128k_protected_sbp2", "vqb719:maker=atmel:size=128:protect=1:bus=sbp2", false},
 };
 
 struct Result {
@@ -213,7 +217,7 @@ class OneClickSweep : public ::testing::TestWithParam<std::tuple<UnitCase, Fault
     std::vector<uint64_t> polls;
     uint64_t operations = 0;
   };
-  Clean CleanRun(const std::string& description) {
+  Clean CleanRun(const std::string& description, bool updatable) {
     Build(description);
     Clean clean;
     enumerator = farm->Enumerator();
@@ -222,7 +226,7 @@ class OneClickSweep : public ::testing::TestWithParam<std::tuple<UnitCase, Fault
     // Only the update's own commands, numbered as the unit counts them.
     Unit().ClearLog();
     form.EraseButton.Click();
-    EXPECT_EQ(form.Face(), OneClickFace::Done) << description;
+    EXPECT_EQ(form.Face(), updatable ? OneClickFace::Done : OneClickFace::Failed) << description;
     for (const auto& c : Unit().Log())
       (IsPoll(c) ? clean.polls : clean.commands).push_back(c.number);
     clean.operations = Unit().Flash().Statistics().operations;
@@ -245,7 +249,7 @@ std::vector<uint64_t> Sample(const std::vector<uint64_t>& commands,
 TEST_P(OneClickSweep, NothingLostNothingClaimedFalsely) {
   const auto& [unit, kind] = GetParam();
   const std::string base = unit.description;
-  const Clean clean = CleanRun(base);
+  const Clean clean = CleanRun(base, unit.updatable);
   ASSERT_FALSE(clean.commands.empty());
   size_t cases = 0;
   switch (kind) {
