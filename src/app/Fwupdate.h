@@ -98,6 +98,9 @@ enum class OneClickFace {
 };
 const char* OneClickFaceName(OneClickFace face);
 
+// The command that writes a backup back into a unit.
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath);
+
 // The file-open dialog of the form.
 struct OpenDialogSpec {
   std::string Name = "OpenDialog1";

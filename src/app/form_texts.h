@@ -89,6 +89,8 @@ inline constexpr const char* kRepairBackupFail = "Backup of the flash fail! Noth
 inline constexpr const char* kCloseHeldNotice =
     "Closing is held until the running operation has finished; the device is not interrupted.";
 inline constexpr const char* kBackupSavedNotice = "Flash contents before the update saved to ";
+// Follows the backup's path when the update failed, then the command line.
+inline constexpr const char* kRestoreHintNotice = ". To put them back: ";
 inline constexpr const char* kRepairBackupSavedNotice =
     "Flash contents before the bank repair saved to ";
 inline constexpr const char* kBackupMissingNotice =

@@ -6,6 +6,10 @@
 
 namespace fwtool {
 
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath) {
+  return "fwtool restore --device \"" + devicePath + "\" --file \"" + backupPath + "\"";
+}
+
 void TV77xFwTool::EraseButtonClick(Control&) {
   if (Busy()) return;
   BusyScope busy(*this);
@@ -55,8 +59,12 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path) {
   EmbeddedUpdateReport report;
   const int result = UpdateEmbeddedImage(host_, path, options, &report);
   lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
-  SetNotice(report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
-                                 : std::string(texts::kBackupMissingNotice));
+  std::string notice = report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
+                                            : std::string(texts::kBackupMissingNotice);
+  // After a failure the operator needs the way back as much as the file.
+  if (result != 1 && report.backupWritten)
+    notice += texts::kRestoreHintNotice + RestoreCommandLine(path, report.backupPath);
+  SetNotice(notice);
   return result;
 }
 

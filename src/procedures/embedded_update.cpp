@@ -9,6 +9,7 @@
 #include "block_transfer.h"
 #include "firmware.h"
 #include "flash_programming.h"
+#include "flash_restore.h"
 #include "procedure_host.h"
 
 namespace fwtool {
@@ -79,14 +80,23 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
   }
 
   // The unit's whole flash goes to a file before anything is written, so
-  // that a unit the update leaves unusable can be put back as it was.
-  if (!ReadFlashRange(host, path, 0, readBack.data(), kFlashImageSize) ||
-      !SaveBackupFile(options.backupPath, readBack.data(), kFlashImageSize)) {
+  // that a unit the update leaves unusable can be put back as it was. The
+  // whole part, not only the 64 KB written: the third attempt erases the
+  // whole chip.
+  // Read twice, and the settings read before must agree with it: a copy that
+  // a bus error changed on its way would put wrong settings into the unit
+  // and a wrong backup on the disk.
+  std::vector<uint8_t> flash;
+  if (!ReadWholeFlashTwice(host, path, flash) ||
+      !std::equal(deviceHead.begin(), deviceHead.end(), flash.begin()) ||
+      !SaveBackupFile(options.backupPath, flash.data(), flash.size())) {
     host.SetStatusText(kFlashBackupFail);
     return 0;
   }
+  settings.TransferBlockSize = 8192;
   out.backupWritten = true;
   out.backupPath = options.backupPath;
+  out.backupSize = static_cast<uint32_t>(flash.size());
 
   host.StepProgress(kProgressPerStage);
   std::fill(image.begin(), image.end(), 0);

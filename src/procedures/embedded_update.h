@@ -76,8 +76,9 @@ struct EmbeddedUpdateOptions {
 struct EmbeddedUpdateReport {
   bool backupWritten = false;
   std::string backupPath;
-  int attempts = 0;  // programming attempts made
-  int lastMode = 0;  // write mode of the last attempt
+  uint32_t backupSize = 0;  // bytes saved: the whole part
+  int attempts = 0;         // programming attempts made
+  int lastMode = 0;         // write mode of the last attempt
   bool headerMerged = false;
 };
 

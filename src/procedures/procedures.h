@@ -8,6 +8,7 @@
 #include "disk_hosted_steps.h"
 #include "embedded_update.h"
 #include "flash_programming.h"
+#include "flash_restore.h"
 #include "flash_settings.h"
 #include "ieee1394_steps.h"
 #include "parallel_flash_steps.h"

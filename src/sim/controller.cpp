@@ -39,10 +39,15 @@ void SimController::SetFaults(const FaultPlan& faults) {
   faults_ = faults;
   vanishFired_ = false;
   stuckFired_ = false;
+  flipFired_ = false;
   flash_.SetProgramBitErrors(faults.programBitErrors);
   flash_.SetPowerLossAtOperation(faults.powerLossAtOperation);
   flash_.SetEraseStuckCells(faults.eraseStuckCells);
-  if (parallel_) parallel_->SetPowerLossAtOperation(faults.powerLossAtOperation);
+  flash_.SetSlow(faults.slowFlash);
+  if (parallel_) {
+    parallel_->SetPowerLossAtOperation(faults.powerLossAtOperation);
+    parallel_->SetSlow(faults.slowFlash);
+  }
 }
 
 bool SimController::Present() const {
@@ -52,12 +57,16 @@ bool SimController::Present() const {
 void SimController::PowerOff() {
   if (!powered_) return;
   powered_ = false;
-  flash_.PowerOff();
-  if (parallel_) parallel_->PowerOff();
+  CutFlashPower(GetClock().Now());
+}
+
+void SimController::CutFlashPower(Duration at) {
+  flash_.PowerOff(at);
+  if (parallel_) parallel_->PowerOff(at);
 }
 
 void SimController::PowerCycle() {
-  flash_.PowerOff();
+  CutFlashPower(GetClock().Now());
   flash_.ClearPowerLoss();
   flash_.SetStuckBusy(false);
   flash_.PowerOn();
@@ -93,9 +102,12 @@ void SimController::Boot(bool clearMemory) {
   if (profile_.protectsMxicAtBoot && flashConfig_.makerCode == kMakerMxic)
     flash_.SetNonVolatileStatus(flash_.NonVolatileStatus() | flash_.Part().protectBits);
 
-  bootImage_ = FindBootImage(profile_, parallel_ ? parallel_->Contents() : flash_.Contents());
+  // The controller restarts once the flash work it took is done: the boot
+  // code waits for the part before it reads it.
+  const auto& booted =
+      parallel_ ? parallel_->ContentsAt(std::max(at, parallel_->ReadyAt())) : flash_.ContentsAt(at);
+  bootImage_ = FindBootImage(profile_, booted);
   if (bootImage_) {
-    const auto& booted = parallel_ ? parallel_->Contents() : flash_.Contents();
     std::copy_n(booted.begin() + bootImage_->versionAt, version_.size(), version_.begin());
   } else {
     version_ = profile_.romVersion;
@@ -118,7 +130,6 @@ void SimController::Boot(bool clearMemory) {
   if (bootImage_) {
     memory_[profile_.statusWordAddress + profile_.statusWordByte] |= profile_.statusWordBit;
     // The identification block of the running firmware.
-    const auto& booted = parallel_ ? parallel_->Contents() : flash_.Contents();
     std::copy_n(booted.begin() + bootImage_->signatureAt, 10, memory_.begin() + 0xC000);
   }
 }
@@ -185,6 +196,8 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   if (faults_.vanishAtCommand != 0 && !vanishFired_ && commandCount_ >= faults_.vanishAtCommand) {
     vanishFired_ = true;
     vanished_ = true;
+    // Pulled out: the flash loses power with the rest of the unit.
+    CutFlashPower(arrival);
     Leave(arrival);
     result.detail = "no such device";
     return result;
@@ -220,6 +233,23 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   else
     reply = Dispatch(rq, iface);
 
+  if (faults_.statusLostAtCommand != 0 && faults_.statusLostAtCommand == commandCount_) {
+    // The work is done but the status phase never arrives: the host waits
+    // out its time-out and gives up on the command.
+    GetClock().Sleep(std::chrono::seconds(rq.timeoutSeconds));
+    reply = Reply{};
+    reply.hostStatus = kHostTimedOut;
+    reply.detail = "command timed out";
+  }
+  if (faults_.flipReadBitFrom != 0 && !flipFired_ && commandCount_ >= faults_.flipReadBitFrom &&
+      reply.status == 0 && reply.hostStatus == 0 && rq.direction == DataDirection::In &&
+      !reply.data.empty()) {
+    // One bit of the data phase arrives flipped.
+    flipFired_ = true;
+    const size_t byte = (commandCount_ * 7919u) % reply.data.size();
+    reply.data[byte] ^= static_cast<uint8_t>(1u << (commandCount_ % 8));
+  }
+
   result.opened = true;
   result.callOk = true;
   result.scsiStatus = reply.status;
@@ -245,7 +275,14 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
 
   const Duration now = GetClock().Now();
   if (flash_.PowerLost() || (parallel_ && parallel_->PowerLost())) {
-    // The power dropped in the middle of an erase or program.
+    // The power drops in the middle of an erase or program: the flash
+    // keeps what was done by then.
+    Duration drop = now;
+    if (flash_.PowerDropAt())
+      drop = *flash_.PowerDropAt();
+    else if (parallel_ && parallel_->PowerDropAt())
+      drop = *parallel_->PowerDropAt();
+    CutFlashPower(drop);
     flash_.ClearPowerLoss();
     if (parallel_) parallel_->ClearPowerLoss();
     powered_ = false;

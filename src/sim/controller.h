@@ -127,6 +127,8 @@ class SimController {
   };
 
   void Boot(bool clearMemory);
+  // The flash parts lose power at time `at`.
+  void CutFlashPower(Duration at);
   void DetectFlash(Duration at);
   void Leave(Duration at);
 
@@ -201,6 +203,7 @@ class SimController {
   FaultPlan faults_;
   bool vanishFired_ = false;
   bool stuckFired_ = false;
+  bool flipFired_ = false;
   uint64_t commandCount_ = 0;
   std::vector<LoggedCommand> log_;
   PresenceListener presenceListener_;

@@ -133,14 +133,15 @@ class UnitParser {
 
   std::string Option(const std::string& key, std::string_view value, bool hasValue,
                      const std::vector<std::string_view>& items, size_t& index) {
-    static const std::vector<std::string> kFlags = {"cdrom",     "protect", "stuck-busy",
-                                                    "bit-error", "a1",      "flag17"};
+    static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error",
+                                                    "a1",    "flag17",  "slow"};
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip",   "rev",      "maker",        "size",       "jedec",   "fw",         "version",
-          "serial", "bus",      "fail-command", "fail-match", "vanish",  "power-loss", "bank",
-          "reg",    "parallel", "disk",         "sector",     "visible", "capacity",   "identify"};
+          "chip",       "rev",      "maker",        "size",       "jedec",       "fw",
+          "version",    "serial",   "bus",          "fail-command", "fail-match", "vanish",
+          "power-loss", "bank",     "reg",          "parallel",   "disk",        "sector",
+          "visible",    "capacity", "identify",     "status-lost", "read-flip"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -307,6 +308,18 @@ class UnitParser {
       auto n = Counter(key, value, reason);
       if (!n) return reason;
       config_.faults.powerLossAtOperation = *n;
+    } else if (key == "status-lost") {
+      auto n = Counter(key, value, reason);
+      if (!n) return reason;
+      config_.faults.statusLostAtCommand = *n;
+    } else if (key == "read-flip") {
+      auto n = Counter(key, value, reason);
+      if (!n) return reason;
+      config_.faults.flipReadBitFrom = *n;
+    } else if (key == "slow") {
+      auto flag = Flag(key, value, hasValue, reason);
+      if (!flag) return reason;
+      config_.faults.slowFlash = *flag;
     } else {
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
     }

@@ -10,7 +10,8 @@
 // "vqs175:bank=bad1" (a dual-bank unit whose second bank was left half
 // written), "vq64765:reg=207", "vq64779:parallel=pmc:a1",
 // "vqb145:disk=500G:sector=4096" (firmware kept on a 500 GB disk),
-// "vqb145:disk=3T:capacity=fail".
+// "vqb145:disk=3T:capacity=fail",
+// "vqb719:size=512:slow:status-lost=12:read-flip=30:power-loss=4".
 // The README's "Simulated controllers" section lists every key.
 #pragma once
 

@@ -39,10 +39,13 @@ struct FaultPlan {
   // first N, 0 none.
   int64_t programBitErrors = 0;
   // The unit is gone (cannot be opened) from this command on, until it is
-  // plugged in again. 0 = never.
+  // plugged in again; it loses power with it, so an erase or program under
+  // way stops where it stands. 0 = never.
   uint64_t vanishAtCommand = 0;
   // Power drops in the middle of the n-th flash erase or program operation
-  // (counted over the unit's life); the unit is gone until power-cycled.
+  // (counted over the unit's life): the cells that operation had reached
+  // are changed, the rest and everything queued after it are not; the unit
+  // is gone until power-cycled.
   // 0 = never.
   uint64_t powerLossAtOperation = 0;
   // Erase operations that leave the first cell of their range with bit 0
@@ -54,6 +57,15 @@ struct FaultPlan {
   uint64_t capacityLie = 0;
   // IDENTIFY DEVICE (the vendor DF block and ATA PASS-THROUGH) fails.
   bool identifyFails = false;
+  // That command does all its work, but its status never reaches the host:
+  // the host waits out the command's time-out and sees it fail. 0 = none.
+  uint64_t statusLostAtCommand = 0;
+  // The first command from this one on that returns data returns it with
+  // one bit flipped (once; the flash itself is sound). 0 = never.
+  uint64_t flipReadBitFrom = 0;
+  // The flash part takes its datasheet maximum for every erase and program
+  // instead of the typical time.
+  bool slowFlash = false;
 };
 
 }  // namespace fwtool::sim

@@ -21,10 +21,12 @@ uint8_t SizeStep(uint32_t sizeKB) {
   return static_cast<uint8_t>(std::bit_width(sizeKB / 64) - 1);
 }
 
-// Whole-chip erase grows with the part, though less than linearly.
-Duration ChipEraseFor(Duration per64K, uint32_t size) {
-  const double ratio = std::max(1.0, static_cast<double>(size) / 65536.0);
-  return std::chrono::duration_cast<Duration>(per64K * std::pow(ratio, 0.8));
+// Datasheets give the whole-chip erase of one density; the other members of
+// a family take longer in proportion to their size, though less than
+// linearly.
+Duration ChipEraseFor(Duration at4Mbit, uint32_t size) {
+  const double ratio = static_cast<double>(size) / (512.0 * 1024.0);
+  return std::chrono::duration_cast<Duration>(at4Mbit * std::pow(ratio, 0.8));
 }
 
 FlashPartSpec Base(std::string name, uint8_t maker, uint32_t sizeKB) {
@@ -33,12 +35,31 @@ FlashPartSpec Base(std::string name, uint8_t maker, uint32_t sizeKB) {
   part.makerCode = maker;
   part.size = sizeKB * 1024;
   part.pageProgramTime = 1400us;
+  part.pageProgramMaxTime = 5ms;
   part.byteProgramTime = 20us;
+  part.byteProgramMaxTime = 50us;
   part.chipEraseOpcodes = {0xC7, 0x60};
   return part;
 }
 
+// Typical and maximum whole-chip erase, from the family's 4 Mbit figures.
+void ChipErase(FlashPartSpec& part, Duration typical4Mbit, Duration maximum4Mbit) {
+  part.chipEraseTime = ChipEraseFor(typical4Mbit, part.size);
+  part.chipEraseMaxTime = ChipEraseFor(maximum4Mbit, part.size);
+}
+
 }  // namespace
+
+FlashPartSpec FlashPartSpec::AtMaximum() const {
+  FlashPartSpec slow = *this;
+  for (auto& instruction : slow.eraseInstructions)
+    instruction.time = std::max(instruction.time, instruction.maxTime);
+  slow.chipEraseTime = std::max(chipEraseTime, chipEraseMaxTime);
+  slow.pageProgramTime = std::max(pageProgramTime, pageProgramMaxTime);
+  slow.byteProgramTime = std::max(byteProgramTime, byteProgramMaxTime);
+  slow.statusWriteTime = std::max(statusWriteTime, statusWriteMaxTime);
+  return slow;
+}
 
 Duration FlashPartSpec::ProgramTime(uint32_t bytes) const {
   if (bytes == 0) return Duration{0};
@@ -108,18 +129,28 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x7F, 0x9D, static_cast<uint8_t>(0x20 + n)};
       part.manufacturerDeviceId = {0x9D, device};
       part.electronicSignature = {0x9D, device};
+      // PMC 25LV family (512 Kbit to 4 Mbit): page program 1.5 ms typical,
+      // 5 ms maximum; 4 KB sector 40 / 100 ms; 32 KB block 80 / 200 ms;
+      // chip erase 80 / 200 ms.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0xD7, 4096, 40ms}, {0x20, 4096, 40ms}, {0xD8, 32768, 80ms}};
-      part.chipEraseTime = ChipEraseFor(80ms, part.size);
+      part.eraseInstructions = {
+          {0xD7, 4096, 40ms, 100ms}, {0x20, 4096, 40ms, 100ms}, {0xD8, 32768, 80ms, 200ms}};
+      ChipErase(part, 80ms, 200ms);
       break;
     }
     case kMakerSst: {
       part = Base("SST serial flash", kMakerSst, sizeKB);
       part.hasEnableWriteStatus = true;
+      // SST 25VF family: byte (or AAI word) program 14 us typical, 20 us
+      // maximum; 4 KB sector and 32/64 KB block erase 18 / 25 ms; chip
+      // erase 70 / 100 ms on the 512 Kbit and 1 Mbit parts, 35 / 50 ms on
+      // the later 2 Mbit and larger ones.
       part.byteProgramTime = 14us;
+      part.byteProgramMaxTime = 20us;
       part.pageSize = 1;
-      part.eraseInstructions = {{0x20, 4096, 18ms}, {0x52, 32768, 18ms}};
+      part.eraseInstructions = {{0x20, 4096, 18ms, 25ms}, {0x52, 32768, 18ms, 25ms}};
       part.chipEraseTime = 70ms;
+      part.chipEraseMaxTime = 100ms;
       if (sizeKB <= 128) {
         // The older small parts know only 0x90/0xAB and program in AAI byte mode.
         const auto device = static_cast<uint8_t>(0x48 + n);
@@ -138,8 +169,9 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
         part.manufacturerDeviceId = {0xBF, device};
         part.electronicSignature = {0xBF, device};
         part.aai = AaiMode::Word;
-        part.eraseInstructions.push_back({0xD8, 65536, 18ms});
+        part.eraseInstructions.push_back({0xD8, 65536, 18ms, 25ms});
         part.chipEraseTime = 35ms;
+        part.chipEraseMaxTime = 50ms;
       }
       break;
     }
@@ -148,9 +180,12 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x20, 0x20, capacity};
       part.electronicSignature = {static_cast<uint8_t>(n == 0 ? 0x05 : 0x0F + n)};
       const uint32_t sector = sizeKB <= 128 ? 32768 : 65536;
-      part.eraseInstructions = {{0xD8, sector, 600ms}};
+      // ST 25P family: page program 1.4 ms typical, 5 ms maximum; sector
+      // (32 or 64 KB) erase 0.6 / 3 s; bulk erase of the 4 Mbit part 4.5 /
+      // 10 s.
+      part.eraseInstructions = {{0xD8, sector, 600ms, 3000ms}};
       part.chipEraseOpcodes = {0xC7};
-      part.chipEraseTime = ChipEraseFor(1000ms, part.size);
+      ChipErase(part, 4500ms, 10000ms);
       break;
     }
     case kMakerAtmel: {
@@ -158,10 +193,14 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       const auto device = static_cast<uint8_t>(0x65 + n);
       part.jedecId = {0x1F, device, 0x01};
       part.id15 = {0x1F, static_cast<uint8_t>(n == 0 ? 0x65 : 0x60)};
+      // ATMEL 25F/26DF family: page program 1.5 ms typical, 5 ms maximum;
+      // 4 KB 50 / 200 ms; 32 KB 250 / 600 ms; 64 KB 550 / 950 ms; chip
+      // erase of the 4 Mbit part 4 / 7 s.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 50ms}, {0x52, 32768, 250ms}, {0xD8, 65536, 550ms}};
+      part.eraseInstructions = {
+          {0x20, 4096, 50ms, 200ms}, {0x52, 32768, 250ms, 600ms}, {0xD8, 65536, 550ms, 950ms}};
       part.chipEraseOpcodes = {0xC7, 0x60, 0x62};
-      part.chipEraseTime = ChipEraseFor(700ms, part.size);
+      ChipErase(part, 4000ms, 7000ms);
       break;
     }
     case kMakerMxic: {
@@ -169,8 +208,11 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0xC2, 0x20, capacity};
       part.manufacturerDeviceId = {0xC2, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
-      part.eraseInstructions = {{0x20, 4096, 60ms}, {0xD8, 65536, 700ms}};
-      part.chipEraseTime = ChipEraseFor(700ms, part.size);
+      // MXIC 25L family: page program 1.4 ms typical, 5 ms maximum; 4 KB
+      // sector 60 / 120 ms; 64 KB block 0.7 / 2 s; chip erase of the 4 Mbit
+      // part 3.5 / 7.5 s.
+      part.eraseInstructions = {{0x20, 4096, 60ms, 120ms}, {0xD8, 65536, 700ms, 2000ms}};
+      ChipErase(part, 3500ms, 7500ms);
       break;
     }
     case kMakerWinbond: {
@@ -178,9 +220,12 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0xEF, 0x30, capacity};
       part.manufacturerDeviceId = {0xEF, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
+      // WINBOND 25X family: page program 1.5 ms typical, 5 ms maximum; 4 KB
+      // sector 100 / 250 ms; 64 KB block 0.8 / 2 s; chip erase of the 4 Mbit
+      // part 4 / 10 s.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 100ms}, {0xD8, 65536, 800ms}};
-      part.chipEraseTime = ChipEraseFor(1000ms, part.size);
+      part.eraseInstructions = {{0x20, 4096, 100ms, 250ms}, {0xD8, 65536, 800ms, 2000ms}};
+      ChipErase(part, 4000ms, 10000ms);
       break;
     }
     case kMakerAmic: {
@@ -188,9 +233,12 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x37, 0x30, capacity};
       part.manufacturerDeviceId = {0x37, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
+      // AMIC 25L family: page program 1.5 ms typical, 5 ms maximum; 4 KB
+      // sector 60 / 200 ms; 64 KB block 0.5 / 2 s; chip erase of the 4 Mbit
+      // part 3.2 / 8 s.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 60ms}, {0xD8, 65536, 500ms}};
-      part.chipEraseTime = ChipEraseFor(600ms, part.size);
+      part.eraseInstructions = {{0x20, 4096, 60ms, 200ms}, {0xD8, 65536, 500ms, 2000ms}};
+      ChipErase(part, 3200ms, 8000ms);
       break;
     }
     case kMakerEon: {
@@ -198,9 +246,13 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x1C, 0x31, capacity};
       part.manufacturerDeviceId = {0x1C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
+      // EON 25F/25B family: page program 1.5 ms typical, 5 ms maximum; 4 KB
+      // sector 90 / 300 ms; 32 KB 400 / 1000 ms; 64 KB 0.7 / 2 s; chip
+      // erase of the 4 Mbit part 4 / 8 s.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 90ms}, {0x52, 32768, 400ms}, {0xD8, 65536, 700ms}};
-      part.chipEraseTime = ChipEraseFor(1000ms, part.size);
+      part.eraseInstructions = {
+          {0x20, 4096, 90ms, 300ms}, {0x52, 32768, 400ms, 1000ms}, {0xD8, 65536, 700ms, 2000ms}};
+      ChipErase(part, 4000ms, 8000ms);
       break;
     }
     case kMakerEsmt: {
@@ -208,26 +260,38 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x8C, 0x30, capacity};
       part.manufacturerDeviceId = {0x8C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
+      // ESMT 25L family: page program 1.5 ms typical, 3 ms maximum; 4 KB
+      // sector 90 / 300 ms; 32 KB 500 / 1200 ms; 64 KB 1 / 2 s; chip erase of
+      // the 4 Mbit part 4 / 10 s.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 90ms}, {0x52, 32768, 500ms}, {0xD8, 65536, 1000ms}};
-      part.chipEraseTime = ChipEraseFor(1000ms, part.size);
+      part.pageProgramMaxTime = 3ms;
+      part.eraseInstructions = {
+          {0x20, 4096, 90ms, 300ms}, {0x52, 32768, 500ms, 1200ms}, {0xD8, 65536, 1000ms, 2000ms}};
+      ChipErase(part, 4000ms, 10000ms);
       break;
     }
     case kMakerSanyo: {
       part = Base("SANYO serial flash", kMakerSanyo, sizeKB);
       part.jedecId = {0x62, 0x16, capacity};
       part.electronicSignature = {static_cast<uint8_t>(0x42 + n)};
-      part.pageProgramTime = 2000us;
-      part.eraseInstructions = {{0xD7, 4096, 100ms}, {0xD8, 65536, 800ms}};
-      part.chipEraseTime = ChipEraseFor(900ms, part.size);
+      // SANYO 25FW family: page program 1.5 ms typical for 256 bytes, 4 ms
+      // maximum; small sector 100 / 250 ms; 64 KB sector 0.8 / 2 s; chip
+      // erase of the 4 Mbit part 4.8 / 10 s.
+      part.pageProgramTime = 1500us;
+      part.pageProgramMaxTime = 4ms;
+      part.eraseInstructions = {{0xD7, 4096, 100ms, 250ms}, {0xD8, 65536, 800ms, 2000ms}};
+      ChipErase(part, 4800ms, 10000ms);
       break;
     }
     default: {
       // A part that answers none of the identification instructions.
       part = Base("generic serial flash", kMakerUnknown, sizeKB);
+      // The common figures of these families: page 1.5 / 5 ms, 4 KB 90 /
+      // 300 ms, 32 KB 400 / 1000 ms, 64 KB 0.8 / 2 s, 4 Mbit chip 5 / 10 s.
       part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 90ms}, {0x52, 32768, 400ms}, {0xD8, 65536, 800ms}};
-      part.chipEraseTime = ChipEraseFor(1000ms, part.size);
+      part.eraseInstructions = {
+          {0x20, 4096, 90ms, 300ms}, {0x52, 32768, 400ms, 1000ms}, {0xD8, 65536, 800ms, 2000ms}};
+      ChipErase(part, 5000ms, 10000ms);
       break;
     }
   }
@@ -249,7 +313,7 @@ FlashPartSpec WithJedecId(FlashPartSpec part, std::vector<uint8_t> jedecId) {
     for (uint32_t start = 0x10000; start < part.size; start += 0x10000)
       part.sectorMap.push_back(start);
     part.sectorMapOpcode = 0xD8;
-    part.eraseInstructions = {{0xD8, 32768, 500ms}};
+    part.eraseInstructions = {{0xD8, 32768, 500ms, 2000ms}};
   }
   return part;
 }

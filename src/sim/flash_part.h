@@ -1,6 +1,6 @@
 // Serial NOR flash parts the simulated controllers carry: what each answers
 // to the identification instructions, how it erases and programs, and how
-// long that takes (typical datasheet figures).
+// long that takes (the datasheet's typical and maximum figures).
 #pragma once
 
 #include <array>
@@ -38,11 +38,13 @@ inline constexpr std::array<uint32_t, kMakerCount> kControllerSmallEraseUnit = {
 // Auto-address-increment programming (SST parts).
 enum class AaiMode : uint8_t { None, Byte, Word };
 
-// One erase instruction of a part: opcode, unit size, typical time.
+// One erase instruction of a part: opcode, unit size, typical and maximum
+// time.
 struct EraseInstruction {
   uint8_t opcode = 0;
   uint32_t unit = 0;
   Duration time{};
+  Duration maxTime{};
 };
 
 // Status register bits.
@@ -77,14 +79,22 @@ struct FlashPartSpec {
   std::vector<uint32_t> sectorMap;
   uint8_t sectorMapOpcode = 0;
   std::vector<uint8_t> chipEraseOpcodes;
+  // Typical and maximum times.
   Duration chipEraseTime{};
+  Duration chipEraseMaxTime{};
   Duration pageProgramTime{};  // one full page
+  Duration pageProgramMaxTime{};
   Duration byteProgramTime{};  // one byte or AAI word
+  Duration byteProgramMaxTime{};
   Duration statusWriteTime = std::chrono::milliseconds(10);
+  Duration statusWriteMaxTime = std::chrono::milliseconds(15);
   // SST parts accept a status write only after 0x50 (or 0x06).
   bool hasEnableWriteStatus = false;
   // Block-protect bits a controller sets when it protects the part.
   uint8_t protectBits = 0x0C;
+
+  // The same part taking the maximum time for everything (a slow sample).
+  FlashPartSpec AtMaximum() const;
 
   // Time of one program instruction carrying `bytes` bytes.
   Duration ProgramTime(uint32_t bytes) const;

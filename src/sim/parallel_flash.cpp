@@ -25,21 +25,33 @@ ParallelPartModel ParallelPartFor(ParallelPartKind kind) {
   part.kind = kind;
   switch (kind) {
     case ParallelPartKind::Atmel:
+      // Byte program 30 us typical, 50 us maximum; chip erase 10 s
+      // typical, 20 s maximum.
       part.name = "ATMEL AT49BV512";
       part.byteProgramTime = microseconds(30);
+      part.byteProgramMaxTime = microseconds(50);
       part.chipEraseTime = milliseconds(10000);
+      part.chipEraseMaxTime = milliseconds(20000);
       break;
     case ParallelPartKind::Pmc:
+      // Byte program 40 us typical, 60 us maximum; chip erase 60 / 100 ms.
       part.name = "PMC Pm39LV512";
       part.unlock1 = 0x0555;
       part.unlock2 = 0x02AA;
       part.byteProgramTime = microseconds(40);
+      part.byteProgramMaxTime = microseconds(60);
       part.chipEraseTime = milliseconds(60);
+      part.chipEraseMaxTime = milliseconds(100);
       break;
     case ParallelPartKind::Sst:
+      // Byte program 14 us typical, 20 us maximum; chip erase 70 / 100 ms.
+      // The model takes the maximum as its usual figure: the controller's
+      // own timing allows for it.
       part.name = "SST SST39LF512";
       part.byteProgramTime = microseconds(20);
+      part.byteProgramMaxTime = microseconds(20);
       part.chipEraseTime = milliseconds(100);
+      part.chipEraseMaxTime = milliseconds(100);
       break;
   }
   return part;
@@ -48,7 +60,32 @@ ParallelPartModel ParallelPartFor(ParallelPartKind kind) {
 ParallelFlash::ParallelFlash(ParallelPartModel part)
     : part_(std::move(part)), cells_(part_.size, 0xFF) {}
 
+const std::vector<uint8_t>& ParallelFlash::Contents() const {
+  return ContentsAt(GetClock().Now());
+}
+
+const std::vector<uint8_t>& ParallelFlash::ContentsAt(Duration at) const {
+  Settle(at);
+  return cells_;
+}
+
+void ParallelFlash::Settle(Duration at) const {
+  if (!erasing_) return;
+  size_t upTo = cells_.size();
+  if (at < eraseEnd_ && eraseEnd_ > eraseStart_) {
+    const double fraction = at <= eraseStart_
+                                ? 0.0
+                                : static_cast<double>((at - eraseStart_).count()) /
+                                      static_cast<double>((eraseEnd_ - eraseStart_).count());
+    upTo = std::min(cells_.size(), static_cast<size_t>(fraction * cells_.size()));
+  }
+  if (upTo > eraseDone_) std::fill(cells_.begin() + eraseDone_, cells_.begin() + upTo, 0xFF);
+  eraseDone_ = std::max(eraseDone_, upTo);
+  if (eraseDone_ >= cells_.size()) erasing_ = false;
+}
+
 void ParallelFlash::Load(std::span<const uint8_t> data) {
+  erasing_ = false;
   std::fill(cells_.begin(), cells_.end(), 0xFF);
   std::copy_n(data.begin(), std::min<size_t>(data.size(), cells_.size()), cells_.begin());
   step_ = Step::Read;
@@ -60,7 +97,8 @@ bool ParallelFlash::Is(uint32_t address, uint16_t command) const {
 }
 
 void ParallelFlash::Busy(Duration at, Duration time, uint8_t pollBit7) {
-  busyUntil_ = at + std::chrono::duration_cast<Duration>(time * timeScale_);
+  busyUntil_ = at + (timeScale_ <= 0 ? Duration{0}
+                                     : std::chrono::duration_cast<Duration>(time * timeScale_));
   statusBit7_ = pollBit7;
 }
 
@@ -96,14 +134,17 @@ void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
       break;
     case Step::EraseUnlocked2:
       if (Is(address, part_.unlock1) && data == kChipEraseCommand) {
-        if (!BeginOperation()) {
-          // Cut off halfway: the first half of the cells erased.
-          std::fill_n(cells_.begin(), cells_.size() / 2, 0xFF);
-          return;
-        }
-        std::fill(cells_.begin(), cells_.end(), 0xFF);
+        const bool survives = BeginOperation();
         ++stats_.chipErases;
-        Busy(at, part_.chipEraseTime, 0);
+        Settle(at);
+        Busy(at, slow_ ? part_.chipEraseMaxTime : part_.chipEraseTime, 0);
+        erasing_ = true;
+        eraseDone_ = 0;
+        eraseStart_ = at;
+        eraseEnd_ = busyUntil_;
+        // Cut off halfway: the first half of the cells erased.
+        if (!survives) powerDropAt_ = at + (eraseEnd_ - at) / 2;
+        Settle(at);
       }
       break;
     case Step::Program:
@@ -112,20 +153,26 @@ void ParallelFlash::Write(uint32_t address, uint8_t data, Duration at) {
         cells_[address] &= static_cast<uint8_t>(data | 0x0F);
         return;
       }
+      Settle(at);
       cells_[address] &= data;
       ++stats_.programs;
-      Busy(at, part_.byteProgramTime, static_cast<uint8_t>(~data & kPollBit));
+      Busy(at, slow_ ? part_.byteProgramMaxTime : part_.byteProgramTime,
+           static_cast<uint8_t>(~data & kPollBit));
       break;
   }
 }
 
 uint8_t ParallelFlash::Read(uint32_t address, Duration at) {
-  if (!BusyAt(at)) return cells_[address % part_.size];
+  if (!BusyAt(at)) return ContentsAt(at)[address % part_.size];
   toggle_ ^= kToggleBit;
   return static_cast<uint8_t>(statusBit7_ | toggle_);
 }
 
-void ParallelFlash::PowerOff() {
+void ParallelFlash::PowerOff(Duration at) {
+  if (powerDropAt_) at = std::min(at, *powerDropAt_);
+  Settle(at);
+  erasing_ = false;
+  powerDropAt_.reset();
   step_ = Step::Read;
   busyUntil_ = Duration{0};
 }

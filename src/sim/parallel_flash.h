@@ -5,10 +5,13 @@
 // and changes nothing. While an erase or a program runs, reads return the
 // status byte instead of the data: bit 6 toggles on every read, bit 7 is the
 // complement of the byte being programmed (0 while erasing); writes are
-// ignored until the operation ends. Times are typical datasheet figures.
+// ignored until the operation ends. A chip erase clears the cells one after
+// the other over its time, so a power loss leaves it partly done. Times are
+// the datasheet's typical and maximum figures.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,7 +32,9 @@ struct ParallelPartModel {
   uint16_t unlock2 = 0x2AAA;
   uint16_t commandAddressMask = 0x7FFF;
   Duration byteProgramTime{};
+  Duration byteProgramMaxTime{};
   Duration chipEraseTime{};
+  Duration chipEraseMaxTime{};
 };
 
 ParallelPartModel ParallelPartFor(ParallelPartKind kind);
@@ -39,7 +44,9 @@ class ParallelFlash {
   explicit ParallelFlash(ParallelPartModel part);
 
   const ParallelPartModel& Part() const { return part_; }
-  const std::vector<uint8_t>& Contents() const { return cells_; }
+  // The cells now (on the process clock), or at time `at`.
+  const std::vector<uint8_t>& Contents() const;
+  const std::vector<uint8_t>& ContentsAt(Duration at) const;
   // `data` from address 0, every other cell erased.
   void Load(std::span<const uint8_t> data);
 
@@ -50,15 +57,20 @@ class ParallelFlash {
 
   bool BusyAt(Duration at) const { return at < busyUntil_; }
   Duration ReadyAt() const { return busyUntil_; }
-  // Power off ends the command sequence in progress.
-  void PowerOff();
+  // Power off at time `at` ends the command sequence and the erase in
+  // progress where they stand.
+  void PowerOff(Duration at);
   void SetTimeScale(double scale) { timeScale_ = scale; }
+  // A slow part takes the datasheet's maximum times.
+  void SetSlow(bool slow) { slow_ = slow; }
   // Power drops in the middle of the n-th erase or byte program (counted
   // over the part's life, from 1); 0 = never. The part then takes nothing
   // more until it is powered off.
   void SetPowerLossAtOperation(uint64_t n) { powerLossAt_ = n; }
   bool PowerLost() const { return powerLost_; }
   void ClearPowerLoss() { powerLost_ = false; }
+  // When the power drops in the erase it cuts short, once that has begun.
+  std::optional<Duration> PowerDropAt() const { return powerDropAt_; }
 
   struct Stats {
     uint64_t operations = 0;  // erases and byte programs started
@@ -83,9 +95,18 @@ class ParallelFlash {
   void Busy(Duration at, Duration time, uint8_t pollBit7);
   // Counts the operation; false when the power drops in its middle.
   bool BeginOperation();
+  // Carries a running chip erase forward to time `at`.
+  void Settle(Duration at) const;
 
   ParallelPartModel part_;
-  std::vector<uint8_t> cells_;
+  mutable std::vector<uint8_t> cells_;
+  // The chip erase in progress: cells below `eraseDone_` are erased.
+  mutable bool erasing_ = false;
+  mutable size_t eraseDone_ = 0;
+  Duration eraseStart_{};
+  Duration eraseEnd_{};
+  std::optional<Duration> powerDropAt_;
+  bool slow_ = false;
   Step step_ = Step::Read;
   Duration busyUntil_{0};
   uint8_t statusBit7_ = 0;

@@ -21,9 +21,20 @@ constexpr uint8_t kOpAaiWord = 0xAD;
 constexpr uint8_t kOpAaiByte = 0xAF;
 }  // namespace
 
-SpiFlash::SpiFlash(FlashPartSpec part) : part_(std::move(part)), cells_(part_.size, 0xFF) {}
+SpiFlash::SpiFlash(FlashPartSpec part)
+    : part_(std::move(part)), slowPart_(part_.AtMaximum()), cells_(part_.size, 0xFF) {}
+
+const std::vector<uint8_t>& SpiFlash::Contents() const {
+  return ContentsAt(GetClock().Now());
+}
+
+const std::vector<uint8_t>& SpiFlash::ContentsAt(Duration at) const {
+  Settle(at);
+  return cells_;
+}
 
 void SpiFlash::Load(std::span<const uint8_t> data) {
+  work_.clear();
   std::fill(cells_.begin(), cells_.end(), 0xFF);
   std::copy_n(data.begin(), std::min<size_t>(data.size(), cells_.size()), cells_.begin());
 }
@@ -44,7 +55,13 @@ uint8_t SpiFlash::ReadStatus(Duration at) const {
   return status;
 }
 
-void SpiFlash::PowerOff() {
+void SpiFlash::PowerOff(Duration at) {
+  // What the work had done by the moment the power went stays; the rest of
+  // it, and the work not begun, never happens.
+  if (powerDropAt_) at = std::min(at, *powerDropAt_);
+  Settle(at);
+  work_.clear();
+  powerDropAt_.reset();
   powered_ = false;
   writeEnable_ = false;
   statusWriteEnable_ = false;
@@ -66,6 +83,8 @@ std::vector<uint8_t> SpiFlash::Transaction(std::span<const uint8_t> out, size_t 
                                            Duration at) {
   std::vector<uint8_t> in(readCount, 0xFF);
   if (!powered_ || out.empty()) return in;
+  // After the power dropped the part takes nothing more.
+  if (powerDropAt_ && at >= *powerDropAt_) return in;
   const uint8_t opcode = out[0];
   const size_t first = out.size();  // bus position of the first byte read
   auto answer = [&](size_t skip, const std::vector<uint8_t>& bytes, size_t phase = 0) {
@@ -102,6 +121,7 @@ std::vector<uint8_t> SpiFlash::Transaction(std::span<const uint8_t> out, size_t 
       break;
     case kOpRead:
     case kOpFastRead: {
+      Settle(at);
       const size_t skip = opcode == kOpRead ? 4 : 5;
       const uint32_t address = Address(out);
       for (size_t i = 0; i < readCount; ++i) {
@@ -137,8 +157,7 @@ std::vector<uint8_t> SpiFlash::Transaction(std::span<const uint8_t> out, size_t 
       if (!writeEnable_) break;
       writeEnable_ = false;
       if (Protected()) break;
-      EraseRange(range.start, range.length,
-                 chip ? part_.chipEraseTime : part_.EraseTime(range.length), chip, at);
+      EraseRange(range.start, range.length, chip, at);
       break;
     }
   }
@@ -151,7 +170,7 @@ void SpiFlash::WriteStatus(std::span<const uint8_t> out, Duration at) {
   writeEnable_ = false;
   statusWriteEnable_ = false;
   status_ = out[1] & kNonVolatileMask;
-  SetBusy(at, part_.statusWriteTime);
+  busyUntil_ = std::max(busyUntil_, at + ScaledTime(Timed().statusWriteTime));
 }
 
 void SpiFlash::PageProgram(std::span<const uint8_t> out, Duration at) {
@@ -175,7 +194,7 @@ void SpiFlash::PageProgram(std::span<const uint8_t> out, Duration at) {
       writes.emplace_back(target % part_.size, data[i]);
     }
   }
-  ApplyProgram(writes, part_.ProgramTime(static_cast<uint32_t>(writes.size())), at);
+  ApplyProgram(writes, at);
 }
 
 void SpiFlash::AaiProgram(std::span<const uint8_t> out, Duration at) {
@@ -203,86 +222,117 @@ void SpiFlash::AaiProgram(std::span<const uint8_t> out, Duration at) {
   for (size_t i = 0; i < unit; ++i)
     writes.emplace_back((aaiAddress_ + i) % part_.size, out[dataAt + i]);
   aaiAddress_ = static_cast<uint32_t>((aaiAddress_ + unit) % part_.size);
-  ApplyProgram(writes, part_.byteProgramTime, at);
+  ApplyProgram(writes, at);
 }
 
-bool SpiFlash::BeginOperation() {
+Duration SpiFlash::ScaledTime(Duration time) const {
+  if (timeScale_ == 1.0) return time;
+  if (timeScale_ <= 0) return Duration{0};
+  return std::chrono::duration_cast<Duration>(time * timeScale_);
+}
+
+void SpiFlash::Begin(Work work, Duration at, Duration time) {
   ++stats_.operations;
-  return !(powerLossAt_ != 0 && stats_.operations == powerLossAt_);
-}
-
-void SpiFlash::ApplyProgram(std::vector<Write>& writes, Duration time, Duration at) {
-  ++stats_.programs;
-  size_t count = writes.size();
-  const bool survives = BeginOperation();
-  if (!survives) count /= 2;  // the power drops halfway through
-  // A weak cell: one bit that should have gone to 0 stays 1.
-  size_t weakIndex = count;
-  uint8_t weakBit = 0;
-  if (bitErrors_ != 0 && survives) {
-    std::vector<size_t> candidates;
-    for (size_t i = 0; i < count; ++i) {
-      const auto [address, value] = writes[i];
-      if ((cells_[address] & ~value) != 0) candidates.push_back(i);
-    }
-    if (!candidates.empty()) {
-      weakIndex = candidates[NextRandom() % candidates.size()];
-      const auto [address, value] = writes[weakIndex];
-      const uint8_t clearing = cells_[address] & static_cast<uint8_t>(~value);
-      const int start = static_cast<int>(NextRandom() % 8);
-      for (int k = 0; k < 8; ++k) {
-        const uint8_t bit = static_cast<uint8_t>(1u << ((start + k) % 8));
-        if (clearing & bit) {
-          weakBit = bit;
-          break;
-        }
-      }
-      if (bitErrors_ > 0) --bitErrors_;
-    }
-  }
-  for (size_t i = 0; i < count; ++i) {
-    const auto [address, value] = writes[i];
-    uint8_t result = cells_[address] & value;
-    if (i == weakIndex) result |= weakBit;
-    cells_[address] = result;
-  }
-  if (!survives) {
+  work.start = at;
+  work.end = at + ScaledTime(time);
+  busyUntil_ = std::max(busyUntil_, work.end);
+  if (powerLossAt_ != 0 && stats_.operations == powerLossAt_) {
+    // The power drops when this operation is half done.
+    powerDropAt_ = work.start + (work.end - work.start) / 2;
     powerLost_ = true;
-    PowerOff();
-    return;
   }
-  SetBusy(at, time);
+  work_.push_back(std::move(work));
 }
 
-void SpiFlash::EraseRange(uint32_t start, uint32_t length, Duration time, bool chip, Duration at) {
+void SpiFlash::ApplyProgram(std::vector<Write>& writes, Duration at) {
+  ++stats_.programs;
+  Work work;
+  work.writes = std::move(writes);
+  const Duration time = part_.pageSize <= 1 || part_.aai != AaiMode::None
+                            ? Timed().byteProgramTime
+                            : Timed().ProgramTime(static_cast<uint32_t>(work.writes.size()));
+  Begin(std::move(work), at, time);
+}
+
+void SpiFlash::EraseRange(uint32_t start, uint32_t length, bool chip, Duration at) {
   if (chip)
     ++stats_.chipErases;
   else
     ++stats_.erases;
-  const bool survives = BeginOperation();
-  const uint32_t done = survives ? length : length / 2;
-  std::fill_n(cells_.begin() + start, done, 0xFF);
-  if (stuckCells_ != 0 && done > 0) {
-    cells_[start] = 0xFE;
+  Work work;
+  work.erase = true;
+  work.eraseStart = start;
+  work.eraseLength = length;
+  if (stuckCells_ != 0) {
+    work.stuckCell = true;
     if (stuckCells_ > 0) --stuckCells_;
   }
-  if (!survives) {
-    powerLost_ = true;
-    PowerOff();
+  Begin(std::move(work), at, chip ? Timed().chipEraseTime : Timed().EraseTime(length));
+}
+
+void SpiFlash::Settle(Duration at) const {
+  while (!work_.empty()) {
+    Work& work = work_.front();
+    if (at <= work.start && work.end > work.start) return;
+    const size_t cells = work.Cells();
+    size_t upTo = cells;
+    if (at < work.end) {
+      const double fraction = static_cast<double>((at - work.start).count()) /
+                              static_cast<double>((work.end - work.start).count());
+      upTo = std::min(cells, static_cast<size_t>(fraction * static_cast<double>(cells)));
+    }
+    Advance(work, upTo);
+    if (upTo < cells) return;
+    work_.pop_front();
+  }
+}
+
+void SpiFlash::Advance(Work& work, size_t upTo) const {
+  if (work.erase) {
+    if (upTo > work.done)
+      std::fill(cells_.begin() + work.eraseStart + work.done,
+                cells_.begin() + work.eraseStart + upTo, 0xFF);
+    if (work.stuckCell && upTo > 0) cells_[work.eraseStart] = 0xFE;
+    work.done = upTo;
     return;
   }
-  SetBusy(at, time);
+  if (!work.weakChosen && upTo > 0) {
+    // A weak cell: one bit that should have gone to 0 stays 1. Chosen when
+    // the operation starts to change cells, so the work before it is done.
+    work.weakChosen = true;
+    work.weakIndex = work.writes.size();
+    if (bitErrors_ != 0) {
+      std::vector<size_t> candidates;
+      for (size_t i = 0; i < work.writes.size(); ++i) {
+        const auto [address, value] = work.writes[i];
+        if ((cells_[address] & ~value) != 0) candidates.push_back(i);
+      }
+      if (!candidates.empty()) {
+        work.weakIndex = candidates[NextRandom() % candidates.size()];
+        const auto [address, value] = work.writes[work.weakIndex];
+        const uint8_t clearing = cells_[address] & static_cast<uint8_t>(~value);
+        const int first = static_cast<int>(NextRandom() % 8);
+        for (int k = 0; k < 8; ++k) {
+          const uint8_t bit = static_cast<uint8_t>(1u << ((first + k) % 8));
+          if (clearing & bit) {
+            work.weakBit = bit;
+            break;
+          }
+        }
+        if (bitErrors_ > 0) --bitErrors_;
+      }
+    }
+  }
+  for (size_t i = work.done; i < upTo; ++i) {
+    const auto [address, value] = work.writes[i];
+    uint8_t result = cells_[address] & value;
+    if (i == work.weakIndex) result |= work.weakBit;
+    cells_[address] = result;
+  }
+  work.done = std::max(work.done, upTo);
 }
 
-void SpiFlash::SetBusy(Duration at, Duration time) {
-  Duration scaled = time;
-  if (timeScale_ != 1.0)
-    scaled =
-        timeScale_ <= 0 ? Duration{0} : std::chrono::duration_cast<Duration>(time * timeScale_);
-  busyUntil_ = std::max(busyUntil_, at + scaled);
-}
-
-uint64_t SpiFlash::NextRandom() {
+uint64_t SpiFlash::NextRandom() const {
   random_ ^= random_ << 13;
   random_ ^= random_ >> 7;
   random_ ^= random_ << 17;

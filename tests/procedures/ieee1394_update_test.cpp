@@ -66,7 +66,9 @@ sim::BlockPattern WriteAt(uint8_t flag, uint32_t address) {
 
 class Ieee1394Test : public testing::SimUnitTest {
  protected:
-  Bytes Flash() { return Unit().Flash().Contents(); }
+  // The flash once the unit has finished the work it took (the procedure
+  // may return while the last blocks are still being programmed).
+  Bytes Flash() { return Unit().Flash().ContentsAt(Unit().Flash().ReadyAt()); }
 
   Bytes Prepare(double timeScale = 1.0) {
     if (!Create("vqb717:bus=sbp2:serial=UNIT7", timeScale)) return {};

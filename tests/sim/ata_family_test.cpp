@@ -48,6 +48,7 @@ TEST_F(AtaFamilyTest, FlashRangesRoundTripAndEraseVerifies) {
   EXPECT_EQ(AtaEraseAndVerify(Path(), size), kAtaRangeOk);
   const Bytes image = Pattern(size, 11);
   EXPECT_EQ(AtaWriteFlashRange(Path(), 0, image.data(), size), kAtaRangeOk);
+  EXPECT_EQ(AtaWaitReady(Path()), 1);
   EXPECT_EQ(Unit().Flash().Contents(), image);
   Bytes back(size);
   EXPECT_EQ(AtaReadFlashRange(Path(), 0, back.data(), size), kAtaRangeOk);
@@ -104,6 +105,7 @@ TEST_F(AtaFamilyTest, OpcodesAndPageSizeConfigureTheControllersOwnWrites) {
   // With the AAI opcode the controller programs the SST part byte by byte.
   const Bytes data = Pattern(8192, 9);
   EXPECT_EQ(AtaWriteFlashRange(Path(), 0, data.data(), 8192), kAtaRangeOk);
+  EXPECT_EQ(AtaWaitReady(Path()), 1);
   EXPECT_EQ(Bytes(Unit().Flash().Contents().begin(), Unit().Flash().Contents().begin() + 8192),
             data);
 

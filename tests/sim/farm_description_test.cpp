@@ -13,10 +13,11 @@ TEST(FarmDescriptionTest, GoodDescriptionsSetTheUnits) {
       "VQB717:size=128:jedec=C22210:protect=0:serial=AB12,"
       "chip=vqs175:fw=blank:fail-command=7:fail-match=ff0430:fail-match=df/ff,"
       "chip=8:stuck-busy:bit-error=2:vanish=40:power-loss=3:version=1.2.3,"
-      "chip=8:stuck-busy=9:bit-error:fw=/tmp/x.bin",
+      "chip=8:stuck-busy=9:bit-error:fw=/tmp/x.bin,"
+      "vqb719:slow:status-lost=12:read-flip=30",
       &error);
   ASSERT_TRUE(units) << error;
-  ASSERT_EQ(units->size(), 7u);
+  ASSERT_EQ(units->size(), 8u);
   const auto& u = *units;
   EXPECT_EQ(u[0].chipType, 8);
   EXPECT_EQ(u[0].chipName, "vqb719");
@@ -43,6 +44,10 @@ TEST(FarmDescriptionTest, GoodDescriptionsSetTheUnits) {
   EXPECT_EQ(u[5].faults.programBitErrors, 2);
   EXPECT_EQ(u[5].faults.vanishAtCommand, 40u);
   EXPECT_EQ(u[5].faults.powerLossAtOperation, 3u);
+  EXPECT_FALSE(u[5].faults.slowFlash);
+  EXPECT_TRUE(u[7].faults.slowFlash);
+  EXPECT_EQ(u[7].faults.statusLostAtCommand, 12u);
+  EXPECT_EQ(u[7].faults.flipReadBitFrom, 30u);
   EXPECT_EQ(u[5].olderVersion, (std::array<uint8_t, 6>{1, 2, 3, 0, 0, 0}));
   EXPECT_EQ(u[6].faults.stuckBusyFrom, 9u);
   EXPECT_EQ(u[6].faults.programBitErrors, -1);

@@ -2,6 +2,7 @@
 // wrong data, a unit that cannot be opened.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 
 #include "sim_fixture.h"
@@ -141,6 +142,87 @@ TEST_F(FaultsTest, PowerLossDuringAnEraseLeavesTheUnitHalfErasedAndGone) {
   // The firmware's signature block was in that unit: the unit now runs its
   // internal code.
   EXPECT_FALSE(Unit().RunsFromFlash());
+}
+
+TEST_F(FaultsTest, PowerLossDuringAProgramLeavesThePagePartlyProgrammed) {
+  // Operation 1 is the erase of the 4 KB unit at 0x3000, 2 the first page.
+  Build("vqb719:protect=0:power-loss=2");
+  const Bytes image(4096, 0x00);
+  EXPECT_EQ(WriteFlash(Path(), 0x3000, image.data(), 4096, 1), 1);
+  farm_->PowerCycle(0);
+  Bytes back(512);
+  ASSERT_EQ(ReadFlash(Path(), 0x3000, back.data(), 512), 1);
+  EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 128, [](uint8_t b) { return b == 0x00; }));
+  EXPECT_TRUE(std::all_of(back.begin() + 128, back.end(), [](uint8_t b) { return b == 0xFF; }))
+      << "the second half of the page and the pages queued after it were never programmed";
+}
+
+TEST_F(FaultsTest, AUnitPulledOutWhileItErasesKeepsThePartDone) {
+  // Command 1 starts the erase and program of 0x4000..0x4FFF; command 2
+  // finds the unit gone a quarter into the erase.
+  Build("vqb719:protect=0:vanish=2");
+  const Bytes old = Unit().Flash().Contents();
+  const Bytes image(4096, 0x00);
+  const Duration start = Now();
+  EXPECT_EQ(WriteFlash(Path(), 0x4000, image.data(), 4096, 1), 1);
+  const Duration erase = Unit().Flash().Part().EraseTime(4096);
+  clock_->Advance(start + erase / 4 - Now());
+  uint8_t status = 0;
+  EXPECT_EQ(ReadFlashStatus(Path(), &status), 0);
+  farm_->Unplug(0);
+  farm_->Plug(0);
+  const Bytes after = Unit().Flash().Contents();
+  const auto firstOld = std::find_if(after.begin() + 0x4000, after.begin() + 0x5000,
+                                     [](uint8_t b) { return b != 0xFF; });
+  const size_t erased = static_cast<size_t>(firstOld - (after.begin() + 0x4000));
+  EXPECT_GT(erased, 0u);
+  EXPECT_LT(erased, 4096u);
+  EXPECT_TRUE(std::equal(after.begin() + 0x4000 + erased, after.begin() + 0x5000,
+                         old.begin() + 0x4000 + erased))
+      << "the rest of the sector keeps its old bytes";
+}
+
+TEST_F(FaultsTest, ALostStatusLeavesTheWorkDoneAndTheHostSeeingAFailure) {
+  Build("vqb719:protect=0:status-lost=1");
+  const Bytes image(4096, 0x00);
+  const Duration start = Now();
+  EXPECT_EQ(WriteFlash(Path(), 0x6000, image.data(), 4096, 1), 0);
+  EXPECT_GE(Now() - start, std::chrono::seconds(50)) << "the host waited out the time-out";
+  WaitReady();
+  const Bytes after = Unit().Flash().Contents();
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin() + 0x6000));
+}
+
+TEST_F(FaultsTest, AFlippedReadBitShowsOnceInTheDataNotInTheFlash) {
+  Build("vqb719:read-flip=2");
+  const Bytes flash = Unit().Flash().Contents();
+  uint8_t status = 0;
+  ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);  // command 1
+  Bytes first(8192);
+  ASSERT_EQ(ReadFlash(Path(), 0, first.data(), 8192), 1);  // command 2
+  int differing = 0;
+  for (size_t i = 0; i < first.size(); ++i)
+    differing += std::popcount(uint8_t(first[i] ^ flash[i]));
+  EXPECT_EQ(differing, 1);
+  Bytes second(8192);
+  ASSERT_EQ(ReadFlash(Path(), 0, second.data(), 8192), 1);
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
+}
+
+TEST_F(FaultsTest, ASlowPartKeepsAChipEraseBusyPastTheHostsReadyWait) {
+  Build("vqb719:size=512:protect=0:slow");
+  const Bytes image(4096, 0x00);
+  const Duration start = Now();
+  ASSERT_EQ(WriteFlash(Path(), 0, image.data(), 4096, 3), 1);
+  // The host's wait: 500 re-reads 10 ms apart.
+  uint8_t status = 0;
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);
+    clock_->Advance(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);
+  EXPECT_EQ(status & 1, 1) << "still erasing when the host gives up waiting";
+  EXPECT_GT(Unit().Flash().ReadyAt() - start, std::chrono::milliseconds(7000));
 }
 
 }  // namespace

@@ -58,7 +58,8 @@ TEST_F(FlashTest, EraseSetsExactlyItsUnitToFF) {
                           [](uint8_t b) { return b == 0xFF; }));
   EXPECT_EQ(cells[0x2000], 0x00);
   Erase(0xD8, 0x8000);  // 64 KB block: the whole part
-  EXPECT_TRUE(std::all_of(cells.begin(), cells.end(), [](uint8_t b) { return b == 0xFF; }));
+  const auto& after = flash_.ContentsAt(flash_.ReadyAt());
+  EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 TEST_F(FlashTest, ChangesNeedTheWriteEnableLatchWhichEachChangeClears) {
@@ -290,11 +291,61 @@ TEST(FlashPartTest, PowerLossLeavesTheEraseHalfDoneAndThePartDead) {
   flash.Transaction(Bytes{0x06}, 0, kT0);
   flash.Transaction(Bytes{0x20, 0x00, 0x10, 0x00}, 0, kT0);
   EXPECT_TRUE(flash.PowerLost());
+  const Duration drop = kT0 + flash.Part().EraseTime(4096) / 2;
+  ASSERT_TRUE(flash.PowerDropAt());
+  EXPECT_EQ(*flash.PowerDropAt(), drop);
+  // Nothing reaches the part once the power is gone.
+  EXPECT_EQ(flash.Transaction(Bytes{0x9F}, 1, drop)[0], 0xFF);
+  flash.PowerOff(drop + std::chrono::seconds(5));
   EXPECT_FALSE(flash.Powered());
-  EXPECT_EQ(flash.Contents()[0x1000], 0xFF);
-  EXPECT_EQ(flash.Contents()[0x17FF], 0xFF);
-  EXPECT_EQ(flash.Contents()[0x1800], 0x00);
-  EXPECT_EQ(flash.Transaction(Bytes{0x9F}, 1, kT0)[0], 0xFF);
+  const auto& cells = flash.ContentsAt(drop + std::chrono::seconds(10));
+  EXPECT_EQ(cells[0x1000], 0xFF);
+  EXPECT_EQ(cells[0x17FF], 0xFF);
+  EXPECT_EQ(cells[0x1800], 0x00);
+  EXPECT_EQ(cells[0x1FFF], 0x00);
+}
+
+TEST(FlashPartTest, WorkTakesEffectCellByCellOverItsBusyTime) {
+  SpiFlash flash(FlashPartFor(kMakerMxic, 64));
+  flash.Load(Bytes(65536, 0x00));
+  flash.Transaction(Bytes{0x06}, 0, kT0);
+  flash.Transaction(Bytes{0x20, 0x00, 0x10, 0x00}, 0, kT0);
+  const Duration time = flash.Part().EraseTime(4096);
+  // A quarter of the time: the first 1 KB of the sector is erased.
+  const auto& quarter = flash.ContentsAt(kT0 + time / 4);
+  EXPECT_EQ(quarter[0x1000], 0xFF);
+  EXPECT_EQ(quarter[0x13FF], 0xFF);
+  EXPECT_EQ(quarter[0x1400], 0x00);
+  // Power off there: the rest never happens.
+  flash.PowerOff(kT0 + time / 4);
+  const auto& after = flash.ContentsAt(kT0 + 2 * time);
+  EXPECT_EQ(after[0x13FF], 0xFF);
+  EXPECT_EQ(after[0x1400], 0x00);
+
+  // A page program cut off after half its time leaves its first half done.
+  SpiFlash part(FlashPartFor(kMakerMxic, 64));
+  part.Transaction(Bytes{0x06}, 0, kT0);
+  Bytes out = {0x02, 0x00, 0x01, 0x00};
+  out.insert(out.end(), 256, 0x00);
+  part.Transaction(out, 0, kT0);
+  part.PowerOff(kT0 + part.Part().ProgramTime(256) / 2);
+  const auto& page = part.ContentsAt(kT0 + std::chrono::seconds(1));
+  EXPECT_EQ(page[0x100], 0x00);
+  EXPECT_EQ(page[0x17F], 0x00);
+  EXPECT_EQ(page[0x180], 0xFF);
+  EXPECT_EQ(page[0x1FF], 0xFF);
+}
+
+TEST(FlashPartTest, ASlowPartTakesTheMaximumTimes) {
+  const FlashPartSpec part = FlashPartFor(kMakerMxic, 512);
+  SpiFlash flash(part);
+  flash.SetSlow(true);
+  flash.Transaction(Bytes{0x06}, 0, kT0);
+  flash.Transaction(Bytes{0xC7}, 0, kT0);
+  EXPECT_EQ(flash.ReadyAt() - kT0, part.chipEraseMaxTime);
+  // Longer than the host's ready wait of 500 re-reads 10 ms apart.
+  EXPECT_GT(part.chipEraseMaxTime, std::chrono::milliseconds(5500));
+  EXPECT_LT(part.chipEraseTime, std::chrono::milliseconds(5000));
 }
 
 TEST(FlashPartTest, AWeakCellLeavesExactlyOneBitUnprogrammed) {
