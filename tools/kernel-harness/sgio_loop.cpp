@@ -2,12 +2,16 @@
 // the mean, smallest and largest time per command, to see what one command
 // costs through the kernel's SCSI generic and USB storage drivers.
 //
-//   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"] [--transport]
+//   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"] [--transport [--session]]
+//             [--save FILE]
 //
 // Bare, the loop keeps the node open and calls SG_IO itself. With
 // --transport every command goes through fwtool's own transport and Linux
 // backend (SendCommandIn: open, SG_IO, close per command), as fwtool sends
-// them; DEVICE is then a listed path such as usbsto:/dev/sg0.
+// them; DEVICE is then a listed path such as usbsto:/dev/sg0. With
+// --session as well, the commands run inside one exclusive device session,
+// as those of an update do (one open for all of them). --save writes the
+// mean time per command in microseconds to FILE.
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <scsi/sg.h>
@@ -19,10 +23,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "device_session.h"
 #include "platform_services.h"
 #include "transport.h"
 
@@ -57,6 +63,10 @@ int main(int argc, char** argv) {
   app.add_option("--cdb", cdbText, "command block as hex bytes");
   bool throughTransport = false;
   app.add_flag("--transport", throughTransport, "send through fwtool's transport and backend");
+  bool inSession = false;
+  app.add_flag("--session", inSession, "with --transport: one exclusive session for the loop");
+  std::string saveFile;
+  app.add_option("--save", saveFile, "file that receives the mean time per command in us");
   CLI11_PARSE(app, argc, argv);
 
   std::vector<uint8_t> cdb;
@@ -72,8 +82,18 @@ int main(int argc, char** argv) {
     largest = std::max(largest, us);
   };
 
+  auto save = [&] {
+    if (saveFile.empty()) return true;
+    std::FILE* out = std::fopen(saveFile.c_str(), "w");
+    if (out == nullptr) return false;
+    fmt::print(out, "{:.1f}\n", total / count);
+    return std::fclose(out) == 0;
+  };
+
   if (throughTransport) {
     fwtool::PlatformServices platform = fwtool::InstallPlatformServices();
+    std::optional<fwtool::DeviceSession> session;
+    if (inSession) session.emplace(device, fwtool::SessionAccess::Exclusive);
     for (unsigned i = 0; i < count; ++i) {
       const auto start = std::chrono::steady_clock::now();
       uint32_t moved = 0;
@@ -90,10 +110,10 @@ int main(int argc, char** argv) {
       }
     }
     fmt::print(
-        "sgio-loop: {} commands through fwtool's transport, mean {:.1f} us, min {:.1f} us, "
+        "sgio-loop: {} commands through fwtool's transport{}, mean {:.1f} us, min {:.1f} us, "
         "max {:.1f} us\n",
-        count, total / count, smallest, largest);
-    return 0;
+        count, inSession ? " in one session" : "", total / count, smallest, largest);
+    return save() ? 0 : 1;
   }
 
   const int fd = open(device.c_str(), O_RDWR | O_NONBLOCK);
@@ -129,5 +149,5 @@ int main(int argc, char** argv) {
   close(fd);
   fmt::print("sgio-loop: {} commands, bare SG_IO, mean {:.1f} us, min {:.1f} us, max {:.1f} us\n",
              count, total / count, smallest, largest);
-  return 0;
+  return save() ? 0 : 1;
 }
