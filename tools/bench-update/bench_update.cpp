@@ -10,12 +10,15 @@
 //   task_floor_ms           back up, erase, program and verify 64 KB at the
 //                           part's datasheet speed, nothing else
 //   rest_ms                 simulated_ms - task_floor_ms, made of:
-//     polling_ms            status polls and the sleeps between them
-//     pauses_ms             the host's other sleeps (settle times)
+//     extra_work_ms         floor_ms - task_floor_ms: what the unit did
+//                           beyond the task (identification, the header
+//                           read, the pre-write, retries), of which
 //     pre_write_ms          the write before the first attempt
-//     other_commands_ms     every other command beyond the task floor
-//                           (identification, the header read, the part's
-//                           busy time the commands waited for, retries)
+//     polling_ms            status polls and the sleeps between them after
+//                           the part was ready
+//     pauses_ms             the host's other sleeps after the part was ready
+//                           (settle times)
+//     other_ms              the remainder
 //   replay                  "faithful" when the replay answered every
 //                           command as the run did and left the same flash
 //   cpu_ms                  host CPU time of the update
@@ -43,7 +46,7 @@ const char* const kUnits[] = {
     "vqb719:maker=atmel",
     "vqb719:maker=eon:size=512",
     "vqb711:maker=amic:bus=sbp2",
-    "vqb711:maker=winbond:protect",
+    "vqb711:maker=mxic:size=128:protect",
 };
 
 void Print(const fwtool::bench::UpdateMeasure& m) {
@@ -53,7 +56,8 @@ void Print(const fwtool::bench::UpdateMeasure& m) {
   const double polling = ToMilliseconds(m.pollingTime);
   const double pauses = ToMilliseconds(m.pauseTime);
   const double preWrite = ToMilliseconds(m.preWriteTime);
-  const double other = ToMilliseconds(m.commandTime) - preWrite - task;
+  const double rest = simulated - task;
+  const double extra = floor - task;
   std::printf("unit=%s\n", m.unit.c_str());
   std::printf("result=%s\n", m.done ? "done" : "failed");
   std::printf("commands=%zu\n", m.commands);
@@ -62,11 +66,12 @@ void Print(const fwtool::bench::UpdateMeasure& m) {
   std::printf("floor_ms=%.3f\n", floor);
   std::printf("ratio=%.3f\n", floor > 0 ? simulated / floor : 0.0);
   std::printf("task_floor_ms=%.3f\n", task);
-  std::printf("rest_ms=%.3f\n", simulated - task);
+  std::printf("rest_ms=%.3f\n", rest);
+  std::printf("  extra_work_ms=%.3f\n", extra);
+  std::printf("    pre_write_ms=%.3f\n", preWrite);
   std::printf("  polling_ms=%.3f\n", polling);
   std::printf("  pauses_ms=%.3f\n", pauses);
-  std::printf("  pre_write_ms=%.3f\n", preWrite);
-  std::printf("  other_commands_ms=%.3f\n", other);
+  std::printf("  other_ms=%.3f\n", rest - extra - polling - pauses);
   std::printf("replay=%s\n", m.replayFaithful ? "faithful" : "DIVERGED");
   std::printf("cpu_ms=%.3f\n\n", m.cpuMs);
 }

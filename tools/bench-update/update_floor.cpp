@@ -4,6 +4,7 @@
 #include <array>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -44,16 +45,29 @@ Duration PartReadyAt(const sim::SimController& controller) {
   return ready;
 }
 
+// The part of [start, end) after the part became ready: time spent waiting
+// for nothing.
+Duration AfterReady(Duration start, Duration end, Duration ready) {
+  const Duration from = std::max(start, ready);
+  return end > from ? end - from : Duration{0};
+}
+
 // The run's virtual clock. It tells the host's own sleeps (between polls,
-// settle times) from the time the unit takes inside a command.
+// settle times) from the time the unit takes inside a command, and counts
+// only what passes after the unit's flash is ready: while the part is busy
+// no host could do better.
 class RunClock final : public Clock {
  public:
   Duration Now() const override { return clock_.Now(); }
   void Sleep(Duration d) override {
-    if (!inCommand && counting) (afterPoll ? polling : pauses) += d;
+    const Duration start = clock_.Now();
     clock_.Advance(d);
+    if (inCommand || !counting) return;
+    const Duration idle = partReady ? AfterReady(start, clock_.Now(), partReady()) : d;
+    (afterPoll ? polling : pauses) += idle;
   }
 
+  std::function<Duration()> partReady;
   bool inCommand = false;
   bool counting = false;
   bool afterPoll = false;  // the host's last command was a status poll
@@ -68,6 +82,7 @@ class RunClock final : public Clock {
 struct RunRecord {
   bool readyAtArrival = true;
   Duration time{};
+  Duration afterReady{};  // of `time`, what passed after the part was ready
 };
 
 // The farm behind a wrapper that times each command and notes whether the
@@ -81,13 +96,15 @@ class TimedFarm final : public PassThroughBackend {
     sim::SimUnit* unit = farm_->FindUnit(request.path);
     const size_t logged = unit != nullptr ? unit->controller->Log().size() : 0;
     const Duration start = clock_.Now();
+    const Duration ready = unit != nullptr ? PartReadyAt(*unit->controller) : Duration{0};
     RunRecord record;
-    record.readyAtArrival = unit == nullptr || PartReadyAt(*unit->controller) <= start;
+    record.readyAtArrival = ready <= start;
     clock_.inCommand = true;
     PassThroughResult result = farm_->Execute(request);
     clock_.inCommand = false;
     clock_.afterPoll = IsStatusPoll(request.cdb);
     record.time = clock_.Now() - start;
+    record.afterReady = AfterReady(start, clock_.Now(), ready);
     if (unit != nullptr && unit->controller->Log().size() > logged) records[logged] = record;
     return result;
   }
@@ -204,6 +221,7 @@ std::optional<UpdateMeasure> MeasureUpdate(std::string_view description, std::st
     return std::nullopt;
   }
   sim::SimUnit* unit = farm->FindUnit(form.Devices[0].Path);
+  clock->partReady = [unit] { return PartReadyAt(*unit->controller); };
   const auto backup =
       std::filesystem::temp_directory_path() /
       ("fwtool-bench-" + std::to_string(reinterpret_cast<uintptr_t>(&form)) + ".bin");
@@ -230,20 +248,18 @@ std::optional<UpdateMeasure> MeasureUpdate(std::string_view description, std::st
   for (size_t i = firstOfUpdate; i < log.size(); ++i) {
     const auto& c = log[i];
     ++m.commands;
-    const auto record = timed->records.find(i);
-    const Duration time = record != timed->records.end() ? record->second.time : Duration{0};
     if (IsStatusPoll(c.cdb)) {
       ++m.polls;
-      m.pollingTime += time;
-      continue;
+      const auto record = timed->records.find(i);
+      if (record != timed->records.end()) m.pollingTime += record->second.afterReady;
+    } else if (IsFlashWrite(c)) {
+      writes.push_back(i);
     }
-    m.commandTime += time;
-    if (IsFlashWrite(c)) writes.push_back(i);
   }
-  // The pre-write: a short write at address 0 that the first attempt
-  // writes again from address 0.
+  // The pre-write: a write at address 0 that the first attempt writes
+  // again from address 0.
   if (writes.size() >= 2 && FlashAddress(log[writes[0]]) == 0 &&
-      FlashAddress(log[writes[1]]) == 0 && log[writes[0]].length < log[writes[1]].length) {
+      FlashAddress(log[writes[1]]) == 0) {
     const auto record = timed->records.find(writes[0]);
     if (record != timed->records.end()) m.preWriteTime = record->second.time;
   }

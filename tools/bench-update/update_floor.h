@@ -26,11 +26,10 @@ struct UpdateMeasure {
   // Back up, erase, program and verify 64 KB at the part's datasheet speed
   // over the unit's bus, with nothing else.
   Duration taskFloor{};
-  // Where the run's time went: every command but the polls (controller
-  // waits included), the polls and the host's sleeps between them, the
-  // host's other sleeps (settle times), and the part of the commands that
-  // was the pre-write before the first attempt.
-  Duration commandTime{};
+  // Where the rest went. The host waiting after the part was ready: in
+  // status polls and the sleeps between them, and in its other sleeps
+  // (settle times). The command time of the write before the first
+  // attempt, which the unit carried out (the floor includes it).
   Duration pollingTime{};
   Duration pauseTime{};
   Duration preWriteTime{};
