@@ -33,7 +33,7 @@ TEST_P(UpdateFloor, NeverExceedsTheSimulatedTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, UpdateFloor,
-                         ::testing::Values(FloorCase{"vqb719", false},
+                         ::testing::Values(FloorCase{"vqb719", true},
                                            FloorCase{"vqb719:maker=mxic", true},
                                            FloorCase{"vqb719:maker=mxic:size=512:bus=sbp2", true},
                                            FloorCase{"vqb719:maker=winbond:size=128", false},
