@@ -1,5 +1,6 @@
 #include "device_session.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <mutex>
@@ -15,9 +16,21 @@ struct Entry {
   int depth = 0;
 };
 
+// Paths name the same device whatever their case (the device list
+// lower-cases them); the look-up of every command compares without copying.
+struct CaseBlindLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) <
+             std::tolower(static_cast<unsigned char>(y));
+    });
+  }
+};
+
 struct Sessions {
   std::mutex mutex;
-  std::map<std::string, Entry, std::less<>> byPath;
+  std::map<std::string, Entry, CaseBlindLess> byPath;
 };
 
 Sessions& TheSessions() {
@@ -25,16 +38,9 @@ Sessions& TheSessions() {
   return sessions;
 }
 
-// Paths name the same device whatever their case (the device list lower-cases them).
-std::string KeyOf(std::string_view path) {
-  std::string key(path);
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
-}
-
 }  // namespace
 
-DeviceSession::DeviceSession(std::string_view path, SessionAccess access) : key_(KeyOf(path)) {
+DeviceSession::DeviceSession(std::string_view path, SessionAccess access) : key_(path) {
   auto& sessions = TheSessions();
   const std::lock_guard lock(sessions.mutex);
   Entry& entry = sessions.byPath[key_];
@@ -60,7 +66,7 @@ std::shared_ptr<HeldNode> HeldNodeFor(std::string_view path) {
   auto& sessions = TheSessions();
   const std::lock_guard lock(sessions.mutex);
   if (sessions.byPath.empty()) return nullptr;
-  auto it = sessions.byPath.find(KeyOf(path));
+  auto it = sessions.byPath.find(path);
   return it != sessions.byPath.end() ? it->second.node : nullptr;
 }
 

@@ -208,6 +208,7 @@ PassThroughResult InterpretSgIoReply(const SgIoCall& call, int ioctlErrno,
   const size_t senseLength = std::min<size_t>(h.sb_len_wr, call.sense.size());
   result.sense.assign(call.sense.begin(), call.sense.begin() + senseLength);
 
+  if (h.status == 0 && h.host_status == 0 && h.driver_status == 0) return result;
   std::vector<std::string> parts;
   if (h.status != 0)
     parts.push_back(fmt::format("SCSI status 0x{:02X} ({})", h.status, ScsiStatusName(h.status)));
