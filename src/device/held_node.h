@@ -14,11 +14,11 @@
 
 namespace fwtool {
 
+struct NodeOps;
+
 // What a backend keeps open: its own handle type (a file descriptor, a
 // Windows handle, a simulated open) derives from this and closes in its
 // destructor.
-struct NodeOps;
-
 class OpenNode {
  public:
   virtual ~OpenNode() = default;
