@@ -19,7 +19,7 @@ struct DeviceHandle final : OpenNode {
 // Errors of a handle whose device has left: the request never reached it.
 bool DeviceGone(DWORD error) {
   return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST ||
-         error == ERROR_NO_SUCH_DEVICE || error == ERROR_FILE_NOT_FOUND;
+         error == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
