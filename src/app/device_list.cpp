@@ -6,6 +6,7 @@
 
 #include "Fwupdate.h"
 #include "IDEAccess.h"
+#include "device_session.h"
 #include "form_texts.h"
 
 namespace fwtool {
@@ -84,6 +85,8 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
     for (int i = 0; i < DeviceCount; ++i) {
       DeviceSurveyEntry& seen = survey_.emplace_back();
       std::string path = paths[static_cast<size_t>(i)];
+      // One open for everything the refresh asks this device.
+      const DeviceSession session(path, SessionAccess::Shared);
       seen.path = path;
       seen.cdrom = i >= diskCount;
       if (scope_ == DeviceListScope::AllControllers) {

@@ -3,6 +3,7 @@
 // and which firmware it runs.
 #include "Fwupdate.h"
 #include "IDEAccess.h"
+#include "device_session.h"
 #include "firmware.h"
 #include "form_texts.h"
 
@@ -26,6 +27,8 @@ void TV77xFwTool::UpdateBtnCheck(Control&) {
     return;
   }
   const std::string path = record->Path;
+  // One open for the check; a bank repair's writes reopen it exclusively.
+  const DeviceSession session(path, SessionAccess::Shared);
 
   const uint16_t identification = Identify(path);
   ChipType = ChipTypeOf(identification);

@@ -1,6 +1,7 @@
 // "YES": the one-click update of the selected device with the embedded image.
 #include "Fwupdate.h"
 #include "IDEAccess.h"
+#include "device_session.h"
 #include "form_texts.h"
 #include "procedures.h"
 
@@ -57,7 +58,13 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path) {
   options.image = image_;
   options.backupPath = backupTarget_.empty() ? DefaultBackupPath(path) : backupTarget_;
   EmbeddedUpdateReport report;
-  const int result = UpdateEmbeddedImage(host_, path, options, &report);
+  int result = 0;
+  {
+    // The device is opened once for the whole update and no other program
+    // can send it commands between the blocks of the write.
+    const DeviceSession session(path, SessionAccess::Exclusive);
+    result = UpdateEmbeddedImage(host_, path, options, &report);
+  }
   lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
   std::string notice = report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
                                             : std::string(texts::kBackupMissingNotice);

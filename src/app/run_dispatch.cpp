@@ -5,6 +5,7 @@
 
 #include "Fwupdate.h"
 #include "IDEAccess.h"
+#include "device_session.h"
 #include "firmware.h"
 #include "form_texts.h"
 #include "host_services.h"
@@ -56,6 +57,11 @@ void TV77xFwTool::UpdateBtnClick(Control&) {
   switch (row.action) {
     case RunAction::RunProcedure:
       if (const Procedure procedure = ProcedureFor(row.procedure)) {
+        // One open for the whole run; a run that may write has the device
+        // to itself.
+        const DeviceSession session(request.path, request.options.backupOnly
+                                                      ? SessionAccess::Shared
+                                                      : SessionAccess::Exclusive);
         lastRun_.result = procedure(request, host_);
         lastRun_.ran = true;
       }

@@ -15,6 +15,8 @@ namespace fwtool {
 
 enum class DataDirection { In, Out };
 
+class HeldNode;  // held_node.h
+
 struct PassThroughRequest {
   std::string path;
   std::array<uint8_t, 16> cdb{};  // bytes past cdbLength are zero
@@ -30,6 +32,9 @@ struct PassThroughRequest {
   uint8_t lun = 0;
   // Data-out commands ask for the device to themselves.
   bool exclusive = false;
+  // The node a session keeps open for this path (device_session.h); null:
+  // the backend opens and closes the device around this one command.
+  std::shared_ptr<HeldNode> held;
 };
 
 // Keeps the kinds of failure apart; SendCommandIn/Out reduce it to 1/0.

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "device_session.h"
 #include "pass_through.h"
 
 namespace fwtool {
@@ -19,6 +20,7 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
   request.path = std::string(path);
   request.direction = direction;
   request.exclusive = direction == DataDirection::Out;
+  request.held = HeldNodeFor(path);
   const int cdbLength = std::clamp(blockLength, 0, 16);
   request.cdbLength = static_cast<uint8_t>(cdbLength);
   if (block != nullptr) std::copy_n(block, cdbLength, request.cdb.begin());

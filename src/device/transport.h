@@ -1,6 +1,7 @@
 // The only code that sends blocks to devices: one block, one optional data
-// phase, one result. Every call stands alone (the backend opens and closes
-// the device around it).
+// phase, one result. A call stands alone (the backend opens and closes the
+// device around it) unless a DeviceSession (device_session.h) holds the
+// path open for an operation.
 #pragma once
 
 #include <cstddef>

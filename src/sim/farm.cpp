@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "embedded_image.h"
+#include "held_node.h"
 #include "unit_firmware.h"
 
 namespace fwtool::sim {
@@ -43,7 +44,40 @@ class FarmEnumerator final : public InterfaceEnumerator {
   std::weak_ptr<SimFarm> farm_;
 };
 
+// errno values a node of a real system gives for the same situations.
+constexpr int kInUseError = 16;  // EBUSY
+constexpr int kGoneError = 19;   // ENODEV
+
 }  // namespace
+
+// An interface of a unit, open for one command or for a session.
+struct SimFarm::SimNode final : OpenNode {
+  SimNode(std::weak_ptr<SimFarm> farm, SimUnit& unit, InterfaceKind iface, bool exclusive)
+      : farm(std::move(farm)),
+        index(unit.index),
+        iface(iface),
+        exclusive(exclusive),
+        departures(unit.departures) {
+    InterfaceOpens& opens = unit.opens[static_cast<size_t>(iface)];
+    ++opens.total;
+    ++(exclusive ? opens.exclusive : opens.shared);
+  }
+  ~SimNode() override {
+    const auto owner = farm.lock();
+    if (!owner) return;
+    std::lock_guard lock(owner->mutex_);
+    InterfaceOpens& opens = owner->Unit(index).opens[static_cast<size_t>(iface)];
+    --(exclusive ? opens.exclusive : opens.shared);
+  }
+  SimNode(const SimNode&) = delete;
+  SimNode& operator=(const SimNode&) = delete;
+
+  const std::weak_ptr<SimFarm> farm;
+  const size_t index;
+  const InterfaceKind iface;
+  const bool exclusive;
+  const uint64_t departures;  // of the unit when it was opened
+};
 
 SimFarm::SimFarm(BusTimings timings) : timings_(timings) {}
 
@@ -218,13 +252,35 @@ void SimFarm::PowerCycle(size_t index) {
 PassThroughResult SimFarm::Execute(const PassThroughRequest& request) {
   std::lock_guard lock(mutex_);
   SimUnit* unit = FindUnit(request.path);
-  if (unit == nullptr || !unit->plugged) {
-    PassThroughResult result;
-    result.detail = "no such device";
-    return result;
-  }
-  const bool cdrom = !unit->cdromPath.empty() && Lower(request.path) == unit->cdromPath;
-  return unit->controller->Execute(request, cdrom ? InterfaceKind::Cdrom : InterfaceKind::Disk);
+  const bool cdrom =
+      unit != nullptr && !unit->cdromPath.empty() && Lower(request.path) == unit->cdromPath;
+  const InterfaceKind iface = cdrom ? InterfaceKind::Cdrom : InterfaceKind::Disk;
+  NodeOps ops;
+  ops.open = [&](bool exclusive, PassThroughResult& failure) -> std::unique_ptr<OpenNode> {
+    if (unit == nullptr || !unit->plugged || !unit->controller->Present()) {
+      failure.detail = "no such device";
+      return nullptr;
+    }
+    InterfaceOpens& opens = unit->opens[static_cast<size_t>(iface)];
+    if (opens.exclusive > 0 || (exclusive && opens.shared > 0)) {
+      failure.errorCode = kInUseError;
+      failure.detail = "in use by another program";
+      return nullptr;
+    }
+    return std::make_unique<SimNode>(weak_from_this(), *unit, iface, exclusive);
+  };
+  ops.send = [&](OpenNode& open, bool& gone) {
+    if (static_cast<const SimNode&>(open).departures != unit->departures) {
+      gone = true;
+      PassThroughResult result;
+      result.opened = true;
+      result.errorCode = kGoneError;
+      result.detail = "the device is gone";
+      return result;
+    }
+    return unit->controller->Execute(request, iface);
+  };
+  return ExecuteOnNode(request, ops);
 }
 
 std::vector<std::string> SimFarm::DiskInterfaces() const {
@@ -255,8 +311,9 @@ std::shared_ptr<SimDeviceWatcher> SimFarm::Watcher() {
   return watcher;
 }
 
-void SimFarm::Announce(const SimUnit& unit, bool present, Duration at) {
+void SimFarm::Announce(SimUnit& unit, bool present, Duration at) {
   std::lock_guard lock(mutex_);
+  if (!present) ++unit.departures;
   const uint32_t code = present ? kDeviceArrival : kDeviceRemoveComplete;
   std::erase_if(watchers_, [](const auto& w) { return w.expired(); });
   for (const auto& weak : watchers_) {

@@ -13,6 +13,7 @@
 // "usbsto" or "sbp2" as the device list expects.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,13 @@
 
 namespace fwtool::sim {
 
+// How one interface of a unit is opened: over the unit's life, and now.
+struct InterfaceOpens {
+  uint64_t total = 0;
+  int shared = 0;
+  int exclusive = 0;
+};
+
 struct SimUnit {
   size_t index = 0;
   UnitConfig config;
@@ -33,6 +41,12 @@ struct SimUnit {
   std::string cdromPath;  // empty without a CD-ROM interface
   bool plugged = true;
   std::unique_ptr<SimController> controller;
+  // Opens of the disk and CD-ROM interfaces (by InterfaceKind). An
+  // interface open for exclusive access refuses every other open; one open
+  // shared refuses an exclusive open, as an sg node does with O_EXCL.
+  std::array<InterfaceOpens, 2> opens{};
+  // Times the unit left; a node opened before it left answers no more.
+  uint64_t departures = 0;
 };
 
 class SimDeviceWatcher;
@@ -91,7 +105,8 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   std::string Describe() const;
 
  private:
-  void Announce(const SimUnit& unit, bool present, Duration at);
+  void Announce(SimUnit& unit, bool present, Duration at);
+  struct SimNode;
 
   BusTimings timings_;
   std::vector<std::unique_ptr<SimUnit>> units_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "held_node.h"
 #include "sysfs_tree.h"
 #include "transport.h"
 #include "unprivileged.h"
@@ -298,6 +299,41 @@ TEST(SgIoBackend, QueueLimitIsReadOncePerDevice) {
 
   // Unknown node: no limit is assumed.
   EXPECT_EQ(backend.MaxTransferKB("/dev/sg77"), 0u);
+}
+
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator{}));
+}
+
+TEST(SgIoBackend, AHeldNodeStaysOpenFromCommandToCommandUntilItsSessionEnds) {
+  SgIoBackend backend("/nonexistent/sys");
+  auto request = Request(DataDirection::In, 0, nullptr, 10, {0, 0, 0, 0, 0, 0});
+  request.path = "usbsto:/dev/null";
+  const size_t before = OpenDescriptors();
+  request.held = std::make_shared<HeldNode>(/*exclusive=*/true);
+  for (int i = 0; i < 3; ++i) {
+    const auto result = backend.Execute(request);
+    EXPECT_TRUE(result.opened);
+    EXPECT_EQ(result.errorCode, ENOTTY);
+    EXPECT_EQ(OpenDescriptors(), before + 1);
+  }
+  request.held.reset();
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(SgIoBackend, AHeldNodeRefusesATransferBeyondTheQueueLimitWithTheSameText) {
+  SysfsTree tree;
+  tree.AddUsb({2, "sg2", "sdb"});  // 120 KB
+  SgIoBackend backend(tree.Sys());
+  AlignedBuffer buffer(256 * 1024);
+  auto request = Request(DataDirection::In, 120 * 1024 + 512, buffer.data(), 10, {0x28});
+  request.path = "usbsto:" + tree.Node("sg2");
+  request.held = std::make_shared<HeldNode>(/*exclusive=*/false);
+  const auto result = backend.Execute(request);
+  EXPECT_FALSE(result.opened);
+  EXPECT_EQ(CategoryOf(result), ResultCategory::NotSent);
+  EXPECT_EQ(result.detail, "transfer of 123392 bytes exceeds the device's limit of 120 KB");
 }
 
 TEST(SgIoBackend, RefusesALengthWithoutABuffer) {

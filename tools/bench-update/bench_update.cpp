@@ -1,126 +1,98 @@
-// Runs the one-click update ("YES") on the first listed simulated unit with
-// the virtual clock and prints, one figure a line:
-//   commands      blocks the unit received during the update
-//   simulated_ms  virtual time the update took
-//   floor_ms      what the timing model says the same transfers, erases and
-//                 programs cost at the least (status polls left out: they
-//                 are the waiting, not the work)
-//   cpu_ms        host CPU time of the update
-//   ratio         simulated_ms / floor_ms
-#include <unistd.h>
-
-#include <chrono>
+// Runs the one-click update ("YES") on simulated units with the virtual
+// clock and prints for each unit, one figure a line:
+//   commands, status_polls  blocks the unit received during the update
+//   simulated_ms            virtual time the update took
+//   floor_ms                what an ideal host needs for the work the unit
+//                           did: the run's commands less the polls, replayed
+//                           on a fresh identical unit with the clock moved
+//                           straight to the part's ready
+//   ratio                   simulated_ms / floor_ms (at least 1)
+//   task_floor_ms           back up, erase, program and verify 64 KB at the
+//                           part's datasheet speed, nothing else
+//   rest_ms                 simulated_ms - task_floor_ms, made of:
+//     extra_work_ms         floor_ms - task_floor_ms: what the unit did
+//                           beyond the task (identification, the header
+//                           read, the pre-write, retries), of which
+//     pre_write_ms          the write before the first attempt
+//     polling_ms            status polls and the sleeps between them after
+//                           the part was ready
+//     pauses_ms             the host's other sleeps after the part was ready
+//                           (settle times)
+//     other_ms              the remainder
+//   replay                  "faithful" when the replay answered every
+//                           command as the run did and left the same flash
+//   cpu_ms                  host CPU time of the update
+//
+//   fwtool-bench-update [UNIT...]    (default: the table of units below)
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "Fwupdate.h"
-#include "IDEAccess.h"
-#include "recording_operator.h"
 #include "simulator.h"
+#include "update_floor.h"
 
 namespace {
 
-using namespace fwtool;
+using fwtool::sim::ToMilliseconds;
 
-double CpuMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
+// Several makers and sizes, unprotected and protected, USB and SBP-2.
+const char* const kUnits[] = {
+    "vqb719",
+    "vqb719:maker=mxic",
+    "vqb719:maker=mxic:size=512:bus=sbp2",
+    "vqb719:maker=winbond:size=128",
+    "vqb719:maker=sst:bus=sbp2",
+    "vqb719:maker=pmc:size=128",
+    "vqb719:maker=atmel",
+    "vqb719:maker=eon:size=512",
+    "vqb711:maker=amic:bus=sbp2",
+    "vqb711:maker=mxic:size=128:protect",
+};
 
-// The transfers, erases and programs the logged commands asked the unit for.
-std::vector<sim::FloorOp> FloorOps(const std::vector<sim::LoggedCommand>& log,
-                                   const FlashSettings& settings) {
-  std::vector<sim::FloorOp> ops;
-  for (const auto& c : log) {
-    const uint64_t bytes = c.length;
-    // Status polls are the waiting itself, not work the update needs.
-    const bool statusPoll = c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x12;
-    if (statusPoll) continue;
-    ops.push_back({sim::FloorOpKind::Command, bytes, 1});
-    const bool flashBlock = c[0] == 0xDF && (c[11] == 0xFA || c[11] == 0xFB);
-    if (!flashBlock || c.scsiStatus != 0) continue;
-    if (c[11] == 0xFA) {
-      ops.push_back({sim::FloorOpKind::FlashRead, bytes, 1});
-      continue;
-    }
-    const uint32_t address = static_cast<uint32_t>(c[8] << 16 | c[9] << 8 | c[10]);
-    switch (c[1] & 0x07) {
-      case 1:
-      case 4:
-        ops.push_back({sim::FloorOpKind::Erase, static_cast<uint64_t>(settings.SmallEraseUnit), 1});
-        break;
-      case 2:
-      case 5:
-        ops.push_back({sim::FloorOpKind::Erase, static_cast<uint64_t>(settings.LargeEraseUnit), 1});
-        break;
-      case 3:
-      case 6:
-      case 7:
-        if (address == 0) ops.push_back({sim::FloorOpKind::ChipErase, 0, 1});
-        break;
-      default:
-        break;
-    }
-    ops.push_back({sim::FloorOpKind::Program, bytes, 1});
-  }
-  return ops;
+void Print(const fwtool::bench::UpdateMeasure& m) {
+  const double simulated = ToMilliseconds(m.simulated);
+  const double floor = ToMilliseconds(m.floor);
+  const double task = ToMilliseconds(m.taskFloor);
+  const double polling = ToMilliseconds(m.pollingTime);
+  const double pauses = ToMilliseconds(m.pauseTime);
+  const double preWrite = ToMilliseconds(m.preWriteTime);
+  const double rest = simulated - task;
+  const double extra = floor - task;
+  std::printf("unit=%s\n", m.unit.c_str());
+  std::printf("result=%s\n", m.done ? "done" : "failed");
+  std::printf("commands=%zu\n", m.commands);
+  std::printf("status_polls=%zu\n", m.polls);
+  std::printf("simulated_ms=%.3f\n", simulated);
+  std::printf("floor_ms=%.3f\n", floor);
+  std::printf("ratio=%.3f\n", floor > 0 ? simulated / floor : 0.0);
+  std::printf("task_floor_ms=%.3f\n", task);
+  std::printf("rest_ms=%.3f\n", rest);
+  std::printf("  extra_work_ms=%.3f\n", extra);
+  std::printf("    pre_write_ms=%.3f\n", preWrite);
+  std::printf("  polling_ms=%.3f\n", polling);
+  std::printf("  pauses_ms=%.3f\n", pauses);
+  std::printf("  other_ms=%.3f\n", rest - extra - polling - pauses);
+  std::printf("replay=%s\n", m.replayFaithful ? "faithful" : "DIVERGED");
+  std::printf("cpu_ms=%.3f\n\n", m.cpuMs);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string description = argc > 1 ? argv[1] : "vqb719";
-  auto clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock(clock);
-  std::string error;
-  auto farm = sim::SimFarm::Create(description, &error);
-  if (!farm) {
-    std::fprintf(stderr, "fwtool-bench-update: %s\n", error.c_str());
-    return 2;
+  std::vector<std::string> units;
+  for (int i = 1; i < argc; ++i) units.emplace_back(argv[i]);
+  if (units.empty()) units.assign(std::begin(kUnits), std::end(kUnits));
+  int status = 0;
+  for (const auto& unit : units) {
+    std::string error;
+    const auto measure = fwtool::bench::MeasureUpdate(unit, &error);
+    if (!measure) {
+      std::fprintf(stderr, "fwtool-bench-update: %s: %s\n", unit.c_str(), error.c_str());
+      status = 2;
+      continue;
+    }
+    Print(*measure);
+    if (!measure->done || !measure->replayFaithful) status = 1;
   }
-  sim::ScopedSimulatorBackend backend(farm);
-  RecordingOperator op;
-  ClockTimerService timers;
-  auto enumerator = farm->Enumerator();
-  TV77xFwTool form(op, *enumerator, timers);
-  if (form.ListedCount() == 0) {
-    std::fprintf(stderr, "fwtool-bench-update: no unit to update\n");
-    return 1;
-  }
-  sim::SimUnit* unit = farm->FindUnit(form.Devices[0].Path);
-  const auto backup = std::filesystem::temp_directory_path() /
-                      ("fwtool-bench-" + std::to_string(::getpid()) + ".bin");
-  form.SetBackupTarget(backup.string());
-
-  unit->controller->ClearLog();
-  const Duration startTime = clock->Now();
-  const double startCpu = CpuMs();
-  form.EraseButton.Click();
-  const double cpuMs = CpuMs() - startCpu;
-  const Duration simulated = clock->Now() - startTime;
-  std::filesystem::remove(backup);
-
-  const auto& log = unit->controller->Log();
-  const auto ops = FloorOps(log, form.Settings);
-  const Duration floor =
-      sim::PhysicalFloor(unit->controller->Timings(), unit->controller->Flash().Part(), ops);
-  const bool ok = form.Face() == OneClickFace::Done;
-  std::printf("unit=%s\n", description.c_str());
-  std::printf("result=%s\n", ok ? "done" : "failed");
-  size_t polls = 0;
-  for (const auto& c : log) polls += c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x12 ? 1 : 0;
-  std::printf("commands=%zu\n", log.size());
-  std::printf("status_polls=%zu\n", polls);
-  std::printf("simulated_ms=%.3f\n", sim::ToMilliseconds(simulated));
-  std::printf("floor_ms=%.3f\n", sim::ToMilliseconds(floor));
-  std::printf("cpu_ms=%.3f\n", cpuMs);
-  std::printf("ratio=%.3f\n", sim::ToMilliseconds(floor) > 0
-                                  ? sim::ToMilliseconds(simulated) / sim::ToMilliseconds(floor)
-                                  : 0.0);
-  return ok ? 0 : 1;
+  return status;
 }

@@ -2,12 +2,20 @@
 // the mean, smallest and largest time per command, to see what one command
 // costs through the kernel's SCSI generic and USB storage drivers.
 //
-//   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"] [--transport]
+//   sgio-loop DEVICE [--count N] [--in BYTES] [--cdb "00 00 00 00 00 00"]
+//             [--transport [--session] | --compare [--round N]]
 //
 // Bare, the loop keeps the node open and calls SG_IO itself. With
 // --transport every command goes through fwtool's own transport and Linux
 // backend (SendCommandIn: open, SG_IO, close per command), as fwtool sends
-// them; DEVICE is then a listed path such as usbsto:/dev/sg0.
+// them; DEVICE is then a listed path such as usbsto:/dev/sg0. With
+// --session as well, the commands run inside one exclusive device session,
+// as those of an update do (one open for all of them).
+//
+// --compare sends N commands each way (bare, transport, session) in
+// alternating rounds, so that all three see the same load on the machine,
+// and prints each way's figures and the transport's and the session's
+// median and least time against the bare loop's.
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <scsi/sg.h>
@@ -16,17 +24,33 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "device_session.h"
 #include "platform_services.h"
+#include "sg_io_backend.h"
 #include "transport.h"
 
 namespace {
+
+enum class Way { Bare, Transport, Session };
+constexpr std::array<const char*, 3> kWayNames = {"bare SG_IO", "fwtool's transport",
+                                                  "fwtool's transport in one session"};
+
+struct Job {
+  std::string device;
+  std::vector<uint8_t> cdb;
+  unsigned inLength = 0;
+  std::vector<uint8_t> data;
+};
 
 bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
   std::istringstream stream(text);
@@ -43,91 +67,148 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
   return !bytes.empty() && bytes.size() <= 16;
 }
 
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// Sends `n` commands one way, appending each one's time in microseconds;
+// false (with a message) at the first failure.
+bool RunBatch(Way way, Job& job, unsigned n, std::vector<double>& us) {
+  if (way == Way::Bare) {
+    const std::string node = fwtool::platform::NodeFromPath(job.device);
+    const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+      std::perror(node.c_str());
+      return false;
+    }
+    uint8_t sense[32];
+    for (unsigned i = 0; i < n; ++i) {
+      sg_io_hdr_t io{};
+      io.interface_id = 'S';
+      io.cmdp = job.cdb.data();
+      io.cmd_len = static_cast<unsigned char>(job.cdb.size());
+      io.dxfer_direction = job.inLength != 0 ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
+      io.dxferp = job.inLength != 0 ? job.data.data() : nullptr;
+      io.dxfer_len = job.inLength;
+      io.sbp = sense;
+      io.mx_sb_len = sizeof(sense);
+      io.timeout = 10000;
+      const auto start = std::chrono::steady_clock::now();
+      const int rc = ioctl(fd, SG_IO, &io);
+      const double time = Since(start);
+      if (rc < 0 || io.status != 0 || io.host_status != 0 || io.driver_status != 0) {
+        fmt::print(stderr,
+                   "sgio-loop: command {} failed: ioctl {} status {:#x} host {:#x} driver {:#x}\n",
+                   us.size(), rc, io.status, io.host_status, io.driver_status);
+        close(fd);
+        return false;
+      }
+      us.push_back(time);
+    }
+    close(fd);
+    return true;
+  }
+  std::optional<fwtool::DeviceSession> session;
+  if (way == Way::Session) session.emplace(job.device, fwtool::SessionAccess::Exclusive);
+  const int cdbLength = static_cast<int>(job.cdb.size());
+  for (unsigned i = 0; i < n; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t moved = 0;
+    const int ok = job.inLength != 0 ? fwtool::SendCommandIn(job.device, job.cdb.data(), cdbLength,
+                                                             job.data.data(), job.inLength, &moved)
+                                     : fwtool::SendCommandOut(job.device, job.cdb.data(), cdbLength,
+                                                              nullptr, 0, &moved);
+    const double time = Since(start);
+    if (ok != 1) {
+      fmt::print(stderr, "sgio-loop: command {} failed through the transport\n", us.size());
+      return false;
+    }
+    us.push_back(time);
+  }
+  return true;
+}
+
+double Mean(const std::vector<double>& us) {
+  return std::accumulate(us.begin(), us.end(), 0.0) / static_cast<double>(us.size());
+}
+
+double Median(std::vector<double> us) {
+  std::sort(us.begin(), us.end());
+  const size_t mid = us.size() / 2;
+  return us.size() % 2 != 0 ? us[mid] : (us[mid - 1] + us[mid]) / 2;
+}
+
+void PrintWay(Way way, const std::vector<double>& us) {
+  const auto [low, high] = std::minmax_element(us.begin(), us.end());
+  fmt::print(
+      "sgio-loop: {} commands, {}, mean {:.1f} us, median {:.1f} us, min {:.1f} us, "
+      "max {:.1f} us\n",
+      us.size(), kWayNames[static_cast<size_t>(way)], Mean(us), Median(us), *low, *high);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Time one command block sent repeatedly through SG_IO"};
-  std::string device;
+  Job job;
   unsigned count = 1000;
-  unsigned inLength = 0;
+  unsigned round = 50;
   std::string cdbText = "00 00 00 00 00 00";  // TEST UNIT READY
-  app.add_option("device", device, "SCSI generic node, e.g. /dev/sg0")->required();
-  app.add_option("--count", count, "commands to send")->check(CLI::Range(1u, 1000000u));
-  app.add_option("--in", inLength, "data-in length in bytes")->check(CLI::Range(0u, 1u << 20));
+  app.add_option("device", job.device, "SCSI generic node, e.g. /dev/sg0")->required();
+  app.add_option("--count", count, "commands to send (each way)")->check(CLI::Range(1u, 1000000u));
+  app.add_option("--in", job.inLength, "data-in length in bytes")->check(CLI::Range(0u, 1u << 20));
   app.add_option("--cdb", cdbText, "command block as hex bytes");
   bool throughTransport = false;
   app.add_flag("--transport", throughTransport, "send through fwtool's transport and backend");
+  bool inSession = false;
+  app.add_flag("--session", inSession, "with --transport: one exclusive session for the loop");
+  bool compare = false;
+  app.add_flag("--compare", compare, "bare, transport and session in alternating rounds");
+  app.add_option("--round", round, "commands each way per round of --compare")
+      ->check(CLI::Range(1u, 100000u));
   CLI11_PARSE(app, argc, argv);
 
-  std::vector<uint8_t> cdb;
-  if (!ParseHexBytes(cdbText, cdb)) {
+  if (!ParseHexBytes(cdbText, job.cdb)) {
     fmt::print(stderr, "sgio-loop: bad command block '{}'\n", cdbText);
     return 2;
   }
-  std::vector<uint8_t> data(std::max(inLength, 1u));
-  double total = 0, smallest = 1e9, largest = 0;
-  auto note = [&](double us) {
-    total += us;
-    smallest = std::min(smallest, us);
-    largest = std::max(largest, us);
-  };
+  job.data.resize(std::max(job.inLength, 1u));
+  fwtool::PlatformServices platform = fwtool::InstallPlatformServices();
 
-  if (throughTransport) {
-    fwtool::PlatformServices platform = fwtool::InstallPlatformServices();
-    for (unsigned i = 0; i < count; ++i) {
-      const auto start = std::chrono::steady_clock::now();
-      uint32_t moved = 0;
-      const int ok = inLength != 0
-                         ? fwtool::SendCommandIn(device, cdb.data(), static_cast<int>(cdb.size()),
-                                                 data.data(), inLength, &moved)
-                         : fwtool::SendCommandOut(device, cdb.data(), static_cast<int>(cdb.size()),
-                                                  nullptr, 0, &moved);
-      note(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-               .count());
-      if (ok != 1) {
-        fmt::print(stderr, "sgio-loop: command {} failed through the transport\n", i);
-        return 1;
-      }
-    }
-    fmt::print(
-        "sgio-loop: {} commands through fwtool's transport, mean {:.1f} us, min {:.1f} us, "
-        "max {:.1f} us\n",
-        count, total / count, smallest, largest);
+  if (!compare) {
+    const Way way = !throughTransport ? Way::Bare : inSession ? Way::Session : Way::Transport;
+    std::vector<double> us;
+    if (!RunBatch(way, job, count, us)) return 1;
+    PrintWay(way, us);
     return 0;
   }
 
-  const int fd = open(device.c_str(), O_RDWR | O_NONBLOCK);
-  if (fd < 0) {
-    std::perror(device.c_str());
-    return 1;
+  std::array<std::vector<double>, 3> us;
+  for (unsigned sent = 0; sent < count; sent += round) {
+    const unsigned n = std::min(round, count - sent);
+    for (Way way : {Way::Bare, Way::Transport, Way::Session})
+      if (!RunBatch(way, job, n, us[static_cast<size_t>(way)])) return 1;
   }
-  uint8_t sense[32];
-  for (unsigned i = 0; i < count; ++i) {
-    sg_io_hdr_t io{};
-    io.interface_id = 'S';
-    io.cmdp = cdb.data();
-    io.cmd_len = static_cast<unsigned char>(cdb.size());
-    io.dxfer_direction = inLength != 0 ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
-    io.dxferp = inLength != 0 ? data.data() : nullptr;
-    io.dxfer_len = inLength;
-    io.sbp = sense;
-    io.mx_sb_len = sizeof(sense);
-    io.timeout = 10000;
-    const auto start = std::chrono::steady_clock::now();
-    const int rc = ioctl(fd, SG_IO, &io);
-    const double us =
-        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-    if (rc < 0 || io.status != 0 || io.host_status != 0 || io.driver_status != 0) {
-      fmt::print(stderr,
-                 "sgio-loop: command {} failed: ioctl {} status {:#x} host {:#x} driver {:#x}\n", i,
-                 rc, io.status, io.host_status, io.driver_status);
-      close(fd);
+  for (Way way : {Way::Bare, Way::Transport, Way::Session}) {
+    if (us[static_cast<size_t>(way)].size() != count) {
+      fmt::print(stderr, "sgio-loop: {} of {} commands timed {}\n",
+                 us[static_cast<size_t>(way)].size(), count, kWayNames[static_cast<size_t>(way)]);
       return 1;
     }
-    note(us);
+    PrintWay(way, us[static_cast<size_t>(way)]);
   }
-  close(fd);
-  fmt::print("sgio-loop: {} commands, bare SG_IO, mean {:.1f} us, min {:.1f} us, max {:.1f} us\n",
-             count, total / count, smallest, largest);
+  // The median follows the load of the machine less than the mean; the
+  // smallest time is what each way costs when nothing else runs.
+  const double bare = Median(us[0]);
+  const double bareLeast = *std::min_element(us[0].begin(), us[0].end());
+  auto least = [&](Way way) {
+    const auto& times = us[static_cast<size_t>(way)];
+    return *std::min_element(times.begin(), times.end()) / bareLeast;
+  };
+  fmt::print(
+      "sgio-loop: per command against the bare loop: median transport {:.2f}x, session "
+      "{:.2f}x; least transport {:.2f}x, session {:.2f}x\n",
+      Median(us[1]) / bare, Median(us[2]) / bare, least(Way::Transport), least(Way::Session));
   return 0;
 }

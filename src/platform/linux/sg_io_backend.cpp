@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bus_marker.h"
+#include "held_node.h"
 
 namespace fwtool::platform {
 
@@ -87,6 +88,24 @@ uint32_t ReadKB(const fs::path& file) {
   return any ? static_cast<uint32_t>(value) : 0;
 }
 
+// An sg or block node open for one command or for a session.
+struct SgNode final : OpenNode {
+  SgNode(int fd, uint32_t limitKB) : fd(fd), limitKB(limitKB) {}
+  ~SgNode() override { ::close(fd); }
+  SgNode(const SgNode&) = delete;
+  SgNode& operator=(const SgNode&) = delete;
+  const int fd;
+  const uint32_t limitKB;  // 0: not known
+};
+
+bool Exceeds(const PassThroughRequest& request, uint32_t limitKB, PassThroughResult& refused) {
+  if (limitKB == 0 || request.length <= static_cast<uint64_t>(limitKB) * 1024) return false;
+  refused.notSent = true;
+  refused.detail = fmt::format("transfer of {} bytes exceeds the device's limit of {} KB",
+                               request.length, limitKB);
+  return true;
+}
+
 }  // namespace
 
 std::string NodeFromPath(std::string_view path) {
@@ -105,10 +124,14 @@ NodeKind KindOfNode(const std::string& node) {
   return NodeKind::Other;
 }
 
-int OpenFlagsFor(const PassThroughRequest& request, NodeKind kind) {
+int OpenFlagsFor(bool exclusive, NodeKind kind) {
   int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
-  if (request.exclusive && kind == NodeKind::ScsiGeneric) flags |= O_EXCL;
+  if (exclusive && kind == NodeKind::ScsiGeneric) flags |= O_EXCL;
   return flags;
+}
+
+int OpenFlagsFor(const PassThroughRequest& request, NodeKind kind) {
+  return OpenFlagsFor(request.exclusive, kind);
 }
 
 SgIoCall::SgIoCall(const PassThroughRequest& request) {
@@ -185,6 +208,7 @@ PassThroughResult InterpretSgIoReply(const SgIoCall& call, int ioctlErrno,
   const size_t senseLength = std::min<size_t>(h.sb_len_wr, call.sense.size());
   result.sense.assign(call.sense.begin(), call.sense.begin() + senseLength);
 
+  if (h.status == 0 && h.host_status == 0 && h.driver_status == 0) return result;
   std::vector<std::string> parts;
   if (h.status != 0)
     parts.push_back(fmt::format("SCSI status 0x{:02X} ({})", h.status, ScsiStatusName(h.status)));
@@ -224,6 +248,7 @@ uint32_t SgIoBackend::MaxTransferKB(const std::string& node) {
   }
 
   const std::string key = device.string();
+  const std::lock_guard lock(limitMutex_);
   if (auto it = limitByDevice_.find(key); it != limitByDevice_.end()) return it->second;
   const uint32_t limit = queueDir.empty() ? 0 : ReadKB(queueDir / "max_hw_sectors_kb");
   // The disk driver may bind a moment after the sg node appears: an unknown
@@ -233,34 +258,43 @@ uint32_t SgIoBackend::MaxTransferKB(const std::string& node) {
 }
 
 PassThroughResult SgIoBackend::Execute(const PassThroughRequest& request) {
-  PassThroughResult result;
   const std::string node = NodeFromPath(request.path);
   if (request.length != 0 && request.data == nullptr) {
+    PassThroughResult result;
     result.notSent = true;
     result.detail = "no data buffer for a transfer of " + std::to_string(request.length) + " bytes";
     return result;
   }
   // The kernel refuses a pass-through transfer larger than the queue takes;
-  // saying so here beats a bare EINVAL from the ioctl.
-  if (const uint32_t limitKB = MaxTransferKB(node);
-      limitKB != 0 && request.length > static_cast<uint64_t>(limitKB) * 1024) {
-    result.notSent = true;
-    result.detail = fmt::format("transfer of {} bytes exceeds the device's limit of {} KB",
-                                request.length, limitKB);
-    return result;
+  // saying so here beats a bare EINVAL from the ioctl. A node held open for
+  // an operation looked its limit up once, when it was opened.
+  const bool held = request.held != nullptr;
+  if (!held) {
+    if (PassThroughResult refused; Exceeds(request, MaxTransferKB(node), refused)) return refused;
   }
 
-  const int fd = ::open(node.c_str(), OpenFlagsFor(request, KindOfNode(node)));
-  if (fd < 0) {
-    result.errorCode = errno;
-    result.detail = DescribeOpenError(node, result.errorCode);
-    return result;
-  }
-  SgIoCall call(request);
-  const int rc = ::ioctl(fd, SG_IO, &call.header);
-  const int ioctlErrno = rc < 0 ? errno : 0;
-  ::close(fd);
-  return InterpretSgIoReply(call, ioctlErrno, node);
+  NodeOps ops;
+  ops.open = [&](bool exclusive, PassThroughResult& failure) -> std::unique_ptr<OpenNode> {
+    const int fd = ::open(node.c_str(), OpenFlagsFor(exclusive, KindOfNode(node)));
+    if (fd < 0) {
+      failure.errorCode = errno;
+      failure.detail = DescribeOpenError(node, failure.errorCode);
+      return nullptr;
+    }
+    return std::make_unique<SgNode>(fd, held ? MaxTransferKB(node) : 0);
+  };
+  ops.send = [&](OpenNode& open, bool& gone) {
+    const auto& sg = static_cast<const SgNode&>(open);
+    if (PassThroughResult refused; held && Exceeds(request, sg.limitKB, refused)) return refused;
+    SgIoCall call(request);
+    const int rc = ::ioctl(sg.fd, SG_IO, &call.header);
+    const int ioctlErrno = rc < 0 ? errno : 0;
+    // The sg driver answers ENODEV before it queues anything for a device
+    // that is being removed.
+    gone = ioctlErrno == ENODEV || ioctlErrno == ENXIO;
+    return InterpretSgIoReply(call, ioctlErrno, node);
+  };
+  return ExecuteOnNode(request, ops);
 }
 
 }  // namespace fwtool::platform

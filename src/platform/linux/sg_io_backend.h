@@ -1,7 +1,7 @@
 // The Linux pass-through backend: one SG_IO request per command on the node
 // that the listed path names (/dev/sgN preferred, /dev/sdX or /dev/srN work
 // too). Like every backend it opens the node, sends one block and closes the
-// node again.
+// node again, unless a session holds the node open for an operation.
 #pragma once
 
 #include <scsi/sg.h>
@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,7 @@ NodeKind KindOfNode(const std::string& node);
 // another program has the node open, O_NONBLOCK keeps the open from waiting).
 // On a block node O_EXCL would mean claiming the whole disk, which the kernel
 // refuses while any partition of it is mounted, so it is not asked there.
+int OpenFlagsFor(bool exclusive, NodeKind kind);
 int OpenFlagsFor(const PassThroughRequest& request, NodeKind kind);
 
 // One SG_IO call: the header and the buffers it points at. Not copyable: the
@@ -73,6 +75,7 @@ class SgIoBackend final : public PassThroughBackend {
 
  private:
   std::string sysfsRoot_;
+  std::mutex limitMutex_;  // commands to different units may run on several threads
   std::map<std::string, uint32_t> limitByDevice_;  // key: the device's sysfs directory
 };
 

@@ -60,8 +60,12 @@ SptdRecord MakeSptdRecord(const PassThroughRequest& request) {
   return record;
 }
 
+DWORD ShareModeFor(bool exclusive) {
+  return exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+}
+
 DWORD ShareModeFor(const PassThroughRequest& request) {
-  return request.exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  return ShareModeFor(request.exclusive);
 }
 
 std::string DescribeOpenError(const std::string& path, DWORD error) {

@@ -63,6 +63,8 @@ SptdRecord MakeSptdRecord(const PassThroughRequest& request);
 // CreateFile share mode: data-in commands share the device for reading and
 // writing, data-out commands want it to themselves.
 DWORD ShareModeFor(const PassThroughRequest& request);
+// The share mode of an open for exclusive access (0) or shared.
+DWORD ShareModeFor(bool exclusive);
 
 // The result of a finished control call on an open device: `callOk` is what
 // DeviceIoControl returned, `lastError` the thread's error code read at once

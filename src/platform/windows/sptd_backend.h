@@ -1,6 +1,6 @@
-// The Windows pass-through backend: every command opens the device by its
+// The Windows pass-through backend: a command opens the device by its
 // interface path, sends one SCSI_PASS_THROUGH_DIRECT request and closes the
-// device again.
+// device again, unless a session holds the device open for an operation.
 #pragma once
 
 #include "pass_through.h"
