@@ -167,6 +167,7 @@ SimUnit* SimFarm::FindUnit(std::string_view path) {
 void SimFarm::Unplug(size_t index) {
   std::lock_guard lock(mutex_);
   auto& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
   if (!unit.plugged) return;
   unit.plugged = false;
   unit.controller->PowerOff();
@@ -176,6 +177,7 @@ void SimFarm::Unplug(size_t index) {
 void SimFarm::Plug(size_t index) {
   std::lock_guard lock(mutex_);
   auto& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
   if (unit.plugged) return;
   unit.plugged = true;
   unit.controller->PowerCycle();
@@ -185,6 +187,7 @@ void SimFarm::Plug(size_t index) {
 void SimFarm::PowerCycle(size_t index) {
   std::lock_guard lock(mutex_);
   auto& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
   const Duration now = GetClock().Now();
   if (unit.plugged && unit.controller->Present()) Announce(unit, false, now);
   unit.controller->PowerCycle();
@@ -192,8 +195,11 @@ void SimFarm::PowerCycle(size_t index) {
 }
 
 PassThroughResult SimFarm::Execute(const PassThroughRequest& request) {
-  std::lock_guard lock(mutex_);
+  // Only the unit addressed is held while it answers: a command that takes
+  // its time on one unit does not hold up the others.
   SimUnit* unit = FindUnit(request.path);
+  std::unique_lock<std::mutex> unitLock;
+  if (unit != nullptr) unitLock = std::unique_lock(unit->lock);
   if (unit == nullptr || !unit->plugged) {
     PassThroughResult result;
     result.detail = "no such device";
@@ -206,17 +212,21 @@ PassThroughResult SimFarm::Execute(const PassThroughRequest& request) {
 std::vector<std::string> SimFarm::DiskInterfaces() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> paths;
-  for (const auto& unit : units_)
+  for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     if (unit->plugged && unit->controller->Present()) paths.push_back(unit->diskPath);
+  }
   return paths;
 }
 
 std::vector<std::string> SimFarm::CdromInterfaces() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> paths;
-  for (const auto& unit : units_)
+  for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     if (unit->plugged && unit->controller->Present() && !unit->cdromPath.empty())
       paths.push_back(unit->cdromPath);
+  }
   return paths;
 }
 
@@ -225,14 +235,14 @@ std::shared_ptr<InterfaceEnumerator> SimFarm::Enumerator() {
 }
 
 std::shared_ptr<SimDeviceWatcher> SimFarm::Watcher() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(watchersMutex_);
   auto watcher = std::make_shared<SimDeviceWatcher>();
   watchers_.push_back(watcher);
   return watcher;
 }
 
 void SimFarm::Announce(const SimUnit& unit, bool present, Duration at) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(watchersMutex_);
   const uint32_t code = present ? kDeviceArrival : kDeviceRemoveComplete;
   std::erase_if(watchers_, [](const auto& w) { return w.expired(); });
   for (const auto& weak : watchers_) {
@@ -247,6 +257,7 @@ std::vector<LoggedCommand> SimFarm::CommandLog() const {
   std::lock_guard lock(mutex_);
   std::vector<LoggedCommand> all;
   for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     const auto& log = unit->controller->Log();
     all.insert(all.end(), log.begin(), log.end());
   }
@@ -257,13 +268,17 @@ std::vector<LoggedCommand> SimFarm::CommandLog() const {
 
 void SimFarm::ClearCommandLog() {
   std::lock_guard lock(mutex_);
-  for (auto& unit : units_) unit->controller->ClearLog();
+  for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
+    unit->controller->ClearLog();
+  }
 }
 
 void SimFarm::SetTimings(const BusTimings& timings) {
   std::lock_guard lock(mutex_);
   timings_ = timings;
   for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     BusTimings own = timings;
     if (unit->config.bus == BusKind::Sbp2) {
       const BusTimings sbp2 = Sbp2BusTimings();
@@ -278,6 +293,7 @@ void SimFarm::SetTimeScale(double scale) {
   std::lock_guard lock(mutex_);
   timings_.timeScale = scale;
   for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     BusTimings own = unit->controller->Timings();
     own.timeScale = scale;
     unit->controller->SetTimings(own);
@@ -288,6 +304,7 @@ std::string SimFarm::Describe() const {
   std::lock_guard lock(mutex_);
   std::string text;
   for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     const auto& c = *unit->controller;
     const auto& p = c.Profile();
     const auto& v = c.ReportedVersion();

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -73,6 +74,8 @@ class SgIoBackend final : public PassThroughBackend {
 
  private:
   std::string sysfsRoot_;
+  // Units updated side by side ask from their own threads.
+  std::mutex limitMutex_;
   std::map<std::string, uint32_t> limitByDevice_;  // key: the device's sysfs directory
 };
 
