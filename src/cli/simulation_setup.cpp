@@ -49,9 +49,10 @@ bool FinishReplay(const ReplayBackend& replay) {
     return false;
   }
   if (const size_t left = replay.Unplayed(); left != 0) {
-    std::fprintf(stderr, "fwtool: replay: the run ended before the recording: %s%s was not sent\n",
-                 replay.FirstUnplayed().c_str(),
-                 left > 1 ? fmt::format(" and {} more", left - 1).c_str() : "");
+    std::fprintf(stderr,
+                 "fwtool: replay: the run ended before the recording did; %zu recorded command%s "
+                 "not sent, the first: %s\n",
+                 left, left == 1 ? " was" : "s were", replay.FirstUnplayed().c_str());
     return false;
   }
   return true;

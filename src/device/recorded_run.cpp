@@ -83,9 +83,9 @@ double Ms(Duration d) {
 nlohmann::ordered_json CommandJson(const RecordedCommand& c) {
   const auto& r = c.result;
   nlohmann::ordered_json result = {{"opened", r.opened},
-                 {"callOk", r.callOk},
-                 {"scsiStatus", r.scsiStatus},
-                 {"transferred", r.transferred}};
+                                   {"callOk", r.callOk},
+                                   {"scsiStatus", r.scsiStatus},
+                                   {"transferred", r.transferred}};
   if (r.notSent) result["notSent"] = true;
   if (r.errorCode != 0) result["errorCode"] = r.errorCode;
   if (r.hostStatus != 0) result["hostStatus"] = r.hostStatus;
@@ -94,11 +94,11 @@ nlohmann::ordered_json CommandJson(const RecordedCommand& c) {
   if (!r.detail.empty()) result["detail"] = r.detail;
   const bool in = c.direction == DataDirection::In;
   nlohmann::ordered_json out = {{"index", c.index},
-              {"path", c.path},
-              {"cdb", HexBytes(c.cdb.data(), c.cdb.size())},
-              {"direction", in ? "in" : "out"},
-              {"length", c.length},
-              {"timeout", c.timeoutSeconds}};
+                                {"path", c.path},
+                                {"cdb", HexBytes(c.cdb.data(), c.cdb.size())},
+                                {"direction", in ? "in" : "out"},
+                                {"length", c.length},
+                                {"timeout", c.timeoutSeconds}};
   out[in ? "dataIn" : "dataOut"] = PhaseText(c.data);
   out["result"] = result;
   out["atMs"] = std::round(c.atMs * 1000) / 1000;
@@ -121,7 +121,8 @@ RecordedCommand CommandFromJson(const json& j) {
   c.timeoutSeconds = j.at("timeout").get<uint32_t>();
   const char* phase = c.direction == DataDirection::In ? "dataIn" : "dataOut";
   auto data = FromBase64(j.value(phase, std::string()));
-  if (!data || data->size() > c.length) throw std::runtime_error(fmt::format("a bad \"{}\"", phase));
+  if (!data || data->size() > c.length)
+    throw std::runtime_error(fmt::format("a bad \"{}\"", phase));
   c.data = std::move(*data);
   c.data.resize(c.length, 0);
   const json& r = j.at("result");
@@ -178,8 +179,8 @@ std::string Difference(const PassThroughRequest& sent, const RecordedCommand& re
 std::string RecordedRunJson(const RecordedRun& run) {
   nlohmann::ordered_json interfaces = nlohmann::ordered_json::array();
   for (const auto& list : run.interfaces)
-    interfaces.push_back(nlohmann::ordered_json
-        {{"disk", list.disk}, {"cdrom", list.cdrom}, {"accessProblem", list.accessProblem}});
+    interfaces.push_back(nlohmann::ordered_json{
+        {"disk", list.disk}, {"cdrom", list.cdrom}, {"accessProblem", list.accessProblem}});
   // One command a line: a maintainer reads the file with a pager and grep.
   std::string text = fmt::format(
       "{{\n\"format\": {},\n\"version\": {},\n\"program\": {},\n\"arguments\": {},\n"

@@ -147,7 +147,7 @@ class ReplayBackend final : public PassThroughBackend {
  private:
   mutable std::mutex mutex_;
   RecordedRun run_;
-  std::vector<bool> played_;               // per recorded command
+  std::vector<bool> played_;              // per recorded command
   std::map<std::string, size_t> cursor_;  // per path: where its next command is looked for
   std::string mismatch_;
 };

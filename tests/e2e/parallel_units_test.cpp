@@ -66,8 +66,8 @@ TEST_F(ParallelUnits, EveryUnitIsUpdatedByItsOwnFormWhileTheOthersAreWritten) {
         RecordingOperator op;
         ClockTimerService timers;
         TV77xFwTool form(op, enumerator, timers);
-        form.SetBackupTarget((dir / ("unit" + std::to_string(i) + "-" + std::to_string(round)))
-                                 .string());
+        form.SetBackupTarget(
+            (dir / ("unit" + std::to_string(i) + "-" + std::to_string(round))).string());
         form.EraseButton.Click();
         faces[i] = static_cast<int>(form.Face());
       });
