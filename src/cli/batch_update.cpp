@@ -165,17 +165,6 @@ class UnitOperator final : public OperatorServices {
   bool debug_;
 };
 
-// The device list of one unit's form: that unit's disk interface only.
-class OneInterface final : public InterfaceEnumerator {
- public:
-  explicit OneInterface(std::string path) : path_(std::move(path)) {}
-  std::vector<std::string> DiskInterfaces() override { return {path_}; }
-  std::vector<std::string> CdromInterfaces() override { return {}; }
-
- private:
-  std::string path_;
-};
-
 enum class UnitResult { NotTarget, AlreadyUpdated, NotRecognised, ToUpdate, Updated, Failed };
 
 const char* ResultName(UnitResult result) {
@@ -203,7 +192,7 @@ bool IsFailure(UnitResult result) {
 struct UnitRun {
   size_t unit = 0;
   std::string path;
-  OneInterface enumerator;
+  FixedInterfaces enumerator;  // the unit's disk interface only
   ClockTimerService timers;
   UnitOperator op;
   std::unique_ptr<TV77xFwTool> form;
@@ -215,7 +204,7 @@ struct UnitRun {
   UnitRun(size_t number, std::string interfacePath, BatchDisplay& display, bool debug)
       : unit(number),
         path(interfacePath),
-        enumerator(std::move(interfacePath)),
+        enumerator({std::move(interfacePath)}),
         op(timers, display, number, debug) {}
 };
 
@@ -290,14 +279,26 @@ void OnEveryUnit(const std::vector<UnitRun*>& runs, BatchDisplay* display, Work 
   for (auto& thread : threads) thread.join();
 }
 
+struct Counts {
+  int updated = 0;
+  int failed = 0;
+  int already = 0;
+};
+
+Counts CountResults(const std::vector<std::unique_ptr<UnitRun>>& runs) {
+  Counts counts;
+  for (const auto& run : runs) {
+    counts.updated += run->result == UnitResult::Updated;
+    counts.failed += IsFailure(run->result);
+    counts.already += run->result == UnitResult::AlreadyUpdated;
+  }
+  return counts;
+}
+
 json ResultJson(const std::vector<std::unique_ptr<UnitRun>>& runs) {
   json units = json::array();
-  int updated = 0, failed = 0, already = 0;
   for (const auto& run : runs) {
     if (run->result == UnitResult::NotTarget) continue;
-    updated += run->result == UnitResult::Updated;
-    failed += IsFailure(run->result);
-    already += run->result == UnitResult::AlreadyUpdated;
     units.push_back({{"unit", run->unit},
                      {"path", run->path},
                      {"item", run->item.empty() ? json(nullptr) : json(run->item)},
@@ -305,17 +306,17 @@ json ResultJson(const std::vector<std::unique_ptr<UnitRun>>& runs) {
                      {"status", run->status},
                      {"backup", run->backup.empty() ? json(nullptr) : json(run->backup)}});
   }
-  return {{"units", units}, {"updated", updated}, {"failed", failed}, {"alreadyUpdated", already}};
+  const Counts counts = CountResults(runs);
+  return {{"units", units},
+          {"updated", counts.updated},
+          {"failed", counts.failed},
+          {"alreadyUpdated", counts.already}};
 }
 
 void PrintTable(const std::vector<std::unique_ptr<UnitRun>>& runs) {
   std::vector<std::array<std::string, 4>> rows = {{"unit", "path", "result", "backup file"}};
-  int updated = 0, failed = 0, already = 0;
   for (const auto& run : runs) {
     if (run->result == UnitResult::NotTarget) continue;
-    updated += run->result == UnitResult::Updated;
-    failed += IsFailure(run->result);
-    already += run->result == UnitResult::AlreadyUpdated;
     std::string result = ResultName(run->result);
     if (run->result == UnitResult::Failed && !run->status.empty()) result += ": " + run->status;
     rows.push_back(
@@ -328,8 +329,10 @@ void PrintTable(const std::vector<std::unique_ptr<UnitRun>>& runs) {
     std::printf("%s\n", fmt::format("{:<{}}  {:<{}}  {:<{}}  {}", row[0], width[0], row[1],
                                     width[1], row[2], width[2], row[3])
                             .c_str());
-  std::printf("%d updated, %d failed, %d already updated.\n", updated, failed, already);
-  if (updated > 0) std::printf("Please power cycle every updated device.\n");
+  const Counts counts = CountResults(runs);
+  std::printf("%d updated, %d failed, %d already updated.\n", counts.updated, counts.failed,
+              counts.already);
+  if (counts.updated > 0) std::printf("Please power cycle every updated device.\n");
 }
 
 }  // namespace

@@ -24,17 +24,6 @@ using sim::SimFarm;
 constexpr size_t kUnits = 8;
 constexpr int kRounds = 3;
 
-// The device list of one unit's form: that unit only.
-class OneInterface final : public InterfaceEnumerator {
- public:
-  explicit OneInterface(std::string path) : path_(std::move(path)) {}
-  std::vector<std::string> DiskInterfaces() override { return {path_}; }
-  std::vector<std::string> CdromInterfaces() override { return {}; }
-
- private:
-  std::string path_;
-};
-
 class ParallelUnits : public ::testing::Test {
  protected:
   std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
@@ -62,7 +51,7 @@ TEST_F(ParallelUnits, EveryUnitIsUpdatedByItsOwnFormWhileTheOthersAreWritten) {
     std::vector<std::thread> threads;
     for (size_t i = 0; i < kUnits; ++i) {
       threads.emplace_back([&, i] {
-        OneInterface enumerator(farm->Unit(i).diskPath);
+        FixedInterfaces enumerator({farm->Unit(i).diskPath});
         RecordingOperator op;
         ClockTimerService timers;
         TV77xFwTool form(op, enumerator, timers);
