@@ -21,6 +21,7 @@ struct CliContext {
   bool json = false;
   std::string simulate;                  // --simulate UNITS
   std::string simState;                  // --sim-state DIR
+  std::string record;                    // --record FILE
   int exitCode = 0;                      // set by the subcommand that ran
   PlatformServices* platform = nullptr;  // enumerator and device-change watcher
 };

@@ -2,6 +2,7 @@
 //
 //   fwtool [--simulate UNITS] list [--json]
 //   fwtool [--simulate UNITS] update [--device N] [--yes] [--backup FILE]
+//   fwtool [--simulate UNITS] update --all [--yes] [--json]
 //
 // Both drive the same form model as the window: construction refreshes the
 // device list; update selects an entry and presses "YES".
@@ -16,6 +17,7 @@
 
 #include "Fwupdate.h"
 #include "IDEAccess.h"
+#include "batch_update.h"
 #include "cli_context.h"
 #include "form_texts.h"
 #include "host_services.h"
@@ -185,6 +187,8 @@ struct UpdateOptions {
   int device = 0;
   bool yes = false;
   std::string backup;
+  bool all = false;
+  bool json = false;
 };
 
 int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
@@ -260,8 +264,15 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& ctx) {
   update->add_option("--backup", options->backup,
                      "File that receives the controller's flash before anything is written "
                      "(must not exist; default: a new file in the per-user backup folder)");
+  auto* all = update->add_flag("--all", options->all,
+                               "Update every listed controller at once, each with its own backup");
+  update->add_flag("--json", options->json, "With --all: print the outcome as JSON")->needs(all);
+  all->excludes(update->get_option("--device"))->excludes(update->get_option("--backup"));
   update->fallthrough();
-  update->callback([&ctx, options] { ctx.exitCode = RunUpdate(ctx, *options); });
+  update->callback([&ctx, options] {
+    ctx.exitCode = options->all ? RunBatchUpdate(ctx, {options->yes, options->json})
+                                : RunUpdate(ctx, *options);
+  });
 }
 
 }  // namespace fwtool::cli

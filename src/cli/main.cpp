@@ -7,6 +7,7 @@
 #include "IDEAccess.h"
 #include "cli_context.h"
 #include "platform_services.h"
+#include "run_recording.h"
 #include "simulation_setup.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
   PlatformServices platform = InstallPlatformServices();
   ctx.platform = &platform;
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
+  app.add_option("--record", ctx.record,
+                 "Write every command sent to a device, with its answer, to FILE (JSON; "
+                 "--simulate replay:FILE answers a run from it)");
   cli::AddSimulationOptions(app, ctx);
   app.require_subcommand(0, 1);
 
@@ -33,6 +37,7 @@ int main(int argc, char** argv) {
       });
     }
     cli::StartSimulation(ctx);
+    cli::StartRecording(ctx, std::vector<std::string>(argv + 1, argv + argc));
   });
   try {
     app.parse(argc, argv);
@@ -41,6 +46,7 @@ int main(int argc, char** argv) {
     return code == 0 ? cli::kExitOk : cli::kExitUsage;
   }
   if (app.get_subcommands().empty()) fmt::print("{}", app.help());
-  if (!cli::FinishSimulation(ctx)) return cli::kExitFailed;
+  const bool recorded = cli::FinishRecording(ctx);
+  if (!cli::FinishSimulation(ctx) || !recorded) return cli::kExitFailed;
   return ctx.exitCode;
 }

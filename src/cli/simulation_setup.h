@@ -2,12 +2,15 @@
 // from a description and installs it as the simulator backend before the
 // subcommand runs; `--sim-state DIR` loads the units' flash and memory
 // before and saves them after, so a demo keeps its state between runs.
+// `--simulate replay:FILE` answers the run from a recording (--record) and
+// fails it at the first command that differs.
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <memory>
 
 #include "cli_context.h"
+#include "enumeration.h"
 
 namespace fwtool::sim {
 class SimFarm;
@@ -25,5 +28,8 @@ void StartSimulation(const CliContext& ctx);
 bool FinishSimulation(const CliContext& ctx);
 // The farm of this run, or null.
 std::shared_ptr<sim::SimFarm> ActiveSimulation();
+// The device lists of the simulated units or of the replayed recording;
+// null when the run uses the operating system's devices.
+std::shared_ptr<InterfaceEnumerator> SimulatedDevices();
 
 }  // namespace fwtool::cli

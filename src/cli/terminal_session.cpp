@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "platform_services.h"
+#include "run_recording.h"
 #include "simulation_setup.h"
 #include "simulator.h"
 
@@ -37,8 +38,8 @@ void TerminalOperator::DebugOutput(const std::string& text) {
 }
 
 std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
-  if (auto farm = ActiveSimulation()) return farm->Enumerator();
-  return ctx.platform->enumerator;
+  if (auto devices = SimulatedDevices()) return RecordedDevices(devices);
+  return RecordedDevices(ctx.platform->enumerator);
 }
 
 Session::Session(CliContext& ctx, FormOptions options) : enumerator(Devices(ctx)) {

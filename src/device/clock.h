@@ -3,6 +3,7 @@
 // times and busy waits cost nothing.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -25,20 +26,22 @@ class SteadyClock final : public Clock {
   void Sleep(Duration d) override;
 };
 
-// Time moves only when someone sleeps or advances it.
+// Time moves only when someone sleeps or advances it. Threads that share
+// it (units updated side by side) each add their sleeps to the one time.
 class VirtualClock final : public Clock {
  public:
-  Duration Now() const override { return now_; }
+  Duration Now() const override { return Duration{now_.load(std::memory_order_relaxed)}; }
   void Sleep(Duration d) override { Advance(d); }
   void Advance(Duration d) {
-    if (d.count() > 0) now_ += d;
+    if (d.count() > 0) now_.fetch_add(d.count(), std::memory_order_relaxed);
   }
 
  private:
-  Duration now_{0};
+  std::atomic<Duration::rep> now_{0};
 };
 
-// The process-wide clock (a steady clock unless replaced).
+// The process-wide clock (a steady clock unless replaced). Replace it only
+// while no other thread runs; every clock here may be used by many threads.
 Clock& GetClock();
 // Replaces the process-wide clock; returns the previous one. Passing nullptr
 // restores the steady clock.

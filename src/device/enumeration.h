@@ -57,6 +57,19 @@ class NoInterfaces final : public InterfaceEnumerator {
   std::vector<std::string> CdromInterfaces() override { return {}; }
 };
 
+// The same lists at every enumeration (one unit's own form, tests).
+class FixedInterfaces final : public InterfaceEnumerator {
+ public:
+  explicit FixedInterfaces(std::vector<std::string> disks, std::vector<std::string> cdroms = {})
+      : disks_(std::move(disks)), cdroms_(std::move(cdroms)) {}
+  std::vector<std::string> DiskInterfaces() override { return disks_; }
+  std::vector<std::string> CdromInterfaces() override { return cdroms_; }
+
+ private:
+  std::vector<std::string> disks_;
+  std::vector<std::string> cdroms_;
+};
+
 class NoDeviceChanges final : public DeviceChangeWatcher {
  public:
   bool Start(Listener) override { return false; }

@@ -65,8 +65,9 @@ struct SimFarm::SimNode final : OpenNode {
   ~SimNode() override {
     const auto owner = farm.lock();
     if (!owner) return;
-    std::lock_guard lock(owner->mutex_);
-    InterfaceOpens& opens = owner->Unit(index).opens[static_cast<size_t>(iface)];
+    SimUnit& unit = owner->Unit(index);
+    std::lock_guard lock(unit.lock);
+    InterfaceOpens& opens = unit.opens[static_cast<size_t>(iface)];
     --(exclusive ? opens.exclusive : opens.shared);
   }
   SimNode(const SimNode&) = delete;
@@ -225,6 +226,7 @@ SimUnit* SimFarm::FindUnit(std::string_view path) {
 void SimFarm::Unplug(size_t index) {
   std::lock_guard lock(mutex_);
   auto& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
   if (!unit.plugged) return;
   unit.plugged = false;
   unit.controller->PowerOff();
@@ -234,6 +236,7 @@ void SimFarm::Unplug(size_t index) {
 void SimFarm::Plug(size_t index) {
   std::lock_guard lock(mutex_);
   auto& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
   if (unit.plugged) return;
   unit.plugged = true;
   unit.controller->PowerCycle();
@@ -243,6 +246,7 @@ void SimFarm::Plug(size_t index) {
 void SimFarm::PowerCycle(size_t index) {
   std::lock_guard lock(mutex_);
   auto& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
   const Duration now = GetClock().Now();
   if (unit.plugged && unit.controller->Present()) Announce(unit, false, now);
   unit.controller->PowerCycle();
@@ -250,11 +254,14 @@ void SimFarm::PowerCycle(size_t index) {
 }
 
 PassThroughResult SimFarm::Execute(const PassThroughRequest& request) {
-  std::lock_guard lock(mutex_);
+  // Only the unit addressed is held while it answers: a command that takes
+  // its time on one unit does not hold up the others.
   SimUnit* unit = FindUnit(request.path);
   const bool cdrom =
       unit != nullptr && !unit->cdromPath.empty() && Lower(request.path) == unit->cdromPath;
   const InterfaceKind iface = cdrom ? InterfaceKind::Cdrom : InterfaceKind::Disk;
+  std::unique_lock<std::recursive_mutex> unitLock;
+  if (unit != nullptr) unitLock = std::unique_lock(unit->lock);
   NodeOps ops;
   ops.open = [&](bool exclusive, PassThroughResult& failure) -> std::unique_ptr<OpenNode> {
     if (unit == nullptr || !unit->plugged || !unit->controller->Present()) {
@@ -286,17 +293,21 @@ PassThroughResult SimFarm::Execute(const PassThroughRequest& request) {
 std::vector<std::string> SimFarm::DiskInterfaces() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> paths;
-  for (const auto& unit : units_)
+  for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     if (unit->plugged && unit->controller->Present()) paths.push_back(unit->diskPath);
+  }
   return paths;
 }
 
 std::vector<std::string> SimFarm::CdromInterfaces() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> paths;
-  for (const auto& unit : units_)
+  for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     if (unit->plugged && unit->controller->Present() && !unit->cdromPath.empty())
       paths.push_back(unit->cdromPath);
+  }
   return paths;
 }
 
@@ -305,15 +316,15 @@ std::shared_ptr<InterfaceEnumerator> SimFarm::Enumerator() {
 }
 
 std::shared_ptr<SimDeviceWatcher> SimFarm::Watcher() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(watchersMutex_);
   auto watcher = std::make_shared<SimDeviceWatcher>();
   watchers_.push_back(watcher);
   return watcher;
 }
 
 void SimFarm::Announce(SimUnit& unit, bool present, Duration at) {
-  std::lock_guard lock(mutex_);
-  if (!present) ++unit.departures;
+  if (!present) ++unit.departures;  // under the unit's lock, held by every caller
+  std::lock_guard lock(watchersMutex_);
   const uint32_t code = present ? kDeviceArrival : kDeviceRemoveComplete;
   std::erase_if(watchers_, [](const auto& w) { return w.expired(); });
   for (const auto& weak : watchers_) {
@@ -328,6 +339,7 @@ std::vector<LoggedCommand> SimFarm::CommandLog() const {
   std::lock_guard lock(mutex_);
   std::vector<LoggedCommand> all;
   for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     const auto& log = unit->controller->Log();
     all.insert(all.end(), log.begin(), log.end());
   }
@@ -338,13 +350,17 @@ std::vector<LoggedCommand> SimFarm::CommandLog() const {
 
 void SimFarm::ClearCommandLog() {
   std::lock_guard lock(mutex_);
-  for (auto& unit : units_) unit->controller->ClearLog();
+  for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
+    unit->controller->ClearLog();
+  }
 }
 
 void SimFarm::SetTimings(const BusTimings& timings) {
   std::lock_guard lock(mutex_);
   timings_ = timings;
   for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     BusTimings own = timings;
     if (unit->config.bus == BusKind::Sbp2) {
       const BusTimings sbp2 = Sbp2BusTimings();
@@ -359,6 +375,7 @@ void SimFarm::SetTimeScale(double scale) {
   std::lock_guard lock(mutex_);
   timings_.timeScale = scale;
   for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     BusTimings own = unit->controller->Timings();
     own.timeScale = scale;
     unit->controller->SetTimings(own);
@@ -369,6 +386,7 @@ std::string SimFarm::Describe() const {
   std::lock_guard lock(mutex_);
   std::string text;
   for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     const auto& c = *unit->controller;
     const auto& p = c.Profile();
     const auto& v = c.ReportedVersion();

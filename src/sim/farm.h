@@ -35,6 +35,11 @@ struct InterfaceOpens {
 };
 
 struct SimUnit {
+  // Held while the unit answers a command or changes state, so that units
+  // answer side by side while each one answers one command at a time.
+  // Recursive: a node opened for one command closes while the command
+  // still holds it.
+  mutable std::recursive_mutex lock;
   size_t index = 0;
   UnitConfig config;
   std::string diskPath;
@@ -108,10 +113,14 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   void Announce(SimUnit& unit, bool present, Duration at);
   struct SimNode;
 
+  // Lock order: the farm, then a unit, then the watchers. A unit that
+  // leaves or arrives in the middle of a command announces it while its own
+  // lock is held, so announcing never takes the farm's lock.
   BusTimings timings_;
-  std::vector<std::unique_ptr<SimUnit>> units_;
-  std::vector<std::weak_ptr<SimDeviceWatcher>> watchers_;
+  std::vector<std::unique_ptr<SimUnit>> units_;  // only ever grows
   mutable std::recursive_mutex mutex_;
+  std::vector<std::weak_ptr<SimDeviceWatcher>> watchers_;
+  std::mutex watchersMutex_;
 };
 
 // Device-change events of a farm (arrival 0x8000, removal 0x8004, device

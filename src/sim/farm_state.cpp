@@ -52,6 +52,7 @@ bool SimFarm::SaveState(const std::string& directory, std::string* error) const 
     return false;
   }
   for (const auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     const auto& controller = *unit->controller;
     const fs::path base = fs::path(directory) / BaseName(*unit);
     nlohmann::json meta = {
@@ -75,6 +76,7 @@ bool SimFarm::SaveState(const std::string& directory, std::string* error) const 
 bool SimFarm::LoadState(const std::string& directory, std::string* error) {
   std::lock_guard lock(mutex_);
   for (auto& unit : units_) {
+    std::lock_guard unitLock(unit->lock);
     auto& controller = *unit->controller;
     const fs::path base = fs::path(directory) / BaseName(*unit);
     const fs::path metaPath = base.string() + ".json";

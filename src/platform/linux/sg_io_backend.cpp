@@ -248,12 +248,17 @@ uint32_t SgIoBackend::MaxTransferKB(const std::string& node) {
   }
 
   const std::string key = device.string();
-  const std::lock_guard lock(limitMutex_);
-  if (auto it = limitByDevice_.find(key); it != limitByDevice_.end()) return it->second;
+  {
+    const std::lock_guard lock(limitMutex_);
+    if (auto it = limitByDevice_.find(key); it != limitByDevice_.end()) return it->second;
+  }
   const uint32_t limit = queueDir.empty() ? 0 : ReadKB(queueDir / "max_hw_sectors_kb");
   // The disk driver may bind a moment after the sg node appears: an unknown
   // limit is asked again next time.
-  if (limit != 0) limitByDevice_.emplace(key, limit);
+  if (limit != 0) {
+    std::lock_guard lock(limitMutex_);
+    limitByDevice_.emplace(key, limit);
+  }
   return limit;
 }
 

@@ -1,0 +1,44 @@
+#include "run_recording.h"
+
+#include <cstdio>
+
+#include "recorded_run.h"
+
+namespace fwtool::cli {
+
+namespace {
+std::shared_ptr<RunRecorder>& TheRecorder() {
+  static std::shared_ptr<RunRecorder> recorder;
+  return recorder;
+}
+
+std::shared_ptr<PassThroughBackend> Recorded(std::shared_ptr<PassThroughBackend> backend) {
+  if (!backend) return nullptr;  // nothing can be sent there: the registry says so itself
+  return std::make_shared<RecordingBackend>(std::move(backend), TheRecorder());
+}
+}  // namespace
+
+void StartRecording(const CliContext& ctx, std::vector<std::string> arguments) {
+  if (ctx.record.empty()) return;
+  TheRecorder() =
+      std::make_shared<RunRecorder>(std::string("fwtool ") + FWTOOL_VERSION, std::move(arguments));
+  SetPlatformBackend(Recorded(SetPlatformBackend(nullptr)));
+  SetSimulatorBackend(Recorded(SetSimulatorBackend(nullptr)));
+}
+
+std::shared_ptr<InterfaceEnumerator> RecordedDevices(std::shared_ptr<InterfaceEnumerator> devices) {
+  if (!TheRecorder()) return devices;
+  return std::make_shared<RecordingEnumerator>(std::move(devices), TheRecorder());
+}
+
+bool FinishRecording(const CliContext& ctx) {
+  if (!TheRecorder()) return true;
+  std::string error;
+  if (!TheRecorder()->Save(ctx.record, &error)) {
+    std::fprintf(stderr, "fwtool: --record: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fwtool::cli

@@ -1,0 +1,22 @@
+// `--record FILE`: every command of the run and every device list it asks
+// for go into FILE (see recorded_run.h), whichever backend answers them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli_context.h"
+#include "enumeration.h"
+
+namespace fwtool::cli {
+
+// Wraps the backends installed now (call it after the simulation is set up);
+// nothing without --record.
+void StartRecording(const CliContext& ctx, std::vector<std::string> arguments);
+// The device lists of the run, recorded when --record is given.
+std::shared_ptr<InterfaceEnumerator> RecordedDevices(std::shared_ptr<InterfaceEnumerator> devices);
+// Writes the file; false (after saying why on stderr) when that fails.
+bool FinishRecording(const CliContext& ctx);
+
+}  // namespace fwtool::cli
