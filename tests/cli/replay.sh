@@ -72,7 +72,7 @@ grep -qxF "usbsto:/dev/sg0 IN  [DF 10 00 20 00 00 00 00 00 40 00 FA] len=8192 t/
 
 # The update's recording replayed by a list: the list ends first.
 run early 1 --simulate "replay:$fixtures/kernel-update.json" list
-[[ $(cat "$dir/early.err") == "fwtool: replay: the run ended before the recording did; 138 recorded commands were not sent, the first: command 45 (usbsto:/dev/sg0 IN [12 00 00 00 28 00 00 00 00 00 00 00] len=40)" ]] ||
+[[ $(cat "$dir/early.err") == "fwtool: replay: the run ended before the recording did; 169 recorded commands were not sent, the first: command 45 (usbsto:/dev/sg0 IN [12 00 00 00 28 00 00 00 00 00 00 00] len=40)" ]] ||
   fail "early: the commands not sent are not named" early
 
 # Two units updated side by side, recorded and replayed.

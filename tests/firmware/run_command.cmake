@@ -7,6 +7,7 @@
 #                            an earlier run left there can decide the outcome
 #   -DWRITE=path|char|count  first write a file of `count` copies of `char`
 #   -DCOMPARE=a|b            afterwards, files a and b must be equal
+cmake_policy(SET CMP0007 NEW)
 string(REPLACE "|" ";" command "${COMMAND}")
 if(DEFINED FRESH)
   file(REMOVE_RECURSE "${FRESH}")

@@ -227,7 +227,7 @@ case $step in
         fi
       }
       failures=0
-      check "image info list run update " fwtool ""
+      check "image info list restore run update " fwtool ""
       check "update " fwtool upd
       check "image " fwtool --simulate vqb719 im
       check "check info " fwtool image ""
@@ -237,12 +237,15 @@ case $step in
       check "--yes " fwtool --simulate vqb719 update --y
       check "--no-nvram --nvram " fwtool run --n
       check "--erase-only " fwtool run --e
+      check "--all " fwtool update --a
       # Values: files where a file goes, nothing where a number goes.
       cd "$(mktemp -d)" && touch before.bin && mkdir state || exit 1
       check "before.bin " fwtool update --backup bef
       check "" fwtool update --device b
       check "state " fwtool --simulate vqb719 --sim-state s
       check "before.bin " fwtool image check --chip 8 be
+      check "before.bin " fwtool --record bef
+      check "before.bin " fwtool restore --file bef
       exit $failures
     ' _ "$completions" "$root" || fail "bash completion"
     ;;
