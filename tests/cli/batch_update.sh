@@ -30,7 +30,7 @@ expect() {
 }
 # The backup names carry the time of the run.
 stamped() {
-  sed -E 's/-[0-9]{8}-[0-9]{6}\.bin/-STAMP.bin/' "$dir/$1.txt"
+  sed -E 's/-[0-9]{8}-[0-9]{6}(-[0-9]+)?\.bin/-STAMP.bin/' "$dir/$1.txt"
 }
 
 run batch 1 --simulate "$units" --sim-state "$dir/state" update --all --yes

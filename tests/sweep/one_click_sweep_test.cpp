@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,10 @@ const UnitCase kUnits[] = {
     {"sst_64k_type9_usb", "chip=9:maker=sst:protect=0"},
     {"atmel_128k_protected_sbp2", "vqb719:maker=atmel:size=128:protect=1:bus=sbp2", false},
 };
+
+// What ctest shows beside each case's name.
+void PrintTo(const UnitCase& unit, std::ostream* os) { *os << unit.description; }
+void PrintTo(FaultKind kind, std::ostream* os) { *os << KindName(kind); }
 
 struct Result {
   bool success = false;

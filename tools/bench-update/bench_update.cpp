@@ -24,6 +24,7 @@
 //   cpu_ms                  host CPU time of the update
 //
 //   fwtool-bench-update [UNIT...]    (default: the table of units below)
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -71,7 +72,9 @@ void Print(const fwtool::bench::UpdateMeasure& m) {
   std::printf("    pre_write_ms=%.3f\n", preWrite);
   std::printf("  polling_ms=%.3f\n", polling);
   std::printf("  pauses_ms=%.3f\n", pauses);
-  std::printf("  other_ms=%.3f\n", rest - extra - polling - pauses);
+  // What rounding leaves of an exact remainder prints as 0, not -0.000.
+  const double other = rest - extra - polling - pauses;
+  std::printf("  other_ms=%.3f\n", std::fabs(other) < 0.0005 ? 0.0 : other);
   std::printf("replay=%s\n", m.replayFaithful ? "faithful" : "DIVERGED");
   std::printf("cpu_ms=%.3f\n\n", m.cpuMs);
 }
