@@ -138,10 +138,10 @@ class UnitParser {
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
-          "chip",       "rev",      "maker",        "size",       "jedec",       "fw",
-          "version",    "serial",   "bus",          "fail-command", "fail-match", "vanish",
-          "power-loss", "bank",     "reg",          "parallel",   "disk",        "sector",
-          "visible",    "capacity", "identify",     "status-lost", "read-flip"};
+          "chip",       "rev",      "maker",    "size",         "jedec",      "fw",
+          "version",    "serial",   "bus",      "fail-command", "fail-match", "vanish",
+          "power-loss", "bank",     "reg",      "parallel",     "disk",       "sector",
+          "visible",    "capacity", "identify", "status-lost",  "read-flip"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);

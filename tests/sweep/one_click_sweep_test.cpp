@@ -125,8 +125,12 @@ const UnitCase kUnits[] = {
 };
 
 // What ctest shows beside each case's name.
-void PrintTo(const UnitCase& unit, std::ostream* os) { *os << unit.description; }
-void PrintTo(FaultKind kind, std::ostream* os) { *os << KindName(kind); }
+void PrintTo(const UnitCase& unit, std::ostream* os) {
+  *os << unit.description;
+}
+void PrintTo(FaultKind kind, std::ostream* os) {
+  *os << KindName(kind);
+}
 
 struct Result {
   bool success = false;
