@@ -27,6 +27,7 @@
 #include "cli_context.h"
 #include "form_texts.h"
 #include "procedure_texts.h"
+#include "status_view.h"
 #include "terminal_session.h"
 
 namespace fwtool::cli {
@@ -54,49 +55,6 @@ class FailureWatch {
  private:
   CommandTraceSink previous_;
   std::string last_;
-};
-
-// Shows the status line as it changes: redrawn in place on a terminal, a
-// line per step otherwise (the dots a procedure adds per block only move
-// the live line).
-class StatusView {
- public:
-  StatusView(TV77xFwTool& form, bool live) : form_(form), live_(live) {
-    id_ = form_.Subscribe([this](const Control& control, ControlProperty property) {
-      if (&control == &form_.StatusEdit && property == ControlProperty::Text) Show();
-    });
-  }
-  ~StatusView() {
-    form_.Unsubscribe(id_);
-    if (live_ && drawn_) std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
-  StatusView(const StatusView&) = delete;
-  StatusView& operator=(const StatusView&) = delete;
-
- private:
-  void Show() {
-    std::string text = form_.StatusEdit.Text();
-    if (live_) {
-      constexpr size_t kWidth = 100;
-      if (text.size() > kWidth) text = "..." + text.substr(text.size() - kWidth + 3);
-      std::printf("\r\x1b[K%s", text.c_str());
-      std::fflush(stdout);
-      drawn_ = true;
-      return;
-    }
-    const std::string step = text.substr(0, text.find_last_not_of('.') + 1);
-    if (step.empty() || step == lastStep_) return;
-    lastStep_ = step;
-    std::printf("status %s\n", step.c_str());
-    std::fflush(stdout);
-  }
-
-  TV77xFwTool& form_;
-  bool live_;
-  int id_ = 0;
-  bool drawn_ = false;
-  std::string lastStep_;
 };
 
 // Selects list entry `index` as the device list's change would.

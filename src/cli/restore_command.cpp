@@ -24,6 +24,7 @@
 #include "flash_restore.h"
 #include "form_texts.h"
 #include "host_services.h"
+#include "status_view.h"
 #include "terminal_session.h"
 
 namespace fwtool::cli {
@@ -64,47 +65,6 @@ int FindEntry(const TV77xFwTool& form, const std::string& device) {
     if (Lower(form.Devices[static_cast<size_t>(i)].Path) == wanted) return i;
   return -1;
 }
-
-// The status line as it changes: redrawn in place on a terminal, a line
-// per step otherwise.
-class RestoreProgress {
- public:
-  RestoreProgress(TV77xFwTool& form, bool live) : form_(form), live_(live) {
-    id_ = form_.Subscribe([this](const Control& control, ControlProperty property) {
-      if (&control == &form_.StatusEdit && property == ControlProperty::Text) Show();
-    });
-  }
-  ~RestoreProgress() {
-    form_.Unsubscribe(id_);
-    if (live_ && drawn_) std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
-  RestoreProgress(const RestoreProgress&) = delete;
-  RestoreProgress& operator=(const RestoreProgress&) = delete;
-
- private:
-  void Show() {
-    const std::string text = form_.StatusEdit.Text();
-    const std::string step = text.substr(0, text.find_last_not_of('.') + 1);
-    if (live_) {
-      const size_t dots = text.size() - step.size();
-      std::printf("\r\x1b[K%s (%zu blocks)", step.c_str(), dots);
-      std::fflush(stdout);
-      drawn_ = true;
-      return;
-    }
-    if (step.empty() || step == lastStep_) return;
-    lastStep_ = step;
-    std::printf("status %s\n", step.c_str());
-    std::fflush(stdout);
-  }
-
-  TV77xFwTool& form_;
-  bool live_;
-  int id_ = 0;
-  bool drawn_ = false;
-  std::string lastStep_;
-};
 
 int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   const auto backup = ReadBackup(options.file);
@@ -148,7 +108,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
-    RestoreProgress progress(form, live);
+    StatusView progress(form, live, StatusView::Live::BlockCount);
     const auto identification = static_cast<uint16_t>(form.ChipSubRev << 8 | form.ChipType);
     result = RestoreFlashBackup(form.Host(), path, identification, *backup, &report);
   }

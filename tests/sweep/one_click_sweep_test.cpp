@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Fwupdate.h"
+#include "expected_update.h"
 #include "firmware.h"
 #include "procedures.h"
 #include "recording_operator.h"
@@ -35,36 +36,8 @@ bool IsPoll(const sim::LoggedCommand& c) {
   return c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x12;
 }
 
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The first 64 KB an update must leave: the image, with the unit's own
-// settings where the header keeps them when its header is valid.
-Bytes MergedImage(const Bytes& before) {
-  const auto image = EmbeddedImage();
-  Bytes out(kFlashImageSize, 0);
-  std::copy(image.begin(), image.end(), out.begin());
-  if (before[126] != 'V' || before[127] != 'Q') return out;
-  for (size_t p = 0; p < 128; ++p) {
-    const bool imageOwned =
-        std::find(sim::kImageOwnedHeaderBytes.begin(), sim::kImageOwnedHeaderBytes.end(), p) !=
-        sim::kImageOwnedHeaderBytes.end();
-    if (!imageOwned) out[p] = before[p];
-  }
-  for (auto [first, last] : {std::pair{268, 275},
-                             {320, 351},
-                             {416, 447},
-                             {512, 543},
-                             {608, 639},
-                             {704, 735},
-                             {800, 831},
-                             {896, 927}})
-    std::copy(before.begin() + first, before.begin() + last + 1, out.begin() + first);
-  UpdateHeaderChecksums(std::span<uint8_t>(out.data(), 1024));
-  return out;
-}
+using test_support::MergedImage;
+using test_support::ReadFile;
 
 enum class FaultKind { FailCommand, StatusLost, ReadFlip, Vanish, PowerLoss, Slow };
 
