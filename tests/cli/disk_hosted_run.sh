@@ -7,26 +7,13 @@ set -u
 fwtool=$1
 dir=$2
 rm -rf "$dir" && mkdir -p "$dir"
-failures=0
+source "$(dirname "$0")/checks.sh"
 
-# run NAME EXPECTED_RC UNITS ARGS...: keeps stdout+stderr in $dir/NAME.txt.
+# run NAME EXPECTED_RC UNITS ARGS...: fwtool on UNITS.
 run() {
   local name=$1 rc=$2 units=$3
   shift 3
-  "$fwtool" --simulate "$units" "$@" >"$dir/$name.txt" 2>&1 </dev/null
-  local got=$?
-  if [[ $got -ne $rc ]]; then
-    echo "FAIL $name: exit code $got, expected $rc"
-    cat "$dir/$name.txt"
-    failures=$((failures + 1))
-  fi
-}
-expect() {
-  if ! grep -qxF -- "$2" "$dir/$1.txt"; then
-    echo "FAIL $1: no line '$2'"
-    cat "$dir/$1.txt"
-    failures=$((failures + 1))
-  fi
+  run_fwtool "$name" "$rc" --simulate "$units" "$@"
 }
 
 firmware=$dir/firmware.bin
@@ -67,8 +54,4 @@ cmp -s "$dir/hdd.bin" <(head -c 65536 /dev/zero) || {
   failures=$((failures + 1))
 }
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish

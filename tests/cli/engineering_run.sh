@@ -7,28 +7,13 @@ fwtool=$1
 dir=$2
 rm -rf "$dir" && mkdir -p "$dir"
 state=$dir/state
-failures=0
+source "$(dirname "$0")/checks.sh"
 
-# run NAME EXPECTED_RC ARGS...: runs fwtool on the persistent unit, keeps
-# stdout+stderr in $dir/NAME.txt.
+# run NAME EXPECTED_RC ARGS...: fwtool on the persistent unit.
 run() {
   local name=$1 rc=$2
   shift 2
-  "$fwtool" --simulate vqs175 --sim-state "$state" "$@" >"$dir/$name.txt" 2>&1 </dev/null
-  local got=$?
-  if [[ $got -ne $rc ]]; then
-    echo "FAIL $name: exit code $got, expected $rc"
-    cat "$dir/$name.txt"
-    failures=$((failures + 1))
-  fi
-}
-# expect NAME LINE: the output of NAME holds exactly this line.
-expect() {
-  if ! grep -qxF -- "$2" "$dir/$1.txt"; then
-    echo "FAIL $1: no line '$2'"
-    cat "$dir/$1.txt"
-    failures=$((failures + 1))
-  fi
+  run_fwtool "$name" "$rc" --simulate vqs175 --sim-state "$state" "$@"
 }
 
 # A 64 KB type-12 bank image made by hand: filler, the version the unit will
@@ -89,5 +74,4 @@ if grep -q "Recovery" "$dir/banks.txt"; then
   failures=$((failures + 1))
 fi
 
-[[ $failures -eq 0 ]] && echo "all engineering runs as expected"
-exit $((failures != 0))
+finish

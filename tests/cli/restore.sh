@@ -6,27 +6,13 @@ set -u
 fwtool=$1
 dir=$2
 rm -rf "$dir" && mkdir -p "$dir"
-failures=0
+source "$(dirname "$0")/checks.sh"
 
-# run NAME EXPECTED_RC UNITS STATE ARGS...: stdout+stderr in $dir/NAME.txt.
+# run NAME EXPECTED_RC UNITS STATE ARGS...: fwtool on UNITS kept in STATE.
 run() {
   local name=$1 rc=$2 units=$3 state=$4
   shift 4
-  "$fwtool" --simulate "$units" --sim-state "$state" "$@" >"$dir/$name.txt" 2>&1 </dev/null
-  local got=$?
-  if [[ $got -ne $rc ]]; then
-    echo "FAIL $name: exit code $got, expected $rc"
-    cat "$dir/$name.txt"
-    failures=$((failures + 1))
-  fi
-}
-# expect NAME LINE: the output of NAME holds exactly this line.
-expect() {
-  if ! grep -qxF -- "$2" "$dir/$1.txt"; then
-    echo "FAIL $1: no line '$2'"
-    cat "$dir/$1.txt"
-    failures=$((failures + 1))
-  fi
+  run_fwtool "$name" "$rc" --simulate "$units" --sim-state "$state" "$@"
 }
 same() {
   if ! cmp -s "$1" "$2"; then
@@ -90,8 +76,4 @@ failstate=$dir/fail
 run update-fails 1 "vqb719:bit-error" "$failstate" update --yes --backup "$dir/failed.bin"
 expect update-fails "Flash contents before the update saved to $dir/failed.bin. To put them back: fwtool restore --device \"$path\" --file \"$dir/failed.bin\""
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "restore: all checks passed"
+finish
