@@ -2,7 +2,9 @@
 # The window's name as the window system has it: fwtool-gui on a virtual X
 # display under a real window manager; its top-level window's WM_NAME and
 # _NET_WM_NAME must be the form's caption exactly, and the window manager
-# must have framed it. Skips (77) without Xvfb, openbox or xdotool, except
+# must have framed it. The same for a message box: a type-7 unit whose chip
+# information cannot be read puts up the box "Error" while the window lists
+# the devices. Skips (77) without Xvfb, openbox or xdotool, except
 # under CI=true, where that is a failure.
 #
 #   x11_window_title.sh FWTOOL_GUI WITH_WINDOW_MANAGER
@@ -71,10 +73,54 @@ check() {
   rm -f "$log"
   return "$rc"
 }
-export -f check
+# The error box of a unit whose 12-byte chip information read (E0 F4 E7)
+# fails: its caption is exactly "Error".
+check_box() {
+  local log
+  log=$(mktemp)
+  env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb "$gui" --simulate "vqb717:fail-match=E0F4E7" >"$log" 2>&1 &
+  local pid=$! rc=1 id
+  id=$(timeout 60 xdotool search --sync --all --onlyvisible --pid "$pid" --name '^Error$' 2>/dev/null |
+    head -n 1)
+  if [[ -z $id ]]; then
+    echo "FAIL: no visible window named \"Error\"; the program's visible windows:"
+    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+      echo "  $w: \"$(xdotool getwindowname "$w")\""
+    done
+    cat "$log"
+  else
+    for _ in $(seq 100); do
+      xprop -id "$id" _NET_FRAME_EXTENTS | grep -q ' = ' && break
+      sleep 0.05
+    done
+    local wm_name net_name extents
+    wm_name=$(xprop -id "$id" WM_NAME)
+    net_name=$(xprop -id "$id" _NET_WM_NAME)
+    extents=$(xprop -id "$id" _NET_FRAME_EXTENTS)
+    rc=0
+    if [[ $wm_name != 'WM_NAME(STRING) = "Error"' && $wm_name != 'WM_NAME(UTF8_STRING) = "Error"' ]]; then
+      echo "FAIL: box $wm_name"
+      rc=1
+    fi
+    if [[ $net_name != '_NET_WM_NAME(UTF8_STRING) = "Error"' ]]; then
+      echo "FAIL: box $net_name"
+      rc=1
+    fi
+    if [[ $extents != *' = '* ]]; then
+      echo "FAIL: the window manager did not frame the box: $extents"
+      rc=1
+    fi
+    ((rc == 0)) && echo "box $id: \"Error\" ($extents)"
+  fi
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  rm -f "$log"
+  return "$rc"
+}
+export -f check check_box
 export gui caption
 
-"$with_wm" bash -c check
+"$with_wm" bash -c 'check; first=$?; check_box; second=$?; ((first == 0 && second == 0))'
 rc=$?
 if ((rc == 77)); then
   # The tools were checked above, so the helper's skip is a failure here.
