@@ -17,6 +17,7 @@
 #include "procedures.h"
 #include "recording_operator.h"
 #include "simulator.h"
+#include "temp_files.h"
 
 namespace fwtool {
 namespace {
@@ -29,8 +30,8 @@ bool IsFlashWrite(const sim::LoggedCommand& c) {
   return c[0] == 0xDF && c[11] == 0xFB;
 }
 
-using test_support::MergedImage;
-using test_support::ReadFile;
+using testing::MergedImage;
+using testing::ReadFile;
 
 class OneClick : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@ namespace {
 
 using testing::DiskUnitTest;
 using testing::RandomFirmware;
+using testing::ReadFile;
 using Bytes = std::vector<uint8_t>;
 using Write = sim::SimDisk::WriteRecord;
 

@@ -4,13 +4,12 @@
 #pragma once
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "procedures.h"
 #include "sim_unit_fixture.h"
+#include "temp_files.h"
 
 namespace fwtool::testing {
 
@@ -25,11 +24,6 @@ class DiskUnitTest : public SimUnitTest {
     request.options.firmwareFile = file;
     request.options.backupFile = dir.Path("backup.bin");
     return request;
-  }
-
-  std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
   const std::vector<sim::SimDisk::WriteRecord>& Writes() { return Unit().Disk().Writes(); }

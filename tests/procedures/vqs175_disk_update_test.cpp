@@ -14,6 +14,7 @@ namespace {
 
 using testing::DiskUnitTest;
 using testing::RandomFirmware;
+using testing::ReadFile;
 using Bytes = std::vector<uint8_t>;
 
 constexpr double kInstant = 0.0;

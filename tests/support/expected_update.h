@@ -5,9 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <utility>
 #include <vector>
@@ -15,15 +12,10 @@
 #include "firmware.h"
 #include "simulator.h"
 
-namespace fwtool::test_support {
+namespace fwtool::testing {
 
 // The update writes the first 64 KB of the flash.
 inline constexpr size_t kUpdatedBytes = 65536;
-
-inline std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The first 64 KB an update must leave: the image, with the unit's own
 // settings where the header keeps them when its header is valid.
@@ -51,4 +43,4 @@ inline std::vector<uint8_t> MergedImage(const std::vector<uint8_t>& before) {
   return out;
 }
 
-}  // namespace fwtool::test_support
+}  // namespace fwtool::testing

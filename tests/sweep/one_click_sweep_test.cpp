@@ -36,8 +36,8 @@ bool IsPoll(const sim::LoggedCommand& c) {
   return c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x12;
 }
 
-using test_support::MergedImage;
-using test_support::ReadFile;
+using testing::MergedImage;
+using testing::ReadFile;
 
 enum class FaultKind { FailCommand, StatusLost, ReadFlip, Vanish, PowerLoss, Slow };
 
