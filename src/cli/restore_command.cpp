@@ -12,8 +12,6 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +22,7 @@
 #include "flash_restore.h"
 #include "form_texts.h"
 #include "host_services.h"
+#include "image_file.h"
 #include "status_view.h"
 #include "terminal_session.h"
 
@@ -40,12 +39,12 @@ struct RestoreOptions {
   bool yes = false;
 };
 
+// A backup is a regular file of at most a flash part's size: a device node
+// or an endless file is refused, not read without end.
 std::optional<std::vector<uint8_t>> ReadBackup(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  auto file = ImageFile::Open(path);
+  std::vector<uint8_t> bytes;
+  if (!file || !file->ReadAll(bytes)) return std::nullopt;
   return bytes;
 }
 

@@ -64,6 +64,13 @@ same "$dir/kept.flash" "$state/unit0-vqb719.flash"
 
 run missing 2 "$unit" "$state" restore --device 0 --file "$dir/nothing.bin" --yes
 expect missing "fwtool restore: cannot read $dir/nothing.bin."
+# A device node that never ends is refused, not read forever.
+timeout 20 "$fwtool" --simulate "$unit" --sim-state "$state" restore --device 0 --file /dev/zero \
+  --yes >"$dir/endless.txt" 2>&1 </dev/null
+rc=$?
+[[ $rc -eq 2 ]] || fail "endless: exit code $rc, expected 2" endless
+expect endless "fwtool restore: cannot read /dev/zero."
+same "$dir/kept.flash" "$state/unit0-vqb719.flash"
 
 run no-device 2 "$unit" "$state" restore --device 3 --file "$dir/before.bin" --yes
 expect no-device "fwtool restore: no device 3; the list has 1 (see fwtool info)."
