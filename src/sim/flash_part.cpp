@@ -42,6 +42,13 @@ FlashPartSpec Base(std::string name, uint8_t maker, uint32_t sizeKB) {
   return part;
 }
 
+// A whole-chip erase figure a datasheet gives for a part of `sizeKB`, as the
+// 4 Mbit member of the family would take it (the inverse of ChipEraseFor).
+Duration At4Mbit(Duration figure, uint32_t sizeKB) {
+  const double ratio = static_cast<double>(sizeKB) / 512.0;
+  return std::chrono::duration_cast<Duration>(figure / std::pow(ratio, 0.8));
+}
+
 // Typical and maximum whole-chip erase, from the family's 4 Mbit figures.
 void ChipErase(FlashPartSpec& part, Duration typical4Mbit, Duration maximum4Mbit) {
   part.chipEraseTime = ChipEraseFor(typical4Mbit, part.size);
@@ -129,9 +136,10 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x7F, 0x9D, static_cast<uint8_t>(0x20 + n)};
       part.manufacturerDeviceId = {0x9D, device};
       part.electronicSignature = {0x9D, device};
-      // PMC 25LV family (512 Kbit to 4 Mbit): page program 1.5 ms typical,
-      // 5 ms maximum; 4 KB sector 40 / 100 ms; 32 KB block 80 / 200 ms;
-      // chip erase 80 / 200 ms.
+      // PMC 25LV family (512 Kbit to 4 Mbit): not found in a datasheet here;
+      // the family's usual figures: page program 1.5 ms typical, 5 ms
+      // maximum; 4 KB sector 40 / 100 ms; 32 KB block 80 / 200 ms; chip
+      // erase 80 / 200 ms.
       part.pageProgramTime = 1500us;
       part.eraseInstructions = {
           {0xD7, 4096, 40ms, 100ms}, {0x20, 4096, 40ms, 100ms}, {0xD8, 32768, 80ms, 200ms}};
@@ -141,10 +149,12 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
     case kMakerSst: {
       part = Base("SST serial flash", kMakerSst, sizeKB);
       part.hasEnableWriteStatus = true;
-      // SST 25VF family: byte (or AAI word) program 14 us typical, 20 us
-      // maximum; 4 KB sector and 32/64 KB block erase 18 / 25 ms; chip
-      // erase 70 / 100 ms on the 512 Kbit and 1 Mbit parts, 35 / 50 ms on
-      // the later 2 Mbit and larger ones.
+      // SST25VF512 datasheet (DS25076A, 10/11): byte (or AAI) program 14 us
+      // typical; 4 KB sector and 32 KB block erase 18 ms typical; chip erase
+      // 70 ms typical. SST25VF040B datasheet (DS20005051D): byte program
+      // 7 us, sector and block erase 18 ms, chip erase 35 ms typical. The
+      // maximums (program 20 us, sector and block 25 ms, chip 100 / 50 ms)
+      // were not found in a datasheet here: the family's usual figures.
       part.byteProgramTime = 14us;
       part.byteProgramMaxTime = 20us;
       part.pageSize = 1;
@@ -169,6 +179,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
         part.manufacturerDeviceId = {0xBF, device};
         part.electronicSignature = {0xBF, device};
         part.aai = AaiMode::Word;
+        part.byteProgramTime = 7us;
         part.eraseInstructions.push_back({0xD8, 65536, 18ms, 25ms});
         part.chipEraseTime = 35ms;
         part.chipEraseMaxTime = 50ms;
@@ -180,12 +191,14 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x20, 0x20, capacity};
       part.electronicSignature = {static_cast<uint8_t>(n == 0 ? 0x05 : 0x0F + n)};
       const uint32_t sector = sizeKB <= 128 ? 32768 : 65536;
-      // ST 25P family: page program 1.4 ms typical, 5 ms maximum; sector
-      // (32 or 64 KB) erase 0.6 / 3 s; bulk erase of the 4 Mbit part 4.5 /
-      // 10 s.
-      part.eraseInstructions = {{0xD8, sector, 600ms, 3000ms}};
+      // M25P05-A datasheet (Rev 11, April 2008): page program 1.4 ms
+      // typical; sector erase 0.65 s typical; bulk erase of the 512 Kbit
+      // part 0.85 s typical. The maximums (page 5 ms, sector 3 s, bulk 10 s
+      // at 4 Mbit) were not found in a datasheet here: the family's usual
+      // figures.
+      part.eraseInstructions = {{0xD8, sector, 650ms, 3000ms}};
       part.chipEraseOpcodes = {0xC7};
-      ChipErase(part, 4500ms, 10000ms);
+      ChipErase(part, At4Mbit(850ms, 64), 10000ms);
       break;
     }
     case kMakerAtmel: {
@@ -193,12 +206,14 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       const auto device = static_cast<uint8_t>(0x65 + n);
       part.jedecId = {0x1F, device, 0x01};
       part.id15 = {0x1F, static_cast<uint8_t>(n == 0 ? 0x65 : 0x60)};
-      // ATMEL 25F/26DF family: page program 1.5 ms typical, 5 ms maximum;
-      // 4 KB 50 / 200 ms; 32 KB 250 / 600 ms; 64 KB 550 / 950 ms; chip
-      // erase of the 4 Mbit part 4 / 7 s.
-      part.pageProgramTime = 1500us;
+      // AT25DF041A datasheet (3668F-DFLASH-11/2013): page program 1.2 ms
+      // typical; 4 KB block erase 50 ms, 32 KB 250 ms, 64 KB 400 ms
+      // typical. The maximums (page 5 ms, 4 KB 200 ms, 32 KB 600 ms, 64 KB
+      // 950 ms) and the chip erase (4 / 7 s at 4 Mbit) were not found in a
+      // datasheet here: the family's usual figures.
+      part.pageProgramTime = 1200us;
       part.eraseInstructions = {
-          {0x20, 4096, 50ms, 200ms}, {0x52, 32768, 250ms, 600ms}, {0xD8, 65536, 550ms, 950ms}};
+          {0x20, 4096, 50ms, 200ms}, {0x52, 32768, 250ms, 600ms}, {0xD8, 65536, 400ms, 950ms}};
       part.chipEraseOpcodes = {0xC7, 0x60, 0x62};
       ChipErase(part, 4000ms, 7000ms);
       break;
@@ -208,9 +223,12 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0xC2, 0x20, capacity};
       part.manufacturerDeviceId = {0xC2, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
-      // MXIC 25L family: page program 1.4 ms typical, 5 ms maximum; 4 KB
-      // sector 60 / 120 ms; 64 KB block 0.7 / 2 s; chip erase of the 4 Mbit
-      // part 3.5 / 7.5 s.
+      // MXIC 25L family, 512 Kbit to 4 Mbit: not found in a datasheet here;
+      // the family's usual figures: page program 1.4 ms typical, 5 ms
+      // maximum; 4 KB sector 60 / 120 ms; 64 KB block 0.7 / 2 s; chip erase
+      // of the 4 Mbit part 3.5 / 7.5 s. (The 8 Mbit KH25L8005 datasheet,
+      // PM1307 rev. 1.1, Dec. 2007, gives the same page and 4 KB sector
+      // figures, and 1 / 2 s for its 64 KB block.)
       part.eraseInstructions = {{0x20, 4096, 60ms, 120ms}, {0xD8, 65536, 700ms, 2000ms}};
       ChipErase(part, 3500ms, 7500ms);
       break;
@@ -220,9 +238,11 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0xEF, 0x30, capacity};
       part.manufacturerDeviceId = {0xEF, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
-      // WINBOND 25X family: page program 1.5 ms typical, 5 ms maximum; 4 KB
-      // sector 100 / 250 ms; 64 KB block 0.8 / 2 s; chip erase of the 4 Mbit
-      // part 4 / 10 s.
+      // WINBOND 25X family: not found in a datasheet here (the W25X10/20/40/
+      // 80 features list says only "page program up to 256 bytes <2ms");
+      // the family's usual figures: page program 1.5 ms typical, 5 ms
+      // maximum; 4 KB sector 100 / 250 ms; 64 KB block 0.8 / 2 s; chip erase
+      // of the 4 Mbit part 4 / 10 s.
       part.pageProgramTime = 1500us;
       part.eraseInstructions = {{0x20, 4096, 100ms, 250ms}, {0xD8, 65536, 800ms, 2000ms}};
       ChipErase(part, 4000ms, 10000ms);
@@ -233,11 +253,14 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x37, 0x30, capacity};
       part.manufacturerDeviceId = {0x37, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
-      // AMIC 25L family: page program 1.5 ms typical, 5 ms maximum; 4 KB
-      // sector 60 / 200 ms; 64 KB block 0.5 / 2 s; chip erase of the 4 Mbit
-      // part 3.2 / 8 s.
-      part.pageProgramTime = 1500us;
-      part.eraseInstructions = {{0x20, 4096, 60ms, 200ms}, {0xD8, 65536, 500ms, 2000ms}};
+      // A25L020/A25L010/A25L512 datasheet (version 2.0, May 2012): page
+      // program 2 ms typical; 4 KB sector erase 0.2 s typical; 64 KB block
+      // 0.5 s typical. The maximums and the chip erase were not found in a
+      // datasheet here: page 5 ms, 64 KB block 2 s and chip erase 3.2 / 8 s
+      // at 4 Mbit are the family's usual figures, and the 4 KB sector's
+      // usual 200 ms maximum is no longer than the typical time above.
+      part.pageProgramTime = 2000us;
+      part.eraseInstructions = {{0x20, 4096, 200ms, 200ms}, {0xD8, 65536, 500ms, 2000ms}};
       ChipErase(part, 3200ms, 8000ms);
       break;
     }
@@ -246,13 +269,16 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x1C, 0x31, capacity};
       part.manufacturerDeviceId = {0x1C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
-      // EON 25F/25B family: page program 1.5 ms typical, 5 ms maximum; 4 KB
-      // sector 90 / 300 ms; 32 KB 400 / 1000 ms; 64 KB 0.7 / 2 s; chip
-      // erase of the 4 Mbit part 4 / 8 s.
+      // EN25F20 datasheet (Rev. B, 2007/05/15): page program 1.5 ms
+      // typical; 4 KB sector erase 150 ms typical; 64 KB block 800 ms
+      // typical; chip erase of the 2 Mbit part 3 s typical. The maximums
+      // (page 5 ms, 4 KB 300 ms, 64 KB 2 s, chip 8 s at 4 Mbit) and the
+      // 32 KB erase (400 / 1000 ms) were not found in a datasheet here: the
+      // family's usual figures.
       part.pageProgramTime = 1500us;
       part.eraseInstructions = {
-          {0x20, 4096, 90ms, 300ms}, {0x52, 32768, 400ms, 1000ms}, {0xD8, 65536, 700ms, 2000ms}};
-      ChipErase(part, 4000ms, 8000ms);
+          {0x20, 4096, 150ms, 300ms}, {0x52, 32768, 400ms, 1000ms}, {0xD8, 65536, 800ms, 2000ms}};
+      ChipErase(part, At4Mbit(3000ms, 256), 8000ms);
       break;
     }
     case kMakerEsmt: {
@@ -260,13 +286,16 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x8C, 0x30, capacity};
       part.manufacturerDeviceId = {0x8C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
-      // ESMT 25L family: page program 1.5 ms typical, 3 ms maximum; 4 KB
-      // sector 90 / 300 ms; 32 KB 500 / 1200 ms; 64 KB 1 / 2 s; chip erase of
-      // the 4 Mbit part 4 / 10 s.
+      // F25L004A datasheet (rev. 1.1, Oct. 2007): 4 KB sector erase 60 ms
+      // typical; 64 KB block 1 s typical; chip erase of the 4 Mbit part 4 s
+      // typical. F25L01PA datasheet (rev. 1.3, Apr. 2013): 256-byte page
+      // program 1.5 ms typical. The maximums (page 3 ms, 4 KB 300 ms, 64 KB
+      // 2 s, chip 10 s) and the 32 KB erase (500 / 1200 ms) were not found
+      // in a datasheet here: the family's usual figures.
       part.pageProgramTime = 1500us;
       part.pageProgramMaxTime = 3ms;
       part.eraseInstructions = {
-          {0x20, 4096, 90ms, 300ms}, {0x52, 32768, 500ms, 1200ms}, {0xD8, 65536, 1000ms, 2000ms}};
+          {0x20, 4096, 60ms, 300ms}, {0x52, 32768, 500ms, 1200ms}, {0xD8, 65536, 1000ms, 2000ms}};
       ChipErase(part, 4000ms, 10000ms);
       break;
     }
@@ -274,20 +303,24 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part = Base("SANYO serial flash", kMakerSanyo, sizeKB);
       part.jedecId = {0x62, 0x16, capacity};
       part.electronicSignature = {static_cast<uint8_t>(0x42 + n)};
-      // SANYO 25FW family: page program 1.5 ms typical for 256 bytes, 4 ms
-      // maximum; small sector 100 / 250 ms; 64 KB sector 0.8 / 2 s; chip
-      // erase of the 4 Mbit part 4.8 / 10 s.
+      // LE25FW406 preliminary datasheet (revision 2.3, Sep. 28, 2004; 4 Mbit):
+      // page program 1.5 ms typical, 2.5 ms maximum for 256 bytes; 64 KB
+      // sector erase 25 ms typical, 0.5 s maximum; chip erase 250 ms
+      // typical, 5 s maximum. (LE25FW403A, EN*A1229A: the same 1.5 ms
+      // typical page.) The small 4 KB sector (100 / 250 ms) was not found
+      // in a datasheet here: the family's usual figure.
       part.pageProgramTime = 1500us;
-      part.pageProgramMaxTime = 4ms;
-      part.eraseInstructions = {{0xD7, 4096, 100ms, 250ms}, {0xD8, 65536, 800ms, 2000ms}};
-      ChipErase(part, 4800ms, 10000ms);
+      part.pageProgramMaxTime = 2500us;
+      part.eraseInstructions = {{0xD7, 4096, 100ms, 250ms}, {0xD8, 65536, 25ms, 500ms}};
+      ChipErase(part, 250ms, 5000ms);
       break;
     }
     default: {
       // A part that answers none of the identification instructions.
       part = Base("generic serial flash", kMakerUnknown, sizeKB);
-      // The common figures of these families: page 1.5 / 5 ms, 4 KB 90 /
-      // 300 ms, 32 KB 400 / 1000 ms, 64 KB 0.8 / 2 s, 4 Mbit chip 5 / 10 s.
+      // No one part's datasheet: the common figures of these families, page
+      // 1.5 / 5 ms, 4 KB 90 / 300 ms, 32 KB 400 / 1000 ms, 64 KB 0.8 / 2 s,
+      // 4 Mbit chip 5 / 10 s.
       part.pageProgramTime = 1500us;
       part.eraseInstructions = {
           {0x20, 4096, 90ms, 300ms}, {0x52, 32768, 400ms, 1000ms}, {0xD8, 65536, 800ms, 2000ms}};

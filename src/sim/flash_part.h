@@ -86,6 +86,8 @@ struct FlashPartSpec {
   Duration pageProgramMaxTime{};
   Duration byteProgramTime{};  // one byte or AAI word
   Duration byteProgramMaxTime{};
+  // Status register write: not found in a datasheet here; the families'
+  // usual 10 ms typical, 15 ms maximum.
   Duration statusWriteTime = std::chrono::milliseconds(10);
   Duration statusWriteMaxTime = std::chrono::milliseconds(15);
   // SST parts accept a status write only after 0x50 (or 0x06).

@@ -25,8 +25,10 @@ ParallelPartModel ParallelPartFor(ParallelPartKind kind) {
   part.kind = kind;
   switch (kind) {
     case ParallelPartKind::Atmel:
-      // Byte program 30 us typical, 50 us maximum; chip erase 10 s
-      // typical, 20 s maximum.
+      // AT49BV512 datasheet (Rev. 1026E-FLASH-06/02): byte program 30 us
+      // typical. AT49F512 datasheet (Rev. 1027D-04/99): erase cycle 10 s.
+      // The maximums (byte 50 us, chip erase 20 s) were not found in a
+      // datasheet here: the family's usual figures.
       part.name = "ATMEL AT49BV512";
       part.byteProgramTime = microseconds(30);
       part.byteProgramMaxTime = microseconds(50);
@@ -34,7 +36,8 @@ ParallelPartModel ParallelPartFor(ParallelPartKind kind) {
       part.chipEraseMaxTime = milliseconds(20000);
       break;
     case ParallelPartKind::Pmc:
-      // Byte program 40 us typical, 60 us maximum; chip erase 60 / 100 ms.
+      // Not found in a datasheet here; the family's usual figures: byte
+      // program 40 us typical, 60 us maximum; chip erase 60 / 100 ms.
       part.name = "PMC Pm39LV512";
       part.unlock1 = 0x0555;
       part.unlock2 = 0x02AA;
@@ -44,9 +47,11 @@ ParallelPartModel ParallelPartFor(ParallelPartKind kind) {
       part.chipEraseMaxTime = milliseconds(100);
       break;
     case ParallelPartKind::Sst:
-      // Byte program 14 us typical, 20 us maximum; chip erase 70 / 100 ms.
-      // The model takes the maximum as its usual figure: the controller's
-      // own timing allows for it.
+      // SST39LF512 datasheet (S71150-13-000, 9/09): byte program 14 us
+      // typical, completed within 20 us; chip erase 70 ms typical. The chip
+      // erase maximum (100 ms) was not found in a datasheet here: the
+      // family's usual figure. The model takes the maximum as its usual
+      // figure: the controller's own timing allows for it.
       part.name = "SST SST39LF512";
       part.byteProgramTime = microseconds(20);
       part.byteProgramMaxTime = microseconds(20);

@@ -348,6 +348,29 @@ TEST(FlashPartTest, ASlowPartTakesTheMaximumTimes) {
   EXPECT_LT(part.chipEraseTime, std::chrono::milliseconds(5000));
 }
 
+TEST(FlashPartTest, ASlowEonPartOutlastsTheHostsReadyWaitToo) {
+  const FlashPartSpec part = FlashPartFor(kMakerEon, 512);
+  SpiFlash flash(part);
+  flash.SetSlow(true);
+  flash.Transaction(Bytes{0x06}, 0, kT0);
+  flash.Transaction(Bytes{0xC7}, 0, kT0);
+  // Longer than the host's ready wait of 500 re-reads 10 ms apart.
+  EXPECT_GT(flash.ReadyAt() - kT0, std::chrono::milliseconds(5500));
+}
+
+TEST(FlashPartTest, AChipEraseFigureKeepsTheDensityItWasGivenFor) {
+  // The M25P05-A datasheet (Rev 11, April 2008) gives the bulk erase of the
+  // 512 Kbit part: 0.85 s typical. Scaling it to 4 Mbit and back to the
+  // 64 KB part must land on it again.
+  const auto bulk = FlashPartFor(kMakerSt, 64).chipEraseTime;
+  EXPECT_GT(bulk, std::chrono::milliseconds(849));
+  EXPECT_LT(bulk, std::chrono::milliseconds(851));
+  // The 2 Mbit EN25F20 datasheet (Rev. B, 2007/05/15): chip erase 3 s.
+  const auto eon = FlashPartFor(kMakerEon, 256).chipEraseTime;
+  EXPECT_GT(eon, std::chrono::milliseconds(2999));
+  EXPECT_LT(eon, std::chrono::milliseconds(3001));
+}
+
 TEST(FlashPartTest, AWeakCellLeavesExactlyOneBitUnprogrammed) {
   SpiFlash flash(FlashPartFor(kMakerMxic, 64));
   flash.SetProgramBitErrors(1);
