@@ -136,14 +136,19 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.jedecId = {0x7F, 0x9D, static_cast<uint8_t>(0x20 + n)};
       part.manufacturerDeviceId = {0x9D, device};
       part.electronicSignature = {0x9D, device};
-      // PMC 25LV family (512 Kbit to 4 Mbit): not found in a datasheet here;
-      // the family's usual figures: page program 1.5 ms typical, 5 ms
-      // maximum; 4 KB sector 40 / 100 ms; 32 KB block 80 / 200 ms; chip
-      // erase 80 / 200 ms.
-      part.pageProgramTime = 1500us;
+      // PMC 25LV family. The small parts' own datasheet (512 Kbit to
+      // 4 Mbit) was not found here; the Pm25LV080B/016B datasheet
+      // (advanced information, the 8 and 16 Mbit members) gives page
+      // program 2 ms typical and 40 ms typical for a sector, block or chip
+      // erase, and those are taken. The maximums (page 5 ms, any erase
+      // 100 ms) were not found in a datasheet here: the family's usual
+      // figures.
+      part.pageProgramTime = 2000us;
       part.eraseInstructions = {
-          {0xD7, 4096, 40ms, 100ms}, {0x20, 4096, 40ms, 100ms}, {0xD8, 32768, 80ms, 200ms}};
-      ChipErase(part, 80ms, 200ms);
+          {0xD7, 4096, 40ms, 100ms}, {0x20, 4096, 40ms, 100ms}, {0xD8, 32768, 40ms, 100ms}};
+      // The same for every size, as the sheet gives it.
+      part.chipEraseTime = 40ms;
+      part.chipEraseMaxTime = 100ms;
       break;
     }
     case kMakerSst: {

@@ -371,6 +371,64 @@ TEST(FlashPartTest, AChipEraseFigureKeepsTheDensityItWasGivenFor) {
   EXPECT_LT(eon, std::chrono::milliseconds(3001));
 }
 
+// Typical busy times as the parts' datasheets print them: one erase of the
+// named unit at 0x8000, then one program of `programBytes` there (a full
+// page, or the single byte of a byte-programmed part).
+struct DatasheetTiming {
+  const char* source;
+  uint8_t maker;
+  uint32_t sizeKB;
+  uint8_t eraseOpcode;
+  std::chrono::microseconds erase;
+  uint32_t programBytes;
+  std::chrono::microseconds program;
+};
+
+TEST(FlashPartTest, BusyTimesAreTheDatasheetsTypicalFigures) {
+  using std::chrono::microseconds;
+  using std::chrono::milliseconds;
+  const DatasheetTiming cases[] = {
+      {"Pm25LV080B/016B: 40 ms erase, 2 ms page", kMakerPmc, 64, 0xD7, milliseconds(40), 256,
+       microseconds(2000)},
+      {"SST25VF512: 18 ms sector, 14 us byte", kMakerSst, 64, 0x20, milliseconds(18), 1,
+       microseconds(14)},
+      {"SST25VF040B: 18 ms sector, 7 us byte", kMakerSst, 512, 0x20, milliseconds(18), 1,
+       microseconds(7)},
+      {"M25P05-A: 0.65 s sector, 1.4 ms page", kMakerSt, 64, 0xD8, milliseconds(650), 256,
+       microseconds(1400)},
+      {"AT25DF041A: 400 ms 64 KB block, 1.2 ms page", kMakerAtmel, 512, 0xD8, milliseconds(400),
+       256, microseconds(1200)},
+      {"KH25L8005: 60 ms sector, 1.4 ms page", kMakerMxic, 1024, 0x20, milliseconds(60), 256,
+       microseconds(1400)},
+      {"A25L020: 0.2 s sector, 2 ms page", kMakerAmic, 256, 0x20, milliseconds(200), 256,
+       microseconds(2000)},
+      {"A25L020: 0.5 s 64 KB block", kMakerAmic, 256, 0xD8, milliseconds(500), 256,
+       microseconds(2000)},
+      {"EN25F20: 150 ms sector, 1.5 ms page", kMakerEon, 256, 0x20, milliseconds(150), 256,
+       microseconds(1500)},
+      {"EN25F20: 800 ms 64 KB block", kMakerEon, 256, 0xD8, milliseconds(800), 256,
+       microseconds(1500)},
+      {"F25L004A: 60 ms sector, 1 s block; F25L01PA: 1.5 ms page", kMakerEsmt, 512, 0x20,
+       milliseconds(60), 256, microseconds(1500)},
+      {"LE25FW406: 25 ms 64 KB sector, 1.5 ms page", kMakerSanyo, 512, 0xD8, milliseconds(25), 256,
+       microseconds(1500)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    SpiFlash flash(FlashPartFor(c.maker, c.sizeKB));
+    flash.Transaction(Bytes{0x06}, 0, kT0);
+    flash.Transaction(Bytes{c.eraseOpcode, 0x00, 0x80, 0x00}, 0, kT0);
+    EXPECT_EQ(flash.ReadyAt() - kT0, c.erase);
+    const Duration start = flash.ReadyAt();
+    flash.Transaction(Bytes{0x06}, 0, start);
+    Bytes program = {0x02, 0x00, 0x80, 0x00};
+    program.resize(program.size() + c.programBytes, 0x5A);
+    flash.Transaction(program, 0, start);
+    EXPECT_EQ(flash.ReadyAt() - start, c.program);
+    EXPECT_EQ(flash.ContentsAt(flash.ReadyAt())[0x8000], 0x5A);
+  }
+}
+
 TEST(FlashPartTest, AWeakCellLeavesExactlyOneBitUnprogrammed) {
   SpiFlash flash(FlashPartFor(kMakerMxic, 64));
   flash.SetProgramBitErrors(1);
