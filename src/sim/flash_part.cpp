@@ -198,7 +198,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       const uint32_t sector = sizeKB <= 128 ? 32768 : 65536;
       // M25P05-A datasheet (Rev 11, April 2008): page program 1.4 ms
       // typical; sector erase 0.65 s typical; bulk erase of the 512 Kbit
-      // part 0.85 s typical. The maximums (page 5 ms, sector 3 s, bulk 10 s
+      // chip: 0.85 s typical. The maximums (page 5 ms, sector 3 s, bulk 10 s
       // at 4 Mbit) were not found in a datasheet here: the family's usual
       // figures.
       part.eraseInstructions = {{0xD8, sector, 650ms, 3000ms}};
@@ -231,7 +231,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       // MXIC 25L family, 512 Kbit to 4 Mbit: not found in a datasheet here;
       // the family's usual figures: page program 1.4 ms typical, 5 ms
       // maximum; 4 KB sector 60 / 120 ms; 64 KB block 0.7 / 2 s; chip erase
-      // of the 4 Mbit part 3.5 / 7.5 s. (The 8 Mbit KH25L8005 datasheet,
+      // of the 4 Mbit chip: 3.5 / 7.5 s. (The 8 Mbit KH25L8005 datasheet,
       // PM1307 rev. 1.1, Dec. 2007, gives the same page and 4 KB sector
       // figures, and 1 / 2 s for its 64 KB block.)
       part.eraseInstructions = {{0x20, 4096, 60ms, 120ms}, {0xD8, 65536, 700ms, 2000ms}};
@@ -247,7 +247,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       // 80 features list says only "page program up to 256 bytes <2ms");
       // the family's usual figures: page program 1.5 ms typical, 5 ms
       // maximum; 4 KB sector 100 / 250 ms; 64 KB block 0.8 / 2 s; chip erase
-      // of the 4 Mbit part 4 / 10 s.
+      // of the 4 Mbit chip: 4 / 10 s.
       part.pageProgramTime = 1500us;
       part.eraseInstructions = {{0x20, 4096, 100ms, 250ms}, {0xD8, 65536, 800ms, 2000ms}};
       ChipErase(part, 4000ms, 10000ms);
@@ -276,7 +276,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
       // EN25F20 datasheet (Rev. B, 2007/05/15): page program 1.5 ms
       // typical; 4 KB sector erase 150 ms typical; 64 KB block 800 ms
-      // typical; chip erase of the 2 Mbit part 3 s typical. The maximums
+      // typical; chip erase of the 2 Mbit chip: 3 s typical. The maximums
       // (page 5 ms, 4 KB 300 ms, 64 KB 2 s, chip 8 s at 4 Mbit) and the
       // 32 KB erase (400 / 1000 ms) were not found in a datasheet here: the
       // family's usual figures.
@@ -292,7 +292,7 @@ FlashPartSpec FlashPartFor(uint8_t makerCode, uint32_t sizeKB) {
       part.manufacturerDeviceId = {0x8C, static_cast<uint8_t>(0x05 + n)};
       part.electronicSignature = {static_cast<uint8_t>(0x05 + n)};
       // F25L004A datasheet (rev. 1.1, Oct. 2007): 4 KB sector erase 60 ms
-      // typical; 64 KB block 1 s typical; chip erase of the 4 Mbit part 4 s
+      // typical; 64 KB block 1 s typical; chip erase of the 4 Mbit chip: 4 s
       // typical. F25L01PA datasheet (rev. 1.3, Apr. 2013): 256-byte page
       // program 1.5 ms typical. The maximums (page 3 ms, 4 KB 300 ms, 64 KB
       // 2 s, chip 10 s) and the 32 KB erase (500 / 1200 ms) were not found
