@@ -9,13 +9,8 @@ rm -rf "$dir" && mkdir -p "$dir"
 export XDG_DATA_HOME=$dir/data
 backups=$dir/data/fwtool/backups
 units="vqb719,vqb719:bit-error,vqb719"
-failures=0
+source "$(dirname "$0")/checks.sh"
 
-fail() {
-  echo "FAIL $1"
-  [[ -f $dir/$2.txt ]] && cat "$dir/$2.txt"
-  failures=$((failures + 1))
-}
 # run NAME EXPECTED_RC ARGS...: stdout in $dir/NAME.txt, stderr in $dir/NAME.err.
 run() {
   local name=$1 rc=$2
@@ -23,10 +18,6 @@ run() {
   "$fwtool" --sim-time-scale 0 "$@" >"$dir/$name.txt" 2>"$dir/$name.err" </dev/null
   local got=$?
   [[ $got -eq $rc ]] || fail "$name: exit code $got, expected $rc" "$name"
-}
-# expect NAME LINE: the output of NAME holds exactly this line.
-expect() {
-  grep -qxF -- "$2" "$dir/$1.txt" || fail "$1: no line '$2'" "$1"
 }
 # The backup names carry the time of the run.
 stamped() {
@@ -124,4 +115,4 @@ run not-asked 2 --simulate vqb719 update --all
 grep -qxF "fwtool update: not asking on a non-terminal; give --yes to update." "$dir/not-asked.err" ||
   fail "not-asked: no reason given" not-asked
 
-exit $((failures > 0))
+finish

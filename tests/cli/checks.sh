@@ -2,10 +2,14 @@
 # and $dir set; every check that fails prints why and counts in $failures.
 failures=0
 
-# fail MESSAGE [NAME]: counts a failure, with NAME's output when given.
+# fail MESSAGE [NAME]: counts a failure, with NAME's output when given
+# (and its stderr, for the runs that keep it apart in $dir/NAME.err).
 fail() {
   echo "FAIL $1"
-  [[ -n ${2:-} && -f $dir/$2.txt ]] && cat "$dir/$2.txt"
+  if [[ -n ${2:-} ]]; then
+    [[ -f $dir/$2.txt ]] && cat "$dir/$2.txt"
+    [[ -s $dir/$2.err ]] && { echo "--- stderr"; cat "$dir/$2.err"; }
+  fi
   failures=$((failures + 1))
 }
 

@@ -28,12 +28,9 @@ expect program "Message: Please Turn-Off the Power and Turn-On Again!"
 run backup 0 "vqb145:disk=64M" run --backup-only --backup-file "$dir/backup.bin"
 expect backup "Read flash and backup success!"
 size=$(stat -c %s "$dir/backup.bin" 2>/dev/null || echo missing)
-[[ $size == 65536 ]] || { echo "FAIL backup: size $size, expected 65536"; failures=$((failures + 1)); }
+[[ $size == 65536 ]] || fail "backup: size $size, expected 65536"
 marker=$(od -An -tx1 -j150 -N6 "$dir/backup.bin" | tr -d ' \n')
-[[ $marker == 550001ff01aa ]] || {
-  echo "FAIL backup: marker $marker, expected 550001ff01aa"
-  failures=$((failures + 1))
-}
+[[ $marker == 550001ff01aa ]] || fail "backup: marker $marker, expected 550001ff01aa"
 
 run erase 0 "vqb145:disk=3T:sector=4096" run --erase-only --yes
 expect erase "Erase all data in HDD success!!"
@@ -49,9 +46,7 @@ expect hdd-fw "Message: VQS175 Auto reset, Please wait device re-attached!"
 # boundary of a disk that holds nothing there yet.
 run hdd-fw-backup 0 "vqs175:disk=500G" run --hdd-fw --backup-only --backup-file "$dir/hdd.bin"
 expect hdd-fw-backup "Read flash and backup success!"
-cmp -s "$dir/hdd.bin" <(head -c 65536 /dev/zero) || {
-  echo "FAIL hdd-fw-backup: the backup is not the 64 KB of zeros the disk holds"
-  failures=$((failures + 1))
-}
+cmp -s "$dir/hdd.bin" <(head -c 65536 /dev/zero) ||
+  fail "hdd-fw-backup: the backup is not the 64 KB of zeros the disk holds"
 
 finish

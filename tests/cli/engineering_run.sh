@@ -43,11 +43,8 @@ expect info-after "  Runs:       firmware from its flash"
 run backup 0 run --backup-only --no-nvram --backup-file "$dir/backup.bin"
 expect backup "Read flash and backup success!"
 size=$(stat -c %s "$dir/backup.bin" 2>/dev/null || echo missing)
-[[ $size == 49152 ]] || { echo "FAIL backup: size $size, expected 49152"; failures=$((failures + 1)); }
-cmp -s -n 49148 "$dir/backup.bin" "$image" || {
-  echo "FAIL backup: does not hold the programmed image"
-  failures=$((failures + 1))
-}
+[[ $size == 49152 ]] || fail "backup: size $size, expected 49152"
+cmp -s -n 49148 "$dir/backup.bin" "$image" || fail "backup: does not hold the programmed image"
 
 # Nothing to do, or no answer to the question on a non-terminal.
 run no-mode 2 run --device 0
@@ -58,20 +55,14 @@ expect no-entry "fwtool run: no entry 3; the list has 1 (see fwtool info)."
 run erase 0 run --erase-only --yes
 expect erase "Erase flash all success!"
 run info-erased 0 info --json
-grep -q '"firmwareVersion": "Internal code"' "$dir/info-erased.txt" || {
-  echo "FAIL info-erased: the erased unit should run its internal code"
-  cat "$dir/info-erased.txt"
-  failures=$((failures + 1))
-}
+grep -q '"firmwareVersion": "Internal code"' "$dir/info-erased.txt" ||
+  fail "info-erased: the erased unit should run its internal code" info-erased
 
 # A unit with a spoiled bank: info shows it and leaves it as it is.
 "$fwtool" --simulate vqs175:bank=bad1 info >"$dir/banks.txt" 2>&1 </dev/null
 rc=$?
-[[ $rc -eq 0 ]] || { echo "FAIL banks: exit code $rc"; failures=$((failures + 1)); }
+[[ $rc -eq 0 ]] || fail "banks: exit code $rc" banks
 expect banks "  Banks:      bank 0 valid, bank 1 not valid"
-if grep -q "Recovery" "$dir/banks.txt"; then
-  echo "FAIL banks: info must not repair"
-  failures=$((failures + 1))
-fi
+grep -q "Recovery" "$dir/banks.txt" && fail "banks: info must not repair" banks
 
 finish

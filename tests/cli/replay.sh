@@ -10,13 +10,8 @@ fixtures=$2
 dir=$3
 rm -rf "$dir" && mkdir -p "$dir"
 export XDG_DATA_HOME=$dir/data
-failures=0
+source "$(dirname "$0")/checks.sh"
 
-fail() {
-  echo "FAIL $1"
-  for f in "$dir/$2.txt" "$dir/$2.err"; do [[ -f $f ]] && { echo "--- $f"; cat "$f"; }; done
-  failures=$((failures + 1))
-}
 # run NAME EXPECTED_RC ARGS...: stdout in $dir/NAME.txt, stderr in $dir/NAME.err.
 run() {
   local name=$1 rc=$2
@@ -80,4 +75,4 @@ run record-all 0 --simulate vqb719,vqb719 --sim-time-scale 0 --record "$dir/all.
 run replay-all 0 --simulate "replay:$dir/all.json" update --all --yes
 grep -qxF "2 updated, 0 failed, 0 already updated." "$dir/replay-all.txt" || fail "replay-all: not both updated" replay-all
 
-exit $((failures > 0))
+finish

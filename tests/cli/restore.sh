@@ -15,10 +15,7 @@ run() {
   run_fwtool "$name" "$rc" --simulate "$units" --sim-state "$state" "$@"
 }
 same() {
-  if ! cmp -s "$1" "$2"; then
-    echo "FAIL: $1 and $2 differ"
-    failures=$((failures + 1))
-  fi
+  cmp -s "$1" "$2" || fail "$1 and $2 differ"
 }
 
 unit="vqb719:size=128"
@@ -29,7 +26,7 @@ path='sim:usbsto#disk&ven_talve&prod_vqb719#0'
 run update 0 "$unit" "$state" update --yes --backup "$dir/before.bin"
 expect update "Programming Success!!"
 size=$(stat -c %s "$dir/before.bin" 2>/dev/null || echo missing)
-[[ $size == 131072 ]] || { echo "FAIL: backup holds $size bytes, not 131072"; failures=$((failures + 1)); }
+[[ $size == 131072 ]] || fail "backup holds $size bytes, not 131072"
 
 # Written back: the unit's flash is the backup again, byte for byte.
 run restore 0 "$unit" "$state" restore --device 0 --file "$dir/before.bin" --yes
@@ -55,11 +52,8 @@ cp "$dir/before.bin" "$other"
 # The chip id of the signature block behind the settings area: "719" -> "175".
 printf '175' | dd of="$other" bs=1 seek=$((0x1004)) conv=notrunc status=none
 run chip 3 "$unit" "$state" restore --device 0 --file "$other" --yes
-if ! grep -q "^fwtool restore: $other is not for this chip (.*); nothing written.$" "$dir/chip.txt"; then
-  echo "FAIL chip: no refusal line"
-  cat "$dir/chip.txt"
-  failures=$((failures + 1))
-fi
+grep -q "^fwtool restore: $other is not for this chip (.*); nothing written.$" "$dir/chip.txt" ||
+  fail "chip: no refusal line" chip
 same "$dir/kept.flash" "$state/unit0-vqb719.flash"
 
 run missing 2 "$unit" "$state" restore --device 0 --file "$dir/nothing.bin" --yes
