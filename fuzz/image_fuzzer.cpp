@@ -14,8 +14,8 @@
 #include <span>
 #include <string>
 
-#include "IDEAccess.h"
 #include "firmware.h"
+#include "identify.h"
 
 namespace {
 

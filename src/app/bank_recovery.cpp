@@ -6,10 +6,11 @@
 #include <span>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
 #include "firmware.h"
 #include "form_texts.h"
 #include "procedures.h"
+#include "transport.h"
 
 namespace fwtool {
 

@@ -5,9 +5,11 @@
 #include <cstring>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
 #include "firmware.h"
+#include "identify.h"
 #include "procedures.h"
+#include "transport.h"
 
 namespace fwtool {
 

@@ -5,9 +5,13 @@
 #include <cctype>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "chip_tables.h"
 #include "device_session.h"
+#include "enumeration.h"
+#include "flash_commands.h"
 #include "form_texts.h"
+#include "identify.h"
 
 namespace fwtool {
 

@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "ata_commands.h"
 #include "chip_info.h"
+#include "chip_rows.h"
+#include "chip_tables.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "identify.h"
 
 namespace fwtool {
 

@@ -4,7 +4,10 @@
 #include <array>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "ata_commands.h"
+#include "chip_rows.h"
+#include "chip_tables.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 

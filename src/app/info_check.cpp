@@ -2,10 +2,13 @@
 // how the engineering panel is arranged for it, which flash part it drives
 // and which firmware it runs.
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
 #include "device_session.h"
 #include "firmware.h"
+#include "flash_commands.h"
 #include "form_texts.h"
+#include "identify.h"
+#include "operator.h"
 
 namespace fwtool {
 

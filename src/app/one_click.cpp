@@ -1,6 +1,6 @@
 // "YES": the one-click update of the selected device with the embedded image.
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
 #include "device_session.h"
 #include "form_texts.h"
 #include "procedures.h"

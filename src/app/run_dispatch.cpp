@@ -4,11 +4,14 @@
 #include <system_error>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "chip_tables.h"
 #include "device_session.h"
 #include "firmware.h"
+#include "flash_commands.h"
 #include "form_texts.h"
 #include "host_services.h"
+#include "operator.h"
 #include "procedure_texts.h"
 #include "run_table.h"
 

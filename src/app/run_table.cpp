@@ -3,7 +3,8 @@
 #include <array>
 #include <string>
 
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "flash_commands.h"
 
 namespace fwtool {
 

@@ -16,11 +16,13 @@
 #include <string>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
 #include "batch_update.h"
+#include "chip_tables.h"
 #include "cli_context.h"
+#include "enumeration.h"
 #include "form_texts.h"
 #include "host_services.h"
+#include "identify.h"
 #include "platform_services.h"
 #include "simulation_setup.h"
 #include "simulator.h"

@@ -23,9 +23,11 @@
 #include <vector>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "chip_rows.h"
 #include "cli_context.h"
+#include "enumeration.h"
 #include "form_texts.h"
+#include "pass_through.h"
 #include "procedure_texts.h"
 #include "status_view.h"
 #include "terminal_session.h"

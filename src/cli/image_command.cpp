@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "chip_tables.h"
 #include "cli_context.h"
 #include "firmware.h"
+#include "firmware_version_place.h"
+#include "identify.h"
 
 namespace fwtool::cli {
 

@@ -4,8 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "IDEAccess.h"
 #include "cli_context.h"
+#include "pass_through.h"
 #include "platform_services.h"
 #include "run_recording.h"
 #include "simulation_setup.h"

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "access_notice.h"
 #include "device_environment.h"
+#include "enumeration.h"
 #include "face_driver.h"
 #include "form_texts.h"
 #include "form_views.h"
 #include "form_window.h"
 #include "gui_options.h"
+#include "pass_through.h"
 #include "win32_operator.h"
 #include "win32_timer_service.h"
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "IDEAccess.h"
 #include "access_notice.h"
 #include "device_change_pump.h"
 #include "device_environment.h"
@@ -13,6 +12,7 @@
 #include "form_window.h"
 #include "gui_application.h"
 #include "gui_options.h"
+#include "pass_through.h"
 #include "qt_operator.h"
 #include "qt_timer_service.h"
 

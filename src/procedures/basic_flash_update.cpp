@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "address_flash_steps.h"
 #include "block_transfer.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "disk_commands.h"
 #include "disk_hosted_steps.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "transport.h"
 
 namespace fwtool {
 

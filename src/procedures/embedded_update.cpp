@@ -4,13 +4,13 @@
 #include <cstring>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "flash_restore.h"
 #include "procedure_host.h"
+#include "transport.h"
 
 namespace fwtool {
 

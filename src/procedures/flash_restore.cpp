@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "IDEAccess.h"
 #include "block_transfer.h"
 #include "file_tests.h"
 #include "flash_programming.h"
 #include "flash_settings.h"
 #include "procedure_host.h"
+#include "transport.h"
 
 namespace fwtool {
 

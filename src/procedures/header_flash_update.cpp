@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "address_flash_steps.h"
 #include "block_transfer.h"
+#include "chip_rows.h"
 #include "file_tests.h"
+#include "flash_commands.h"
 #include "procedure_texts.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 

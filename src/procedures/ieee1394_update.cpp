@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "block_transfer.h"
+#include "clock.h"
 #include "firmware.h"
+#include "flash_commands.h"
 #include "ieee1394_steps.h"
+#include "operator.h"
 #include "procedure_texts.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 

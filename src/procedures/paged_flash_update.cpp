@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "address_flash_steps.h"
 #include "block_transfer.h"
+#include "chip_rows.h"
 #include "procedure_texts.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 

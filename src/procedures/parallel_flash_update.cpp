@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "backup_file.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "parallel_flash_commands.h"
 #include "parallel_flash_steps.h"
 #include "procedure_texts.h"
+#include "transport.h"
 
 namespace fwtool {
 

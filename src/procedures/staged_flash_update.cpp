@@ -7,9 +7,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "address_flash_steps.h"
+#include "ata_commands.h"
 #include "file_tests.h"
+#include "operator.h"
 #include "procedure_texts.h"
 
 namespace fwtool {

@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "ata_commands.h"
+#include "disk_commands.h"
 #include "disk_hosted_steps.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "transport.h"
 
 namespace fwtool {
 

@@ -5,9 +5,11 @@
 #include <array>
 #include <optional>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
 #include "chip_info.h"
+#include "chip_rows.h"
+#include "clock.h"
+#include "pass_through.h"
 #include "simulator.h"
 
 namespace fwtool {

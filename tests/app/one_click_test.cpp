@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "clock.h"
+#include "enumeration.h"
 #include "expected_update.h"
 #include "firmware.h"
 #include "form_texts.h"
+#include "identify.h"
 #include "procedures.h"
 #include "recording_operator.h"
 #include "simulator.h"

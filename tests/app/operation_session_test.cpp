@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "IDEAccess.h"
+#include "pass_through.h"
 #include "sim_form_fixture.h"
 
 namespace fwtool::testing {

@@ -1,12 +1,17 @@
 // The ATA PASS-THROUGH family as blocks on the wire, the sector count from
 // IDENTIFY DEVICE, the busy wait, and the codes of the flash ranges.
+#include "ata_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "clock.h"
+#include "command_block.h"
+#include "pass_through.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 namespace {

@@ -1,6 +1,8 @@
 // The disk-side commands as blocks on the wire, the capacity and drive
 // size they read, and where they find the reserved stretch, from scripted
 // answers.
+#include "disk_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,8 +10,8 @@
 #include <map>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "pass_through.h"
 
 namespace fwtool {
 namespace {

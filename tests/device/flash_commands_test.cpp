@@ -1,3 +1,5 @@
+#include "flash_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,9 +9,10 @@
 #include <functional>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "pass_through.h"
 #include "recording_operator.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 namespace {

@@ -1,3 +1,5 @@
+#include "identify.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,8 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "chip_tables.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "pass_through.h"
 #include "recording_operator.h"
 
 namespace fwtool {

@@ -1,13 +1,15 @@
 // The parallel flash commands: their blocks, the unlock scripts of each part
 // written out from the datasheets' sequences, and how the busy answer reads.
+#include "parallel_flash_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "pass_through.h"
 
 namespace fwtool {
 namespace {

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "clock.h"
+#include "command_block.h"
+#include "enumeration.h"
+#include "pass_through.h"
+#include "transport.h"
 
 namespace fwtool {
 namespace {

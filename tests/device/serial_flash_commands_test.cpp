@@ -1,14 +1,17 @@
 // The serial-flash pass-through as blocks on the wire: every instruction's
 // block, direction, length and data, the status waits, and how programming
 // cuts its data into instructions and judges their results.
+#include "serial_flash_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "clock.h"
+#include "pass_through.h"
 
 namespace fwtool {
 namespace {

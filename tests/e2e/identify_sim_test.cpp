@@ -4,7 +4,6 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "IDEAccess.h"
 #include "identify.h"
 #include "recording_operator.h"
 #include "sim_fixture.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "firmware.h"
+#include "identify.h"
 #include "recording_operator.h"
 
 namespace fwtool {

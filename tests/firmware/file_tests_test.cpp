@@ -8,8 +8,8 @@
 #include <unistd.h>
 #endif
 
-#include "IDEAccess.h"
 #include "firmware.h"
+#include "identify.h"
 #include "recording_operator.h"
 #include "temp_files.h"
 

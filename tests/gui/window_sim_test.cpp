@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "clock.h"
 #include "device_change_pump.h"
+#include "enumeration.h"
 #include "face_facts.h"
+#include "flash_commands.h"
 #include "simulator.h"
 #include "temp_files.h"
 #include "window_rig.h"

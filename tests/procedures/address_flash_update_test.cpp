@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "clock.h"
+#include "enumeration.h"
 #include "fake_procedure_host.h"
 #include "procedures.h"
 #include "simulator.h"

@@ -4,9 +4,12 @@
 #include <numeric>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "clock.h"
+#include "disk_commands.h"
 #include "fake_procedure_host.h"
+#include "flash_commands.h"
+#include "pass_through.h"
 #include "procedures.h"
 
 namespace fwtool {

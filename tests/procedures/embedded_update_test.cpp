@@ -6,10 +6,11 @@
 #include <memory>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "clock.h"
 #include "fake_procedure_host.h"
 #include "firmware.h"
+#include "pass_through.h"
 #include "procedures.h"
 
 namespace fwtool {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "enumeration.h"
 #include "procedures.h"
 #include "sim_unit_fixture.h"
 

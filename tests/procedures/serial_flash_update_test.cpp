@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "clock.h"
 #include "fake_procedure_host.h"
 #include "procedures.h"
 #include "simulator.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "clock.h"
 #include "fake_procedure_host.h"
 #include "simulator.h"
 #include "temp_files.h"

@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "IDEAccess.h"
+#include "clock.h"
+#include "command_block.h"
 #include "simulator.h"
+#include "transport.h"
 
 namespace fwtool::sim::testing {
 

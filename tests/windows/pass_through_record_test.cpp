@@ -11,10 +11,12 @@
 #include <memory>
 #include <vector>
 
-#include "IDEAccess.h"
 #include "capture_backend.h"
+#include "command_block.h"
+#include "pass_through.h"
 #include "scsi_pass_through_record.h"
 #include "sptd_backend.h"
+#include "transport.h"
 
 namespace fwtool::platform {
 namespace {

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "Fwupdate.h"
-#include "IDEAccess.h"
+#include "clock.h"
+#include "pass_through.h"
 #include "recording_operator.h"
 #include "simulator.h"
+#include "transport.h"
 
 namespace fwtool::bench {
 

@@ -2,7 +2,11 @@
 // derived from the disk's capacity, its drive size and the location marker,
 // and each of them can fail or be wrong; a place that cannot be trusted is
 // refused with the reason rather than guessed.
-#include "IDEAccess.h"
+#include "ata_commands.h"
+#include "disk_commands.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "transport.h"
 #include "backup_file.h"
 #include "disk_hosted_steps.h"
 #include "firmware.h"

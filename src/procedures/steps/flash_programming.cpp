@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "IDEAccess.h"
+#include "clock.h"
+#include "flash_commands.h"
 #include "block_transfer.h"
 #include "flash_settings.h"
 #include "procedure_host.h"

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "IDEAccess.h"
+#include "serial_flash_commands.h"
+#include "transport.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "procedure_texts.h"

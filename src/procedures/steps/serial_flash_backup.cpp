@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <string>
 
-#include "IDEAccess.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "transport.h"
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "procedure_texts.h"

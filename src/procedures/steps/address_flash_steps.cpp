@@ -4,7 +4,12 @@
 #include <algorithm>
 #include <string>
 
-#include "IDEAccess.h"
+#include "ata_commands.h"
+#include "chip_rows.h"
+#include "clock.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "serial_flash_commands.h"
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "firmware.h"

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "IDEAccess.h"
+#include "clock.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "transport.h"
 #include "procedure_host.h"
 
 namespace fwtool {

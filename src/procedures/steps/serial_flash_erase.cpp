@@ -2,7 +2,11 @@
 // operator includes it.
 #include <algorithm>
 
-#include "IDEAccess.h"
+#include "clock.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "serial_flash_commands.h"
+#include "transport.h"
 #include "block_transfer.h"
 #include "procedure_texts.h"
 #include "serial_flash_steps.h"

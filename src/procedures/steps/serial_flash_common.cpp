@@ -3,7 +3,10 @@
 // kept across an erase or programming, and the restart afterwards.
 #include <algorithm>
 
-#include "IDEAccess.h"
+#include "chip_rows.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "transport.h"
 #include "block_transfer.h"
 #include "procedure_texts.h"
 #include "serial_flash_steps.h"
