@@ -70,13 +70,18 @@ std::optional<std::string> QtOperator::OpenFileDialog(const FileDialogRequest& r
   if (!request.defaultExtension.empty()) {
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
   }
+  // The form names either a folder to start in (its InitialDir) or a file
+  // to suggest.
   const QFileInfo initial(QString::fromStdString(request.initialName));
-  if (!request.initialName.empty() && initial.path() != QLatin1String(".")) {
-    dialog.setDirectory(initial.absolutePath());
-  } else {
+  if (request.initialName.empty()) {
     dialog.setDirectory(dialogFolder_);
+  } else if (initial.isDir()) {
+    dialog.setDirectory(initial.absoluteFilePath());
+  } else {
+    dialog.setDirectory(initial.path() != QLatin1String(".") ? initial.absolutePath()
+                                                             : dialogFolder_);
+    dialog.selectFile(initial.fileName());
   }
-  if (!request.initialName.empty()) dialog.selectFile(initial.fileName());
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;

@@ -4,12 +4,16 @@
 #include <QtCore/QTemporaryDir>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QFileDialog>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMessageBox>
 
+#include "Fwupdate.h"
 #include "designer_fonts.h"
+#include "fake_enumerator.h"
 #include "gui_application.h"
 #include "modal_helper.h"
 #include "qt_operator.h"
+#include "timer_service.h"
 
 namespace fwtool::gui {
 namespace {
@@ -107,6 +111,35 @@ TEST(QtOperator, CancelledFileDialogGivesNothing) {
   QtOperator op(QString::fromLatin1(kApplicationTitle));
   ModalAnswerer answer([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(op.OpenFileDialog(FirmwareRequest()).has_value());
+}
+
+// "Load File" and "Browse" hand the dialog the form's folder to start in:
+// the dialog opens in it, with no file name typed in yet.
+TEST(QtOperator, FileDialogOpensInTheFolderTheFormNames) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString folder = QDir(dir.path()).absolutePath();
+  QtOperator op(QString::fromLatin1(kApplicationTitle));
+  fwtool::testing::FakeEnumerator enumerator;
+  ClockTimerService timers;
+  TV77xFwTool form(op, enumerator, timers);
+  form.OpenDialog1.InitialDir = folder.toStdString();
+  QString openedIn;
+  QString typedName = QStringLiteral("(no name field)");
+  ModalAnswerer answer([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    openedIn = dialog->directory().absolutePath();
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      typedName = name->text();
+    dialog->selectFile(QDir(folder).filePath(QStringLiteral("old.bin")));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  form.BackupBtnClick(form.BackupBtn);
+  EXPECT_EQ(openedIn.toStdString(), folder.toStdString());
+  EXPECT_EQ(typedName.toStdString(), "");
+  EXPECT_EQ(form.BackupFileEdit.Text(),
+            QDir(folder).filePath(QStringLiteral("old.bin")).toStdString());
 }
 
 TEST(DesignerFonts, ArialMapsToAMetricTwinAtThePixelHeight) {
