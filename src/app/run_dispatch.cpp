@@ -159,8 +159,10 @@ void TV77xFwTool::FwSizeCheckChange(Control&) {
   TableEntry(kFlashSizeTable, FwSizeCheck.ItemIndex(), Settings.SelectedFlashSize);
 }
 
-void TV77xFwTool::FwPgSizeCheckChange(Control& sender) {
-  TableEntry(kBlockSizeTable, sender.ItemIndex(), Settings.TransferBlockSize);
+void TV77xFwTool::FwPgSizeCheckChange(Control&) {
+  // "Flash PgSz" decides, whichever of the two boxes sharing this handler
+  // changed.
+  TableEntry(kBlockSizeTable, FwPgSizeCheck.ItemIndex(), Settings.TransferBlockSize);
 }
 
 void TV77xFwTool::NVRAMCheckClick(Control&) {

@@ -260,9 +260,9 @@ TEST_F(FormTest, RdVersionSwitchesTheEngineeringPanel) {
   f.FwPgSizeCheck.SetItemIndex(3);
   f.FwPgSizeCheckChange(f.FwPgSizeCheck);
   EXPECT_EQ(f.Settings.TransferBlockSize, 4096);
-  f.VQ175Path.SetItemIndex(2);  // shares the handler; its index picks the size
+  f.VQ175Path.SetItemIndex(2);  // shares the handler; "Flash PgSz" still picks the size
   f.FwPgSizeCheckChange(f.VQ175Path);
-  EXPECT_EQ(f.Settings.TransferBlockSize, 8192);
+  EXPECT_EQ(f.Settings.TransferBlockSize, 4096);
   f.FwSizeCheck.Show();
   f.FwSizeCheck.Type("100KB");  // typed: no item, the setting stays
   EXPECT_EQ(f.Settings.SelectedFlashSize, 65536);
