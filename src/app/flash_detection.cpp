@@ -153,9 +153,10 @@ void TV77xFwTool::DetectByKindReads(const std::string& path) {
     ShowFlashMaker(kMakerAtmel);
     return;
   }
+  // A controller that names no maker, or does not answer at all, leaves the
+  // code 0: the host then asks the part itself.
   std::array<uint8_t, 4> code{};
-  if (!GetFlashMakerCode(path, code.data())) return;
-  if (code[0] != 0) {
+  if (GetFlashMakerCode(path, code.data()) && code[0] != 0) {
     FlashMaker = code[0];
     ShowFlashMaker(FlashMaker);
     return;

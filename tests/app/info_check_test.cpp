@@ -190,6 +190,26 @@ TEST_F(InfoCheck, Type11ProbesWhenTheControllerFoundNothingFromRevision5) {
   EXPECT_EQ(CountBlocks(Log(), {0xFF, 0x04, 0x20}), 0u);  // no instruction to the part
 }
 
+// The older chips whose controller refuses to name its flash maker (FF 04
+// 23): the host asks the part itself, and the part's JEDEC answer (C2 20:
+// MXIC) names the maker. The erase units stay as they were.
+TEST_F(InfoCheck, KindReadChipsProbeThePartWhenTheControllerGivesNoMakerCode) {
+  const char* const units[] = {"vq64771:fail-match=ff0423", "vq64773:fail-match=ff0423",
+                               "vq64775:fail-match=ff0423", "vqb716:fail-match=ff0423",
+                               "vqb717:fail-match=ff0423",  "vqb185:rev=2:fail-match=ff0423"};
+  for (const char* unit : units) {
+    SCOPED_TRACE(unit);
+    Build(unit);
+    auto& f = Open();
+    EXPECT_EQ(f.AmicFlashKind, -1);
+    EXPECT_EQ(f.AtmelFlashKind, -1);
+    EXPECT_EQ(f.FlashMaker, 5);
+    EXPECT_EQ(f.SFlashTypeLable.Text(), "MXIC");
+    EXPECT_EQ(f.Settings.LargeEraseUnit, 32768);
+    EXPECT_EQ(f.Settings.SmallEraseUnit, 4096);
+  }
+}
+
 // MXIC parts answering C2 22 xx program in 32-byte pages: the controller is
 // told so in the form its chip takes; other parts leave its pages alone.
 TEST_F(InfoCheck, SmallPageMxicPartsAreToldToTheController) {
@@ -302,6 +322,49 @@ TEST_F(InfoCheck, RunFollowsTheFirmwareFile) {
   ASSERT_EQ(op.shown.size(), 1u);
   EXPECT_EQ(op.shown[0].text, "The firmware file seems not match this chip!");
   EXPECT_EQ(op.shown[0].caption, "Message");
+}
+
+// A hand-made type-1 controller whose flash maker code reads 0 and whose
+// part answers the JEDEC instruction with EF 40 15 (a WINBOND part): the
+// host's own probe names the maker.
+TEST(InfoCheckScripted, AZeroMakerCodeMakesTheHostProbeThePart) {
+  auto clock = std::make_shared<VirtualClock>();
+  ScopedClock scopedClock(clock);
+  testing::ScopedCaptureBackend backend;
+  uint8_t heldOpcode = 0;
+  backend->responder = [&heldOpcode](const PassThroughRequest& rq) {
+    std::vector<uint8_t> data;
+    PassThroughResult r = testing::Answered();
+    const bool ff04 = rq.cdb[0] == 0xFF && rq.cdb[1] == 0x04;
+    if (rq.cdb[0] == 0x12) {  // INQUIRY with the chip id token "v771"
+      data.assign(40, 0);
+      std::copy_n("v771", 4, data.begin() + 36);
+    } else if (ff04 && rq.cdb[2] == 0x20) {  // an SPI instruction; its answer follows
+      heldOpcode = rq.cdb[5];
+    } else if (ff04 && rq.cdb[2] == 0x21) {
+      if (heldOpcode == 0x9F) data = {0xEF, 0x40, 0x15, 0x00};
+    } else if (ff04 && rq.cdb[2] == 0x23) {
+      data = {0, 0, 0, 0};  // no maker found by the controller
+    } else if (ff04 || rq.cdb[0] == 0xDF) {
+      r.scsiStatus = 2;  // everything else is refused
+    }
+    if (rq.direction == DataDirection::In && rq.data != nullptr)
+      std::copy_n(data.begin(), std::min<size_t>(data.size(), rq.length), rq.data);
+    r.transferred = r.scsiStatus == 0 ? rq.length : 0;
+    return r;
+  };
+  testing::FakeEnumerator enumerator;
+  enumerator.disks = {"\\\\?\\usbstor#disk&ven_talve&prod_x#1"};
+  RecordingOperator op;
+  ClockTimerService timers;
+  TV77xFwTool f(op, enumerator, timers, nullptr, {.scope = DeviceListScope::AllControllers});
+  ASSERT_EQ(f.ListedCount(), 1);
+  f.UpdateBtnCheck(f.DeviceList);
+  EXPECT_EQ(f.ChipType, 1);
+  EXPECT_EQ(f.AmicFlashKind, -1);
+  EXPECT_EQ(f.AtmelFlashKind, -1);
+  EXPECT_EQ(f.FlashMaker, 6);
+  EXPECT_EQ(f.SFlashTypeLable.Text(), "WINBOND");
 }
 
 // A controller that names its flash maker by a code beyond the maker table
