@@ -544,6 +544,34 @@ TEST_F(AddressFlash, PagedEraseOnlyAndBackupUseTheSharedSteps) {
   EXPECT_EQ(Flash(), Bytes(65536, 0xFF));
 }
 
+// Erase only works on the size picked in "Firmware size", also on a type-10
+// unit whose flash size the information check did not find or found larger.
+TEST_F(AddressFlash, Type10EraseOnlyCoversTheChosenSize) {
+  struct Case {
+    int32_t detectedKB;
+    int32_t chosen;
+  };
+  for (const Case c : {Case{0, 65536}, Case{128, 32768}}) {
+    SCOPED_TRACE(c.detectedKB);
+    Prepare({"type10_128k", "vqb713:maker=mxic:size=128", 10, 128, 5});
+    host.settings.SelectedFlashSize = c.chosen;
+    ProcedureRequest request = EraseRequest(true);
+    request.chip.flashSizeKB = c.detectedKB;
+    EXPECT_EQ(RunHeaderFlashUpdate(request, host), 1);
+    EXPECT_EQ(host.status, "Erase flash all success!");
+    EXPECT_EQ(host.boxes, std::vector<std::string>{kPowerCycleBox});
+    EXPECT_EQ(Flash(), Bytes(131072, 0xFF));  // the chip erase
+    // The reads after the chip erase (FF 04 13) check it.
+    uint64_t checked = 0;
+    for (const auto& command : Controller().Log()) {
+      if (command[0] != 0xFF || command[1] != 0x04) continue;
+      if (command[2] == 0x13) checked = 0;
+      if (command[2] == 0x10) checked += command.length;
+    }
+    EXPECT_EQ(checked, static_cast<uint64_t>(c.chosen));
+  }
+}
+
 // Every failure is reported as one: 0 and no box.
 struct PagedFailure {
   const char* name;

@@ -88,10 +88,11 @@ enum class MxicPageSetup : uint8_t {
 };
 
 // How the erase-only and backup steps of the address-based procedures reach
-// the whole flash.
+// the whole flash (erase only always checks the size picked in the
+// engineering face).
 enum class WholeFlashAccess : uint8_t {
   Selected,  // the size picked in the engineering face, one read command
-  Detected,  // the detected size, read block by block; a chip erase first
+  Detected,  // the detected size, read block by block; erase only erases the chip first
   Ata,       // the detected size over ATA PASS-THROUGH
 };
 

@@ -5,15 +5,15 @@
 #include <string>
 
 #include "ata_commands.h"
-#include "chip_rows.h"
-#include "clock.h"
-#include "flash_commands.h"
-#include "operator.h"
-#include "serial_flash_commands.h"
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "chip_rows.h"
+#include "clock.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 
@@ -61,13 +61,15 @@ int LoadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_
 int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
   host.SetStatusText(texts::kEraseOnlyStep);
   host.ProcessMessages();
-  const int32_t length = WholeFlashSize(request, host.Settings());
-  // A flash of unknown size cannot be checked: nothing is erased.
-  std::vector<uint8_t> readBack(static_cast<size_t>(length));
+  // Erase only covers the size the operator chose in "Firmware size" on
+  // every chip, whatever the information check detected. Without one there
+  // is nothing to check: nothing is erased.
+  const int32_t length = host.Settings().SelectedFlashSize;
   if (length <= 0) {
     host.SetStatusText(texts::kAllocateReadBufferError);
     return 0;
   }
+  std::vector<uint8_t> readBack(static_cast<size_t>(length));
   const ChipFacts& chip = request.chip;
   const bool detected = chip.Row().wholeFlash == WholeFlashAccess::Detected;
   WaitDeviceReady(request.path);

@@ -22,9 +22,9 @@ int ShortWait(std::string_view path, uint32_t ms = kShortWaitMs);
 // 1 when every byte is 0xFF.
 bool IsErased(const uint8_t* data, size_t length);
 
-// Bytes of the whole flash that erase-only and backup-only cover: the size
-// picked in the engineering face, or the detected size where the row says so.
-// 0 when it is not known.
+// Bytes of the whole flash that backup-only covers: the size picked in the
+// engineering face, or the detected size where the row says so. 0 when it is
+// not known.
 int32_t WholeFlashSize(const ProcedureRequest& request, const FlashSettings& settings);
 
 // The firmware file, its first `skip` bytes left out. Refuses a file that
@@ -34,7 +34,8 @@ int32_t WholeFlashSize(const ProcedureRequest& request, const FlashSettings& set
 int LoadFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, size_t skip,
                      int64_t extraFlashBytes, std::vector<uint8_t>& file);
 
-// Erases the whole flash and checks that it reads blank.
+// Erases the flash and checks that the size picked in "Firmware size" reads
+// blank.
 int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host);
 
 // Reads the whole flash and writes it, the first `leaveOut` bytes left out,
