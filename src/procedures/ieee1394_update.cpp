@@ -1,5 +1,6 @@
-// The procedure of chip type 7 reached over IEEE 1394: erase only, backup
-// only, or program from a file, with the unit's settings area kept.
+// The procedure of chip type 7 reached over IEEE 1394: erase only (the
+// unit's settings area kept), backup only, or program from a file (a file
+// of up to 32 KB leaves the settings area alone, a longer one replaces it).
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -80,26 +81,32 @@ int ProgramFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kFileBiggerThanFlash);
     return 0;
   }
-  // A short file fills the first half, zero padded. A file that reaches the
-  // second half erases it, so the write then covers the whole settings area
-  // and puts the unit's own settings back in it.
-  int32_t length =
+  // A short file fills the first half, zero padded; the second half, and
+  // the settings area in it, are not touched. A file that reaches the second
+  // half erases it and brings the settings area's bytes itself: a whole
+  // 64 KB copy of a unit goes back exactly as it was saved.
+  const int32_t length =
       RoundUp(std::max(static_cast<int32_t>(file.size()), static_cast<int32_t>(kHalfSize1394)),
               kBlockSize1394);
   const bool secondHalf = length > static_cast<int32_t>(kHalfSize1394);
-  if (secondHalf)
-    length = std::max(length, static_cast<int32_t>(kNvramAddress1394) + kNvramSize1394);
 
-  AlignedBuffer saved(kNvramSize1394);
   AlignedBuffer image(static_cast<size_t>(length));
   AlignedBuffer readBack(static_cast<size_t>(length));
-  if (!saved || !image || !readBack) {
+  if (!image || !readBack) {
     host.SetStatusText(texts::kAllocateBuffersError);
     return 0;
   }
-  if (!SaveNvram1394(host, request.path, saved.data())) return 0;
+  if (!secondHalf) {
+    // The settings area is read first, as for every file that leaves it
+    // where it is: a unit that cannot read it is not written.
+    AlignedBuffer saved(kNvramSize1394);
+    if (!saved) {
+      host.SetStatusText(texts::kAllocateBuffersError);
+      return 0;
+    }
+    if (!SaveNvram1394(host, request.path, saved.data())) return 0;
+  }
   std::copy(file.begin(), file.end(), image.data());
-  if (secondHalf) std::copy_n(saved.data(), kNvramSize1394, image.data() + kNvramAddress1394);
 
   host.SetStatusText(texts::kProgrammingStep);
   if (!WriteFlashRange1394(host, request.path, 0, image.data(), length)) {
