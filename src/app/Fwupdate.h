@@ -335,6 +335,12 @@ class TV77xFwTool : private ControlObserver {
       form_.op_.MessageBox(text, caption, MessageIcon::None);
     }
     void SimpleMessage(const std::string& text) override { form_.op_.SimpleMessage(text); }
+    void DebugOutput(const std::string& text) override { form_.op_.DebugOutput(text); }
+    // Ticking the box runs its click handler, which sets IncludeNvram.
+    void TickIncludeNvram() override { form_.NVRAMCheck.SetChecked(true); }
+    void SetImageHasHeaderArea(bool hasArea) override {
+      form_.ImageHasHeaderArea = hasArea ? 1 : 0;
+    }
 
    private:
     TV77xFwTool& form_;

@@ -34,7 +34,10 @@ void TerminalOperator::ProcessMessages() {
 }
 
 void TerminalOperator::DebugOutput(const std::string& text) {
-  if (debug_) std::fprintf(stderr, "%s", text.c_str());
+  // One line each, whether or not the text ends its own.
+  if (!debug_) return;
+  const bool ended = !text.empty() && text.back() == '\n';
+  std::fprintf(stderr, "%s%s", text.c_str(), ended ? "" : "\n");
 }
 
 std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {

@@ -77,7 +77,7 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   std::copy(file.begin(), file.end(), image.begin());
   std::vector<uint8_t> readBack(static_cast<size_t>(size));
 
-  WaitDeviceReady(path);
+  if (!WaitDeviceReady(path)) host.DebugOutput(texts::kDeviceInitialNotReady);
 
   // A short image leaves the settings at 0x8000 outside the file, but the
   // erase at 0 may take them: they are read first and go back afterwards.
@@ -92,6 +92,7 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
     if (!ShortWait(path)) host.SetStatusText(texts::kNotReadyAfterErase);
   } else {
     const bool saved = ReadFlashAt(path, kSettingsAt, settings.data(), kSettingsSize) != 0;
+    host.DebugOutput(saved ? texts::kNvramReadOk : texts::kNvramReadFail);
     if (restoreSettings && !saved) {
       host.SetStatusText(texts::kBackupNvramFail);
       return 0;
@@ -107,9 +108,10 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   // flash.
   auto settingsBack = [&] {
     for (int attempt = 0; attempt < 2; ++attempt) {
+      if (!WriteFlashAt(path, kSettingsAt, settings.data(), kSettingsSize)) continue;
+      host.DebugOutput(texts::kNvramWrittenOk);
       std::vector<uint8_t> check(kSettingsSize);
-      if (WriteFlashAt(path, kSettingsAt, settings.data(), kSettingsSize) &&
-          ReadFlashAt(path, kSettingsAt, check.data(), kSettingsSize) && check == settings)
+      if (ReadFlashAt(path, kSettingsAt, check.data(), kSettingsSize) && check == settings)
         return true;
     }
     return false;

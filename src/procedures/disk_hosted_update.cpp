@@ -3,6 +3,7 @@
 // the standard block commands, 64 KB at a time. Erase only, backup only, or
 // program from a file with the location marker put into it.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "disk_commands.h"
@@ -103,8 +104,20 @@ int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host)
 }
 
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  const auto first = Locate(request, host);
+  if (!first) return 0;
+  // The controller is asked for its anchor a second time before the write,
+  // and the area is placed by that answer (on a disk of 2^32 sectors or
+  // more it is the start's low half). Two answers that disagree leave the
+  // place uncertain: nothing is written.
   const auto area = Locate(request, host);
   if (!area) return 0;
+  if (area->anchor != first->anchor || area->start != first->start) {
+    host.SetStatusText(std::string(texts::kDiskAreaNotFound) +
+                       "the controller named two different places for it");
+    host.ProcessMessages();
+    return 0;
+  }
   std::vector<uint8_t> file;
   if (!ReadDiskFirmwareFile(request, host, area->Bytes(), file)) return 0;
   // Whole blocks, the bytes past the file zero.

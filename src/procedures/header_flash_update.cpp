@@ -69,6 +69,7 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   const bool programming = !(options.rdVersion && (options.eraseOnly || options.backupOnly));
   const bool fileHasArea =
       row.headerAreaAlways || FileHasHeaderArea(options.firmwareFile, chip.type);
+  host.SetImageHasHeaderArea(fileHasArea);
   const bool keep = !(fileHasArea && options.includeNvram);
 
   // The file is looked at before the unit is: one that cannot be programmed

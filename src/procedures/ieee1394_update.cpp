@@ -151,10 +151,16 @@ int EraseFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
   SleepMs(kEraseSettleMs);
   if (!WriteFlashPlain(request.path, kHalfSize1394, pattern.data(), kBlockSize1394, true)) {
     failure = texts::kEraseFlashCommandFail;
-  } else if (!ReadFlashRange(host, request.path, 0, readBack.data(), size)) {
-    failure = texts::kReadCommandFail;
-  } else if (!std::all_of(readBack.begin(), readBack.end(), [](uint8_t b) { return b == 0xFF; })) {
-    failure = texts::kDataNotBlank;
+  } else {
+    // Both erases were taken; the check that follows decides.
+    host.SetStatusText(texts::kEraseSuccess);
+    host.ProcessMessages();
+    if (!ReadFlashRange(host, request.path, 0, readBack.data(), size)) {
+      failure = texts::kReadCommandFail;
+    } else if (!std::all_of(readBack.begin(), readBack.end(),
+                            [](uint8_t b) { return b == 0xFF; })) {
+      failure = texts::kDataNotBlank;
+    }
   }
   WaitDeviceReady(request.path);
   if (!WriteFlashRange1394(host, request.path, kNvramAddress1394, saved.data(), kNvramSize1394))

@@ -23,6 +23,9 @@ constexpr int kMakerNeedsUnprotect = 5;
 int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   const ChipFacts& chip = request.chip;
   const EngineeringOptions& options = request.options;
+  // The file goes to the flash whole, its settings area included, and the
+  // box says so for this run and the ones after it.
+  host.TickIncludeNvram();
   if (chip.flashMaker == kMakerNeedsUnprotect) SpiUnprotect(request.path);
 
   if (options.rdVersion && options.eraseOnly) {

@@ -1,7 +1,8 @@
 // What a flash procedure needs of the window it runs in: the status line,
 // the progress bar, the flash maker found by the information check, the
 // shared flash settings, a chance to let the window handle pending input,
-// and the operator's message boxes.
+// the operator's message boxes and debug output, and the few fields of the
+// form a procedure leaves set.
 // The form implements it; tests use a small fake.
 #pragma once
 
@@ -34,6 +35,17 @@ class ProcedureHost {
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
   // The toolkit's simple message box.
   virtual void SimpleMessage(const std::string& text) = 0;
+
+  // The operator's debug output (the debugger's on the original platform;
+  // the command line prints it under --trace). Diagnostics only: nothing
+  // the operator must read goes there.
+  virtual void DebugOutput(const std::string& text) = 0;
+
+  // What a procedure leaves on the form for the runs after it: "Include 4K
+  // NVRAM" ticked, and whether the last firmware file brought its own 4 KB
+  // header area (ImageHasHeaderArea).
+  virtual void TickIncludeNvram() = 0;
+  virtual void SetImageHasHeaderArea(bool hasArea) = 0;
 };
 
 }  // namespace fwtool

@@ -53,6 +53,11 @@ inline constexpr const char* kErasingStep = "Erasing";
 inline constexpr const char* kReadBackAfterEraseFail = "Read back after erase fail!!";
 inline constexpr const char* kWriteCommandFail = "Write command fail!";
 inline constexpr const char* kFileLargerThanFlash = "Firmware file is larger than the flash!!";
+// Their debug output (kNotReadyAfterErase goes there too).
+inline constexpr const char* kDeviceInitialNotReady = "0.1 Device initial not ready!!";
+inline constexpr const char* kNvramReadOk = "NVRAM O.K.\n";
+inline constexpr const char* kNvramReadFail = "NVRAM fail\n";
+inline constexpr const char* kNvramWrittenOk = "write NVRAM O.K.\n";
 
 // The staged procedure of the ATA-attached controller: its stages and the
 // text of each result code of the device-side flash operations.

@@ -89,6 +89,7 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   if (options.rdVersion && options.backupOnly) return BackupFlashImage(request, host, 0);
 
   const bool fileHasArea = FileHasHeaderArea(options.firmwareFile, chip.type);
+  host.SetImageHasHeaderArea(fileHasArea);
   const bool keep = !(fileHasArea && options.includeNvram);
   // An empty file, or one too large for the flash, is refused before the
   // unit is touched.

@@ -244,6 +244,12 @@ TEST_P(BasicProgram, FlashHoldsTheFileAndTheSettingsAt0x8000) {
   if (c.settingsKept) {
     EXPECT_EQ(Differs(FlashRange(0x8000, 512), Slice(before, 0x8000, 512)), "");
   }
+  // The settings at 0x8000 are read for every image of up to 64 KB and
+  // written back when the image ends before them; the debug output says so.
+  std::vector<std::string> debug;
+  if (c.imageSize <= 65536) debug.push_back("NVRAM O.K.\n");
+  if (c.settingsKept) debug.push_back("write NVRAM O.K.\n");
+  EXPECT_EQ(host.debug, debug);
 }
 
 // Block size 8 KB: 20,000 bytes make a 32 KB image, 40,000 make 40 KB,
@@ -299,6 +305,19 @@ TEST_F(AddressFlash, BackupOfAnUnknownSizeIsAnError) {
   EXPECT_EQ(RunBasicFlashUpdate(request, host), 0);
   EXPECT_EQ(host.status, "Allocate read buffer Error!!");
   EXPECT_FALSE(fs::exists(request.options.backupFile));
+}
+
+// A unit whose flash stays busy: the debug output tells that it was not
+// ready at the start and that the settings could not be read.
+TEST_F(AddressFlash, BasicTellsTheDebugOutputOfABusyUnit) {
+  Prepare(kType1);
+  sim::FaultPlan faults;
+  faults.stuckBusyFrom = 1;
+  Controller().SetFaults(faults);
+  EXPECT_EQ(RunBasicFlashUpdate(ProgramRequest(FirmwareFile(20000)), host), 0);
+  EXPECT_EQ(host.status, "Backup NVRAM command fail!");
+  EXPECT_EQ(host.debug,
+            (std::vector<std::string>{"0.1 Device initial not ready!!", "NVRAM fail\n"}));
 }
 
 TEST_F(AddressFlash, BasicRefusesAnUnknownAmicKindBeforeAnyErase) {
@@ -434,6 +453,8 @@ TEST_P(HeaderProgram, AreaKeptOrReplacedAsTheBoxSays) {
   if (c.unit.type == 11) {
     EXPECT_TRUE(Controller().FlashAccessSetUp());
   }
+  // Type-11 files always bring their area.
+  EXPECT_EQ(host.imageHasHeaderArea, c.headerFile || c.unit.type == 11);
 }
 
 // 30,000 bytes without an area: 34,096 rounded to 49,152, two pages and the
@@ -520,6 +541,7 @@ TEST_P(PagedProgram, FlashHoldsTheFilePageByPage) {
   EXPECT_EQ(host.boxes, std::vector<std::string>{kPowerCycleBox});
   EXPECT_TRUE(StatusWas(c.erasing));
   EXPECT_TRUE(StatusWas(c.programming));
+  EXPECT_TRUE(host.includeNvramTicked);
   // The file unchanged, settings area included.
   EXPECT_EQ(Differs(FlashRange(0, c.written), Padded(file, c.written)), "");
 }
@@ -542,6 +564,7 @@ TEST_F(AddressFlash, PagedEraseOnlyAndBackupUseTheSharedSteps) {
   EXPECT_EQ(RunPagedFlashUpdate(EraseRequest(false), host), 1);
   EXPECT_EQ(host.status, "Erase flash all success!");
   EXPECT_EQ(Flash(), Bytes(65536, 0xFF));
+  EXPECT_TRUE(host.includeNvramTicked);
 }
 
 // Erase only works on the size picked in "Firmware size", also on a type-10
@@ -645,6 +668,7 @@ TEST_P(StagedProgram, FlashHoldsTheMergedImage) {
     std::copy(area.begin(), area.end(), expected.begin());
   }
   EXPECT_EQ(Differs(FlashRange(0, 40960), expected), "");
+  EXPECT_EQ(host.imageHasHeaderArea, c.headerFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Staged, StagedProgram,

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "capture_backend.h"
 #include "disk_unit_fixture.h"
+#include "fake_procedure_host.h"
 
 namespace fwtool {
 namespace {
@@ -233,7 +235,14 @@ TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
   const Case cases[] = {
       {"the clear's marker read", true, 0x28, 2, "Read Data From HDD FAIL!!", 0},
       {"the clear's read-back", true, 0x28, 3, "Read Data From HDD FAIL!!", 1},
-      {"the program's read-back", false, 0x28, 2, "Read Data From HDD FAIL!!", 1},
+      // The program asks for the anchor twice, each time from the marker;
+      // without the second answer the unit's own capacity would place the
+      // area where the host sees the disk.
+      {"the program's second marker read", false, 0x28, 2,
+       "The firmware area on the disk was not found: the firmware area would lie inside the "
+       "capacity the host is shown",
+       0},
+      {"the program's read-back", false, 0x28, 3, "Read Data From HDD FAIL!!", 1},
   };
   const Bytes file = RandomFirmware(1000, 4);
   for (const auto& c : cases) {
@@ -257,6 +266,52 @@ TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
     EXPECT_EQ(Writes().size(), c.writes) << c.name;
     EXPECT_TRUE(host.boxes.empty()) << c.name;
   }
+}
+
+// A hand-made type-15 unit whose marker names another anchor the second
+// time it is read (131,071 instead of 130,817; both place the area at
+// 130,560): the program writes nothing.
+TEST(DiskHostedScripted, TwoDifferentAnchorsWriteNothing) {
+  auto clock = std::make_shared<VirtualClock>();
+  ScopedClock scopedClock(clock);
+  fwtool::testing::ScopedCaptureBackend backend;
+  int markerReads = 0;
+  backend->responder = [&markerReads](const PassThroughRequest& rq) {
+    std::vector<uint8_t> data;
+    if (rq.cdb[0] == 0x25) {  // READ CAPACITY(10): last LBA 130,559, 512-byte sectors
+      data = {0x00, 0x01, 0xFD, 0xFF, 0x00, 0x00, 0x02, 0x00};
+    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xEC) {  // IDENTIFY: 131,072 sectors
+      data.assign(512, 0);
+      data[122] = 0x02;
+    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xFD) {  // memory at 0xC000: 55 AA
+      data = {0x55, 0xAA, 0x00, 0x00};
+    } else if (rq.cdb[0] == 0x28) {  // the marker sector past the capacity
+      data.assign(2048, 0);
+      const uint8_t low = ++markerReads == 1 ? 0x01 : 0xFF;
+      const uint8_t marker[] = {0x55, 0x00, 0x01, 0xFF, low, 0xAA};
+      std::copy(std::begin(marker), std::end(marker), data.begin() + 150);
+    }
+    if (rq.direction == DataDirection::In && rq.data != nullptr)
+      std::copy_n(data.begin(), std::min<size_t>(data.size(), rq.length), rq.data);
+    PassThroughResult r = fwtool::testing::Answered();
+    r.transferred = rq.length;
+    return r;
+  };
+  fwtool::testing::TempDir dir;
+  fwtool::testing::FakeProcedureHost host;
+  ProcedureRequest request;
+  request.path = "usbsto#disk&ven_talve&prod_vqb145#0";
+  request.chip.type = 15;
+  request.chip.row = &ChipRowFor(15);
+  request.options.rdVersion = true;
+  request.options.firmwareFile = dir.Write("fw.bin", RandomFirmware(1000, 6));
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 0);
+  EXPECT_EQ(markerReads, 2);
+  EXPECT_EQ(host.status,
+            "The firmware area on the disk was not found: the controller named two different "
+            "places for it");
+  for (const auto& command : backend->commands) EXPECT_NE(command.request.cdb[0], 0x2A);
+  EXPECT_TRUE(host.boxes.empty());
 }
 
 TEST_F(DiskHostedUpdate, AType16UnitWithoutAFlashPartKeepsItsFirmwareOnTheDisk) {

@@ -209,6 +209,7 @@ struct EraseFaultCase {
   const char* name;
   sim::BlockPattern refused;
   const char* status;
+  bool erasesTaken;  // both erase commands were taken
 };
 
 class EraseFault1394 : public Ieee1394Test, public ::testing::WithParamInterface<EraseFaultCase> {};
@@ -222,16 +223,19 @@ TEST_P(EraseFault1394, SettingsGoBackAndNoSuccess) {
   EXPECT_EQ(host.status, GetParam().status);
   EXPECT_TRUE(host.boxes.empty());
   EXPECT_TRUE(Range(Flash(), kSettings, kSettingsSize) == Range(before, kSettings, kSettingsSize));
+  // When both erase commands were taken, that much is shown before the
+  // check.
+  EXPECT_EQ(StatusWas("Erase flash all success!"), GetParam().erasesTaken);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ieee1394, EraseFault1394,
                          ::testing::Values(
                              // The first half is never erased: the flash does not read blank.
                              EraseFaultCase{"first_half_not_erased", WriteAt(1, 0),
-                                            "Data not 0xff !!"},
+                                            "Data not 0xff !!", true},
                              // The write-back starts the second half with a flagged block too.
                              EraseFaultCase{"second_half_refused", WriteAt(1, 0x8000),
-                                            "Write NVRAM back command fail!"}),
+                                            "Write NVRAM back command fail!", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ieee1394Test, RefusedSecondEraseStillPutsTheSettingsBack) {
@@ -254,6 +258,7 @@ TEST_F(Ieee1394Test, RefusedSecondEraseStillPutsTheSettingsBack) {
   request.path = farm->Unit(0).diskPath;
   EXPECT_EQ(Run1394Update(request, host), 0);
   EXPECT_EQ(host.status, "Erase flash command fail!");
+  EXPECT_FALSE(StatusWas("Erase flash all success!"));
   EXPECT_TRUE(host.boxes.empty());
   EXPECT_TRUE(Range(Flash(), kSettings, kSettingsSize) == Range(before, kSettings, kSettingsSize));
   EXPECT_TRUE(Range(Flash(), 0, kHalf) == Bytes(kHalf, 0xFF));

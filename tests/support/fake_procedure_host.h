@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ class FakeProcedureHost : public ProcedureHost {
     boxes.push_back(caption + ": " + text);
   }
   void SimpleMessage(const std::string& text) override { boxes.push_back(text); }
+  void DebugOutput(const std::string& text) override { debug.push_back(text); }
+  void TickIncludeNvram() override { includeNvramTicked = true; }
+  void SetImageHasHeaderArea(bool hasArea) override { imageHasHeaderArea = hasArea; }
 
   FlashSettings settings;
   int flashMaker = 0;
@@ -45,6 +49,9 @@ class FakeProcedureHost : public ProcedureHost {
   std::function<void()> onProcessMessages;
   // Every box shown, as "caption: text" (simple messages as their text).
   std::vector<std::string> boxes;
+  std::vector<std::string> debug;
+  bool includeNvramTicked = false;
+  std::optional<bool> imageHasHeaderArea;
 };
 
 }  // namespace fwtool::testing

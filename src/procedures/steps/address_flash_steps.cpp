@@ -140,13 +140,13 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
 int EraseFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, int32_t length) {
   const int32_t block = host.Settings().TransferBlockSize;
   if (length <= 0 || block <= 0) return 0;
-  WaitDeviceReady(request.path);
+  if (!WaitDeviceReady(request.path)) host.DebugOutput(texts::kDeviceInitialNotReady);
   host.SetStatusText(texts::kEraseByWritingStep);
   host.ProcessMessages();
   for (int32_t address = 0; address < length; address += block) {
     WaitDeviceReady(request.path);
     if (!EraseFlashSector(request.path, static_cast<uint32_t>(address))) return 0;
-    WaitDeviceReady(request.path);
+    if (!WaitDeviceReady(request.path)) host.DebugOutput(texts::kNotReadyAfterErase);
     host.SetStatusText(host.StatusText() + kBlockDot);
     host.ProcessMessages();
   }
