@@ -95,6 +95,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kDataNotBlank);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseSuccess);
   return 1;
 }
