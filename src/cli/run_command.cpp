@@ -317,9 +317,10 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   {
     FailureWatch failures(ctx.trace);
     host::InterruptHold hold;
-    std::optional<StatusView> status;
+    std::optional<ProgressView> progress;
     if (!a.json)
-      status.emplace(form, host::IsTerminal(host::StandardStream::Output) && !ctx.trace);
+      progress.emplace(form, host::IsTerminal(host::StandardStream::Output) && !ctx.trace,
+                       ProgressView::Source::DeclaredSteps);
     run = form.Run(request);
     lastFailed = failures.Last();
   }
