@@ -114,6 +114,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

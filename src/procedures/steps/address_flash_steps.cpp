@@ -140,6 +140,7 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
