@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "ata_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {
