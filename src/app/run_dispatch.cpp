@@ -5,7 +5,6 @@
 
 #include "Fwupdate.h"
 #include "chip_rows.h"
-#include "chip_tables.h"
 #include "device_session.h"
 #include "firmware.h"
 #include "flash_commands.h"

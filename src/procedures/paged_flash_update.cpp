@@ -8,22 +8,16 @@
 #include "address_flash_steps.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "procedure_texts.h"
 #include "serial_flash_commands.h"
 
 namespace fwtool {
 
-namespace {
-
-constexpr int kFlashMakerSst = 2;
-constexpr int kMakerNeedsUnprotect = 5;
-
-}  // namespace
-
 int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   const ChipFacts& chip = request.chip;
   const EngineeringOptions& options = request.options;
-  if (chip.flashMaker == kMakerNeedsUnprotect) SpiUnprotect(request.path);
+  if (chip.flashMaker == FlashMaker::Mxic) SpiUnprotect(request.path);
 
   if (options.rdVersion && options.eraseOnly) {
     if (!EraseAllAndVerify(request, host)) return 0;
@@ -40,7 +34,7 @@ int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   std::copy(file.begin(), file.end(), image.begin());
 
   host.SetStatusText(texts::kErasingStep);
-  if (chip.Row().wholeFlash == WholeFlashAccess::Detected && chip.flashMaker == kFlashMakerSst)
+  if (chip.Row().wholeFlash == WholeFlashAccess::Detected && chip.flashMaker == FlashMaker::Sst)
     SpiChipErase(request.path);
   if (!EraseUnitsAndCheck(request, host, units)) return 0;
 

@@ -1,4 +1,4 @@
-// The procedure behind each tag of the chip rows.
+// The procedure behind each tag the Run dispatch rows name.
 #include "procedure.h"
 
 namespace fwtool {

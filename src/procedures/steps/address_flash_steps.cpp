@@ -5,23 +5,18 @@
 #include <string>
 
 #include "ata_commands.h"
-#include "chip_rows.h"
-#include "clock.h"
-#include "flash_commands.h"
-#include "operator.h"
-#include "serial_flash_commands.h"
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "chip_rows.h"
+#include "chip_tables.h"
+#include "clock.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
-
-namespace {
-
-constexpr int kFlashMakerSst = 2;
-
-}  // namespace
 
 int ShortWait(std::string_view path, uint32_t ms) {
   SleepMs(ms);
@@ -78,7 +73,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   if (!ShortWait(request.path)) host.SetStatusText(texts::kNotReadyAfterEraseCmd);
-  if (detected && chip.flashMaker == kFlashMakerSst) SpiChipErase(request.path);
+  if (detected && chip.flashMaker == FlashMaker::Sst) SpiChipErase(request.path);
 
   // Only a flash read in full and blank counts as erased.
   if (!ReadFlashAt(request.path, 0, readBack.data(), static_cast<uint32_t>(length))) {

@@ -2,30 +2,23 @@
 
 #include <algorithm>
 
+#include "block_transfer.h"
 #include "clock.h"
 #include "flash_commands.h"
-#include "block_transfer.h"
 #include "flash_settings.h"
 #include "procedure_host.h"
 #include "procedure_texts.h"
 
 namespace fwtool {
 
-namespace {
-
-constexpr int kBlockEraseMode = 2;
-constexpr int kSectorEraseMode = 1;
-constexpr int kChipEraseMode = 3;
-
-}  // namespace
-
 int WriteModeAfterFailedAttempt(int attempt) {
-  return attempt <= 1 ? kSectorEraseMode : kChipEraseMode;
+  return ModeByte(attempt <= 1 ? WriteMode::SmallUnit : WriteMode::WholeChip);
 }
 
 void PrepareMxicFlash(std::string_view path, const uint8_t* image) {
   WaitDeviceReady(path);
-  if (WriteFlash(path, 0, image, kMxicFirstBlock, kBlockEraseMode)) SleepMs(kEraseSettleMs);
+  if (WriteFlash(path, 0, image, kMxicFirstBlock, ModeByte(WriteMode::LargeUnit)))
+    SleepMs(kEraseSettleMs);
 }
 
 int ProgramAndVerify(ProcedureHost& host, std::string_view path, uint32_t start,

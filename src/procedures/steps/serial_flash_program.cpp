@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "serial_flash_commands.h"
-#include "transport.h"
+#include "chip_tables.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "procedure_texts.h"
+#include "serial_flash_commands.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -118,7 +119,7 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   host.SetStatusText(texts::kProgrammingStep);
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;
-  if (chip.flashMaker == kFlashMakerMxic) PrepareMxicFlash(request.path, image.data());
+  if (chip.flashMaker == FlashMaker::Mxic) PrepareMxicFlash(request.path, image.data());
 
   // Block erase first, then sector erase, then the whole chip; the mode a
   // bank ended with is where the next bank starts.
