@@ -8,19 +8,20 @@
 #include "run_recording.h"
 #include "simulation_setup.h"
 #include "simulator.h"
+#include "status_view.h"
 
 namespace fwtool::cli {
 
 void TerminalOperator::MessageBox(const std::string& text, const std::string& caption,
                                   MessageIcon) {
   boxes_.push_back({text, caption});
-  std::fflush(stdout);
+  BreakLiveLine();
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
 void TerminalOperator::SimpleMessage(const std::string& text) {
   boxes_.push_back({text, texts::kApplicationTitle});
-  std::fflush(stdout);
+  BreakLiveLine();
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 

@@ -6,6 +6,7 @@
 
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "chip_tables.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "flash_restore.h"
@@ -20,7 +21,7 @@ namespace {
 // The header read, the whole flash read twice into the backup, then the
 // attempts (each a write and a read-back of the image).
 constexpr WeightedStep kEmbeddedUpdateSteps[] = {
-    {ProgressStep::Prepare, 1}, {ProgressStep::Backup, 15}, {ProgressStep::Program, 84}};
+    {ProgressStep::Prepare, 1}, {ProgressStep::Backup, 10}, {ProgressStep::Program, 89}};
 
 void CopyRange(const uint8_t* from, uint8_t* to, HeaderRange range) {
   std::memcpy(to + range.first, from + range.first, range.last - range.first + 1);
@@ -124,7 +125,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
 
   // MXIC parts are switched to their erase sequence by one first block
   // written in block-erase mode.
-  if (host.FlashMaker() == kFlashMakerMxic) PrepareMxicFlash(path, image.data());
+  if (host.FlashMaker() == FlashMaker::Mxic) PrepareMxicFlash(path, image.data());
 
   // Block erase first, then sector erase, then the whole chip.
   int mode = settings.DefaultWriteMode;

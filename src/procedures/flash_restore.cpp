@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "block_transfer.h"
+#include "chip_tables.h"
 #include "file_tests.h"
 #include "flash_programming.h"
 #include "flash_settings.h"
@@ -18,8 +19,7 @@ constexpr int32_t kTransferBlock = 8192;
 constexpr int kProgressPerStage = 10;
 // The flash read once to learn the part's size, then the attempts (each a
 // write and a read-back of the whole part).
-constexpr WeightedStep kRestoreSteps[] = {{ProgressStep::Prepare, 15},
-                                          {ProgressStep::Program, 85}};
+constexpr WeightedStep kRestoreSteps[] = {{ProgressStep::Prepare, 5}, {ProgressStep::Program, 95}};
 
 bool Uniform(std::span<const uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes.front(); });
@@ -121,7 +121,7 @@ int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t iden
   host.SetStatusText(kRestoreStep);
   // MXIC parts are switched to their erase sequence by one first block
   // written in block-erase mode, as before an update.
-  if (host.FlashMaker() == kFlashMakerMxic) PrepareMxicFlash(path, backup.data());
+  if (host.FlashMaker() == FlashMaker::Mxic) PrepareMxicFlash(path, backup.data());
 
   std::vector<uint8_t> readBack(backup.size());
   const auto length = static_cast<int32_t>(backup.size());

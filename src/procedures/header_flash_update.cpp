@@ -9,6 +9,7 @@
 #include "address_flash_steps.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "file_tests.h"
 #include "flash_commands.h"
 #include "procedure_texts.h"
@@ -23,17 +24,14 @@ constexpr uint32_t kHeaderArea = 4096;
 // The new firmware's identification inside the header area.
 constexpr size_t kIdentificationAt = 128;
 constexpr size_t kIdentificationLength = 80;
-constexpr int kFlashMakerPmc = 3;
-constexpr int kMakerNeedsUnprotect = 5;
-// The unit's area read first; the erases (each unit read back blank) and
-// the pages (each read back) take about as long as each other.
+// The unit's area read first; the erases (each unit read back blank) take
+// longer than the pages (each read back).
 constexpr WeightedStep kHeaderProgramSteps[] = {
-    {ProgressStep::Prepare, 2}, {ProgressStep::Erase, 40}, {ProgressStep::Program, 58}};
-constexpr WeightedStep kHeaderEraseSteps[] = {{ProgressStep::Prepare, 2},
-                                              {ProgressStep::Erase, 90},
-                                              {ProgressStep::Settings, 8}};
-constexpr WeightedStep kHeaderBackupSteps[] = {{ProgressStep::Prepare, 2},
-                                               {ProgressStep::Backup, 98}};
+    {ProgressStep::Prepare, 1}, {ProgressStep::Erase, 75}, {ProgressStep::Program, 24}};
+constexpr WeightedStep kHeaderEraseSteps[] = {
+    {ProgressStep::Prepare, 1}, {ProgressStep::Erase, 95}, {ProgressStep::Settings, 4}};
+constexpr WeightedStep kHeaderBackupSteps[] = {{ProgressStep::Prepare, 5},
+                                               {ProgressStep::Backup, 95}};
 
 uint32_t RoundUp(uint32_t value, uint32_t unit) {
   return (value + unit - 1) / unit * unit;
@@ -106,7 +104,7 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
       return 0;
     }
   }
-  if ((chip.flashMaker == kFlashMakerPmc || chip.flashMaker == kMakerNeedsUnprotect) &&
+  if ((chip.flashMaker == FlashMaker::StEonMxic || chip.flashMaker == FlashMaker::Mxic) &&
       row.wholeFlash != WholeFlashAccess::Detected)
     SpiUnprotect(request.path);
 
