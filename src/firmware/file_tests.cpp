@@ -110,7 +110,9 @@ FileVerdict Decide(int type, int subRev, const Examined& e) {
         return Verdict(false,
                        fmt::format("no file matches chip type {} sub-revision {}.", type, subRev));
       std::array<uint8_t, 8> wanted{0x55, 0xAA, 0xAA, 0x55};
-      std::copy(tail.begin(), tail.end(), wanted.begin() + 4);
+      // The id fills the last four bytes of the block, never more.
+      for (size_t i = 0; i < tail.size() && 4 + i < wanted.size(); ++i)
+        wanted[4 + i] = static_cast<uint8_t>(tail[i]);
       const bool ok = std::equal(wanted.begin(), wanted.end(), e.last.bytes.begin());
       return Verdict(ok, fmt::format("the block at 0x{:X} {} 55 AA AA 55 \"{}\".", e.lastPlace,
                                      ok ? "is" : "is not", tail));
