@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "flash_restore.h"
 #include "procedures.h"
 #include "sim_form_fixture.h"
 
@@ -26,9 +25,9 @@ struct RunCase {
   const char* unit;
   Mode mode;
   size_t fileSize = 65536;
-  int flashType = -1;    // "Flash Type" item of a parallel part
-  bool hddFw = false;    // "VQS175 HDD FW"
-  size_t distinct = 3;   // percentages seen at least
+  int flashType = -1;   // "Flash Type" item of a parallel part
+  bool hddFw = false;   // "VQS175 HDD FW"
+  size_t distinct = 3;  // percentages seen at least
 };
 
 // clang-format off
@@ -112,26 +111,25 @@ TEST_P(RunProgress, ClimbsToTheEnd) {
   Build(c.unit);
   auto& f = Open();
   f.ShowEngineeringFace();
-  if (c.hddFw) f.VQS175HDDFwChk.SetChecked(true);
-  if (c.flashType >= 0) f.FlashTypeList.SetItemIndex(c.flashType);
+  RunRequest request;
+  request.hddFirmware = c.hddFw;
+  if (c.flashType >= 0) request.flashType = c.flashType;
   switch (c.mode) {
     case Mode::Program:
-      op.fileAnswers.push_back(WriteFile("firmware.bin", Pattern(c.fileSize)));
-      f.LoadBtnClick(f.LoadBtn);
+      request.firmwareFile = WriteFile("firmware.bin", Pattern(c.fileSize));
       break;
     case Mode::EraseOnly:
-      f.EraseOnlyCheck.SetChecked(true);
+      request.mode = RunRequest::Mode::EraseOnly;
       break;
     case Mode::BackupOnly:
-      f.BackupFWCheckBox.SetChecked(true);
-      op.fileAnswers.push_back((dir / "backup.bin").string());
-      f.BackupBtnClick(f.BackupBtn);
+      request.mode = RunRequest::Mode::BackupOnly;
+      request.backupFile = (dir / "backup.bin").string();
       break;
   }
   const ProgressSeen seen(f.Progress());
-  f.UpdateBtnClick(f.UpdateBtn);
-  ASSERT_TRUE(f.LastRun().ran);
-  ASSERT_EQ(f.LastRun().result, 1) << f.StatusEdit.Text();
+  const RunOutcome run = f.Run(request);
+  ASSERT_TRUE(run.ran);
+  ASSERT_EQ(run.result, 1) << f.StatusEdit.Text();
   seen.ExpectClimbedToTheEnd(c.distinct);
 }
 
@@ -154,7 +152,7 @@ TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }
-  ProcedureRequest request = f.RunRequest(f.Devices[0].Path);
+  ProcedureRequest request = f.ProcedureRequestFor(f.Devices[0].Path);
   request.chip.type = 13;
   request.chip.row = &ChipRowFor(13);
   request.options.rdVersion = true;
@@ -170,19 +168,16 @@ TEST_F(OperationProgress, UpdateAndRestoreClimbToTheEnd) {
   enumerator = farm->Enumerator();
   form = std::make_unique<TV77xFwTool>(op, *enumerator, timers);
   auto& f = *form;
-  f.SetBackupTarget((dir / "before.bin").string());
   ASSERT_EQ(f.ListedCount(), 1);
   {
     const ProgressSeen seen(f.Progress());
-    f.EraseButton.Click();
-    ASSERT_EQ(f.Face(), OneClickFace::Done);
+    ASSERT_EQ(f.OneClickUpdate({(dir / "before.bin").string()}), 1);
     seen.ExpectClimbedToTheEnd(20);
   }
   const Bytes backup = ReadFile(dir / "before.bin");
   ASSERT_EQ(backup.size(), 131072u);
   const ProgressSeen seen(f.Progress());
-  const auto identification = static_cast<uint16_t>(f.ChipSubRev << 8 | f.ChipType);
-  ASSERT_EQ(RestoreFlashBackup(f.Host(), f.Devices[0].Path, identification, backup), 1);
+  ASSERT_EQ(f.RestoreBackup({backup}), 1);
   seen.ExpectClimbedToTheEnd(20);
 }
 
