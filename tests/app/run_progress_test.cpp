@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "procedures.h"
 #include "sim_form_fixture.h"
 
@@ -16,6 +17,7 @@ namespace fwtool {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::Pattern;
 using testing::SimFormTest;
 
 enum class Mode { Program, EraseOnly, BackupOnly };
@@ -89,12 +91,6 @@ class ProgressSeen {
   int id_ = 0;
 };
 
-Bytes Pattern(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-  return bytes;
-}
-
 class RunProgress : public SimFormTest, public ::testing::WithParamInterface<RunCase> {
  protected:
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
@@ -116,7 +112,7 @@ TEST_P(RunProgress, ClimbsToTheEnd) {
   if (c.flashType >= 0) request.flashType = c.flashType;
   switch (c.mode) {
     case Mode::Program:
-      request.firmwareFile = WriteFile("firmware.bin", Pattern(c.fileSize));
+      request.firmwareFile = WriteFile("firmware.bin", Pattern(c.fileSize, 1));
       break;
     case Mode::EraseOnly:
       request.mode = RunRequest::Mode::EraseOnly;
@@ -148,7 +144,7 @@ TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
   const std::string file = (dir / "firmware.bin").string();
   {
     std::ofstream out(file, std::ios::binary);
-    const Bytes bytes = Pattern(65536);
+    const Bytes bytes = Pattern(65536, 13);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }

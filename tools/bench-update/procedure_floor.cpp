@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Fwupdate.h"
+#include "byte_pattern.h"
 #include "device_session.h"
 #include "form_requests.h"
 #include "recording_operator.h"
@@ -31,17 +32,6 @@ constexpr std::array<ProcedureCase, 9> kCases = {{
     {"VQS175 disk", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, 65536, -1, true},
 }};
 // clang-format on
-
-// Firmware bytes that no erased or earlier contents match by chance.
-std::vector<uint8_t> FirmwareBytes(size_t size) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t state = 0x2468ACE;
-  for (auto& b : bytes) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
-  return bytes;
-}
 
 // A scratch folder of its own, gone with the object.
 class ScratchFolder {
@@ -95,7 +85,7 @@ std::optional<ProcedureMeasure> MeasureProcedure(const ProcedureCase& procedureC
   if (procedureCase.flashTypeIndex >= 0) options.flashType = procedureCase.flashTypeIndex;
   options.hddFirmware = procedureCase.hddFirmware;
   {
-    const auto bytes = FirmwareBytes(procedureCase.fileSize);
+    const auto bytes = testing::Pattern(procedureCase.fileSize, 0x2468ACE);
     std::ofstream out(options.firmwareFile, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
