@@ -14,13 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "chip_rows.h"
-#include "clock.h"
 #include "enumeration.h"
-#include "fake_procedure_host.h"
 #include "procedures.h"
+#include "sim_unit_fixture.h"
 #include "simulator.h"
-#include "temp_files.h"
 
 namespace fwtool {
 namespace {
@@ -28,7 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
-using testing::TempDir;
+using testing::Pattern;
+using testing::Tagged;
 
 constexpr size_t kArea = 4096;
 constexpr const char* kPowerCycleBox = "Message: Please Turn-Off the Power and Turn-On Again!";
@@ -47,22 +47,9 @@ std::string Differs(const Bytes& actual, const Bytes& expected) {
   return text;
 }
 
-// Recognisable bytes: the tag over and over, each round shifted by one.
-Bytes Tagged(std::string_view tag, size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<uint8_t>(tag[i % tag.size()] + i / tag.size());
-  return bytes;
-}
-
 // Pseudo-random firmware bytes with no signature block at 0.
 Bytes FirmwareFile(size_t size, uint32_t seed = 0x2468ACE) {
-  Bytes file(size);
-  uint32_t state = seed;
-  for (auto& b : file) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
+  Bytes file = Pattern(size, seed);
   if (!file.empty()) file[0] = 0x00;
   return file;
 }
@@ -91,7 +78,7 @@ Bytes Padded(Bytes bytes, size_t size) {
   return bytes;
 }
 
-struct Unit {
+struct UnitCase {
   const char* name;
   const char* description;
   int type;
@@ -99,32 +86,17 @@ struct Unit {
   int maker;  // flash maker code the information check found
 };
 
-class AddressFlash : public ::testing::Test {
+class AddressFlash : public testing::SimUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
-  FakeProcedureHost host;
-  TempDir dir;
-  Unit unit{};
-
-  void TearDown() override { backend.reset(); }
+  UnitCase unit{};
 
   sim::SimController& Controller() { return farm->Controller(0); }
-  Bytes Flash() { return Controller().Flash().Contents(); }
   Bytes FlashRange(size_t from, size_t length) { return Slice(Flash(), from, length); }
 
   // A fresh unit whose flash holds recognisable old contents. Returns them.
-  Bytes Prepare(const Unit& u, double timeScale = 1.0) {
+  Bytes Prepare(const UnitCase& u, double timeScale = 1.0) {
     unit = u;
-    backend.reset();
-    std::string error;
-    farm = sim::SimFarm::Create(u.description, &error);
-    EXPECT_TRUE(farm) << error;
-    if (!farm) return {};
-    farm->SetTimeScale(timeScale);
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
+    if (!Create(u.description, timeScale)) return {};
     const Bytes old = Tagged("OLD FLASH CONTENTS ", Controller().Flash().Size());
     Controller().Flash().Load(old);
     host = FakeProcedureHost{};
@@ -215,17 +187,17 @@ sim::BlockPattern AtaFeature(uint8_t feature) {
 
 // ==== The basic procedure ====================================================
 
-const Unit kType1{"type1", "vq64771:maker=mxic", 1, 64, 5};
-const Unit kType3{"type3", "vq64773:maker=winbond", 3, 64, 6};
-const Unit kType4{"type4", "vq64775:maker=mxic", 4, 64, 5};
-const Unit kType7{"type7", "vqb717:maker=winbond", 7, 64, 6};
-const Unit kType14{"type14", "vqb185:maker=winbond", 14, 64, 6};
-const Unit kType16{"type16", "vq64775e:maker=mxic", 16, 64, 5};
-const Unit kType1Large{"type1_128k", "vq64771:maker=winbond:size=128", 1, 128, 6};
+const UnitCase kType1{"type1", "vq64771:maker=mxic", 1, 64, 5};
+const UnitCase kType3{"type3", "vq64773:maker=winbond", 3, 64, 6};
+const UnitCase kType4{"type4", "vq64775:maker=mxic", 4, 64, 5};
+const UnitCase kType7{"type7", "vqb717:maker=winbond", 7, 64, 6};
+const UnitCase kType14{"type14", "vqb185:maker=winbond", 14, 64, 6};
+const UnitCase kType16{"type16", "vq64775e:maker=mxic", 16, 64, 5};
+const UnitCase kType1Large{"type1_128k", "vq64771:maker=winbond:size=128", 1, 128, 6};
 
 struct BasicCase {
   const char* name;
-  Unit unit;
+  UnitCase unit;
   size_t fileSize;
   size_t imageSize;   // the file padded with zeros to whole blocks, at least 32 KB
   bool settingsKept;  // the 512 bytes at 0x8000 lie outside the image
@@ -343,17 +315,17 @@ using Runner = int (*)(const ProcedureRequest&, ProcedureHost&);
 struct RefusedCase {
   const char* name;
   Runner run;
-  Unit unit;
+  UnitCase unit;
   int64_t fileSize;  // -1: no file there
   bool includeNvram;
   const char* status;
 };
 
-const Unit kType6{"type6", "vqb716:maker=mxic", 6, 64, 5};
-const Unit kType10{"type10", "vqb713:maker=mxic", 10, 64, 5};
-const Unit kType10Sst{"type10_sst", "vqb713:maker=sst", 10, 64, 2};
-const Unit kType11Old{"type11", "vqs118:rev=0:maker=mxic", 11, 64, 5};
-const Unit kType13{"type13", "vqs713:maker=mxic", 13, 64, 5};
+const UnitCase kType6{"type6", "vqb716:maker=mxic", 6, 64, 5};
+const UnitCase kType10{"type10", "vqb713:maker=mxic", 10, 64, 5};
+const UnitCase kType10Sst{"type10_sst", "vqb713:maker=sst", 10, 64, 2};
+const UnitCase kType11Old{"type11", "vqs118:rev=0:maker=mxic", 11, 64, 5};
+const UnitCase kType13{"type13", "vqs713:maker=mxic", 13, 64, 5};
 
 class RefusedFile : public AddressFlash, public ::testing::WithParamInterface<RefusedCase> {};
 
@@ -398,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct HeaderCase {
   const char* name;
-  Unit unit;
+  UnitCase unit;
   bool headerFile;  // the file brings its own 4 KB area
   size_t fileSize;
   bool includeNvram;  // "Include 4K NVRAM"
@@ -499,7 +471,7 @@ TEST_F(AddressFlash, HeaderPutsTheAreaBackAfterAFailedPage) {
 
 struct PagedCase {
   const char* name;
-  Unit unit;
+  UnitCase unit;
   uint32_t altFlashProc;
   size_t fileSize;
   size_t written;  // whole 16 KB pages
@@ -709,7 +681,7 @@ TEST(FlashOpResult, TextOfEveryCode) {
 struct SweepCase {
   const char* name;
   Runner run;
-  Unit unit;
+  UnitCase unit;
   size_t fileSize;
   bool includeNvram;
   // What a good run leaves in the flash from 0, and the settings that must

@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "chip_rows.h"
-#include "clock.h"
-#include "fake_procedure_host.h"
 #include "procedures.h"
+#include "sim_unit_fixture.h"
 #include "simulator.h"
-#include "temp_files.h"
 
 namespace fwtool {
 namespace {
@@ -24,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
-using testing::TempDir;
+using testing::Pattern;
+using testing::Tagged;
 
 constexpr size_t kNvram = 4096;
 constexpr size_t kBank = 65536;
@@ -75,23 +75,10 @@ size_t RoundUp(size_t value, size_t unit) {
   return (value + unit - 1) / unit * unit;
 }
 
-// Recognisable bytes: the tag over and over, each round shifted by one.
-Bytes Tagged(std::string_view tag, size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<uint8_t>(tag[i % tag.size()] + i / tag.size());
-  return bytes;
-}
-
 // A firmware file: pseudo-random bytes; files of a bank or more carry a
 // type-12 signature block at 0xBFF0 of every bank.
 Bytes FirmwareFile(size_t size, uint32_t seed = 0x1234567) {
-  Bytes file(size);
-  uint32_t state = seed;
-  for (auto& b : file) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
+  Bytes file = Pattern(size, seed);
   const uint8_t signature[] = {0x55, 0xAA, 0xAA, 0x55, '1', '7', '5', 'B', 0, 0};
   for (size_t bank = 0; bank + 0xBFFA <= size; bank += kBank)
     std::copy(std::begin(signature), std::end(signature), file.begin() + bank + 0xBFF0);
@@ -207,19 +194,8 @@ sim::BlockPattern AllFlashReads() {
   return p;
 }
 
-class SerialFlash : public ::testing::Test {
+class SerialFlash : public testing::SimUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
-  FakeProcedureHost host;
-  TempDir dir;
-
-  void TearDown() override { backend.reset(); }
-
-  sim::SimController& Unit() { return farm->Controller(0); }
-  Bytes Flash() { return Unit().Flash().Contents(); }
   Bytes FlashRange(size_t from, size_t length) {
     const Bytes& cells = Unit().Flash().Contents();
     return Bytes(cells.begin() + static_cast<std::ptrdiff_t>(from),
@@ -230,14 +206,7 @@ class SerialFlash : public ::testing::Test {
   // holding recognisable bytes (type 12: bank 1's area others again).
   // Returns its flash.
   Bytes Prepare(const UnitCase& unit, int maker = kMxic, double timeScale = 1.0) {
-    backend.reset();
-    std::string error;
-    farm =
-        sim::SimFarm::Create(std::string(unit.description) + ":maker=" + MakerName(maker), &error);
-    EXPECT_TRUE(farm) << error;
-    if (!farm) return {};
-    farm->SetTimeScale(timeScale);
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
+    if (!Create(std::string(unit.description) + ":maker=" + MakerName(maker), timeScale)) return {};
     Bytes cells = Flash();
     const Bytes settings = Tagged("UNIT SETTINGS ", kNvram);
     std::copy(settings.begin(), settings.end(), cells.begin() + SettingsAddress(unit));
