@@ -387,6 +387,8 @@ class TV77xFwTool : private ControlObserver {
   int RunEmbeddedUpdate(const std::string& path);
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
+  // The facts the check finds per unit, back to "nothing known".
+  void ForgetUnitFacts();
   // What the fields show when paths were found but no entry is selected.
   void ShowNoSelection();
   // Layout S: the serial flash's maker field and the version field.

@@ -626,6 +626,21 @@ INSTANTIATE_TEST_SUITE_P(Staged, StagedProgram,
                                            StagedCase{"area_included", true, true, "file"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A file that ends inside the identification at 128..207 but carries the
+// header id at 0x80: only its own bytes of the identification reach the
+// unit's kept area (the sanitizer build sees a read past the file's end).
+TEST_F(AddressFlash, StagedShortHeaderFileGivesOnlyTheBytesItHas) {
+  const Bytes before = Prepare(kType13);
+  Bytes file = FirmwareFile(150);
+  const uint8_t block[] = {0xE9, 0xAC, 0x67, 0x32, '7', '1', '3', '0', 0, 0};
+  std::copy(std::begin(block), std::end(block), file.begin() + 0x80);
+  EXPECT_EQ(RunStagedFlashUpdate(ProgramRequest(file), host), 1);
+  EXPECT_EQ(host.status, "Programming Success!!");
+  Bytes expected = Padded(Slice(before, 0, kArea), 8192);
+  std::copy(file.begin() + 128, file.end(), expected.begin() + 128);
+  EXPECT_EQ(Differs(FlashRange(0, 8192), expected), "");
+}
+
 TEST_F(AddressFlash, StagedEraseOnlyAndBackup) {
   const Bytes before = Prepare(kType13);
   const ProcedureRequest backup = BackupRequest(true);
