@@ -19,6 +19,7 @@
 #include "chip_rows.h"
 #include "control.h"
 #include "enumeration.h"
+#include "flash_restore.h"
 #include "flash_settings.h"
 #include "operator.h"
 #include "procedure.h"
@@ -72,6 +73,10 @@ struct RunOutcome {
   ProcedureTag procedure = ProcedureTag::None;
   bool ran = false;  // a procedure ran
   int result = 0;    // its result: 1 success, 0 failure
+  // The copy of the unit's whole part taken before the procedure wrote;
+  // empty when the run writes nothing, or when no copy could be saved (the
+  // procedure then did not run).
+  std::string backupPath;
 };
 
 // Which controllers the device list holds.
@@ -98,8 +103,18 @@ enum class OneClickFace {
 };
 const char* OneClickFaceName(OneClickFace face);
 
-// The command that writes a backup back into a unit.
-std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath);
+// The command that writes a backup back into a unit; `options` (may be
+// empty) are what that unit's restore needs besides, e.g. "--hdd-fw".
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath,
+                               const std::string& options = {});
+
+// What `restore` is told besides the backup: the parallel part's kind
+// (an index of "Flash Type"), the A1 member, type 12's copy on its disk.
+struct RestoreChoices {
+  int flashTypeIndex = -1;
+  bool a1Chip = false;
+  bool hddFirmware = false;
+};
 
 // The file-open dialog of the form.
 struct OpenDialogSpec {
@@ -282,6 +297,18 @@ class TV77xFwTool : private ControlObserver {
   ProcedureRequest RunRequest(const std::string& path) const;
   const RunOutcome& LastRun() const { return lastRun_; }
 
+  // ---- Restore ---------------------------------------------------------------
+  // The request a restore of the device at `path` works with (the form's
+  // chip facts and the choices), and the part it reaches: the one the
+  // procedure that would erase the unit works on (WholePart::None when no
+  // procedure serves the unit).
+  ProcedureRequest RestoreRequest(const std::string& path, const RestoreChoices& choices) const;
+  WholePart RestorePart(const ProcedureRequest& request);
+  // Writes a backup of the whole part back (see RestoreWholePart), holding
+  // the form busy and the device to itself: 1 when the part holds it.
+  int RestoreBackup(const ProcedureRequest& request, WholePart part,
+                    std::span<const uint8_t> backup, RestoreReport* report);
+
   // ---- The chip information check ------------------------------------------
   // Repairs the dual-bank flash of the controller at `path` (chip type 12,
   // 128 KB or more) when exactly one of its 64 KB banks holds a valid image:
@@ -385,6 +412,13 @@ class TV77xFwTool : private ControlObserver {
   // The update of one device with the embedded image: 1 when written and
   // verified.
   int RunEmbeddedUpdate(const std::string& path);
+  // The copy of the unit's whole part before a run of `tag` writes, into a
+  // new file of the backup folder (or the backup target); the notice names
+  // it. False when none could be saved: the run must not write.
+  bool BackUpBeforeRun(const ProcedureRequest& request, ProcedureTag tag);
+  // After the run: the notice names the copy, and after a failure the
+  // command that puts it back.
+  void TellRunBackup(const ProcedureRequest& request, ProcedureTag tag);
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
   // The facts the check finds per unit, back to "nothing known".

@@ -13,6 +13,7 @@
 #include "host_services.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "run_backup.h"
 #include "run_table.h"
 
 namespace fwtool {
@@ -62,11 +63,15 @@ void TV77xFwTool::UpdateBtnClick(Control&) {
       if (const Procedure procedure = ProcedureFor(row.procedure)) {
         // One open for the whole run; a run that may write has the device
         // to itself.
-        const DeviceSession session(request.path, request.options.backupOnly
-                                                      ? SessionAccess::Shared
-                                                      : SessionAccess::Exclusive);
+        const bool writes = RunWrites(row.procedure, request.options);
+        const DeviceSession session(request.path,
+                                    writes ? SessionAccess::Exclusive : SessionAccess::Shared);
+        // Nothing is erased or programmed before what it may destroy is in a
+        // file.
+        if (writes && !BackUpBeforeRun(request, row.procedure)) break;
         lastRun_.result = procedure(request, host_);
         lastRun_.ran = true;
+        if (writes) TellRunBackup(request, row.procedure);
       }
       break;
     case RunAction::RefuseLargeFile:

@@ -204,50 +204,6 @@ struct RunOptions {
   bool hddFirmware = false;
 };
 
-// The item of a combo box whose text, without blanks, is `wanted` (also
-// without blanks, case ignored): "64KB", "1MB", "4KB".
-int ItemNamed(const Control& box, std::string wanted) {
-  auto squeeze = [](std::string text) {
-    std::string out;
-    for (char c : text)
-      if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-  };
-  wanted = squeeze(wanted);
-  const auto& items = box.Items();
-  for (size_t i = 0; i < items.size(); ++i)
-    if (squeeze(items[i]) == wanted) return static_cast<int>(i);
-  return -1;
-}
-
-// The item whose text (blanks and case ignored) is `wanted`, or else the one
-// item that contains it: "sst" picks "SST SST39LF512". -1 when none or
-// several fit.
-int ItemContaining(const Control& box, const std::string& wanted) {
-  if (const int exact = ItemNamed(box, wanted); exact >= 0) return exact;
-  auto squeeze = [](const std::string& text) {
-    std::string out;
-    for (char c : text)
-      if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-  };
-  const std::string part = squeeze(wanted);
-  int found = -1;
-  const auto& items = box.Items();
-  for (size_t i = 0; i < items.size() && !part.empty(); ++i) {
-    if (squeeze(items[i]).find(part) == std::string::npos) continue;
-    if (found >= 0) return -1;
-    found = static_cast<int>(i);
-  }
-  return found;
-}
-
-std::string ItemList(const Control& box) {
-  std::string list;
-  for (const auto& item : box.Items()) list += (list.empty() ? "" : ", ") + Trimmed(item);
-  return list;
-}
-
 int RunProcedure(CliContext& ctx, const RunOptions& o) {
   const int modes = (!o.file.empty() ? 1 : 0) + (o.eraseOnly ? 1 : 0) + (o.backupOnly ? 1 : 0);
   if (modes != 1) {
@@ -350,6 +306,10 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   }
   const RunOutcome& run = form.LastRun();
   std::printf("%s\n", form.StatusEdit.Text().c_str());
+  // Where the unit's contents went before the run wrote (and, after a
+  // failure, the way back), or that nothing was written without them.
+  const bool backupRefused = !run.ran && run.procedure != ProcedureTag::None;
+  if (!run.backupPath.empty() || backupRefused) std::printf("%s\n", form.Notice().c_str());
   if (!run.ran) {
     if (run.row < 0 || run.procedure == ProcedureTag::None)
       std::printf("No update procedure for this unit.\n");
