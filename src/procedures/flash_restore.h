@@ -48,8 +48,8 @@ struct RestoreReport {
 
 // Status texts of our own.
 inline constexpr const char* kRestoreStep = "Restoring";
-inline constexpr const char* kRestoreSuccess = "Flash restored from the backup.";
-inline constexpr const char* kRestoreSizeMismatch = "The backup does not fit this flash!";
+inline constexpr const char* kRestoreSuccess = "Restored from the backup.";
+inline constexpr const char* kRestoreSizeMismatch = "The backup does not fit this unit!";
 inline constexpr const char* kRestoreChipMismatch = "The backup is not for this chip!";
 
 // Whether a backup may go into a unit of chip type (low byte) and

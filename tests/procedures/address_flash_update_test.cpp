@@ -653,6 +653,22 @@ TEST_F(AddressFlash, StagedEraseOnlyAndBackup) {
   EXPECT_EQ(Flash(), Bytes(65536, 0xFF));
 }
 
+// The copy a run takes before it writes, over ATA PASS-THROUGH: the whole
+// detected flash, and it goes back through the same family of commands.
+TEST_F(AddressFlash, StagedCopyBeforeTheRunGoesBack) {
+  const Bytes before = Prepare(kType13);
+  const std::string copy = dir.Path("copy.bin");
+  RunBackupReport report;
+  ASSERT_EQ(SaveRunBackup(Request(), WholePart::AtaFlash, host, copy, &report), 1) << host.status;
+  EXPECT_EQ(Differs(ReadFile(copy), before), "");
+  ASSERT_EQ(RunStagedFlashUpdate(EraseRequest(true), host), 1);
+  ASSERT_EQ(Flash(), Bytes(65536, 0xFF));
+  RestoreReport restored;
+  EXPECT_EQ(RestoreWholePart(Request(), WholePart::AtaFlash, host, ReadFile(copy), &restored), 1)
+      << host.status;
+  EXPECT_EQ(Differs(Flash(), before), "");
+}
+
 // Each result code the unit or the compare can give, provoked by a fault:
 // its text, failure, no box, and the unit's settings back where the flash
 // was erased under them.
