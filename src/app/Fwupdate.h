@@ -21,6 +21,7 @@
 #include "enumeration.h"
 #include "flash_restore.h"
 #include "flash_settings.h"
+#include "form_requests.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -28,6 +29,8 @@
 #include "timer_service.h"
 
 namespace fwtool {
+
+struct RestoreReport;
 
 inline constexpr int kMaxDevices = 16;
 inline constexpr size_t kMaxPathLength = 255;
@@ -67,18 +70,6 @@ struct DeviceSurveyEntry {
   int listIndex = -1;
 };
 
-// What the last press of "Run" did.
-struct RunOutcome {
-  int row = -1;  // the dispatch row that decided, -1 when nothing was selected
-  ProcedureTag procedure = ProcedureTag::None;
-  bool ran = false;  // a procedure ran
-  int result = 0;    // its result: 1 success, 0 failure
-  // The copy of the unit's whole part taken before the procedure wrote;
-  // empty when the run writes nothing, or when no copy could be saved (the
-  // procedure then did not run).
-  std::string backupPath;
-};
-
 // Which controllers the device list holds.
 enum class DeviceListScope {
   UpdateTargets,   // target chips that do not run the embedded image yet
@@ -107,14 +98,6 @@ const char* OneClickFaceName(OneClickFace face);
 // empty) are what that unit's restore needs besides, e.g. "--hdd-fw".
 std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath,
                                const std::string& options = {});
-
-// What `restore` is told besides the backup: the parallel part's kind
-// (an index of "Flash Type"), the A1 member, type 12's copy on its disk.
-struct RestoreChoices {
-  int flashTypeIndex = -1;
-  bool a1Chip = false;
-  bool hddFirmware = false;
-};
 
 // The file-open dialog of the form.
 struct OpenDialogSpec {
@@ -214,6 +197,52 @@ class TV77xFwTool : private ControlObserver {
   // The transfer and erase settings the flash procedures share.
   FlashSettings Settings;
 
+  // ---- What the operator does --------------------------------------------
+  // One entry per action, for every face. The windows reach them through
+  // the handlers below (which read the controls or ask the dialog, build the
+  // request and call the entry); the command line calls them with what its
+  // arguments say. Each entry sets the controls as the operator's clicks do,
+  // so the same boxes and enable rules follow, and no face sets a control or
+  // answers a dialog itself. Whether a button may be pressed (RunAvailable,
+  // the one-click face) is for the face to honour, as a disabled button is.
+
+  // "Refresh Device": lists the attached controllers anew; held until the
+  // running operation ends.
+  void Refresh();
+  // Selects entry `index` of the device list and checks that unit; false,
+  // and nothing changes, when the list has no such entry.
+  bool SelectUnit(int index);
+  // The information check of the selected unit: what it is, which flash it
+  // drives, what it runs, and whether "Run" may start with the firmware file
+  // and the mode boxes as they are.
+  void CheckSelectedUnit();
+  // "Load File" with the file chosen: the firmware file field takes it (and
+  // the check runs), its sum is tested when "Check CheckSum" is ticked, and
+  // "Run" follows.
+  void LoadFirmwareFile(const std::string& file);
+  // "Browse" with the file chosen: the backup file field takes it; the
+  // procedures create it.
+  void ChooseBackupFile(const std::string& file);
+  // Sets the options of `request` as the operator sets them, in the order in
+  // which the boxes act on each other; "Run" is then enabled or not by the
+  // form's rules.
+  void SetRunOptions(const RunRequest& request);
+  // "Run": the options of `request`, then the procedure that fits the
+  // selected unit's chip (nothing while another operation runs).
+  RunOutcome Run(const RunRequest& request);
+  bool RunAvailable() const { return UpdateBtn.Enabled(); }
+  // "YES": the one-click update of the selected unit with the embedded
+  // image; 1 when written and verified. The face shows the outcome.
+  int OneClickUpdate(const UpdateRequest& request);
+  // Writes a backup of the selected unit's whole part back into it, through
+  // the commands of the procedure that would erase the unit, with read-back
+  // and compare (see RestoreWholePart); 1 when the part holds it, 0 also
+  // without a selected unit. `report` (may be null) says why it stopped.
+  int RestoreBackup(const RestoreRequest& request, RestoreReport* report = nullptr);
+  // The part a restore of the selected unit with these choices reaches;
+  // WholePart::None when no procedure serves the unit (or none is selected).
+  WholePart RestorePart(const RestoreRequest& request);
+
   // ---- Handlers (the sender is the control whose event fired) -------------
   void FormCreate(Control& sender);
   void ExiBtnClick(Control& sender);
@@ -275,14 +304,17 @@ class TV77xFwTool : private ControlObserver {
   // view process pending messages. Nothing while the bar is hidden.
   void StepProgress(int amount);
   void ProcessMessages() { op_.ProcessMessages(); }
+  // Where the running procedure, the one-click update or a restore stands
+  // in the steps it declared (the window's bar keeps its own increments).
+  ProcedureProgress& Progress() { return progress_; }
 
   // ---- The one-click update -----------------------------------------------
   // The image "YES" writes and the device list compares with: the embedded
   // image unless replaced (tests).
   void SetFirmwareImage(std::span<const uint8_t> image) { image_ = image; }
   std::span<const uint8_t> FirmwareImage() const { return image_; }
-  // Where the update saves the unit's flash before writing; empty: a new
-  // file in the default backup folder.
+  // Where "YES" and the bank repair save the unit's flash before writing;
+  // empty: a new file in the default backup folder.
   void SetBackupTarget(std::string path) { backupTarget_ = std::move(path); }
   // The backup file of the last update or bank repair, empty when none was
   // written.
@@ -294,20 +326,8 @@ class TV77xFwTool : private ControlObserver {
   void ShowEngineeringFace();
   // The request "Run" hands to a procedure for the device at `path`: the
   // chip facts of the form and the options as the controls hold them now.
-  ProcedureRequest RunRequest(const std::string& path) const;
+  ProcedureRequest ProcedureRequestFor(const std::string& path) const;
   const RunOutcome& LastRun() const { return lastRun_; }
-
-  // ---- Restore ---------------------------------------------------------------
-  // The request a restore of the device at `path` works with (the form's
-  // chip facts and the choices), and the part it reaches: the one the
-  // procedure that would erase the unit works on (WholePart::None when no
-  // procedure serves the unit).
-  ProcedureRequest RestoreRequest(const std::string& path, const RestoreChoices& choices) const;
-  WholePart RestorePart(const ProcedureRequest& request);
-  // Writes a backup of the whole part back (see RestoreWholePart), holding
-  // the form busy and the device to itself: 1 when the part holds it.
-  int RestoreBackup(const ProcedureRequest& request, WholePart part,
-                    std::span<const uint8_t> backup, RestoreReport* report);
 
   // ---- The chip information check ------------------------------------------
   // Repairs the dual-bank flash of the controller at `path` (chip type 12,
@@ -357,11 +377,13 @@ class TV77xFwTool : private ControlObserver {
     std::string StatusText() const override { return form_.StatusEdit.Text(); }
     void SetStatusText(const std::string& text) override { form_.SetStatus(text); }
     void StepProgress(int amount) override { form_.StepProgress(amount); }
+    ProcedureProgress& Progress() override { return form_.progress_; }
     void ProcessMessages() override { form_.ProcessMessages(); }
     void MessageBox(const std::string& text, const std::string& caption) override {
       form_.op_.MessageBox(text, caption, MessageIcon::None);
     }
     void SimpleMessage(const std::string& text) override { form_.op_.SimpleMessage(text); }
+    void BackupSaved(const std::string& path) override { form_.lastRun_.backupFile = path; }
 
    private:
     TV77xFwTool& form_;
@@ -403,6 +425,9 @@ class TV77xFwTool : private ControlObserver {
   uint16_t Identification() const { return static_cast<uint16_t>(ChipSubRev << 8 | ChipType); }
   // The open dialog; empty when the operator cancels.
   std::optional<std::string> AskForFile();
+  // What "Run" would run with: the options as the controls hold them (the
+  // size boxes have taken effect as they changed).
+  RunRequest RunRequestFromControls() const;
   // IdentifyChip on the path: chip type code in the low byte, sub-revision
   // in the high byte.
   uint16_t Identify(const std::string& path);
@@ -411,7 +436,7 @@ class TV77xFwTool : private ControlObserver {
   std::string InquiryName(const std::string& path);
   // The update of one device with the embedded image: 1 when written and
   // verified.
-  int RunEmbeddedUpdate(const std::string& path);
+  int RunEmbeddedUpdate(const std::string& path, const std::string& backupFile);
   // The copy of the unit's whole part before a run of `tag` writes, into a
   // new file of the backup folder (or the backup target); the notice names
   // it. False when none could be saved: the run must not write.
@@ -419,6 +444,11 @@ class TV77xFwTool : private ControlObserver {
   // After the run: the notice names the copy, and after a failure the
   // command that puts it back.
   void TellRunBackup(const ProcedureRequest& request, ProcedureTag tag);
+  // The request a restore of the unit at `path` works with: the chip facts
+  // of the form, reached as for an erase of all of it, with the choices of
+  // `request`.
+  ProcedureRequest RestoreProcedureRequest(const std::string& path,
+                                           const RestoreRequest& request) const;
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
   // The facts the check finds per unit, back to "nothing known".
@@ -450,6 +480,7 @@ class TV77xFwTool : private ControlObserver {
   TimerService& timers_;
   DeviceChangeWatcher* watcher_;
   FormHost host_{*this};
+  ProcedureProgress progress_;
 
   std::vector<Control*> controls_;
   std::vector<DeviceSurveyEntry> survey_;

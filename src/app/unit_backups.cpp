@@ -1,13 +1,10 @@
-// Copies of a unit's whole part: the one an engineering run takes before it
-// erases or programs (and the notice that names it), and putting such a
-// copy back.
+// The copy of the unit's whole part that an engineering run takes before it
+// erases or programs, and the notice that names it.
 #include "Fwupdate.h"
 #include "backup_file.h"
-#include "device_session.h"
 #include "form_texts.h"
 #include "parallel_flash_commands.h"
 #include "run_backup.h"
-#include "run_table.h"
 
 namespace fwtool {
 
@@ -48,48 +45,17 @@ bool TV77xFwTool::BackUpBeforeRun(const ProcedureRequest& request, ProcedureTag 
     SetNotice(texts::kRunBackupMissingNotice);
     return false;
   }
-  lastRun_.backupPath = report.path;
+  lastRun_.backupFile = report.path;
   SetNotice(texts::kRunBackupSavedNotice + report.path);
   return true;
 }
 
 void TV77xFwTool::TellRunBackup(const ProcedureRequest& request, ProcedureTag tag) {
-  if (lastRun_.backupPath.empty() || lastRun_.result == 1) return;
+  if (lastRun_.backupFile.empty() || lastRun_.result == 1) return;
   // After a failure the operator needs the way back as much as the file.
-  SetNotice(texts::kRunBackupSavedNotice + lastRun_.backupPath + texts::kRestoreHintNotice +
-            RestoreCommandLine(request.path, lastRun_.backupPath,
+  SetNotice(texts::kRunBackupSavedNotice + lastRun_.backupFile + texts::kRestoreHintNotice +
+            RestoreCommandLine(request.path, lastRun_.backupFile,
                                RestoreOptionsFor(request, WholePartFor(tag))));
-}
-
-ProcedureRequest TV77xFwTool::RestoreRequest(const std::string& path,
-                                             const RestoreChoices& choices) const {
-  ProcedureRequest request = RunRequest(path);
-  // The unit is reached as for an erase of all of it, which a restore is.
-  EngineeringOptions& options = request.options;
-  options.rdVersion = true;
-  options.eraseOnly = true;
-  options.backupOnly = false;
-  options.hddFirmware = choices.hddFirmware;
-  options.a1Chip = choices.a1Chip;
-  options.flashTypeIndex = choices.flashTypeIndex;
-  options.firmwareFile.clear();
-  options.backupFile.clear();
-  return request;
-}
-
-WholePart TV77xFwTool::RestorePart(const ProcedureRequest& request) {
-  const RunDispatchInput input{request.chip, request.path, request.options, op_};
-  const RunDispatchRow& row = RunDispatchRows()[SelectRunRow(input)];
-  return row.action == RunAction::RunProcedure ? WholePartFor(row.procedure) : WholePart::None;
-}
-
-int TV77xFwTool::RestoreBackup(const ProcedureRequest& request, WholePart part,
-                               std::span<const uint8_t> backup, RestoreReport* report) {
-  if (Busy()) return 0;
-  BusyScope busy(*this);
-  ClearStatus();
-  const DeviceSession session(request.path, SessionAccess::Exclusive);
-  return RestoreWholePart(request, part, host_, backup, report);
 }
 
 }  // namespace fwtool

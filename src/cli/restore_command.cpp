@@ -89,19 +89,19 @@ const char* PartName(WholePart part) {
   return "flash";
 }
 
-// The choices of the command line that fit the unit, and the part they
-// reach; nullopt after saying why when they do not fit it.
+// The request the options make for the selected unit, and the part it
+// reaches; nullopt after saying why when the options do not fit the unit.
 std::optional<WholePart> PartToRestore(TV77xFwTool& form, const RestoreOptions& options,
-                                       const std::string& path, ProcedureRequest& request) {
-  RestoreChoices choices;
-  choices.hddFirmware = options.hddFirmware;
-  choices.a1Chip = options.a1Chip;
-  if (!options.flashType.empty())
-    choices.flashTypeIndex = ItemContaining(form.FlashTypeList, options.flashType);
-  request = form.RestoreRequest(path, choices);
+                                       RestoreRequest& request) {
+  request.hddFirmware = options.hddFirmware;
+  request.a1Chip = options.a1Chip;
+  if (!options.flashType.empty()) {
+    const int item = ItemContaining(form.FlashTypeList, options.flashType);
+    if (item >= 0) request.flashType = item;
+  }
   const WholePart part = form.RestorePart(request);
   if (part == WholePart::Parallel) {
-    if (choices.flashTypeIndex < 0) {
+    if (!request.flashType) {
       std::fprintf(stderr,
                    "fwtool restore: the unit has a parallel flash; say which part with "
                    "--flash-type (one of %s).\n",
@@ -142,13 +142,12 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
                  options.device.c_str(), form.ListedCount());
     return kExitUsage;
   }
-  form.DeviceList.SetItemIndex(entry);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(entry);
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
-  ProcedureRequest request;
-  const auto part = PartToRestore(form, options, path, request);
+  RestoreRequest request{.backup = *backup};
+  const auto part = PartToRestore(form, options, request);
   if (!part) return kExitUsage;
   if (*part == WholePart::None) {
     std::fprintf(stderr, "fwtool restore: the unit is a %s without firmware to restore.\n",
@@ -167,8 +166,8 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
-    StatusView progress(form, live, StatusView::Live::BlockCount);
-    result = form.RestoreBackup(request, *part, *backup, &report);
+    ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
+    result = form.RestoreBackup(request, &report);
   }
 
   switch (report.outcome) {

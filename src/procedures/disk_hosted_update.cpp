@@ -10,6 +10,7 @@
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -40,6 +41,12 @@ const char* WriteFailText(const DiskFirmwareArea& area) {
 const char* ReadFailText(const DiskFirmwareArea& area) {
   return area.wide ? texts::kReadHdd16Fail : texts::kReadHddFail;
 }
+
+// Finding the area asks the disk and the controller a few questions; the
+// blocks then go over the bus at disk speed.
+constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Erase, 50}};
+constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Backup, 50}};
+constexpr WeightedStep kProgramSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Program, 60}};
 
 uint32_t RoundUp(uint64_t value, uint64_t unit) {
   return static_cast<uint32_t>((value + unit - 1) / unit * unit);
@@ -73,7 +80,8 @@ int ReadDiskFirmwareAreaBytes(const std::string& path, const DiskFirmwareArea& a
 }
 
 int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
-                               const DiskFirmwareArea& area, const uint8_t* data, uint64_t length) {
+                               const DiskFirmwareArea& area, const uint8_t* data,
+                               uint64_t length) {
   AlignedBuffer written(kDiskBlockSize);
   AlignedBuffer readBack(kDiskBlockSize);
   if (!written || !readBack) {
@@ -98,14 +106,17 @@ int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
       return 0;
     }
     lba += kDiskBlockSize / area.sectorSize;
+    host.Progress().Advance(done + count, length);
     host.ProcessMessages();
   }
   return 1;
 }
 
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kClearSteps);
   const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
+  steps.Begin(ProgressStep::Erase);
   AlignedBuffer written(kDiskBlockSize);
   AlignedBuffer readBack(kDiskBlockSize);
   if (!written || !readBack) {
@@ -131,14 +142,17 @@ int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) 
     return fail(ReadFailText(*area));
   if (!std::equal(written.begin(), written.end(), readBack.begin()))
     return fail(texts::kCompareHddFail);
+  steps.Finish();
   host.SetStatusText(texts::kEraseHddSuccess);
   host.ProcessMessages();
   return 1;
 }
 
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kBackupSteps);
   const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
+  steps.Begin(ProgressStep::Backup);
   // The size the operator chose, in whole sectors, and never past the area.
   const int32_t chosen = std::max(host.Settings().SelectedFlashSize, 0);
   const uint32_t length =
@@ -149,10 +163,12 @@ int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host)
 }
 
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kProgramSteps);
   const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
   std::vector<uint8_t> file;
   if (!ReadDiskFirmwareFile(request, host, area->Bytes(), file)) return 0;
+  steps.Begin(ProgressStep::Program);
   // Whole blocks, the bytes past the file zero.
   const uint32_t blocks = RoundUp(file.size(), kDiskBlockSize) / kDiskBlockSize;
   std::vector<uint8_t> image(static_cast<size_t>(blocks) * kDiskBlockSize, 0);

@@ -6,12 +6,16 @@
 #include "chip_tables.h"
 #include "image_layout.h"
 #include "procedure_host.h"
+#include "progress.h"
 
 namespace fwtool {
 
 namespace {
 
 constexpr int32_t kTransferBlock = 8192;
+// The part read once to learn its size, then written back (each kind with
+// the steps of its own).
+constexpr WeightedStep kRestoreSteps[] = {{ProgressStep::Prepare, 5}, {ProgressStep::Program, 95}};
 
 // The first signature block of the type's places that carries its magic
 // (the full one where the place names none); nullopt when none does.
@@ -31,6 +35,7 @@ int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8
                    uint32_t sizeIfErased) {
   host.Settings().TransferBlockSize = kTransferBlock;
   return ReadWrappingPart(
+      host.Progress(),
       [&](uint32_t start, uint8_t* data, uint32_t length) {
         return ReadFlashRange(host, path, start, data, static_cast<int32_t>(length));
       },
@@ -41,7 +46,10 @@ int ReadWholeFlashTwice(ProcedureHost& host, std::string_view path, std::vector<
   // Both reads find the size on their own: a bit turned in a probe would
   // otherwise make the part look larger, and the copy hold it twice.
   std::vector<uint8_t> again;
-  if (!ReadWholeFlash(host, path, flash) || !ReadWholeFlash(host, path, again)) return 0;
+  ProgressSteps reads(host.Progress(), {{ProgressStep::Backup, 1}, {ProgressStep::Backup, 1}});
+  if (!ReadWholeFlash(host, path, flash)) return 0;
+  reads.Next();
+  if (!ReadWholeFlash(host, path, again)) return 0;
   return again == flash ? 1 : 0;
 }
 
@@ -69,6 +77,7 @@ int RestoreWholePart(const ProcedureRequest& request, WholePart part, ProcedureH
   out = RestoreReport{};
 
   // The part as it is now tells its size; nothing is written before.
+  ProgressSteps steps(host.Progress(), kRestoreSteps);
   std::vector<uint8_t> current;
   if (!ReadWholePart(request, part, host, current, static_cast<uint32_t>(backup.size()))) {
     out.outcome = RestoreOutcome::Unreadable;
@@ -89,11 +98,13 @@ int RestoreWholePart(const ProcedureRequest& request, WholePart part, ProcedureH
     return 0;
   }
 
+  steps.Begin(ProgressStep::Program);
   host.SetStatusText(kRestoreStep);
   if (!WriteWholePart(request, part, host, backup)) {
     out.outcome = RestoreOutcome::NotWritten;
     return 0;
   }
+  steps.Finish();
   out.outcome = RestoreOutcome::Restored;
   host.SetStatusText(kRestoreSuccess);
   return 1;

@@ -21,7 +21,8 @@ namespace fwtool {
 class ProcedureHost;
 
 // The whole flash through the controller's flash commands (DF FA), its size
-// found by where its addresses wrap round (see ReadWrappingPart).
+// found by where its addresses wrap round (see ReadWrappingPart); the
+// running progress step moves by the bytes read.
 int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash,
                    uint32_t sizeIfErased = kSmallestFlashSize);
 
@@ -42,7 +43,6 @@ enum class RestoreOutcome {
 struct RestoreReport {
   RestoreOutcome outcome = RestoreOutcome::Unreadable;
   uint32_t flashSize = 0;  // the part's size, once known
-  int attempts = 0;
   std::string reason;  // one sentence for WrongChip
 };
 

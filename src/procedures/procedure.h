@@ -52,6 +52,8 @@ using Procedure = int (*)(const ProcedureRequest& request, ProcedureHost& host);
 
 // The procedure behind a tag; null for ProcedureTag::None.
 Procedure ProcedureFor(ProcedureTag tag);
+// Its name ("RunFlashUpdate"); empty for ProcedureTag::None.
+const char* ProcedureName(ProcedureTag tag);
 
 // What a procedure may destroy, taken as one piece: the whole part, reached
 // through the procedure's own family of commands. A run saves it before it

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "procedure.h"
+#include "progress.h"
 
 namespace fwtool {
 
@@ -32,9 +33,11 @@ using PartReader = std::function<int(uint32_t start, uint8_t* data, uint32_t len
 // decodes only the address bits it needs, so its addresses wrap round to the
 // start at its size), at most 16 MB. A part whose first 64 KB hold one
 // value throughout (erased) cannot show its size that way and is read up to
-// `sizeIfErased` (a power of two from 64 KB to 16 MB; else 64 KB).
-int ReadWrappingPart(const PartReader& read, std::vector<uint8_t>& part,
-                     uint32_t sizeIfErased = kSmallestFlashSize);
+// `sizeIfErased` (a power of two from 64 KB to 16 MB; else 64 KB). The
+// running progress step moves by the bytes kept against `sizeIfErased` (at
+// least 64 KB), the size the caller expects.
+int ReadWrappingPart(ProcedureProgress& progress, const PartReader& read,
+                     std::vector<uint8_t>& part, uint32_t sizeIfErased = kSmallestFlashSize);
 
 // Reads the whole part of the request's unit into `bytes`: the detected
 // flash size when the information check found one, else as far as the

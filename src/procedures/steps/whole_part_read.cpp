@@ -22,16 +22,22 @@ bool Uniform(std::span<const uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes.front(); });
 }
 
-// Reads [start, start + length) into the end of `part`.
-bool Append(const PartReader& read, std::vector<uint8_t>& part, uint32_t start, uint32_t length) {
+// Reads [start, start + length) into the end of `part`; the step moves on
+// by the bytes read against the `expected` size of the part.
+bool Append(ProcedureProgress& progress, const PartReader& read, std::vector<uint8_t>& part,
+            uint32_t start, uint32_t length, uint32_t expected) {
   const size_t at = part.size();
+  const ProgressPart piece(progress, at, length, expected);
   part.resize(at + length);
   return read(start, part.data() + at, length) != 0;
 }
 
 // Whether the bytes at `place` are those at 0 again: the part's addresses
-// wrapped round. A first 64 KB that says little is compared whole.
-bool WrapsAt(const PartReader& read, std::span<const uint8_t> first, uint32_t place, bool* readOk) {
+// wrapped round. A first 64 KB that says little is compared whole. The
+// probes do not move the step: they read nothing that is kept.
+bool WrapsAt(ProcedureProgress& progress, const PartReader& read, std::span<const uint8_t> first,
+             uint32_t place, uint32_t expected, bool* readOk) {
+  const ProgressPart none(progress, place, 0, expected);
   std::vector<uint8_t> probe(kWrapProbeSize);
   *readOk = read(place, probe.data(), kWrapProbeSize) != 0;
   if (!*readOk || !std::equal(probe.begin(), probe.end(), first.begin())) return false;
@@ -67,10 +73,10 @@ uint32_t DetectedSize(const ProcedureRequest& request) {
 
 // A flash part read by address ranges: as large as detected, else as far as
 // its addresses reach.
-int ReadFlashPart(const ProcedureRequest& request, const PartReader& read,
+int ReadFlashPart(const ProcedureRequest& request, ProcedureHost& host, const PartReader& read,
                   std::vector<uint8_t>& bytes, uint32_t sizeIfErased) {
   const uint32_t size = DetectedSize(request);
-  if (size == 0) return ReadWrappingPart(read, bytes, sizeIfErased);
+  if (size == 0) return ReadWrappingPart(host.Progress(), read, bytes, sizeIfErased);
   bytes.assign(size, 0);
   return read(0, bytes.data(), size);
 }
@@ -91,39 +97,17 @@ int ReadDiskRegion(const ProcedureRequest& request, ProcedureHost& host,
   return ReadVqs175Region(request.path, *region, bytes.data(), kVqs175RegionSize);
 }
 
-}  // namespace
-
-int ReadWrappingPart(const PartReader& read, std::vector<uint8_t>& part, uint32_t sizeIfErased) {
-  part.clear();
-  if (!Append(read, part, 0, kSmallestFlashSize)) return 0;
-  const std::vector<uint8_t> first(part.begin(), part.end());
-  // A blank or one-valued start cannot tell a wrap from more of the same.
-  if (Uniform(first)) {
-    const bool usable = sizeIfErased > kSmallestFlashSize && sizeIfErased <= kLargestFlashSize &&
-                        (sizeIfErased & (sizeIfErased - 1)) == 0;
-    if (!usable) return 1;
-    return Append(read, part, kSmallestFlashSize, sizeIfErased - kSmallestFlashSize) ? 1 : 0;
-  }
-  for (uint32_t size = kSmallestFlashSize; size < kLargestFlashSize; size *= 2) {
-    bool readOk = false;
-    if (WrapsAt(read, first, size, &readOk)) return 1;
-    if (!readOk) return 0;
-    if (!Append(read, part, size, size)) return 0;
-  }
-  return 1;
-}
-
-int ReadWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
-                  std::vector<uint8_t>& bytes, uint32_t sizeIfErased) {
+// The read of ReadWholePart, through the part's own commands.
+int ReadPart(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
+             std::vector<uint8_t>& bytes, uint32_t sizeIfErased) {
   const std::string& path = request.path;
-  bytes.clear();
   switch (part) {
     case WholePart::None:
       return 0;
     case WholePart::FlashRange: {
       const TransferBlock block(host, kFlashRangeBlock);
       return ReadFlashPart(
-          request,
+          request, host,
           [&](uint32_t start, uint8_t* data, uint32_t length) {
             return ReadFlashRange(host, path, start, data, static_cast<int32_t>(length));
           },
@@ -132,7 +116,7 @@ int ReadWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost
     case WholePart::FlashAt:
     case WholePart::FlashPages:
       return ReadFlashPart(
-          request,
+          request, host,
           [&](uint32_t start, uint8_t* data, uint32_t length) {
             return ReadFlashBlocks(request, host, start, data, static_cast<int32_t>(length));
           },
@@ -149,7 +133,7 @@ int ReadWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost
       return ReadParallelFlash(path, 0, bytes.data(), kParallelFlashSize);
     case WholePart::AtaFlash:
       return ReadFlashPart(
-          request,
+          request, host,
           [&](uint32_t start, uint8_t* data, uint32_t length) {
             return AtaReadFlashRange(path, start, data, length) == kAtaRangeOk ? 1 : 0;
           },
@@ -162,13 +146,51 @@ int ReadWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost
   return 0;
 }
 
+}  // namespace
+
+int ReadWrappingPart(ProcedureProgress& progress, const PartReader& read,
+                     std::vector<uint8_t>& part, uint32_t sizeIfErased) {
+  part.clear();
+  const uint32_t expected = std::max(sizeIfErased, kSmallestFlashSize);
+  if (!Append(progress, read, part, 0, kSmallestFlashSize, expected)) return 0;
+  const std::vector<uint8_t> first(part.begin(), part.end());
+  // A blank or one-valued start cannot tell a wrap from more of the same.
+  if (Uniform(first)) {
+    const bool usable = sizeIfErased > kSmallestFlashSize && sizeIfErased <= kLargestFlashSize &&
+                        (sizeIfErased & (sizeIfErased - 1)) == 0;
+    if (!usable) return 1;
+    return Append(progress, read, part, kSmallestFlashSize, sizeIfErased - kSmallestFlashSize,
+                  expected)
+               ? 1
+               : 0;
+  }
+  for (uint32_t size = kSmallestFlashSize; size < kLargestFlashSize; size *= 2) {
+    bool readOk = false;
+    if (WrapsAt(progress, read, first, size, expected, &readOk)) return 1;
+    if (!readOk) return 0;
+    if (!Append(progress, read, part, size, size, expected)) return 0;
+  }
+  return 1;
+}
+
+int ReadWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
+                  std::vector<uint8_t>& bytes, uint32_t sizeIfErased) {
+  bytes.clear();
+  const int read = ReadPart(request, part, host, bytes, sizeIfErased);
+  // Reads that report no progress of their own end the step at once.
+  if (read) host.Progress().Advance(1, 1);
+  return read;
+}
+
 int ReadWholePartTwice(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
                        std::vector<uint8_t>& bytes) {
   // Both reads find the size on their own: a bit turned in a probe would
   // otherwise make the part look larger, and the copy hold it twice.
   std::vector<uint8_t> again;
-  if (!ReadWholePart(request, part, host, bytes) || !ReadWholePart(request, part, host, again))
-    return 0;
+  ProgressSteps reads(host.Progress(), {{ProgressStep::Backup, 1}, {ProgressStep::Backup, 1}});
+  if (!ReadWholePart(request, part, host, bytes)) return 0;
+  reads.Next();
+  if (!ReadWholePart(request, part, host, again)) return 0;
   return again == bytes ? 1 : 0;
 }
 
