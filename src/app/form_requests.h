@@ -43,8 +43,8 @@ struct RunRequest {
 struct RunOutcome {
   int row = -1;  // the dispatch row that decided, -1 when nothing was selected
   ProcedureTag procedure = ProcedureTag::None;
-  bool ran = false;        // a procedure ran
-  int result = 0;          // its result: 1 success, 0 failure
+  bool ran = false;  // a procedure ran
+  int result = 0;    // its result: 1 success, 0 failure
   // The backup of this run: the copy of the unit's whole part taken before
   // a run that writes, or the file a backup-only run saved; empty when none
   // (a run that writes and has none did not run its procedure).

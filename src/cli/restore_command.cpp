@@ -146,7 +146,8 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
-  RestoreRequest request{.backup = *backup};
+  RestoreRequest request;
+  request.backup = *backup;
   const auto part = PartToRestore(form, options, request);
   if (!part) return kExitUsage;
   if (*part == WholePart::None) {

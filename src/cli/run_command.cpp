@@ -151,7 +151,8 @@ json OutcomeJson(const TV77xFwTool& form, int device, Verdict verdict, const Run
             {"chipLabel", form.ChipLabelEdit.Text()}};
   }
   json boxes = json::array();
-  for (const auto& box : op.Boxes()) boxes.push_back({{"text", box.text}, {"caption", box.caption}});
+  for (const auto& box : op.Boxes())
+    boxes.push_back({{"text", box.text}, {"caption", box.caption}});
   return {{"unit", unit},
           {"procedure", NullIfEmpty(ProcedureName(run.procedure))},
           {"result", VerdictName(verdict)},
@@ -233,10 +234,9 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   // --json: the outcome, whatever it is, as one object on stdout.
   auto outcome = [&](Verdict verdict, int exitCode, int device = -1) {
     if (a.json)
-      std::printf("%s\n",
-                  OutcomeJson(form, device, verdict, run, trail, *session.op, lastFailed)
-                      .dump(2)
-                      .c_str());
+      std::printf(
+          "%s\n",
+          OutcomeJson(form, device, verdict, run, trail, *session.op, lastFailed).dump(2).c_str());
     return exitCode;
   };
 
@@ -293,15 +293,15 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   if (!a.json && writes && (!run.backupFile.empty() || copyRefused))
     std::printf("%s\n", form.Notice().c_str());
   if (!run.ran) {
-    const bool refused =
-        run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
-                            RunAction::RefuseLargeFile;
+    const bool refused = run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
+                                             RunAction::RefuseLargeFile;
     if (!a.json && (run.row < 0 || run.procedure == ProcedureTag::None))
       std::printf("No update procedure for this unit.\n");
     return outcome(refused ? Verdict::Refused : Verdict::NoProcedure, kExitFailed, a.device);
   }
   if (run.result != 1) {
-    if (!a.json && !lastFailed.empty()) std::printf("Last failed command: %s\n", lastFailed.c_str());
+    if (!a.json && !lastFailed.empty())
+      std::printf("Last failed command: %s\n", lastFailed.c_str());
     return outcome(Verdict::Failure, kExitFailed, a.device);
   }
   return outcome(Verdict::Success, kExitOk, a.device);

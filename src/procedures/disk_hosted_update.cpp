@@ -80,8 +80,7 @@ int ReadDiskFirmwareAreaBytes(const std::string& path, const DiskFirmwareArea& a
 }
 
 int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
-                               const DiskFirmwareArea& area, const uint8_t* data,
-                               uint64_t length) {
+                               const DiskFirmwareArea& area, const uint8_t* data, uint64_t length) {
   AlignedBuffer written(kDiskBlockSize);
   AlignedBuffer readBack(kDiskBlockSize);
   if (!written || !readBack) {

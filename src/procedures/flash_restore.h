@@ -43,7 +43,7 @@ enum class RestoreOutcome {
 struct RestoreReport {
   RestoreOutcome outcome = RestoreOutcome::Unreadable;
   uint32_t flashSize = 0;  // the part's size, once known
-  std::string reason;  // one sentence for WrongChip
+  std::string reason;      // one sentence for WrongChip
 };
 
 // Status texts of our own.

@@ -116,24 +116,22 @@ TEST_P(RunBackups, TheCopyIsThePartAsItWasAndRestoreBringsItBack) {
   ASSERT_TRUE(run.ran) << f.StatusEdit.Text();
   EXPECT_EQ(run.procedure, c.procedure);
   EXPECT_EQ(run.result, 1) << f.StatusEdit.Text();
-  ASSERT_FALSE(run.backupPath.empty());
-  EXPECT_EQ(std::filesystem::path(run.backupPath).parent_path(),
+  ASSERT_FALSE(run.backupFile.empty());
+  EXPECT_EQ(std::filesystem::path(run.backupFile).parent_path(),
             dir / "data" / "fwtool" / "backups");
-  EXPECT_EQ(f.Notice(), "The unit's contents before the run saved to " + run.backupPath);
-  const Bytes copy = ReadFile(run.backupPath);
+  EXPECT_EQ(f.Notice(), "The unit's contents before the run saved to " + run.backupFile);
+  const Bytes copy = ReadFile(run.backupFile);
   EXPECT_TRUE(copy == before) << copy.size() << " bytes saved, the part holds " << before.size();
   ASSERT_NE(PartBytes(c), before) << "the run wrote nothing";
 
   // The way back: the same part through the same commands.
   clock->Advance(std::chrono::seconds(10));  // a unit that restarted is back
-  RestoreChoices choices;
-  choices.flashTypeIndex = c.flashType;
-  choices.hddFirmware = c.hddFirmware;
-  const std::string path = f.Devices[0].Path;
-  const ProcedureRequest request = f.RestoreRequest(path, choices);
+  RestoreRequest request;
+  request.backup = copy;
+  if (c.flashType >= 0) request.flashType = c.flashType;
+  request.hddFirmware = c.hddFirmware;
   RestoreReport report;
-  EXPECT_EQ(f.RestoreBackup(request, f.RestorePart(request), copy, &report), 1)
-      << f.StatusEdit.Text();
+  EXPECT_EQ(f.RestoreBackup(request, &report), 1) << f.StatusEdit.Text();
   EXPECT_EQ(report.outcome, RestoreOutcome::Restored);
   EXPECT_TRUE(PartBytes(c) == before);
 }
@@ -151,7 +149,7 @@ TEST_F(RunBackups, BackupOnlyTakesNoCopy) {
   f.BackupFWCheckBox.SetChecked(true);
   f.UpdateBtnClick(f.UpdateBtn);
   EXPECT_EQ(f.LastRun().result, 1);
-  EXPECT_TRUE(f.LastRun().backupPath.empty());
+  EXPECT_TRUE(f.LastRun().backupFile.empty());
   EXPECT_FALSE(std::filesystem::exists(dir / "data" / "fwtool" / "backups"));
 }
 
