@@ -8,6 +8,7 @@
 #include "ata_commands.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "disk_hosted_steps.h"
 #include "flash_commands.h"
 #include "flash_programming.h"
@@ -24,8 +25,6 @@ namespace fwtool {
 namespace {
 
 constexpr int32_t kFlashRangeBlock = 8192;
-constexpr int kFlashMakerSst = 2;
-constexpr int kFlashMakerPmc = 3;
 constexpr int kAtmelWriteEnabled = 2;
 
 // Through the controller's flash commands, as the update writes: up to three
@@ -37,7 +36,7 @@ int WriteFlashRangePart(const ProcedureRequest& request, ProcedureHost& host,
   if (request.chip.Row().flashAccessSetup) FlashAccessSetup(request.path);
   // MXIC parts are switched to their erase sequence by one first block
   // written in block-erase mode, as before an update.
-  if (request.chip.flashMaker == kFlashMakerMxic) PrepareMxicFlash(request.path, bytes.data());
+  if (request.chip.flashMaker == FlashMaker::Mxic) PrepareMxicFlash(request.path, bytes.data());
   std::vector<uint8_t> readBack(bytes.size());
   const auto length = static_cast<int32_t>(bytes.size());
   int mode = settings.DefaultWriteMode;
@@ -64,7 +63,8 @@ int WriteFlashAtPart(const ProcedureRequest& request, ProcedureHost& host,
     }
   }
   const bool detected = chip.Row().wholeFlash == WholeFlashAccess::Detected;
-  if ((chip.flashMaker == kFlashMakerPmc || chip.flashMaker == kFlashMakerMxic) && !detected)
+  if ((chip.flashMaker == FlashMaker::StEonMxic || chip.flashMaker == FlashMaker::Mxic) &&
+      !detected)
     SpiUnprotect(path);
   if (chip.Row().flashAccessSetup) FlashAccessSetup(path);
 
@@ -72,7 +72,7 @@ int WriteFlashAtPart(const ProcedureRequest& request, ProcedureHost& host,
   std::vector<uint8_t> check(size);
   WaitDeviceReady(path);
   if (EraseFlashChip(path)) ShortWait(path);
-  if (detected && chip.flashMaker == kFlashMakerSst) SpiChipErase(path);
+  if (detected && chip.flashMaker == FlashMaker::Sst) SpiChipErase(path);
   const bool blank = ReadFlashBlocks(request, host, 0, check.data(), static_cast<int32_t>(size)) &&
                      IsErased(check.data(), check.size());
   if (!blank && !EraseUnitsAndCheck(request, host, (size + kEraseUnitSize - 1) / kEraseUnitSize))
