@@ -287,11 +287,6 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
     lastFailed = failures.Last();
   }
   if (!a.json) std::printf("%s\n", form.StatusEdit.Text().c_str());
-  // Where the unit's contents went before the run wrote (and, after a
-  // failure, the way back), or that nothing was written without them.
-  const bool copyRefused = !run.ran && run.procedure != ProcedureTag::None;
-  if (!a.json && writes && (!run.backupFile.empty() || copyRefused))
-    std::printf("%s\n", form.Notice().c_str());
   if (!run.ran) {
     const bool refused = run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
                                              RunAction::RefuseLargeFile;

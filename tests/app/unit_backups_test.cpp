@@ -139,17 +139,20 @@ TEST_P(RunBackups, TheCopyIsThePartAsItWasAndRestoreBringsItBack) {
 INSTANTIATE_TEST_SUITE_P(Parts, RunBackups, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A run that only backs up takes no copy of its own.
+// A run that only backs up takes no copy of its own: its backup is the
+// operator's file.
 TEST_F(RunBackups, BackupOnlyTakesNoCopy) {
   Build("vqb719");
   auto& f = Open();
   f.ShowEngineeringFace();
-  op.fileAnswers.push_back((dir / "mine.bin").string());
+  const std::string mine = (dir / "mine.bin").string();
+  op.fileAnswers.push_back(mine);
   f.BackupBtnClick(f.BackupBtn);
   f.BackupFWCheckBox.SetChecked(true);
   f.UpdateBtnClick(f.UpdateBtn);
   EXPECT_EQ(f.LastRun().result, 1);
-  EXPECT_TRUE(f.LastRun().backupFile.empty());
+  EXPECT_EQ(f.LastRun().backupFile, mine);
+  EXPECT_TRUE(ReadFile(mine) == Flash());
   EXPECT_FALSE(std::filesystem::exists(dir / "data" / "fwtool" / "backups"));
 }
 

@@ -26,7 +26,7 @@ same() {
 # saved_copy NAME: the file the run's line names.
 saved_copy() {
   sed -n "s/^The unit's contents before the run saved to \(.*\)$/\1/p" "$dir/$1.txt" |
-    sed 's/\. To put them back: .*$//'
+    sed 's/\. To put them back: .*$//' | head -n 1
 }
 
 firmware=$dir/firmware.bin
