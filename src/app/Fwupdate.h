@@ -19,7 +19,6 @@
 #include "chip_rows.h"
 #include "control.h"
 #include "enumeration.h"
-#include "flash_restore.h"
 #include "flash_settings.h"
 #include "form_requests.h"
 #include "operator.h"

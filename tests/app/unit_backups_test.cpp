@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "flash_restore.h"
 #include "sim_form_fixture.h"
 
 namespace fwtool {

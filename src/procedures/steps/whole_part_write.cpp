@@ -17,6 +17,7 @@
 #include "parallel_flash_steps.h"
 #include "procedure_host.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_commands.h"
 #include "whole_part.h"
 
@@ -81,7 +82,9 @@ int WriteFlashAtPart(const ProcedureRequest& request, ProcedureHost& host,
   host.SetStatusText(texts::kProgrammingStep);
   for (uint32_t at = 0; at < size; at += kPageSize) {
     const uint32_t length = std::min(kPageSize, size - at);
+    const ProgressPart page(host.Progress(), at, length, size);
     if (!WritePageAndVerify(request, host, at, bytes.data() + at, length, overSpi)) return 0;
+    host.Progress().Advance(1, 1);
     host.SetStatusText(host.StatusText() + kBlockDot);
   }
   return 1;
