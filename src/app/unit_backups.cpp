@@ -45,7 +45,6 @@ bool TV77xFwTool::BackUpBeforeRun(const ProcedureRequest& request, ProcedureTag 
     SetNotice(texts::kRunBackupMissingNotice);
     return false;
   }
-  lastRun_.backupFile = report.path;
   SetNotice(texts::kRunBackupSavedNotice + report.path);
   return true;
 }

@@ -56,6 +56,7 @@ int SaveRunBackup(const ProcedureRequest& request, WholePart part, ProcedureHost
       host.SetStatusText(kRunBackupFail);
     return 0;
   }
+  host.BackupSaved(backupPath);
   out.written = true;
   out.path = backupPath;
   out.size = static_cast<uint32_t>(bytes.size());

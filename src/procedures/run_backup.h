@@ -27,8 +27,9 @@ struct RunBackupReport {
 
 // Reads the whole part of the request's unit twice (see ReadWholePartTwice)
 // and saves it to `backupPath`, a file that must not exist yet. 1 when the
-// file holds the part; otherwise 0 with the status saying why (the reason a
-// disk area could not be placed, else kRunBackupFail).
+// file holds the part (the host is told where it lies); otherwise 0 with the
+// status saying why (the reason a disk area could not be placed, else
+// kRunBackupFail).
 int SaveRunBackup(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
                   const std::string& backupPath, RunBackupReport* report = nullptr);
 

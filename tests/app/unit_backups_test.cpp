@@ -140,6 +140,56 @@ TEST_P(RunBackups, TheCopyIsThePartAsItWasAndRestoreBringsItBack) {
 INSTANTIATE_TEST_SUITE_P(Parts, RunBackups, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A run that fails names its copy and the command that puts it back, with
+// what that unit's restore needs besides the file.
+struct FailedRunCase {
+  const char* name;
+  const char* units;
+  int flashType;
+  bool hddFirmware;
+  const char* restoreOptions;
+};
+
+// clang-format off
+const FailedRunCase kFailedRuns[] = {
+    // The part refuses every program command.
+    {"Parallel", "vq64779:parallel=pmc:fail-match=ff0402", 1, false, " --flash-type \"PMC OM39LV512\""},
+    // The drive refuses WRITE DMA EXT inside ATA PASS-THROUGH(16).
+    {"DiskRegion", "vqs175:disk=500G:fail-match=850000000000000000000000000035/ff00000000000000000000000000ff",
+     -1, true, " --hdd-fw"},
+    {"SerialFlash", "vqb719:bit-error", -1, false, ""},
+};
+// clang-format on
+
+class FailedRun : public SimFormTest, public ::testing::WithParamInterface<FailedRunCase> {};
+
+TEST_P(FailedRun, TheNoticeGivesTheWayBack) {
+  const FailedRunCase& c = GetParam();
+  Build(c.units);
+  auto& f = Open();
+  f.ShowEngineeringFace();
+  if (c.flashType >= 0) f.FlashTypeList.SetItemIndex(c.flashType);
+  if (c.hddFirmware) f.VQS175HDDFwChk.SetChecked(true);
+  const auto file = dir / "firmware.bin";
+  const Bytes bytes = Pattern(20000, 0xBAD);
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  op.fileAnswers.push_back(file.string());
+  f.LoadBtnClick(f.LoadBtn);
+  f.UpdateBtnClick(f.UpdateBtn);
+  const RunOutcome& run = f.LastRun();
+  ASSERT_TRUE(run.ran);
+  EXPECT_EQ(run.result, 0);
+  ASSERT_FALSE(run.backupFile.empty());
+  EXPECT_EQ(f.Notice(), "The unit's contents before the run saved to " + run.backupFile +
+                            ". To put them back: fwtool restore --device \"" + f.Devices[0].Path +
+                            "\" --file \"" + run.backupFile + "\"" + c.restoreOptions);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, FailedRun, ::testing::ValuesIn(kFailedRuns),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A run that only backs up takes no copy of its own: its backup is the
 // operator's file.
 TEST_F(RunBackups, BackupOnlyTakesNoCopy) {
