@@ -93,8 +93,10 @@ enum class OneClickFace {
 };
 const char* OneClickFaceName(OneClickFace face);
 
-// The command that writes a backup back into a unit.
-std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath);
+// The command that writes a backup back into a unit; `options` (may be
+// empty) are what that unit's restore needs besides, e.g. "--hdd-fw".
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath,
+                               const std::string& options = {});
 
 // The file-open dialog of the form.
 struct OpenDialogSpec {
@@ -231,10 +233,14 @@ class TV77xFwTool : private ControlObserver {
   // "YES": the one-click update of the selected unit with the embedded
   // image; 1 when written and verified. The face shows the outcome.
   int OneClickUpdate(const UpdateRequest& request);
-  // Writes a backup of the whole flash back into the selected unit, with
-  // read-back and compare; 1 when the flash holds it, 0 also without a
-  // selected unit. `report` (may be null) says why it stopped.
+  // Writes a backup of the selected unit's whole part back into it, through
+  // the commands of the procedure that would erase the unit, with read-back
+  // and compare (see RestoreWholePart); 1 when the part holds it, 0 also
+  // without a selected unit. `report` (may be null) says why it stopped.
   int RestoreBackup(const RestoreRequest& request, RestoreReport* report = nullptr);
+  // The part a restore of the selected unit with these choices reaches;
+  // WholePart::None when no procedure serves the unit (or none is selected).
+  WholePart RestorePart(const RestoreRequest& request);
 
   // ---- Handlers (the sender is the control whose event fired) -------------
   void FormCreate(Control& sender);
@@ -430,8 +436,22 @@ class TV77xFwTool : private ControlObserver {
   // The update of one device with the embedded image: 1 when written and
   // verified.
   int RunEmbeddedUpdate(const std::string& path, const std::string& backupFile);
+  // The copy of the unit's whole part before a run of `tag` writes, into a
+  // new file of the backup folder (or the backup target); the notice names
+  // it. False when none could be saved: the run must not write.
+  bool BackUpBeforeRun(const ProcedureRequest& request, ProcedureTag tag);
+  // After the run: the notice names the copy, and after a failure the
+  // command that puts it back.
+  void TellRunBackup(const ProcedureRequest& request, ProcedureTag tag);
+  // The request a restore of the unit at `path` works with: the chip facts
+  // of the form, reached as for an erase of all of it, with the choices of
+  // `request`.
+  ProcedureRequest RestoreProcedureRequest(const std::string& path,
+                                           const RestoreRequest& request) const;
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
+  // The facts the check finds per unit, back to "nothing known".
+  void ForgetUnitFacts();
   // What the fields show when paths were found but no entry is selected.
   void ShowNoSelection();
   // Layout S: the serial flash's maker field and the version field.

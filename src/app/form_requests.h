@@ -49,9 +49,12 @@ struct RunRequest {
 struct RunOutcome {
   int row = -1;  // the dispatch row that decided, -1 when nothing was selected
   ProcedureTag procedure = ProcedureTag::None;
-  bool ran = false;             // a procedure ran
-  int result = 0;               // its result: 1 success, 0 failure
-  std::string backupFile = {};  // the backup the procedure saved, empty when none
+  bool ran = false;  // a procedure ran
+  int result = 0;    // its result: 1 success, 0 failure
+  // The backup of this run: the copy of the unit's whole part taken before
+  // a run that writes, or the file a backup-only run saved; empty when none
+  // (a run that writes and has none did not run its procedure).
+  std::string backupFile = {};
 };
 
 // "YES": the one-click update of the selected unit with the embedded image.
@@ -61,9 +64,14 @@ struct UpdateRequest {
   std::string backupFile = {};
 };
 
-// A backup of the whole flash written back into the selected unit.
+// A backup of the selected unit's whole part written back into it, with
+// what the unit's part needs besides: the parallel part's kind (an item of
+// "Flash Type"), the A1 member, type 12's copy on its disk.
 struct RestoreRequest {
   std::span<const uint8_t> backup = {};
+  std::optional<int> flashType = {};
+  bool a1Chip = false;
+  bool hddFirmware = false;
 };
 
 }  // namespace fwtool

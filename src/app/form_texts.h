@@ -95,6 +95,10 @@ inline constexpr const char* kRepairBackupSavedNotice =
     "Flash contents before the bank repair saved to ";
 inline constexpr const char* kBackupMissingNotice =
     "The flash contents could not be saved; nothing was written to the device.";
+// Where an engineering run saved the unit's whole part before it wrote.
+inline constexpr const char* kRunBackupSavedNotice = "The unit's contents before the run saved to ";
+inline constexpr const char* kRunBackupMissingNotice =
+    "The unit's contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =
     "The device list is refreshed when the running operation has finished.";
 

@@ -7,8 +7,10 @@
 
 namespace fwtool {
 
-std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath) {
-  return "fwtool restore --device \"" + devicePath + "\" --file \"" + backupPath + "\"";
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath,
+                               const std::string& options) {
+  return "fwtool restore --device \"" + devicePath + "\" --file \"" + backupPath + "\"" +
+         (options.empty() ? std::string() : " " + options);
 }
 
 int TV77xFwTool::OneClickUpdate(const UpdateRequest& request) {

@@ -8,9 +8,20 @@
 #include "form_texts.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
+#include "run_backup.h"
 #include "run_table.h"
 
 namespace fwtool {
+
+namespace {
+
+// A run that writes reads the whole part twice before the procedure erases,
+// programs and reads it back.
+constexpr WeightedStep kRunWithCopySteps[] = {{ProgressStep::Backup, 15},
+                                              {ProgressStep::Program, 85}};
+
+}  // namespace
 
 RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   if (Busy()) return {};
@@ -38,11 +49,24 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
       if (const Procedure procedure = ProcedureFor(row.procedure)) {
         // One open for the whole run; a run that may write has the device
         // to itself.
-        const DeviceSession session(procedureRequest.path, procedureRequest.options.backupOnly
-                                                               ? SessionAccess::Shared
-                                                               : SessionAccess::Exclusive);
+        const bool writes = RunWrites(row.procedure, procedureRequest.options);
+        const DeviceSession session(procedureRequest.path,
+                                    writes ? SessionAccess::Exclusive : SessionAccess::Shared);
+        if (!writes) {
+          lastRun_.result = procedure(procedureRequest, host_);
+          lastRun_.ran = true;
+          break;
+        }
+        // Nothing is erased or programmed before what it may destroy is in a
+        // file. The copy is the run's first step; the procedure's own steps
+        // share out the rest.
+        ProgressSteps steps(host_.Progress(), kRunWithCopySteps);
+        if (!BackUpBeforeRun(procedureRequest, row.procedure)) break;
+        steps.Next();
         lastRun_.result = procedure(procedureRequest, host_);
         lastRun_.ran = true;
+        if (lastRun_.result == 1) steps.Finish();
+        TellRunBackup(procedureRequest, row.procedure);
       }
       break;
     case RunAction::RefuseLargeFile:

@@ -162,44 +162,6 @@ json OutcomeJson(const TV77xFwTool& form, int device, Verdict verdict, const Run
           {"lastFailedCommand", NullIfEmpty(lastFailed)}};
 }
 
-std::string Squeezed(const std::string& text) {
-  std::string out;
-  for (char c : text)
-    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// The item of a combo box whose text, without blanks, is `wanted` (also
-// without blanks, case ignored): "64KB", "1MB", "4KB".
-int ItemNamed(const Control& box, const std::string& wanted) {
-  const auto& items = box.Items();
-  for (size_t i = 0; i < items.size(); ++i)
-    if (Squeezed(items[i]) == Squeezed(wanted)) return static_cast<int>(i);
-  return -1;
-}
-
-// The item whose text (blanks and case ignored) is `wanted`, or else the one
-// item that contains it: "sst" picks "SST SST39LF512". -1 when none or
-// several fit.
-int ItemContaining(const Control& box, const std::string& wanted) {
-  if (const int exact = ItemNamed(box, wanted); exact >= 0) return exact;
-  const std::string part = Squeezed(wanted);
-  int found = -1;
-  const auto& items = box.Items();
-  for (size_t i = 0; i < items.size() && !part.empty(); ++i) {
-    if (Squeezed(items[i]).find(part) == std::string::npos) continue;
-    if (found >= 0) return -1;
-    found = static_cast<int>(i);
-  }
-  return found;
-}
-
-std::string ItemList(const Control& box) {
-  std::string list;
-  for (const auto& item : box.Items()) list += (list.empty() ? "" : ", ") + Trimmed(item);
-  return list;
-}
-
 // The size behind the item of `box` that `text` names; false (after saying
 // which items there are) when none does.
 bool SizeNamed(const Control& box, std::span<const int32_t> sizes, const std::string& text,

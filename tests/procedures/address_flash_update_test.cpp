@@ -598,6 +598,21 @@ INSTANTIATE_TEST_SUITE_P(Staged, StagedProgram,
                                            StagedCase{"area_included", true, true, "file"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A file that ends inside the identification at 128..207 but carries the
+// header id at 0x80: only its own bytes of the identification reach the
+// unit's kept area (the sanitizer build sees a read past the file's end).
+TEST_F(AddressFlash, StagedShortHeaderFileGivesOnlyTheBytesItHas) {
+  const Bytes before = Prepare(kType13);
+  Bytes file = FirmwareFile(150);
+  const uint8_t block[] = {0xE9, 0xAC, 0x67, 0x32, '7', '1', '3', '0', 0, 0};
+  std::copy(std::begin(block), std::end(block), file.begin() + 0x80);
+  EXPECT_EQ(RunStagedFlashUpdate(ProgramRequest(file), host), 1);
+  EXPECT_EQ(host.status, "Programming Success!!");
+  Bytes expected = Padded(Slice(before, 0, kArea), 8192);
+  std::copy(file.begin() + 128, file.end(), expected.begin() + 128);
+  EXPECT_EQ(Differs(FlashRange(0, 8192), expected), "");
+}
+
 TEST_F(AddressFlash, StagedEraseOnlyAndBackup) {
   const Bytes before = Prepare(kType13);
   const ProcedureRequest backup = BackupRequest(true);
@@ -608,6 +623,22 @@ TEST_F(AddressFlash, StagedEraseOnlyAndBackup) {
   EXPECT_EQ(host.status, "Flash operations all success!");
   EXPECT_EQ(host.boxes.back(), kPowerCycleBox);
   EXPECT_EQ(Flash(), Bytes(65536, 0xFF));
+}
+
+// The copy a run takes before it writes, over ATA PASS-THROUGH: the whole
+// detected flash, and it goes back through the same family of commands.
+TEST_F(AddressFlash, StagedCopyBeforeTheRunGoesBack) {
+  const Bytes before = Prepare(kType13);
+  const std::string copy = dir.Path("copy.bin");
+  RunBackupReport report;
+  ASSERT_EQ(SaveRunBackup(Request(), WholePart::AtaFlash, host, copy, &report), 1) << host.status;
+  EXPECT_EQ(Differs(ReadFile(copy), before), "");
+  ASSERT_EQ(RunStagedFlashUpdate(EraseRequest(true), host), 1);
+  ASSERT_EQ(Flash(), Bytes(65536, 0xFF));
+  RestoreReport restored;
+  EXPECT_EQ(RestoreWholePart(Request(), WholePart::AtaFlash, host, ReadFile(copy), &restored), 1)
+      << host.status;
+  EXPECT_EQ(Differs(Flash(), before), "");
 }
 
 // Each result code the unit or the compare can give, provoked by a fault:

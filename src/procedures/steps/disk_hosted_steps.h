@@ -51,6 +51,18 @@ struct DiskFirmwareArea {
 std::optional<DiskFirmwareArea> FindDiskFirmwareArea(const std::string& path, int chipType,
                                                      std::string& why);
 
+// The area of the request's unit; nullopt with the status "The firmware
+// area on the disk was not found: " and the reason.
+std::optional<DiskFirmwareArea> LocateDiskFirmwareArea(const ProcedureRequest& request,
+                                                       ProcedureHost& host);
+// `length` bytes from the area's first sector, a block at a time.
+int ReadDiskFirmwareAreaBytes(const std::string& path, const DiskFirmwareArea& area, uint8_t* data,
+                              uint64_t length);
+// `length` bytes (whole blocks) written from the area's first sector, each
+// block read back and compared; the status names what failed.
+int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
+                               const DiskFirmwareArea& area, const uint8_t* data, uint64_t length);
+
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
@@ -70,6 +82,17 @@ struct Vqs175Region {
 };
 
 std::optional<Vqs175Region> FindVqs175Region(const std::string& path, std::string& why);
+
+// The region of the request's unit; nullopt with the status "The firmware
+// area on the disk was not found: " and the reason.
+std::optional<Vqs175Region> LocateVqs175Region(const ProcedureRequest& request,
+                                               ProcedureHost& host);
+int ReadVqs175Region(const std::string& path, const Vqs175Region& region, uint8_t* data,
+                     uint32_t length);
+// Writes `length` bytes at the region's start, reads them back and
+// compares; the status names what failed.
+int WriteVqs175RegionChecked(const std::string& path, ProcedureHost& host,
+                             const Vqs175Region& region, const uint8_t* data, uint32_t length);
 
 int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host);
 int BackupVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host);
