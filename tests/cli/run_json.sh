@@ -8,6 +8,8 @@ fwtool=$1
 dir=$2
 rm -rf "$dir" && mkdir -p "$dir"
 source "$(dirname "$0")/checks.sh"
+# The copy a run saves before it writes goes to the backup folder under here.
+export XDG_DATA_HOME=$dir/data
 
 # run_json NAME EXPECTED_RC UNITS ARGS...: the object in $dir/NAME.json,
 # stderr in $dir/NAME.err.
@@ -20,9 +22,11 @@ run_json() {
   [[ $got -eq $rc ]] || fail "$name: exit code $got, expected $rc" "$name"
 }
 
-# same NAME: the object is the one on stdin, byte for byte.
+# same NAME: the object is the one on stdin, byte for byte, with the time
+# stamp of a backup's name written as STAMP.
 same() {
-  diff -u - "$dir/$1.json" >"$dir/$1.diff" || {
+  sed -E 's/-[0-9]{8}-[0-9]{6}(-[0-9]+)?\.bin"/-STAMP.bin"/' "$dir/$1.json" >"$dir/$1.stamped"
+  diff -u - "$dir/$1.stamped" >"$dir/$1.diff" || {
     fail "$1: the object differs"
     cat "$dir/$1.diff"
   }
@@ -44,7 +48,7 @@ unit_145='{
 run_json program 0 "vqb145:disk=64M" --file "$firmware" --yes
 same program <<EOF
 {
-  "backupFile": null,
+  "backupFile": "$XDG_DATA_HOME/fwtool/backups/sim_usbsto_disk_ven_talve_prod_vqb145_0-STAMP.bin",
   "boxes": [
     {
       "caption": "Message",
@@ -59,6 +63,7 @@ same program <<EOF
   "procedure": "RunDiskHostedUpdate",
   "result": "success",
   "statusTexts": [
+    "Backup before writing",
     "Programming",
     "Programming Success!!"
   ],
