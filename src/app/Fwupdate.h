@@ -20,6 +20,7 @@
 #include "control.h"
 #include "enumeration.h"
 #include "flash_settings.h"
+#include "history.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -27,6 +28,8 @@
 #include "timer_service.h"
 
 namespace fwtool {
+
+class OperationRecord;
 
 inline constexpr int kMaxDevices = 16;
 inline constexpr size_t kMaxPathLength = 255;
@@ -85,6 +88,9 @@ enum class DeviceListScope {
 struct FormOptions {
   DeviceListScope scope = DeviceListScope::UpdateTargets;
   bool bankRepair = true;
+  // The history file of the operations that write to a unit (history.h;
+  // DefaultHistoryPath() for the user's); empty: no history is kept.
+  std::string historyPath{};
 };
 
 // The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
@@ -297,6 +303,22 @@ class TV77xFwTool : private ControlObserver {
   // image; nullopt when a bank cannot be read. Reads only.
   std::optional<std::array<bool, 2>> ReadBankStates(const std::string& path, uint8_t chipType);
 
+  // ---- History -----------------------------------------------------------
+  // The file every operation that writes to a unit adds its record to (from
+  // FormOptions); empty: no history is kept.
+  const std::string& HistoryPath() const { return historyFile_; }
+  // The unit at `path` as the form knows it: the names the last refresh
+  // read, chip type, label, sub-revision and serial number.
+  HistoryUnit UnitForHistory(const std::string& path) const;
+  // The version the information check read from the unit at `path` when it
+  // is the selected one; empty otherwise.
+  std::string RunningVersion(const std::string& path) const;
+  // Adds the record to the history file; when it cannot be written, the
+  // notice says so and HistoryError tells why.
+  void AddToHistory(const HistoryRecord& record);
+  // Why the last record could not be added; empty when it was.
+  const std::string& HistoryError() const { return historyError_; }
+
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
   InterfaceEnumerator& Enumerator() { return enumerator_; }
@@ -385,6 +407,9 @@ class TV77xFwTool : private ControlObserver {
   // The update of one device with the embedded image: 1 when written and
   // verified.
   int RunEmbeddedUpdate(const std::string& path);
+  // What the history keeps of a run: the procedure, the options, the file.
+  void DescribeRun(const ProcedureRequest& request, ProcedureTag procedure,
+                   OperationRecord& record) const;
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
   // What the fields show when paths were found but no entry is selected.
@@ -425,6 +450,8 @@ class TV77xFwTool : private ControlObserver {
   std::string lastBackupPath_;
   RunOutcome lastRun_;
   CloseHandler closeHandler_;
+  std::string historyFile_;
+  std::string historyError_;
   DeviceListScope scope_;
   // Off: the check leaves a spoiled bank as it is (a query that must not
   // write, such as the command line's `info`).

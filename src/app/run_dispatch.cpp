@@ -11,6 +11,8 @@
 #include "flash_commands.h"
 #include "form_texts.h"
 #include "host_services.h"
+#include "image_file.h"
+#include "operation_record.h"
 #include "operator.h"
 #include "procedure_texts.h"
 #include "run_table.h"
@@ -65,8 +67,13 @@ void TV77xFwTool::UpdateBtnClick(Control&) {
         const DeviceSession session(request.path, request.options.backupOnly
                                                       ? SessionAccess::Shared
                                                       : SessionAccess::Exclusive);
+        // A run that erases or programs goes into the history.
+        std::optional<OperationRecord> record;
+        if (!request.options.backupOnly) record.emplace(*this, request.path, "");
+        if (record) DescribeRun(request, row.procedure, *record);
         lastRun_.result = procedure(request, host_);
         lastRun_.ran = true;
+        if (record) record->Finish(lastRun_.result, std::string());
       }
       break;
     case RunAction::RefuseLargeFile:
@@ -76,6 +83,27 @@ void TV77xFwTool::UpdateBtnClick(Control&) {
       break;
   }
   UpdateBtn.SetEnabled(true);
+}
+
+void TV77xFwTool::DescribeRun(const ProcedureRequest& request, ProcedureTag procedure,
+                              OperationRecord& record) const {
+  HistoryRecord& entry = record.Record();
+  entry.procedure = HistoryProcedureName(procedure);
+  // Only the units with a parallel flash are offered the choice of its part.
+  const auto& items = FlashTypeList.Items();
+  const int item = request.options.flashTypeIndex;
+  const std::string flashType =
+      FlashTypeList.Visible() && item >= 0 && static_cast<size_t>(item) < items.size()
+          ? items[static_cast<size_t>(item)]
+          : std::string();
+  entry.options = HistoryOptions(request.options, Settings, flashType);
+  if (request.options.eraseOnly || request.options.firmwareFile.empty()) return;
+  std::vector<uint8_t> bytes;
+  auto file = ImageFile::Open(request.options.firmwareFile);
+  if (file && file->ReadAll(bytes))
+    record.SetFile(request.options.firmwareFile, bytes);
+  else  // the procedure says why it cannot read it; the record names it all the same
+    entry.file = HistoryFile{request.options.firmwareFile, std::string()};
 }
 
 ProcedureRequest TV77xFwTool::RunRequest(const std::string& path) const {

@@ -24,6 +24,7 @@
 
 #include "Fwupdate.h"
 #include "form_texts.h"
+#include "history.h"
 #include "host_services.h"
 #include "terminal_session.h"
 
@@ -211,7 +212,9 @@ struct UnitRun {
 // Looks at the unit as the window's device list would (identification, the
 // already-updated test, the information check of the selected entry).
 void Survey(UnitRun& run) {
-  run.form = std::make_unique<TV77xFwTool>(run.op, run.enumerator, run.timers);
+  // Each unit's record goes into the one history, under its lock.
+  run.form = std::make_unique<TV77xFwTool>(run.op, run.enumerator, run.timers, nullptr,
+                                           FormOptions{.historyPath = DefaultHistoryPath()});
   const auto& survey = run.form->Survey();
   if (survey.empty()) return;
   switch (survey.front().outcome) {
@@ -246,6 +249,8 @@ void Update(UnitRun& run, BatchDisplay& display) {
   run.result = form.Face() == OneClickFace::Done ? UnitResult::Updated : UnitResult::Failed;
   run.status = form.StatusEdit.Text();
   run.backup = form.LastBackupPath();
+  if (!form.HistoryError().empty())
+    display.Note(run.unit, texts::kHistoryFailedNotice + form.HistoryError());
 }
 
 // Runs `work` for every run on a thread of its own and waits for all.

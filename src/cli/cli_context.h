@@ -32,5 +32,6 @@ void RegisterImageCommands(CLI::App& app, CliContext& ctx);
 void RegisterDeviceCommands(CLI::App& app, CliContext& ctx);
 void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx);
 void RegisterRestoreCommand(CLI::App& app, CliContext& ctx);
+void RegisterHistoryCommand(CLI::App& app, CliContext& ctx);
 
 }  // namespace fwtool::cli

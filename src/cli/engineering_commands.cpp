@@ -350,6 +350,9 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   }
   const RunOutcome& run = form.LastRun();
   std::printf("%s\n", form.StatusEdit.Text().c_str());
+  if (!form.HistoryError().empty())
+    std::fprintf(stderr, "fwtool run: %s%s\n", texts::kHistoryFailedNotice,
+                 form.HistoryError().c_str());
   if (!run.ran) {
     if (run.row < 0 || run.procedure == ProcedureTag::None)
       std::printf("No update procedure for this unit.\n");

@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
   cli::RegisterDeviceCommands(app, ctx);
   cli::RegisterEngineeringCommands(app, ctx);
   cli::RegisterRestoreCommand(app, ctx);
+  cli::RegisterHistoryCommand(app, ctx);
 
   app.parse_complete_callback([&] {
     if (ctx.trace) {

@@ -23,6 +23,7 @@
 #include "form_texts.h"
 #include "host_services.h"
 #include "image_file.h"
+#include "operation_record.h"
 #include "status_view.h"
 #include "terminal_session.h"
 
@@ -103,6 +104,8 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
 
   RestoreReport report;
   int result = 0;
+  OperationRecord record(form, path, texts::kRestoreProcedure);
+  record.SetFile(options.file, *backup);
   {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
@@ -111,6 +114,12 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     const auto identification = static_cast<uint16_t>(form.ChipSubRev << 8 | form.ChipType);
     result = RestoreFlashBackup(form.Host(), path, identification, *backup, &report);
   }
+  // Refused before the first write: nothing to keep.
+  if (report.outcome == RestoreOutcome::Restored || report.outcome == RestoreOutcome::NotWritten)
+    record.Finish(result, std::string());
+  if (!form.HistoryError().empty())
+    std::fprintf(stderr, "fwtool restore: %s%s\n", texts::kHistoryFailedNotice,
+                 form.HistoryError().c_str());
 
   switch (report.outcome) {
     case RestoreOutcome::Restored:

@@ -19,6 +19,13 @@ class InterfaceEnumerator {
   virtual std::vector<std::string> CdromInterfaces() = 0;
   // Why devices that are present cannot be used (missing rights), or empty.
   virtual std::string AccessProblem() { return {}; }
+  // The serial number of the unit at a listed path as its bus tells it (a
+  // USB device's serial number string, an SBP-2 unit's unique id); empty
+  // when the unit has none or the platform does not say.
+  virtual std::string SerialNumber(const std::string& path) {
+    (void)path;
+    return {};
+  }
 };
 
 // Device-change event codes and the header type that the device list reacts to.
