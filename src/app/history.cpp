@@ -43,7 +43,7 @@ json ToJson(const HistoryRecord& r) {
       {"procedure", r.procedure},
       {"options", options},
       {"file", r.file ? json{{"name", r.file->name}, {"sha256", TextOrNull(r.file->sha256)}}
-              : json(nullptr)},
+                      : json(nullptr)},
       {"result", r.succeeded ? kSucceeded : kFailed},
       {"status", r.status},
       {"lastFailedCommand", TextOrNull(r.lastFailedCommand)},

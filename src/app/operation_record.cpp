@@ -119,8 +119,7 @@ void TV77xFwTool::AddToHistory(const HistoryRecord& record) {
               historyError_);
 }
 
-OperationRecord::OperationRecord(TV77xFwTool& form, const std::string& path,
-                                 std::string procedure)
+OperationRecord::OperationRecord(TV77xFwTool& form, const std::string& path, std::string procedure)
     : form_(form), failures_(path) {
   record_.time = HistoryTimeNow();
   record_.fwtoolVersion = FWTOOL_VERSION;

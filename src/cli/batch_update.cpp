@@ -202,10 +202,11 @@ struct UnitRun {
   std::string status;  // the status line when the update ended
   std::string backup;  // the unit's backup file, empty when none was written
 
-  UnitRun(size_t number, std::string interfacePath, BatchDisplay& display, bool debug)
+  UnitRun(size_t number, std::string interfacePath, std::shared_ptr<InterfaceEnumerator> devices,
+          BatchDisplay& display, bool debug)
       : unit(number),
         path(interfacePath),
-        enumerator({std::move(interfacePath)}),
+        enumerator({std::move(interfacePath)}, {}, std::move(devices)),
         op(timers, display, number, debug) {}
 };
 
@@ -353,8 +354,9 @@ int RunBatchUpdate(CliContext& ctx, const BatchOptions& options) {
   // A unit that also shows a CD-ROM interface is reached through its disk
   // interface only: two runs on one flash would spoil it.
   std::vector<std::unique_ptr<UnitRun>> runs;
-  for (const std::string& path : Devices(ctx)->DiskInterfaces())
-    runs.push_back(std::make_unique<UnitRun>(runs.size(), path, display, ctx.trace));
+  const std::shared_ptr<InterfaceEnumerator> devices = Devices(ctx);
+  for (const std::string& path : devices->DiskInterfaces())
+    runs.push_back(std::make_unique<UnitRun>(runs.size(), path, devices, display, ctx.trace));
   std::vector<UnitRun*> all;
   for (auto& run : runs) all.push_back(run.get());
   OnEveryUnit(all, nullptr, [](UnitRun& run) { Survey(run); });

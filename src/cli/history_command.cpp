@@ -49,8 +49,8 @@ void PrintTable(const std::vector<HistoryRecord>& records) {
       {"time", "device", "chip", "procedure", "version", "result", "backup file"}};
   for (const HistoryRecord& r : records) {
     const std::string chip = fmt::format("{} {}", r.unit.chipType, r.unit.chipLabel);
-    const std::string version = fmt::format("{} -> {}", OrDash(r.versionBefore),
-                                            OrDash(r.versionAfter));
+    const std::string version =
+        fmt::format("{} -> {}", OrDash(r.versionBefore), OrDash(r.versionAfter));
     rows.push_back({r.time, r.unit.path, chip, r.procedure, version,
                     r.succeeded ? "success" : "failure", OrDash(r.backup)});
   }
@@ -68,7 +68,8 @@ void PrintTable(const std::vector<HistoryRecord>& records) {
 int RunHistory(const HistoryOptions& options) {
   const std::string path = DefaultHistoryPath();
   if (path.empty()) {
-    std::fprintf(stderr, "fwtool history: no data folder (neither XDG_DATA_HOME nor HOME is set).\n");
+    std::fprintf(stderr,
+                 "fwtool history: no data folder (neither XDG_DATA_HOME nor HOME is set).\n");
     return kExitFailed;
   }
   const HistoryReading reading = ReadHistory(path);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,17 +65,23 @@ class NoInterfaces final : public InterfaceEnumerator {
   std::vector<std::string> CdromInterfaces() override { return {}; }
 };
 
-// The same lists at every enumeration (one unit's own form, tests).
+// The same lists at every enumeration (one unit's own form, tests). Serial
+// numbers come from `source`, the enumerator that found the paths, when given.
 class FixedInterfaces final : public InterfaceEnumerator {
  public:
-  explicit FixedInterfaces(std::vector<std::string> disks, std::vector<std::string> cdroms = {})
-      : disks_(std::move(disks)), cdroms_(std::move(cdroms)) {}
+  explicit FixedInterfaces(std::vector<std::string> disks, std::vector<std::string> cdroms = {},
+                           std::shared_ptr<InterfaceEnumerator> source = nullptr)
+      : disks_(std::move(disks)), cdroms_(std::move(cdroms)), source_(std::move(source)) {}
   std::vector<std::string> DiskInterfaces() override { return disks_; }
   std::vector<std::string> CdromInterfaces() override { return cdroms_; }
+  std::string SerialNumber(const std::string& path) override {
+    return source_ ? source_->SerialNumber(path) : std::string();
+  }
 
  private:
   std::vector<std::string> disks_;
   std::vector<std::string> cdroms_;
+  std::shared_ptr<InterfaceEnumerator> source_;
 };
 
 class NoDeviceChanges final : public DeviceChangeWatcher {

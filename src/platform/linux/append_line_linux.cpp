@@ -94,8 +94,7 @@ bool WriteAll(int fd, std::string_view text) {
 
 // Makes the new name itself last: the folder's entry goes to the disk too.
 void SyncFolder(const fs::path& folder) {
-  const int fd =
-      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
@@ -109,8 +108,8 @@ bool AppendLine(const std::string& path, std::string_view line, std::string& err
   bool created = false;
   const Descriptor fd(OpenForAppend(path, created));
   if (fd.get() < 0) {
-    error = errno == ELOOP ? path + ": a link; the history is not written through links"
-                           : Reason(path);
+    error =
+        errno == ELOOP ? path + ": a link; the history is not written through links" : Reason(path);
     return false;
   }
   struct stat seen {};

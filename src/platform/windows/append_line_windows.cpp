@@ -87,8 +87,7 @@ bool AppendLine(const std::string& path, std::string_view line, std::string& err
   // The link itself is opened, never what it leads to, and then refused.
   const Handle handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (handle.get() == INVALID_HANDLE_VALUE) {
     error = Reason(path);
     return false;
