@@ -23,7 +23,6 @@
 #include "form_texts.h"
 #include "host_services.h"
 #include "image_file.h"
-#include "operation_record.h"
 #include "status_view.h"
 #include "terminal_session.h"
 
@@ -85,8 +84,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
                  options.device.c_str(), form.ListedCount());
     return kExitUsage;
   }
-  form.DeviceList.SetItemIndex(entry);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(entry);
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
@@ -104,19 +102,13 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
 
   RestoreReport report;
   int result = 0;
-  OperationRecord record(form, path, texts::kRestoreProcedure);
-  record.SetFile(options.file, *backup);
   {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
-    StatusView progress(form, live, StatusView::Live::BlockCount);
-    const auto identification = static_cast<uint16_t>(form.ChipSubRev << 8 | form.ChipType);
-    result = RestoreFlashBackup(form.Host(), path, identification, *backup, &report);
+    ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
+    result = form.RestoreBackup({.backup = *backup, .fileName = options.file}, &report);
   }
-  // Refused before the first write: nothing to keep.
-  if (report.outcome == RestoreOutcome::Restored || report.outcome == RestoreOutcome::NotWritten)
-    record.Finish(result, std::string());
   if (!form.HistoryError().empty())
     std::fprintf(stderr, "fwtool restore: %s%s\n", texts::kHistoryFailedNotice,
                  form.HistoryError().c_str());

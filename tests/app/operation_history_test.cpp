@@ -45,10 +45,10 @@ class OperationHistory : public SimFormTest {
 TEST_F(OperationHistory, TheOneClickUpdateRecordsTheUnitTheVersionsTheImageAndTheBackup) {
   Build("vqb719");
   const std::string backup = (dir / "before.bin").string();
-  auto& f = Open(backup);
+  auto& f = Open();
   const std::string before = f.FwVerLableEdit.Text();
   ASSERT_FALSE(before.empty());
-  f.EraseButton.Click();
+  f.OneClickUpdate({.backupFile = backup});
   ASSERT_EQ(f.Face(), OneClickFace::Done);
 
   const auto records = Records();
@@ -72,10 +72,10 @@ TEST_F(OperationHistory, TheOneClickUpdateRecordsTheUnitTheVersionsTheImageAndTh
 // failed and names the last command that failed, block and reason.
 TEST_F(OperationHistory, AFailedUpdateNamesTheLastCommandThatFailed) {
   Build("vqb719");
-  Open((dir / "probe.bin").string());
+  Open();
   const uint64_t listed = farm->Controller(0).CommandCount();
   farm->Controller(0).ClearLog();
-  form->EraseButton.Click();
+  form->OneClickUpdate({.backupFile = (dir / "probe.bin").string()});
   const auto log = Log();
   size_t write = 0;  // the first flash write, after the backup's reads
   while (write < log.size() && !testing::IsFlashWrite(log[write])) ++write;
@@ -83,8 +83,8 @@ TEST_F(OperationHistory, AFailedUpdateNamesTheLastCommandThatFailed) {
 
   Build("vqb719:vanish=" + std::to_string(listed + write + 1));
   std::filesystem::remove(historyPath);
-  auto& f = Open((dir / "before.bin").string());
-  f.EraseButton.Click();
+  auto& f = Open();
+  f.OneClickUpdate({.backupFile = (dir / "before.bin").string()});
   ASSERT_EQ(f.Face(), OneClickFace::Failed);
   const auto records = Records();
   ASSERT_THAT(records, SizeIs(1));
@@ -100,21 +100,18 @@ TEST_F(OperationHistory, RunsThatEraseOrProgramAreRecordedAndABackupOnlyIsNot) {
   Build("vqb719");
   auto& f = Open();
   f.ShowEngineeringFace();
-  f.BackupFWCheckBox.SetChecked(true);
-  f.BackupFileEdit.SetText((dir / "copy.bin").string());
-  f.UpdateBtnClick(f.UpdateBtn);
-  ASSERT_TRUE(f.LastRun().ran);
+  RunRequest backupOnly;
+  backupOnly.mode = RunRequest::Mode::BackupOnly;
+  backupOnly.backupFile = (dir / "copy.bin").string();
+  ASSERT_TRUE(f.Run(backupOnly).ran);
   EXPECT_THAT(Records(), IsEmpty());
 
-  f.BackupFWCheckBox.SetChecked(false);
-  f.EraseOnlyCheck.SetChecked(true);
-  f.UpdateBtnClick(f.UpdateBtn);
-  ASSERT_TRUE(f.LastRun().ran);
-  f.EraseOnlyCheck.SetChecked(false);
-  op.fileAnswers.push_back(kBundledImage);
-  f.LoadBtnClick(f.LoadBtn);
-  f.UpdateBtnClick(f.UpdateBtn);
-  ASSERT_EQ(f.LastRun().result, 1) << f.StatusEdit.Text();
+  RunRequest eraseOnly;
+  eraseOnly.mode = RunRequest::Mode::EraseOnly;
+  ASSERT_TRUE(f.Run(eraseOnly).ran);
+  RunRequest program;
+  program.firmwareFile = kBundledImage;
+  ASSERT_EQ(f.Run(program).result, 1) << f.StatusEdit.Text();
 
   const auto records = Records();
   ASSERT_THAT(records, SizeIs(2));
@@ -123,15 +120,15 @@ TEST_F(OperationHistory, RunsThatEraseOrProgramAreRecordedAndABackupOnlyIsNot) {
   EXPECT_EQ(erase.file, std::nullopt);
   EXPECT_THAT(erase.options, ::testing::Contains(HistoryOption{"eraseOnly", true}));
   EXPECT_EQ(erase.versionAfter, "");
-  const HistoryRecord& program = records[1];
-  EXPECT_EQ(program.procedure, "serial flash");
-  EXPECT_EQ(program.file,
+  const HistoryRecord& written = records[1];
+  EXPECT_EQ(written.procedure, "serial flash");
+  EXPECT_EQ(written.file,
             (HistoryFile{std::filesystem::absolute(kBundledImage).string(), kBundledImageSha256}));
-  EXPECT_THAT(program.options, ::testing::Contains(HistoryOption{"eraseOnly", false}));
-  EXPECT_THAT(program.options, ::testing::Contains(HistoryOption{"blockSize", int64_t{8192}}));
-  EXPECT_TRUE(program.succeeded);
-  EXPECT_EQ(program.status, f.StatusEdit.Text());
-  EXPECT_EQ(program.versionAfter, kBundledImageVersion);
+  EXPECT_THAT(written.options, ::testing::Contains(HistoryOption{"eraseOnly", false}));
+  EXPECT_THAT(written.options, ::testing::Contains(HistoryOption{"blockSize", int64_t{8192}}));
+  EXPECT_TRUE(written.succeeded);
+  EXPECT_EQ(written.status, f.StatusEdit.Text());
+  EXPECT_EQ(written.versionAfter, kBundledImageVersion);
 }
 
 TEST_F(OperationHistory, TheBankRepairIsRecordedWithItsBackupAndItsOutcome) {
@@ -158,8 +155,8 @@ TEST_F(OperationHistory, AHistoryThatCannotBeWrittenIsSaidInTheNotice) {
   Build("vqb719");
   historyPath = (dir / "history-is-a-folder").string();
   std::filesystem::create_directories(historyPath);
-  auto& f = Open((dir / "before.bin").string());
-  f.EraseButton.Click();
+  auto& f = Open();
+  f.OneClickUpdate({.backupFile = (dir / "before.bin").string()});
   ASSERT_EQ(f.Face(), OneClickFace::Done) << "the update itself is not undone";
   EXPECT_FALSE(f.HistoryError().empty());
   EXPECT_THAT(f.Notice(), HasSubstr("The history could not be written: "));
