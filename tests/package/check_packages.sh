@@ -227,7 +227,8 @@ case $step in
         fi
       }
       failures=0
-      check "image info list restore run update " fwtool ""
+      check "history image info list restore run update " fwtool ""
+      check "--device --json " fwtool history --
       check "update " fwtool upd
       check "image " fwtool --simulate vqb719 im
       check "check info " fwtool image ""
