@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <initializer_list>
 #include <string>
 
 namespace fwtool {
@@ -25,6 +26,14 @@ struct CliContext {
   int exitCode = 0;                      // set by the subcommand that ran
   PlatformServices* platform = nullptr;  // enumerator and device-change watcher
 };
+
+// The lines of examples under a command's help: "Examples:" and one
+// command line per entry.
+inline std::string Examples(std::initializer_list<const char*> lines) {
+  std::string text = "Examples:";
+  for (const char* line : lines) text += std::string("\n  ") + line;
+  return text;
+}
 
 // Each subcommand family registers itself; the callback runs it and sets
 // ctx.exitCode.

@@ -104,9 +104,13 @@ void RegisterHistoryCommand(CLI::App& app, CliContext& ctx) {
   auto options = std::make_shared<HistoryOptions>();
   auto* history = app.add_subcommand(
       "history", "Show what was written to which unit: update, run, restore and bank repair");
-  history->add_option("--device", options->device,
-                      "Only the records of the unit at this path (or with this serial number)");
+  history
+      ->add_option("--device", options->device,
+                   "Only the records of the unit at this path (or with this serial number)")
+      ->type_name("PATH");
   history->add_flag("--json", options->json, "Print the records as a JSON array");
+  history->footer(Examples(
+      {"fwtool history", "fwtool history --device usbsto:/dev/sg2", "fwtool history --json"}));
   history->fallthrough();
   history->callback([&ctx, options] { ctx.exitCode = RunHistory(*options); });
 }

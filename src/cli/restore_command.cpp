@@ -150,14 +150,18 @@ void RegisterRestoreCommand(CLI::App& app, CliContext& ctx) {
   restore
       ->add_option("--device", options->device,
                    "Entry of the list fwtool info shows, or the device path")
+      ->type_name("N|PATH")
       ->required();
   restore
       ->add_option("--file", options->file,
                    "The backup: as large as the unit's flash, firmware for its chip")
+      ->type_name("FILE")
       ->required();
   restore->add_flag("--yes", options->yes, "Do not ask before writing");
   restore->footer(
-      "Exit codes: 0 restored and verified; 1 the unit could not be read or did not take the "
+      Examples({"fwtool restore --device 0 --file before.bin",
+                "fwtool restore --device usbsto:/dev/sg2 --file before.bin --yes"}) +
+      "\n\nExit codes: 0 restored and verified; 1 the unit could not be read or did not take the "
       "backup (or the operator said no); 2 usage error, unreadable file or no such device; 3 "
       "the backup does not fit the unit (size, chip), nothing written.");
   restore->fallthrough();

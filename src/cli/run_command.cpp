@@ -350,22 +350,26 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
   auto a = std::make_shared<RunArguments>();
   auto* run = app.add_subcommand(
       "run", "Erase, back up or program one controller from a file (the engineering face's Run)");
-  run->add_option("--device", a->device, "Entry of the list (see fwtool info; default 0)");
-  run->add_option("--file", a->file, "Firmware file to program (\"Load File\")");
+  run->add_option("--device", a->device, "Entry of the list (see fwtool info; default 0)")
+      ->type_name("N");
+  run->add_option("--file", a->file, "Firmware file to program (\"Load File\")")->type_name("FILE");
   run->add_flag("--erase-only", a->eraseOnly, "Erase the flash only (\"Erase All Flash Only\")");
   run->add_flag("--backup-only", a->backupOnly,
                 "Save the flash to the backup file only (\"Backup Old Firmware Only\")");
-  run->add_option("--backup-file", a->backupFile, "Backup file (\"Browse\")");
+  run->add_option("--backup-file", a->backupFile, "Backup file (\"Browse\")")->type_name("FILE");
   run->add_flag_function(
       "--nvram,!--no-nvram", [a](int64_t count) { a->nvram = count > 0; },
       "Include the unit's 4 KB settings area (\"Include 4K NVRAM\"; ticked by default)");
   run->add_option("--flash-size", a->flashSize,
-                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)");
-  run->add_option("--block-size", a->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)");
+                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)")
+      ->type_name("SIZE");
+  run->add_option("--block-size", a->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)")
+      ->type_name("SIZE");
   run->add_flag("--check-sum", a->checkSum, "Verify the file's checksum (\"Check CheckSum\")");
   run->add_option("--flash-type", a->flashType,
                   "Parallel flash part of chip types 2 and 21 (\"Flash Type\": atmel, pmc, sst "
-                  "or the item's text)");
+                  "or the item's text)")
+      ->type_name("NAME");
   run->add_flag("--a1-chip", a->a1Chip,
                 "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
   run->add_flag("--hdd-fw", a->hddFirmware,
@@ -374,6 +378,9 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "
                 "boxes, backup file, last failed command)");
+  run->footer(Examples({"fwtool run --device 0 --file new.bin",
+                        "fwtool run --backup-only --backup-file old.bin",
+                        "fwtool --simulate vqb716 run --erase-only --flash-size 64KB --yes"}));
   run->fallthrough();
   run->callback([&ctx, a] { ctx.exitCode = RunProcedure(ctx, *a); });
 }

@@ -247,6 +247,8 @@ case $step in
       check "before.bin " fwtool image check --chip 8 be
       check "before.bin " fwtool --record bef
       check "before.bin " fwtool restore --file bef
+      check "before.bin " fwtool run --backup-file bef
+      check "" fwtool history --device b
       exit $failures
     ' _ "$completions" "$root" || fail "bash completion"
     ;;
