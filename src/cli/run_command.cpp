@@ -1,6 +1,6 @@
 // fwtool run: the engineering face's "Run" from the terminal.
 //
-//   fwtool [--simulate UNITS] run --device N (--file F | --erase-only | --backup-only)
+//   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
 //          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
 //          [--block-size SIZE] [--check-sum] [--yes] [--json]
@@ -255,7 +255,7 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   const int modes = (!a.file.empty() ? 1 : 0) + (a.eraseOnly ? 1 : 0) + (a.backupOnly ? 1 : 0);
   if (modes != 1) {
     std::fprintf(stderr,
-                 "fwtool run: say what to do: --file F (program), --erase-only or "
+                 "fwtool run: say what to do: --file FILE (program), --erase-only or "
                  "--backup-only.\n");
     return kExitUsage;
   }
