@@ -1,7 +1,7 @@
 // fwtool run: the engineering face's "Run" from the terminal.
 //
 //   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
-//          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
+//          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
 //          [--block-size SIZE] [--check-sum] [--yes] [--json]
 //
