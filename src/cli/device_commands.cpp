@@ -17,7 +17,7 @@
 
 #include "Fwupdate.h"
 #include "batch_update.h"
-#include "chip_tables.h"
+#include "chip_rows.h"
 #include "cli_context.h"
 #include "enumeration.h"
 #include "form_texts.h"

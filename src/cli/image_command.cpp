@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "chip_tables.h"
+#include "chip_rows.h"
 #include "cli_context.h"
 #include "firmware.h"
 #include "firmware_version_place.h"

@@ -91,7 +91,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   if (!row.oneClickTarget) {
     std::fprintf(stderr,
                  "fwtool restore: the unit is a %s; restore takes backups of the %s only.\n",
-                 std::string(row.label).c_str(), std::string(ChipRowFor(8).label).c_str());
+                 std::string(row.label).c_str(), std::string(OneClickTargetRow().label).c_str());
     return kExitRefused;
   }
   if (!options.yes && !AskYesNo(fmt::format("Write {} ({} bytes) into this unit's flash?",

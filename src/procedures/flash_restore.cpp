@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "block_transfer.h"
+#include "chip_tables.h"
 #include "file_tests.h"
 #include "flash_programming.h"
 #include "flash_settings.h"
@@ -120,7 +121,7 @@ int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t iden
   host.SetStatusText(kRestoreStep);
   // MXIC parts are switched to their erase sequence by one first block
   // written in block-erase mode, as before an update.
-  if (host.FlashMaker() == kFlashMakerMxic) PrepareMxicFlash(path, backup.data());
+  if (host.FlashMaker() == FlashMaker::Mxic) PrepareMxicFlash(path, backup.data());
 
   std::vector<uint8_t> readBack(backup.size());
   const auto length = static_cast<int32_t>(backup.size());

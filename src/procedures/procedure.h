@@ -12,6 +12,20 @@
 
 namespace fwtool {
 
+// The update procedures, as the Run dispatch rows name them.
+enum class ProcedureTag : uint8_t {
+  None,
+  Basic,           // flash commands by address, family types
+  HeaderHandling,  // 16 KB pages, 32 KB units, the settings area kept
+  Parallel,        // 64 KB parallel flash
+  SerialFlash,     // types 8, 9, 11, 12
+  Ieee1394,        // type 7 over SBP-2
+  DiskHosted,      // firmware on the attached disk (5, 15, 16)
+  Paged,           // explicit erases, page programming over SPI
+  Vqs175Disk,      // type 12's copy on its disk
+  Staged,          // type 13 over ATA PASS-THROUGH
+};
+
 // What the information check found out about the selected unit.
 struct ChipFacts {
   uint8_t type = 0;

@@ -1,4 +1,4 @@
-// The procedure behind each tag of the chip rows, and its name.
+// The procedure behind each tag the Run dispatch rows name, and its name.
 #include "procedure.h"
 
 namespace fwtool {

@@ -154,7 +154,7 @@ TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }
-  ProcedureRequest request = f.RunRequest(f.Devices[0].Path);
+  ProcedureRequest request = f.ProcedureRequestFor(f.Devices[0].Path);
   request.chip.type = 13;
   request.chip.row = &ChipRowFor(13);
   request.options.rdVersion = true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -341,6 +342,32 @@ TEST(ImageFile, ReadsArePositionedAndBounded) {
   Bytes all;
   EXPECT_TRUE(file->ReadAll(all));
   EXPECT_EQ(all, image);
+}
+
+// The size test the run dispatch asks before a type-10 unit is programmed.
+TEST(FileSize, FileSizeOfKeepsThePosition) {
+  TempDir dir;
+  const auto path = dir.Write("f.bin", Bytes(5000, 'x'));
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  std::fseek(file, 123, SEEK_SET);
+  EXPECT_EQ(FileSizeOf(file), 5000);
+  EXPECT_EQ(std::ftell(file), 123);
+  std::fclose(file);
+}
+
+TEST(FileSize, FirmwareFitsFlash) {
+  TempDir dir;
+  RecordingOperator op;
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Write("exact.bin", Bytes(64 * 1024, 'x')), 64), 1);
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Write("over.bin", Bytes(64 * 1024 + 1, 'x')), 64), 0);
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Write("empty.bin", Bytes()), 0), 1);
+  EXPECT_TRUE(op.shown.empty());
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Path("missing.bin"), 64), 0);
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Root(), 64), 0);
+  ASSERT_EQ(op.shown.size(), 2u);
+  EXPECT_EQ(op.shown[0].text, "Open Firmware File Error!!");
+  EXPECT_EQ(op.shown[0].caption, "Error");
 }
 
 }  // namespace

@@ -83,8 +83,7 @@ std::optional<ProcedureMeasure> MeasureProcedure(const ProcedureCase& procedureC
   }
   // Selecting the entry runs the information check: the chip facts the
   // procedure gets are the ones the engineering face would give it.
-  form.DeviceList.SetItemIndex(0);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(0);
   const std::string path = form.Devices[0].Path;
 
   const ScratchFolder folder;
@@ -95,7 +94,7 @@ std::optional<ProcedureMeasure> MeasureProcedure(const ProcedureCase& procedureC
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }
-  ProcedureRequest request = form.RunRequest(path);
+  ProcedureRequest request = form.ProcedureRequestFor(path);
   request.options.rdVersion = true;
   request.options.eraseOnly = false;
   request.options.backupOnly = false;

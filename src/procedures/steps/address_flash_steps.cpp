@@ -8,6 +8,7 @@
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "clock.h"
 #include "firmware.h"
 #include "flash_commands.h"
@@ -20,7 +21,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr int kFlashMakerSst = 2;
 // A chip or sector erase takes far longer than reading the flash back.
 constexpr WeightedStep kEraseAndCheckSteps[] = {{ProgressStep::Erase, 19},
                                                 {ProgressStep::Verify, 1}};
@@ -83,7 +83,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   if (!ShortWait(request.path)) host.SetStatusText(texts::kNotReadyAfterEraseCmd);
-  if (detected && chip.flashMaker == kFlashMakerSst) SpiChipErase(request.path);
+  if (detected && chip.flashMaker == FlashMaker::Sst) SpiChipErase(request.path);
 
   // Only a flash read in full and blank counts as erased.
   steps.Begin(ProgressStep::Verify);

@@ -134,8 +134,9 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
     return fail("parallel= and a1 need a chip with a parallel flash (vq64779, vq64779u)");
   if (config.parallelPart) profile->parallelPart = *config.parallelPart;
   if (config.a1Chip) profile->refusesRomSwitch = true;
-  // A type-16 unit without a flash part keeps its firmware on the disk.
-  if (profile->type == 16 && config.maker && *config.maker == 0) profile->firmwareOnDisk = true;
+  // Some chips keep their firmware on the disk when they have no flash part.
+  if (profile->diskFirmwareWithoutFlash && config.maker && *config.maker == 0)
+    profile->firmwareOnDisk = true;
 
   const uint8_t maker = config.maker.value_or(profile->defaultMaker);
   FlashPartSpec part = FlashPartFor(maker, config.flashKB.value_or(profile->defaultFlashKB));
