@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "chip_rows.h"
+#include "procedure.h"
 
 namespace fwtool {
 
