@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "chip_rows.h"
+#include "procedure.h"
 #include "timed_run.h"
 
 namespace fwtool::bench {
