@@ -451,9 +451,9 @@ class TV77xFwTool : private ControlObserver {
   // The update of one device with the embedded image: 1 when written and
   // verified.
   int RunEmbeddedUpdate(const std::string& path, const std::string& backupFile);
-  // What the history keeps of a run: the procedure, the options, the file.
-  void DescribeRun(const ProcedureRequest& request, ProcedureTag procedure,
-                   OperationRecord& record) const;
+  // What the history keeps of a run besides the procedure: the options and
+  // the file.
+  void DescribeRun(const ProcedureRequest& request, OperationRecord& record) const;
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
   // What the fields show when paths were found but no entry is selected.

@@ -50,7 +50,8 @@ struct HistoryRecord {
   HistoryUnit unit;
   std::string versionBefore;  // as the unit reported it; empty when unknown
   std::string versionAfter;   // as the written firmware carries it; empty when unknown
-  std::string procedure;      // "one-click update", "restore", "bank repair", "serial flash", ...
+  std::string procedure;      // "one-click update", "restore", "bank repair", or the engineering
+                              // procedure's name ("RunFlashUpdate", ...)
   std::vector<HistoryOption> options;
   std::optional<HistoryFile> file;
   bool succeeded = false;

@@ -44,32 +44,6 @@ bool ReportsImageVersion(VersionFormat format) {
 
 }  // namespace
 
-const char* HistoryProcedureName(ProcedureTag tag) {
-  switch (tag) {
-    case ProcedureTag::None:
-      return "none";
-    case ProcedureTag::Basic:
-      return "basic";
-    case ProcedureTag::HeaderHandling:
-      return "header handling";
-    case ProcedureTag::Parallel:
-      return "parallel flash";
-    case ProcedureTag::SerialFlash:
-      return "serial flash";
-    case ProcedureTag::Ieee1394:
-      return "1394";
-    case ProcedureTag::DiskHosted:
-      return "disk-hosted";
-    case ProcedureTag::Paged:
-      return "paged";
-    case ProcedureTag::Vqs175Disk:
-      return "disk-hosted (type 12)";
-    case ProcedureTag::Staged:
-      return "staged";
-  }
-  return "none";
-}
-
 std::vector<HistoryOption> HistoryOptions(const EngineeringOptions& options,
                                           const FlashSettings& settings,
                                           const std::string& flashType) {

@@ -18,8 +18,6 @@ namespace fwtool {
 
 class TV77xFwTool;
 
-// The name a record gives an engineering procedure.
-const char* HistoryProcedureName(ProcedureTag tag);
 // The options of an engineering run as a record keeps them.
 std::vector<HistoryOption> HistoryOptions(const EngineeringOptions& options,
                                           const FlashSettings& settings,

@@ -46,8 +46,8 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
         // A run that erases or programs goes into the history.
         std::optional<OperationRecord> history;
         if (!procedureRequest.options.backupOnly) {
-          history.emplace(*this, procedureRequest.path, HistoryProcedureName(row.procedure));
-          DescribeRun(procedureRequest, row.procedure, *history);
+          history.emplace(*this, procedureRequest.path, ProcedureName(row.procedure));
+          DescribeRun(procedureRequest, *history);
         }
         lastRun_.result = procedure(procedureRequest, host_);
         lastRun_.ran = true;
@@ -64,10 +64,8 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   return lastRun_;
 }
 
-void TV77xFwTool::DescribeRun(const ProcedureRequest& request, ProcedureTag procedure,
-                              OperationRecord& record) const {
+void TV77xFwTool::DescribeRun(const ProcedureRequest& request, OperationRecord& record) const {
   HistoryRecord& entry = record.Record();
-  entry.procedure = HistoryProcedureName(procedure);
   // Only the units with a parallel flash are offered the choice of its part.
   const auto& items = FlashTypeList.Items();
   const int item = request.options.flashTypeIndex;

@@ -63,7 +63,7 @@ HistoryRecord FullRecord() {
             "TLVVQB719000000"};
   r.versionBefore = "5.03.01.16.00";
   r.versionAfter = "2.08.12.16.00";
-  r.procedure = "serial flash";
+  r.procedure = "RunFlashUpdate";
   r.options = {
       {"eraseOnly", false}, {"blockSize", int64_t{8192}}, {"flashType", std::string("PMC\tOM39")}};
   r.file = HistoryFile{"/home/op/fw\\new.bin", std::string(64, 'a')};

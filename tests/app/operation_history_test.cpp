@@ -116,12 +116,12 @@ TEST_F(OperationHistory, RunsThatEraseOrProgramAreRecordedAndABackupOnlyIsNot) {
   const auto records = Records();
   ASSERT_THAT(records, SizeIs(2));
   const HistoryRecord& erase = records[0];
-  EXPECT_EQ(erase.procedure, "serial flash");
+  EXPECT_EQ(erase.procedure, "RunFlashUpdate");
   EXPECT_EQ(erase.file, std::nullopt);
   EXPECT_THAT(erase.options, ::testing::Contains(HistoryOption{"eraseOnly", true}));
   EXPECT_EQ(erase.versionAfter, "");
   const HistoryRecord& written = records[1];
-  EXPECT_EQ(written.procedure, "serial flash");
+  EXPECT_EQ(written.procedure, "RunFlashUpdate");
   EXPECT_EQ(written.file,
             (HistoryFile{std::filesystem::absolute(kBundledImage).string(), kBundledImageSha256}));
   EXPECT_THAT(written.options, ::testing::Contains(HistoryOption{"eraseOnly", false}));

@@ -38,7 +38,7 @@ run_fwtool listed 0 "${unit[@]}" info
 expected='    "procedure": "one-click update",
     "result": "success",
     "backup": "'$dir'/before.bin"
-    "procedure": "serial flash",
+    "procedure": "RunFlashUpdate",
     "result": "success",
     "backup": null
     "procedure": "restore",
@@ -64,7 +64,7 @@ row() {
     "$dir/table.txt" || fail "table: no row '$1'" table
 }
 row "one-click update +[0-9.]+ -> 2\.08\.12\.16\.00 +success +$dir/before\.bin"
-row "serial flash +2\.08\.12\.16\.00 -> 2\.08\.12\.16\.00 +success +-"
+row "RunFlashUpdate +2\.08\.12\.16\.00 -> 2\.08\.12\.16\.00 +success +-"
 row "restore +2\.08\.12\.16\.00 -> [0-9.]+ +success +-"
 
 # One unit, by its path or its serial number; a unit never written to.

@@ -228,7 +228,8 @@ case $step in
       }
       failures=0
       check "history image info list restore run update " fwtool ""
-      check "--device --json " fwtool history --
+      check "--device " fwtool history --d
+      check "--json " fwtool history --j
       check "update " fwtool upd
       check "image " fwtool --simulate vqb719 im
       check "check info " fwtool image ""
