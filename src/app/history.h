@@ -45,7 +45,7 @@ struct HistoryOption {
 };
 
 struct HistoryRecord {
-  std::string time;  // UTC, "2025-01-31T12:34:56Z"
+  std::string time;  // when the operation started, UTC: "2025-01-31T12:34:56Z"
   std::string fwtoolVersion;
   HistoryUnit unit;
   std::string versionBefore;  // as the unit reported it; empty when unknown
