@@ -21,6 +21,7 @@
 #include "enumeration.h"
 #include "flash_settings.h"
 #include "form_requests.h"
+#include "history.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -29,6 +30,7 @@
 
 namespace fwtool {
 
+class OperationRecord;
 struct RestoreReport;
 
 inline constexpr int kMaxDevices = 16;
@@ -80,6 +82,9 @@ enum class DeviceListScope {
 struct FormOptions {
   DeviceListScope scope = DeviceListScope::UpdateTargets;
   bool bankRepair = true;
+  // The history file of the operations that write to a unit (history.h;
+  // DefaultHistoryPath() for the user's); empty: no history is kept.
+  std::string historyPath{};
 };
 
 // The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
@@ -343,6 +348,22 @@ class TV77xFwTool : private ControlObserver {
   // image; nullopt when a bank cannot be read. Reads only.
   std::optional<std::array<bool, 2>> ReadBankStates(const std::string& path, uint8_t chipType);
 
+  // ---- History -----------------------------------------------------------
+  // The file every operation that writes to a unit adds its record to (from
+  // FormOptions); empty: no history is kept.
+  const std::string& HistoryPath() const { return historyFile_; }
+  // The unit at `path` as the form knows it: the names the last refresh
+  // read, chip type, label, sub-revision and serial number.
+  HistoryUnit UnitForHistory(const std::string& path) const;
+  // The version the information check read from the unit at `path` when it
+  // is the selected one; empty otherwise.
+  std::string RunningVersion(const std::string& path) const;
+  // Adds the record to the history file; when it cannot be written, the
+  // notice says so and HistoryError tells why.
+  void AddToHistory(const HistoryRecord& record);
+  // Why the last record could not be added; empty when it was.
+  const std::string& HistoryError() const { return historyError_; }
+
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
   InterfaceEnumerator& Enumerator() { return enumerator_; }
@@ -448,6 +469,9 @@ class TV77xFwTool : private ControlObserver {
   // `request`.
   ProcedureRequest RestoreProcedureRequest(const std::string& path,
                                            const RestoreRequest& request) const;
+  // What the history keeps of a run besides the procedure: the options and
+  // the file.
+  void DescribeRun(const ProcedureRequest& request, OperationRecord& record) const;
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
   // The facts the check finds per unit, back to "nothing known".
@@ -491,6 +515,8 @@ class TV77xFwTool : private ControlObserver {
   std::string lastBackupPath_;
   RunOutcome lastRun_;
   CloseHandler closeHandler_;
+  std::string historyFile_;
+  std::string historyError_;
   DeviceListScope scope_;
   // Off: the check leaves a spoiled bank as it is (a query that must not
   // write, such as the command line's `info`).

@@ -72,6 +72,7 @@ struct RestoreRequest {
   std::optional<int> flashType = {};
   bool a1Chip = false;
   bool hddFirmware = false;
+  std::string fileName = {};  // where the backup was read from, for the history
 };
 
 }  // namespace fwtool

@@ -101,5 +101,14 @@ inline constexpr const char* kRunBackupMissingNotice =
     "The unit's contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =
     "The device list is refreshed when the running operation has finished.";
+// Follows what the operation itself said, when its record could not be
+// added to the history.
+inline constexpr const char* kHistoryFailedNotice = "The history could not be written: ";
+// What the history calls the operations of the form that are not engineering
+// procedures, and the image the one-click update writes.
+inline constexpr const char* kOneClickProcedure = "one-click update";
+inline constexpr const char* kBankRepairProcedure = "bank repair";
+inline constexpr const char* kRestoreProcedure = "restore";
+inline constexpr const char* kEmbeddedImageName = "VQB719FW (built in)";
 
 }  // namespace fwtool::texts

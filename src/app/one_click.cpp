@@ -3,6 +3,7 @@
 #include "chip_rows.h"
 #include "device_session.h"
 #include "form_texts.h"
+#include "operation_record.h"
 #include "procedures.h"
 
 namespace fwtool {
@@ -63,6 +64,8 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path, const std::string& b
   options.backupPath = backupFile.empty() ? DefaultBackupPath(path) : backupFile;
   EmbeddedUpdateReport report;
   int result = 0;
+  OperationRecord record(*this, path, texts::kOneClickProcedure);
+  record.SetImage(texts::kEmbeddedImageName, image_);
   {
     // The device is opened once for the whole update and no other program
     // can send it commands between the blocks of the write.
@@ -76,6 +79,7 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path, const std::string& b
   if (result != 1 && report.backupWritten)
     notice += texts::kRestoreHintNotice + RestoreCommandLine(path, report.backupPath);
   SetNotice(notice);
+  record.Finish(result, lastBackupPath_);
   return result;
 }
 

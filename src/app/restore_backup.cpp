@@ -3,6 +3,8 @@
 #include "Fwupdate.h"
 #include "device_session.h"
 #include "flash_restore.h"
+#include "form_texts.h"
+#include "operation_record.h"
 #include "run_table.h"
 
 namespace fwtool {
@@ -40,8 +42,22 @@ int TV77xFwTool::RestoreBackup(const RestoreRequest& request, RestoreReport* rep
   const ProcedureRequest procedureRequest = RestoreProcedureRequest(record->Path, request);
   BusyScope busy(*this);
   ClearStatus();
-  const DeviceSession session(procedureRequest.path, SessionAccess::Exclusive);
-  return RestoreWholePart(procedureRequest, part, host_, request.backup, report);
+  OperationRecord history(*this, record->Path, texts::kRestoreProcedure);
+  if (request.fileName.empty())
+    history.SetImage(std::string(), request.backup);
+  else
+    history.SetFile(request.fileName, request.backup);
+  RestoreReport outcome;
+  int result = 0;
+  {
+    const DeviceSession session(procedureRequest.path, SessionAccess::Exclusive);
+    result = RestoreWholePart(procedureRequest, part, host_, request.backup, &outcome);
+  }
+  // A backup refused before the first write changed nothing on the unit.
+  if (outcome.outcome == RestoreOutcome::Restored || outcome.outcome == RestoreOutcome::NotWritten)
+    history.Finish(result, std::string());
+  if (report != nullptr) *report = outcome;
+  return result;
 }
 
 }  // namespace fwtool

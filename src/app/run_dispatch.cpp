@@ -6,6 +6,8 @@
 #include "device_session.h"
 #include "flash_commands.h"
 #include "form_texts.h"
+#include "image_file.h"
+#include "operation_record.h"
 #include "operator.h"
 #include "procedure_texts.h"
 #include "progress.h"
@@ -57,16 +59,24 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
           lastRun_.ran = true;
           break;
         }
+        // A run that erases or programs goes into the history, also when
+        // its copy could not be saved and nothing was written.
+        OperationRecord history(*this, procedureRequest.path, ProcedureName(row.procedure));
+        DescribeRun(procedureRequest, history);
         // Nothing is erased or programmed before what it may destroy is in a
         // file. The copy is the run's first step; the procedure's own steps
         // share out the rest.
         ProgressSteps steps(host_.Progress(), kRunWithCopySteps);
-        if (!BackUpBeforeRun(procedureRequest, row.procedure)) break;
+        if (!BackUpBeforeRun(procedureRequest, row.procedure)) {
+          history.Finish(0, std::string());
+          break;
+        }
         steps.Next();
         lastRun_.result = procedure(procedureRequest, host_);
         lastRun_.ran = true;
         if (lastRun_.result == 1) steps.Finish();
         TellRunBackup(procedureRequest, row.procedure);
+        history.Finish(lastRun_.result, lastRun_.backupFile);
       }
       break;
     case RunAction::RefuseLargeFile:
@@ -77,6 +87,25 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   }
   UpdateBtn.SetEnabled(true);
   return lastRun_;
+}
+
+void TV77xFwTool::DescribeRun(const ProcedureRequest& request, OperationRecord& record) const {
+  HistoryRecord& entry = record.Record();
+  // Only the units with a parallel flash are offered the choice of its part.
+  const auto& items = FlashTypeList.Items();
+  const int item = request.options.flashTypeIndex;
+  const std::string flashType =
+      FlashTypeList.Visible() && item >= 0 && static_cast<size_t>(item) < items.size()
+          ? items[static_cast<size_t>(item)]
+          : std::string();
+  entry.options = HistoryOptions(request.options, Settings, flashType);
+  if (request.options.eraseOnly || request.options.firmwareFile.empty()) return;
+  std::vector<uint8_t> bytes;
+  auto file = ImageFile::Open(request.options.firmwareFile);
+  if (file && file->ReadAll(bytes))
+    record.SetFile(request.options.firmwareFile, bytes);
+  else  // the procedure says why it cannot read it; the record names it all the same
+    entry.file = HistoryFile{request.options.firmwareFile, std::string()};
 }
 
 ProcedureRequest TV77xFwTool::ProcedureRequestFor(const std::string& path) const {

@@ -20,9 +20,13 @@ int main(int argc, char** argv) {
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
   app.add_option("--record", ctx.record,
                  "Write every command sent to a device, with its answer, to FILE (JSON; "
-                 "--simulate replay:FILE answers a run from it)");
+                 "--simulate replay:FILE answers a run from it)")
+      ->type_name("FILE");
   cli::AddSimulationOptions(app, ctx);
   app.require_subcommand(0, 1);
+  app.footer(cli::Examples({"fwtool list", "fwtool update --yes",
+                            "fwtool --simulate vqb719 --sim-state /tmp/unit update --yes",
+                            "fwtool history"}));
 
   // Subcommand families register here.
   cli::RegisterImageCommands(app, ctx);
@@ -30,6 +34,7 @@ int main(int argc, char** argv) {
   cli::RegisterEngineeringCommands(app, ctx);
   cli::RegisterRunCommand(app, ctx);
   cli::RegisterRestoreCommand(app, ctx);
+  cli::RegisterHistoryCommand(app, ctx);
 
   app.parse_complete_callback([&] {
     if (ctx.trace) {

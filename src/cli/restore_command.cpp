@@ -148,6 +148,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
   RestoreRequest request;
   request.backup = *backup;
+  request.fileName = options.file;
   const auto part = PartToRestore(form, options, request);
   if (!part) return kExitUsage;
   if (*part == WholePart::None) {
@@ -170,6 +171,9 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
     result = form.RestoreBackup(request, &report);
   }
+  if (!form.HistoryError().empty())
+    std::fprintf(stderr, "fwtool restore: %s%s\n", texts::kHistoryFailedNotice,
+                 form.HistoryError().c_str());
 
   switch (report.outcome) {
     case RestoreOutcome::Restored:
@@ -211,10 +215,12 @@ void RegisterRestoreCommand(CLI::App& app, CliContext& ctx) {
   restore
       ->add_option("--device", options->device,
                    "Entry of the list fwtool info shows, or the device path")
+      ->type_name("N|PATH")
       ->required();
   restore
       ->add_option("--file", options->file,
                    "The backup: as large as the unit's part, no firmware for another chip")
+      ->type_name("FILE")
       ->required();
   restore->add_option("--flash-type", options->flashType,
                       "Parallel flash part of chip types 2 and 21 (atmel, pmc, sst or the "
@@ -225,7 +231,9 @@ void RegisterRestoreCommand(CLI::App& app, CliContext& ctx) {
                     "The firmware a type-12 unit keeps on its disk, not its flash");
   restore->add_flag("--yes", options->yes, "Do not ask before writing");
   restore->footer(
-      "Exit codes: 0 restored and verified; 1 the unit could not be read or did not take the "
+      Examples({"fwtool restore --device 0 --file before.bin",
+                "fwtool restore --device usbsto:/dev/sg2 --file before.bin --yes"}) +
+      "\n\nExit codes: 0 restored and verified; 1 the unit could not be read or did not take the "
       "backup (or the operator said no); 2 usage error, unreadable file or no such device; 3 "
       "the backup does not fit the unit (size, chip) or the unit has nothing to restore, "
       "nothing written.");

@@ -1,7 +1,7 @@
 // fwtool run: the engineering face's "Run" from the terminal.
 //
-//   fwtool [--simulate UNITS] run --device N (--file F | --erase-only | --backup-only)
-//          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
+//   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
+//          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
 //          [--block-size SIZE] [--check-sum] [--yes] [--json]
 //
@@ -24,6 +24,7 @@
 
 #include "Fwupdate.h"
 #include "cli_context.h"
+#include "form_texts.h"
 #include "host_services.h"
 #include "pass_through.h"
 #include "run_table.h"
@@ -216,7 +217,7 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   const int modes = (!a.file.empty() ? 1 : 0) + (a.eraseOnly ? 1 : 0) + (a.backupOnly ? 1 : 0);
   if (modes != 1) {
     std::fprintf(stderr,
-                 "fwtool run: say what to do: --file F (program), --erase-only or "
+                 "fwtool run: say what to do: --file FILE (program), --erase-only or "
                  "--backup-only.\n");
     return kExitUsage;
   }
@@ -287,6 +288,9 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
     lastFailed = failures.Last();
   }
   if (!a.json) std::printf("%s\n", form.StatusEdit.Text().c_str());
+  if (!form.HistoryError().empty())
+    std::fprintf(stderr, "fwtool run: %s%s\n", texts::kHistoryFailedNotice,
+                 form.HistoryError().c_str());
   if (!run.ran) {
     const bool refused = run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
                                              RunAction::RefuseLargeFile;
@@ -308,22 +312,26 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
   auto a = std::make_shared<RunArguments>();
   auto* run = app.add_subcommand(
       "run", "Erase, back up or program one controller from a file (the engineering face's Run)");
-  run->add_option("--device", a->device, "Entry of the list (see fwtool info; default 0)");
-  run->add_option("--file", a->file, "Firmware file to program (\"Load File\")");
+  run->add_option("--device", a->device, "Entry of the list (see fwtool info; default 0)")
+      ->type_name("N");
+  run->add_option("--file", a->file, "Firmware file to program (\"Load File\")")->type_name("FILE");
   run->add_flag("--erase-only", a->eraseOnly, "Erase the flash only (\"Erase All Flash Only\")");
   run->add_flag("--backup-only", a->backupOnly,
                 "Save the flash to the backup file only (\"Backup Old Firmware Only\")");
-  run->add_option("--backup-file", a->backupFile, "Backup file (\"Browse\")");
+  run->add_option("--backup-file", a->backupFile, "Backup file (\"Browse\")")->type_name("FILE");
   run->add_flag_function(
       "--nvram,!--no-nvram", [a](int64_t count) { a->nvram = count > 0; },
       "Include the unit's 4 KB settings area (\"Include 4K NVRAM\"; ticked by default)");
   run->add_option("--flash-size", a->flashSize,
-                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)");
-  run->add_option("--block-size", a->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)");
+                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)")
+      ->type_name("SIZE");
+  run->add_option("--block-size", a->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)")
+      ->type_name("SIZE");
   run->add_flag("--check-sum", a->checkSum, "Verify the file's checksum (\"Check CheckSum\")");
   run->add_option("--flash-type", a->flashType,
                   "Parallel flash part of chip types 2 and 21 (\"Flash Type\": atmel, pmc, sst "
-                  "or the item's text)");
+                  "or the item's text)")
+      ->type_name("NAME");
   run->add_flag("--a1-chip", a->a1Chip,
                 "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
   run->add_flag("--hdd-fw", a->hddFirmware,
@@ -332,6 +340,9 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "
                 "boxes, backup file, last failed command)");
+  run->footer(Examples({"fwtool run --device 0 --file new.bin",
+                        "fwtool run --backup-only --backup-file old.bin",
+                        "fwtool --simulate vqb716 run --erase-only --flash-size 64KB --yes"}));
   run->fallthrough();
   run->callback([&ctx, a] { ctx.exitCode = RunProcedure(ctx, *a); });
 }

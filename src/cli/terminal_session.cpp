@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "form_texts.h"
+#include "history.h"
 #include "platform_services.h"
 #include "run_recording.h"
 #include "simulation_setup.h"
@@ -46,6 +47,8 @@ std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
 }
 
 Session::Session(CliContext& ctx, FormOptions options) : enumerator(Devices(ctx)) {
+  // Whatever the command writes to a unit goes into the user's history.
+  if (options.historyPath.empty()) options.historyPath = DefaultHistoryPath();
   op = std::make_unique<TerminalOperator>(timers, ctx.trace);
   form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers, nullptr, options);
   op->Attach(form.get());

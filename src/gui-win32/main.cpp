@@ -15,6 +15,7 @@
 #include "form_views.h"
 #include "form_window.h"
 #include "gui_options.h"
+#include "history.h"
 #include "pass_through.h"
 #include "win32_operator.h"
 #include "win32_timer_service.h"
@@ -78,6 +79,7 @@ int RunWindow(const GuiOptions& options) {
     // The engineering face lists every recognised controller.
     FormOptions formOptions;
     if (options.engineering) formOptions.scope = DeviceListScope::AllControllers;
+    formOptions.historyPath = DefaultHistoryPath();
     TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
 

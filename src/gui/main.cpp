@@ -12,6 +12,7 @@
 #include "form_window.h"
 #include "gui_application.h"
 #include "gui_options.h"
+#include "history.h"
 #include "pass_through.h"
 #include "qt_operator.h"
 #include "qt_timer_service.h"
@@ -53,6 +54,7 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
     // ones the bundled image is for.
     FormOptions formOptions;
     if (options.engineering) formOptions.scope = DeviceListScope::AllControllers;
+    formOptions.historyPath = DefaultHistoryPath();
     TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
     DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);

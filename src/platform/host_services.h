@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace fwtool::host {
@@ -29,6 +30,17 @@ bool FlushToDisk(std::FILE* file);
 // Gives the file `from` the name `to`, but never in place of an existing
 // file: fails (with `ec` set) when `to` exists, however late it appeared.
 bool RenameNoReplace(const std::string& from, const std::string& to, std::error_code& ec);
+
+// Adds `line` (one record, ending in a newline) to the end of the file at
+// `path`, whole or not at all: one write under an exclusive lock on the file
+// (other programs and threads that append wait for it), pushed onto the disk
+// before the lock goes; a write that fails part way is cut off again. A last
+// line left without its end (a run cut short in the middle of its write) is
+// ended first, so the new line starts on a line of its own. A missing file
+// is created 0600 and missing folders 0700; a link, or anything but a
+// regular file, in the file's place is refused. False, with `error` set,
+// when the line could not be added.
+bool AppendLine(const std::string& path, std::string_view line, std::string& error);
 
 // The folder the running program was started from; the current folder when
 // the system does not say.

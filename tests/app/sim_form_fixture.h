@@ -35,6 +35,8 @@ class SimFormTest : public SimulatedUnitTest {
        "-" + std::to_string(::getpid()));
   std::string savedDataHome;
   bool hadDataHome = false;
+  // Where the form keeps its history; none when empty.
+  std::string historyPath;
 
   void SetUp() override {
     std::filesystem::remove_all(dir);
@@ -67,7 +69,8 @@ class SimFormTest : public SimulatedUnitTest {
   TV77xFwTool& Open(const std::string& backup = {}) {
     form.reset();
     enumerator = farm->Enumerator();
-    form = std::make_unique<TV77xFwTool>(op, *enumerator, timers);
+    form = std::make_unique<TV77xFwTool>(op, *enumerator, timers, nullptr,
+                                         FormOptions{.historyPath = historyPath});
     form->SetDeviceListScope(DeviceListScope::AllControllers);
     form->SetBackupTarget(backup);
     for (size_t unit = 0; unit < farm->UnitCount(); ++unit) farm->Controller(unit).ClearLog();

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "backup_file.h"
+#include "history.h"
 
 namespace fwtool::host {
 namespace {
@@ -55,6 +56,27 @@ TEST(HostServices, ProgramFolderIsWhereThisProgramIs) {
 TEST(HostServices, StandardInputFromTheNullDeviceIsNoTerminal) {
   // The tests run with </dev/null, which wine hands over as a file.
   EXPECT_FALSE(IsTerminal(StandardStream::Input));
+}
+
+TEST(HostServices, HistoryIsUnderLocalAppData) {
+  const char* local = std::getenv("LOCALAPPDATA");
+  ASSERT_NE(local, nullptr);
+  EXPECT_EQ(fs::path(fwtool::DefaultHistoryPath()), fs::path(local) / "fwtool" / "history.jsonl");
+}
+
+// Lines go in whole, each on a line of its own, in a folder the append
+// makes; a line a crash left without its end is ended first.
+TEST_F(TempFolder, AppendedLinesStartOnLinesOfTheirOwn) {
+  const fs::path file = folder_ / "made" / "history.jsonl";
+  std::string error;
+  ASSERT_TRUE(AppendLine(file.string(), "first\n", error)) << error;
+  {
+    std::ofstream cut(file, std::ios::binary | std::ios::app);
+    cut << "cut sh";
+  }
+  ASSERT_TRUE(AppendLine(file.string(), "second\n", error)) << error;
+  ASSERT_TRUE(AppendLine(file.string(), "third", error)) << error;
+  EXPECT_EQ(ReadAll(file), "first\ncut sh\nsecond\nthird\n");
 }
 
 TEST_F(TempFolder, RenameNeverReplacesAFile) {

@@ -120,6 +120,8 @@ class RecordingEnumerator final : public InterfaceEnumerator {
   std::vector<std::string> DiskInterfaces() override;
   std::vector<std::string> CdromInterfaces() override;
   std::string AccessProblem() override;
+  // Not part of the recording: a replay has no serial numbers.
+  std::string SerialNumber(const std::string& path) override { return inner_->SerialNumber(path); }
 
  private:
   std::shared_ptr<InterfaceEnumerator> inner_;

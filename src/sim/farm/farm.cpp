@@ -28,6 +28,15 @@ std::string PathFor(const SimUnit& unit, const ChipProfile& profile, bool cdrom)
                      unit.index);
 }
 
+// "TLVVQB719000001" for the second unit over USB; a 64-bit unique id such as
+// "0x0030e0f400000001" over SBP-2.
+std::string SerialFor(const SimUnit& unit, const ChipProfile& profile) {
+  if (unit.config.bus == BusKind::Sbp2) return fmt::format("0x0030e0f4{:08x}", unit.index);
+  std::string name(profile.name);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return fmt::format("TLV{}{:06d}", name, unit.index);
+}
+
 class FarmEnumerator final : public InterfaceEnumerator {
  public:
   explicit FarmEnumerator(std::weak_ptr<SimFarm> farm) : farm_(std::move(farm)) {}
@@ -38,6 +47,10 @@ class FarmEnumerator final : public InterfaceEnumerator {
   std::vector<std::string> CdromInterfaces() override {
     auto farm = farm_.lock();
     return farm ? farm->CdromInterfaces() : std::vector<std::string>{};
+  }
+  std::string SerialNumber(const std::string& path) override {
+    auto farm = farm_.lock();
+    return farm ? farm->SerialNumber(path) : std::string();
   }
 
  private:
@@ -207,6 +220,7 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   controller.SetFaults(config.faults);
   unit->diskPath = PathFor(*unit, *profile, false);
   if (config.cdrom) unit->cdromPath = PathFor(*unit, *profile, true);
+  unit->serial = SerialFor(*unit, *profile);
   SimUnit* raw = unit.get();
   controller.SetPresenceListener(
       [this, raw](bool present, Duration at) { Announce(*raw, present, at); });
@@ -222,6 +236,11 @@ SimUnit* SimFarm::FindUnit(std::string_view path) {
     if (lower == unit->diskPath || (!unit->cdromPath.empty() && lower == unit->cdromPath))
       return unit.get();
   return nullptr;
+}
+
+std::string SimFarm::SerialNumber(std::string_view path) {
+  SimUnit* unit = FindUnit(path);
+  return unit != nullptr ? unit->serial : std::string();
 }
 
 void SimFarm::Unplug(size_t index) {

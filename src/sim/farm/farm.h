@@ -44,6 +44,10 @@ struct SimUnit {
   UnitConfig config;
   std::string diskPath;
   std::string cdromPath;  // empty without a CD-ROM interface
+  // What the bus tells of the unit: a USB unit's serial number string, an
+  // SBP-2 unit's unique id. Made from the chip and the unit's place in the
+  // farm, so each unit of a run has its own.
+  std::string serial;
   bool plugged = true;
   std::unique_ptr<SimController> controller;
   // Opens of the disk and CD-ROM interfaces (by InterfaceKind). An
@@ -73,6 +77,8 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   SimController& Controller(size_t index) { return *units_.at(index)->controller; }
   // The unit behind a disk or CD-ROM interface path (case-insensitive), or null.
   SimUnit* FindUnit(std::string_view path);
+  // The serial number of the unit behind the path; empty when none is there.
+  std::string SerialNumber(std::string_view path);
 
   // Hot-plug. An unplugged unit cannot be opened and is not listed; plugging
   // it in powers it up, so it boots the firmware its flash holds.
