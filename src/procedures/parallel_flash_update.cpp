@@ -82,11 +82,9 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
 }
 
 int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultParallelBackupFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultParallelBackupFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   host.SetStatusText(texts::kBackupStep);
   AlignedBuffer flash(kParallelFlashSize);
   if (!flash) {
@@ -97,8 +95,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kReadRomFail);
     return 0;
   }
-  // The operator's file is replaced only by a complete copy.
-  if (!SaveBackupFile(fileName, flash.data(), kParallelFlashSize, nullptr, ExistingFile::Replace)) {
+  if (!SaveBackupFile(file.path, flash.data(), kParallelFlashSize, nullptr, file.existing)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }

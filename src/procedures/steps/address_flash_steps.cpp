@@ -94,11 +94,9 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
 }
 
 int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32_t leaveOut) {
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultOldFlashFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultOldFlashFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   const int32_t length = WholeFlashSize(request, host.Settings());
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
@@ -126,8 +124,8 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     host.SetStatusText(texts::kReadBackToBackupError);
     return 0;
   }
-  if (!SaveBackupFile(fileName, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
-                      nullptr, ExistingFile::Replace)) {
+  if (!SaveBackupFile(file.path, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
+                      nullptr, file.existing)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }

@@ -14,11 +14,9 @@ namespace fwtool {
 
 int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int32_t excludeLength) {
   const int32_t flashSize = SerialFlashSize(request, host.Settings());
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultBackupFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultBackupFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
 
@@ -47,8 +45,7 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     }
   }
 
-  // The operator's file is replaced only by a complete copy.
-  if (!SaveBackupFile(fileName, from, length, nullptr, ExistingFile::Replace)) {
+  if (!SaveBackupFile(file.path, from, length, nullptr, file.existing)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
