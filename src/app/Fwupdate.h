@@ -260,6 +260,9 @@ class TV77xFwTool : private ControlObserver {
   // view process pending messages. Nothing while the bar is hidden.
   void StepProgress(int amount);
   void ProcessMessages() { op_.ProcessMessages(); }
+  // Where the running procedure, the one-click update or a restore stands
+  // in the steps it declared (the window's bar keeps its own increments).
+  ProcedureProgress& Progress() { return progress_; }
 
   // ---- The one-click update -----------------------------------------------
   // The image "YES" writes and the device list compares with: the embedded
@@ -330,6 +333,7 @@ class TV77xFwTool : private ControlObserver {
     std::string StatusText() const override { return form_.StatusEdit.Text(); }
     void SetStatusText(const std::string& text) override { form_.SetStatus(text); }
     void StepProgress(int amount) override { form_.StepProgress(amount); }
+    ProcedureProgress& Progress() override { return form_.progress_; }
     void ProcessMessages() override { form_.ProcessMessages(); }
     void MessageBox(const std::string& text, const std::string& caption) override {
       form_.op_.MessageBox(text, caption, MessageIcon::None);
@@ -414,6 +418,7 @@ class TV77xFwTool : private ControlObserver {
   TimerService& timers_;
   DeviceChangeWatcher* watcher_;
   FormHost host_{*this};
+  ProcedureProgress progress_;
 
   std::vector<Control*> controls_;
   std::vector<DeviceSurveyEntry> survey_;

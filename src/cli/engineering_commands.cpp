@@ -345,7 +345,8 @@ int RunProcedure(CliContext& ctx, const RunOptions& o) {
   FailureWatch failures(ctx.trace);
   {
     host::InterruptHold hold;
-    StatusView status(form, host::IsTerminal(host::StandardStream::Output) && !ctx.trace);
+    ProgressView progress(form, host::IsTerminal(host::StandardStream::Output) && !ctx.trace,
+                          ProgressView::Source::DeclaredSteps);
     form.UpdateBtn.Click();
   }
   const RunOutcome& run = form.LastRun();

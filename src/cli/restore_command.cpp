@@ -107,7 +107,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
-    StatusView progress(form, live, StatusView::Live::BlockCount);
+    ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
     const auto identification = static_cast<uint16_t>(form.ChipSubRev << 8 | form.ChipType);
     result = RestoreFlashBackup(form.Host(), path, identification, *backup, &report);
   }

@@ -12,6 +12,7 @@
 #include "parallel_flash_commands.h"
 #include "parallel_flash_steps.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -19,6 +20,12 @@ namespace fwtool {
 namespace {
 
 constexpr int32_t kFlashSize = static_cast<int32_t>(kParallelFlashSize);
+// The part erases itself (read back blank after), takes the whole image in
+// one command, and is read back.
+constexpr WeightedStep kParallelProgramSteps[] = {
+    {ProgressStep::Erase, 30}, {ProgressStep::Program, 60}, {ProgressStep::Verify, 10}};
+constexpr WeightedStep kParallelEraseSteps[] = {{ProgressStep::Erase, 80},
+                                                {ProgressStep::Verify, 20}};
 
 bool IsBlank(const AlignedBuffer& flash) {
   return std::all_of(flash.data(), flash.data() + kFlashSize, [](uint8_t b) { return b == 0xFF; });
@@ -48,6 +55,7 @@ int WaitParallelFlashReady(std::string_view path) {
 
 int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
   const int kind = request.options.flashTypeIndex;
+  ProgressSteps steps(host.Progress(), kParallelEraseSteps);
   host.SetStatusText(texts::kEraseOnlyStep);
   AlignedBuffer readBack(kParallelFlashSize);
   if (!readBack) {
@@ -68,6 +76,7 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   host.SetStatusText(texts::kEraseCommandOk);
+  steps.Begin(ProgressStep::Verify);
   if (!ReadParallelFlash(request.path, 0, readBack.data(), kParallelFlashSize)) {
     host.SetStatusText(texts::kParallelReadBackAfterEraseFail);
     return 0;
@@ -76,6 +85,7 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kNotErasedCorrectly);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseAllSuccess);
   host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
   return 1;
@@ -85,6 +95,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
   const BackupTarget file =
       EngineeringBackupTarget(request.options.backupFile, texts::kDefaultParallelBackupFile);
   if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
+  const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   AlignedBuffer flash(kParallelFlashSize);
   if (!flash) {
@@ -95,6 +106,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kReadRomFail);
     return 0;
   }
+  host.Progress().Advance(1, 1);
   if (!SaveBackupFile(file.path, flash.data(), kParallelFlashSize, nullptr, file.existing)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
@@ -146,6 +158,7 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
   std::fill(image.begin(), image.end(), 0xFF);
   std::copy(file.begin(), file.end(), image.data());
 
+  ProgressSteps steps(host.Progress(), kParallelProgramSteps);
   if (!LoadParallelEraseScript(request.path, kind)) {
     host.SetStatusText(texts::kPreEraseCommandError);
     return 0;
@@ -165,12 +178,14 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
     }
   }
 
+  steps.Begin(ProgressStep::Program);
   WaitParallelFlashReady(request.path);
   if (!ProgramParallelFlash(request.path, image.data(), kParallelFlashSize, kind)) {
     host.SetStatusText(texts::kParallelProgrammingFail);
     return 0;
   }
   host.SetStatusText(texts::kProgrammingSuccess);
+  steps.Begin(ProgressStep::Verify);
   WaitParallelFlashReady(request.path);
   if (!ReadParallelFlash(request.path, 0, readBack.data(), kParallelFlashSize)) {
     host.SetStatusText(texts::kParallelReadFail);
@@ -180,6 +195,7 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
     host.SetStatusText(texts::kParallelCompareFail);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kProgrammingAndCompareSuccess);
   host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
   return 1;

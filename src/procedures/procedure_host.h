@@ -1,13 +1,14 @@
 // What a flash procedure needs of the window it runs in: the status line,
-// the progress bar, the flash maker found by the information check, the
-// shared flash settings, a chance to let the window handle pending input,
-// and the operator's message boxes.
+// the progress bar, the progress of its declared steps, the flash maker
+// found by the information check, the shared flash settings, a chance to
+// let the window handle pending input, and the operator's message boxes.
 // The form implements it; tests use a small fake.
 #pragma once
 
 #include <string>
 
 #include "flash_settings.h"
+#include "progress.h"
 
 namespace fwtool {
 
@@ -26,6 +27,10 @@ class ProcedureHost {
   // Adds `amount` to the progress bar (at most 100), repaints it and lets the
   // window process pending input. Does nothing while the bar is hidden.
   virtual void StepProgress(int amount) = 0;
+
+  // Where the running procedure stands in the steps it declared; views show
+  // it as a percentage.
+  virtual ProcedureProgress& Progress() = 0;
 
   // Lets the window repaint and handle pending input between blocks.
   virtual void ProcessMessages() = 0;

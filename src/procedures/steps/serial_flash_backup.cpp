@@ -8,6 +8,7 @@
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_steps.h"
 
 namespace fwtool {
@@ -17,6 +18,7 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
   const BackupTarget file =
       EngineeringBackupTarget(request.options.backupFile, texts::kDefaultBackupFile);
   if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
+  const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
 
