@@ -19,6 +19,7 @@
 #include "chip_rows.h"
 #include "control.h"
 #include "enumeration.h"
+#include "held_node.h"
 #include "flash_settings.h"
 #include "operator.h"
 #include "procedure.h"
@@ -252,6 +253,11 @@ class TV77xFwTool : private ControlObserver {
   int ListedCount() const { return listedCount_; }
   // The selected device record, or null when the selection names no entry.
   const DeviceRecord* SelectedDevice() const;
+  // For the session of an operation that writes to a listed unit: asks the
+  // device at `path` again who it is (INQUIRY and the chip identification)
+  // and says when it is not the unit the last refresh listed there. None
+  // for a path the list does not hold.
+  UnitCheck ListedUnitCheck(const std::string& path);
 
   // ---- Status line and progress bar --------------------------------------
   void SetStatus(const std::string& text);

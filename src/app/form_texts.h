@@ -97,5 +97,9 @@ inline constexpr const char* kBackupMissingNotice =
     "The flash contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =
     "The device list is refreshed when the running operation has finished.";
+// The device on the path, asked again before the first write, is not the
+// unit that was listed there (path, listed unit, unit found).
+inline constexpr const char* kNotTheListedUnit =
+    "The device at {} is not the unit that was listed ({}; now {}); nothing was written to it.";
 
 }  // namespace fwtool::texts

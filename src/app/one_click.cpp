@@ -59,15 +59,19 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path) {
   options.backupPath = backupTarget_.empty() ? DefaultBackupPath(path) : backupTarget_;
   EmbeddedUpdateReport report;
   int result = 0;
+  std::string refusal;
   {
     // The device is opened once for the whole update and no other program
-    // can send it commands between the blocks of the write.
-    const DeviceSession session(path, SessionAccess::Exclusive);
+    // can send it commands between the blocks of the write; before the
+    // first write it must still be the unit that was listed.
+    const DeviceSession session(path, SessionAccess::Exclusive, ListedUnitCheck(path));
     result = UpdateEmbeddedImage(host_, path, options, &report);
+    refusal = session.Refusal();
   }
   lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
   std::string notice = report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
                                             : std::string(texts::kBackupMissingNotice);
+  if (!refusal.empty()) notice = refusal + " " + notice;
   // After a failure the operator needs the way back as much as the file.
   if (result != 1 && report.backupWritten)
     notice += texts::kRestoreHintNotice + RestoreCommandLine(path, report.backupPath);

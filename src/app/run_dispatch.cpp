@@ -62,11 +62,13 @@ void TV77xFwTool::UpdateBtnClick(Control&) {
       if (const Procedure procedure = ProcedureFor(row.procedure)) {
         // One open for the whole run; a run that may write has the device
         // to itself.
-        const DeviceSession session(request.path, request.options.backupOnly
-                                                      ? SessionAccess::Shared
-                                                      : SessionAccess::Exclusive);
+        const DeviceSession session(
+            request.path,
+            request.options.backupOnly ? SessionAccess::Shared : SessionAccess::Exclusive,
+            ListedUnitCheck(request.path));
         lastRun_.result = procedure(request, host_);
         lastRun_.ran = true;
+        if (const std::string refusal = session.Refusal(); !refusal.empty()) SetNotice(refusal);
       }
       break;
     case RunAction::RefuseLargeFile:

@@ -255,6 +255,10 @@ std::optional<RecordedRun> LoadRecordedRun(const std::string& path, std::string*
   const auto status = std::filesystem::status(path, ec);
   if (ec || !std::filesystem::exists(status)) return fail("no such file");
   if (!std::filesystem::is_regular_file(status)) return fail("not a regular file");
+  const auto tooLarge = [&] {
+    return fail(fmt::format("larger than a recording may be ({} MB)", kMaxRecordFileSize >> 20));
+  };
+  if (std::filesystem::file_size(path, ec) > kMaxRecordFileSize && !ec) return tooLarge();
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) return fail(std::strerror(errno));
   std::string text;
@@ -270,8 +274,8 @@ std::optional<RecordedRun> LoadRecordedRun(const std::string& path, std::string*
     return fail("too large to be read");
   }
   if (std::ferror(file.get())) return fail("cannot be read");
-  if (text.size() > kMaxRecordFileSize)
-    return fail(fmt::format("larger than a recording may be ({} MB)", kMaxRecordFileSize >> 20));
+  // It may have grown since: what was read decides.
+  if (text.size() > kMaxRecordFileSize) return tooLarge();
   auto run = ParseRecordedRun(text, error);
   if (!run && error != nullptr) *error = path + ": " + *error;
   return run;
