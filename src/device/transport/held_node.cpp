@@ -5,7 +5,7 @@ namespace fwtool {
 void HeldNode::SetUnitCheck(UnitCheck check) {
   const std::lock_guard lock(checkMutex_);
   check_ = std::move(check);
-  checkedOpen_ = 0;
+  checked_ = false;
   refusal_.clear();
 }
 
@@ -21,7 +21,7 @@ void HeldNode::NextGeneration() {
 
 bool HeldNode::WriteAllowedOnOpenNode() const {
   const std::lock_guard lock(checkMutex_);
-  return !check_ || checking_ || (checkedOpen_ != 0 && checkedOpen_ == generation_);
+  return !check_ || checking_ || (checked_ && checkedGeneration_ == generation_);
 }
 
 std::string HeldNode::CheckBeforeWrite() {
@@ -31,7 +31,7 @@ std::string HeldNode::CheckBeforeWrite() {
     if (!refusal_.empty()) return refusal_;
     // The check's own commands read only; nothing nests.
     if (!check_ || checking_) return {};
-    if (checkedOpen_ != 0 && checkedOpen_ == generation_ && exclusive_) return {};
+    if (checked_ && checkedGeneration_ == generation_ && exclusive_) return {};
     checking_ = true;
     check = check_;
   }
@@ -41,10 +41,12 @@ std::string HeldNode::CheckBeforeWrite() {
   std::string why = check();
   const std::lock_guard lock(checkMutex_);
   checking_ = false;
-  if (why.empty())
-    checkedOpen_ = generation_;
-  else
+  if (why.empty()) {
+    checked_ = true;
+    checkedGeneration_ = generation_;
+  } else {
     refusal_ = why;
+  }
   return why;
 }
 

@@ -70,8 +70,11 @@ class HeldNode {
 
   mutable std::mutex checkMutex_;  // the check's state; never held while commands run
   UnitCheck check_;
-  uint64_t generation_ = 0;   // counts every open and every drop of the node
-  uint64_t checkedOpen_ = 0;  // the generation on which the check passed, 0 for none
+  // Counts every open and every drop of the node (a backend that keeps no
+  // node, such as a replay, leaves it alone).
+  uint64_t generation_ = 0;
+  bool checked_ = false;            // the check passed,
+  uint64_t checkedGeneration_ = 0;  // on this node
   bool checking_ = false;
   std::string refusal_;
 };
