@@ -1,10 +1,10 @@
 // What the device list asks of each controller: is it a target chip, what is
 // it called, and does it run the embedded image already.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
-
-#include <fmt/format.h>
 
 #include "Fwupdate.h"
 #include "chip_rows.h"

@@ -36,7 +36,7 @@ ParsedOptions ParseGuiOptions(const std::vector<std::string>& arguments);
 // What the window takes when it runs with borrowed rights
 // (borrowed_rights.h): none of the test options.
 inline constexpr std::string_view kTestOptions[] = {
-    "--simulate", "--sim-state",    "--sim-time-scale", "--plug-after",
-    "--unplug-after", "--face-log", "--click-yes",      "--quit-when-done"};
+    "--simulate",     "--sim-state", "--sim-time-scale", "--plug-after",
+    "--unplug-after", "--face-log",  "--click-yes",      "--quit-when-done"};
 
 }  // namespace fwtool::win32

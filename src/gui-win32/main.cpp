@@ -125,10 +125,9 @@ int RunWindow(const GuiOptions& options) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::vector<std::string> arguments(__argv, __argv + __argc);
-  if (const auto refused =
-          host::RefusedArgument(host::CurrentRightsFacts(),
-                                std::span(arguments).subspan(arguments.empty() ? 0 : 1),
-                                {kTestOptions, {}})) {
+  if (const auto refused = host::RefusedArgument(
+          host::CurrentRightsFacts(), std::span(arguments).subspan(arguments.empty() ? 0 : 1),
+          {kTestOptions, {}})) {
     ShowText(host::BorrowedRightsRefusal("fwtool-gui", *refused), true);
     return host::kExitBorrowedRights;
   }

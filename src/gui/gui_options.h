@@ -36,9 +36,9 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments);
 // none of the test options, and of all arguments only these (no option of
 // the toolkit).
 inline constexpr std::string_view kTestOptions[] = {
-    "--simulate",     "--sim-state",     "--sim-time-scale", "--plug-after",
+    "--simulate",     "--sim-state",      "--sim-time-scale", "--plug-after",
     "--unplug-after", "--screenshot-dir", "--click-yes",      "--quit-when-done"};
-inline constexpr std::string_view kOptionsTakenWithBorrowedRights[] = {
-    "--engineering", "--trace", "-h", "--help", "--version"};
+inline constexpr std::string_view kOptionsTakenWithBorrowedRights[] = {"--engineering", "--trace",
+                                                                       "-h", "--help", "--version"};
 
 }  // namespace fwtool::gui

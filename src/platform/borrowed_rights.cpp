@@ -43,10 +43,20 @@ std::string BorrowedRightsRefusal(std::string_view program, std::string_view arg
 }
 
 bool KeptForBorrowedRights(std::string_view name) {
-  static constexpr std::array<std::string_view, 14> kKept = {
-      "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "XDG_SESSION_TYPE",
-      "HOME",    "USER",       "LOGNAME",         "PATH",            "SHELL",
-      "TERM",    "LANG",       "LANGUAGE",        "TZ"};
+  static constexpr std::array<std::string_view, 14> kKept = {"DISPLAY",
+                                                             "XAUTHORITY",
+                                                             "WAYLAND_DISPLAY",
+                                                             "XDG_RUNTIME_DIR",
+                                                             "XDG_SESSION_TYPE",
+                                                             "HOME",
+                                                             "USER",
+                                                             "LOGNAME",
+                                                             "PATH",
+                                                             "SHELL",
+                                                             "TERM",
+                                                             "LANG",
+                                                             "LANGUAGE",
+                                                             "TZ"};
   return Names(kKept, name) || name.starts_with("LC_");
 }
 

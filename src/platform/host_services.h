@@ -6,8 +6,8 @@
 // stays free of system headers.
 #pragma once
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>

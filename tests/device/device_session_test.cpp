@@ -253,7 +253,8 @@ TEST_F(UnitCheckTest, AnotherUnitGetsNoWriteAndNoFurtherCommand) {
   EXPECT_EQ(checks, 1);
   EXPECT_EQ(backend_->sentOn, (std::vector<int>{1, 1})) << "the first read and the check's";
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[2], "/dev/sg1 OUT [FF 04 00 00 55 00 00 00 00 00 00 00] len=0 t/o=50s -> not sent: " + why);
+  EXPECT_EQ(lines[2],
+            "/dev/sg1 OUT [FF 04 00 00 55 00 00 00 00 00 00 00] len=0 t/o=50s -> not sent: " + why);
   // The refusal ends with the operation.
   const DeviceSession next("/dev/sg1", SessionAccess::Exclusive);
   EXPECT_EQ(Out("/dev/sg1"), 1);

@@ -12,13 +12,17 @@
 namespace fwtool::host {
 namespace {
 
-constexpr RightsFacts kRootShell{.kernelMarksSecure = false, .pkexecUidSet = false, .runsAsRoot = true};
+constexpr RightsFacts kRootShell{
+    .kernelMarksSecure = false, .pkexecUidSet = false, .runsAsRoot = true};
 constexpr RightsFacts kUser{};
-constexpr RightsFacts kFileCapabilities{.kernelMarksSecure = true, .pkexecUidSet = false, .runsAsRoot = false};
-constexpr RightsFacts kSetUserIdRoot{.kernelMarksSecure = true, .pkexecUidSet = false, .runsAsRoot = true};
+constexpr RightsFacts kFileCapabilities{
+    .kernelMarksSecure = true, .pkexecUidSet = false, .runsAsRoot = false};
+constexpr RightsFacts kSetUserIdRoot{
+    .kernelMarksSecure = true, .pkexecUidSet = false, .runsAsRoot = true};
 constexpr RightsFacts kPkexec{.kernelMarksSecure = false, .pkexecUidSet = true, .runsAsRoot = true};
 // A user who sets PKEXEC_UID himself gains nothing by it.
-constexpr RightsFacts kUserWithPkexecVariable{.kernelMarksSecure = false, .pkexecUidSet = true, .runsAsRoot = false};
+constexpr RightsFacts kUserWithPkexecVariable{
+    .kernelMarksSecure = false, .pkexecUidSet = true, .runsAsRoot = false};
 
 constexpr std::string_view kCliTestOptions[] = {"--simulate", "--sim-state", "--sim-time-scale"};
 constexpr std::string_view kWindowTestOptions[] = {"--simulate", "--screenshot-dir"};
@@ -35,19 +39,48 @@ TEST(BorrowedRights, TestAndToolkitOptionsAreRefusedOnlyWithBorrowedRights) {
     const char* refused;  // null: every argument taken
   };
   const std::vector<Case> cases = {
-      {"root_shell_keeps_test_options", kRootShell, &cli, {"--simulate", "vqb719", "list"}, nullptr},
+      {"root_shell_keeps_test_options",
+       kRootShell,
+       &cli,
+       {"--simulate", "vqb719", "list"},
+       nullptr},
       {"user_keeps_toolkit_options", kUser, &window, {"-platform", "offscreen"}, nullptr},
       {"pkexec_variable_alone", kUserWithPkexecVariable, &cli, {"--simulate", "vqb719"}, nullptr},
-      {"capabilities_simulate", kFileCapabilities, &cli, {"--simulate", "vqb719", "list"}, "--simulate"},
-      {"set_user_id_sim_state", kSetUserIdRoot, &cli, {"list", "--sim-state", "/tmp/x"}, "--sim-state"},
-      {"pkexec_joined_value", kPkexec, &cli, {"--simulate=vqb719:fw=/etc/shadow", "list"},
+      {"capabilities_simulate",
+       kFileCapabilities,
+       &cli,
+       {"--simulate", "vqb719", "list"},
+       "--simulate"},
+      {"set_user_id_sim_state",
+       kSetUserIdRoot,
+       &cli,
+       {"list", "--sim-state", "/tmp/x"},
+       "--sim-state"},
+      {"pkexec_joined_value",
+       kPkexec,
+       &cli,
+       {"--simulate=vqb719:fw=/etc/shadow", "list"},
        "--simulate=vqb719:fw=/etc/shadow"},
-      {"borrowed_real_run_taken", kPkexec, &cli, {"--record", "run.json", "update", "--yes"}, nullptr},
-      {"window_screenshots", kFileCapabilities, &window, {"--screenshot-dir", "/etc"}, "--screenshot-dir"},
-      {"window_toolkit_option", kPkexec, &window, {"--engineering", "-platformpluginpath", "/tmp/p"},
+      {"borrowed_real_run_taken",
+       kPkexec,
+       &cli,
+       {"--record", "run.json", "update", "--yes"},
+       nullptr},
+      {"window_screenshots",
+       kFileCapabilities,
+       &window,
+       {"--screenshot-dir", "/etc"},
+       "--screenshot-dir"},
+      {"window_toolkit_option",
+       kPkexec,
+       &window,
+       {"--engineering", "-platformpluginpath", "/tmp/p"},
        "-platformpluginpath"},
       {"window_value_of_its_own", kPkexec, &window, {"--trace", "--engineering"}, nullptr},
-      {"window_unknown_long_option", kSetUserIdRoot, &window, {"--stylesheet=/tmp/x.qss"},
+      {"window_unknown_long_option",
+       kSetUserIdRoot,
+       &window,
+       {"--stylesheet=/tmp/x.qss"},
        "--stylesheet=/tmp/x.qss"},
   };
   for (const Case& c : cases) {

@@ -100,7 +100,8 @@ TEST_F(SafeFiles, ATakenNameIsNeverWrittenThroughOrOver) {
       EXPECT_EQ(Names(folder), (std::vector<std::string>{c.givenName, "oldFlash.bak"}));
     } else {
       EXPECT_EQ(error_, "exists already");
-      EXPECT_EQ(Names(folder), std::vector<std::string>{"oldFlash.bak"}) << "nothing left beside it";
+      EXPECT_EQ(Names(folder), std::vector<std::string>{"oldFlash.bak"})
+          << "nothing left beside it";
     }
   }
 }
@@ -200,8 +201,9 @@ TEST_F(SafeFiles, TheProgramsOwnFileIsReplacedOnlyInsideTheUsersOwnFolder) {
     fs::create_directory(theirs);
     ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
     EXPECT_FALSE(Write(theirs / "unit0.flash", TakenName::Replace));
-    EXPECT_EQ(error_, theirs.string() + " is not a folder of this user's own: the folder belongs "
-                                        "to another user");
+    EXPECT_EQ(error_, theirs.string() +
+                          " is not a folder of this user's own: the folder belongs "
+                          "to another user");
     EXPECT_TRUE(Names(theirs).empty());
   }
 }

@@ -1,9 +1,9 @@
 // A scratch folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <cstdlib>
 #include <iterator>
 #include <optional>
 #include <random>

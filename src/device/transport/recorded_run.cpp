@@ -121,8 +121,8 @@ std::string RecordedRunJson(const RecordedRun& run) {
   std::string text = fmt::format(
       "{{\n\"format\": {},\n\"version\": {},\n\"program\": {},\n\"arguments\": {},\n"
       "\"interfaces\": {},\n\"commands\": [",
-      JsonText(kRecordFormat), kRecordVersion, JsonText(run.program),
-      JsonText(run.arguments), JsonText(interfaces));
+      JsonText(kRecordFormat), kRecordVersion, JsonText(run.program), JsonText(run.arguments),
+      JsonText(interfaces));
   for (size_t i = 0; i < run.commands.size(); ++i)
     text += (i == 0 ? "\n" : ",\n") + JsonText(CommandJson(run.commands[i]));
   text += "\n]\n}\n";

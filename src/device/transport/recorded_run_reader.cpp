@@ -112,8 +112,9 @@ std::vector<uint8_t> HexField(const json& object, const char* key, size_t most, 
   std::vector<uint8_t> bytes;
   size_t i = 0;
   auto digit = [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                        : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+    return std::isdigit(static_cast<unsigned char>(c))
+               ? c - '0'
+               : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
   };
   while (i < text.size()) {
     if (text[i] == ' ') {
@@ -195,7 +196,8 @@ RecordedRun RunFromJson(const json& j) {
     if (!lists.is_array()) throw BadField("\"interfaces\" is not a list");
     for (const json& list : lists) {
       if (!list.is_object()) throw BadField("an entry of \"interfaces\" is not an object");
-      run.interfaces.push_back({Texts(list, "disk"), Texts(list, "cdrom"), TextOr(list, "accessProblem")});
+      run.interfaces.push_back(
+          {Texts(list, "disk"), Texts(list, "cdrom"), TextOr(list, "accessProblem")});
     }
   }
   const json& commands = Field(j, "commands");
@@ -259,7 +261,8 @@ std::optional<RecordedRun> LoadRecordedRun(const std::string& path, std::string*
     return fail(fmt::format("larger than a recording may be ({} MB)", kMaxRecordFileSize >> 20));
   };
   if (std::filesystem::file_size(path, ec) > kMaxRecordFileSize && !ec) return tooLarge();
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
   if (!file) return fail(std::strerror(errno));
   std::string text;
   try {

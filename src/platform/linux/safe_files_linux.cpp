@@ -104,7 +104,8 @@ std::string RandomSuffix() {
   unsigned char bytes[6] = {};
   if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
     // Without random bytes the O_EXCL retries still keep every name apart.
-    const auto now = static_cast<unsigned long>(::getpid()) ^ static_cast<unsigned long>(::time(nullptr));
+    const auto now =
+        static_cast<unsigned long>(::getpid()) ^ static_cast<unsigned long>(::time(nullptr));
     std::memcpy(bytes, &now, std::min(sizeof bytes, sizeof now));
   }
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -206,7 +207,8 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
     case TakenName::Replace:
       // Inside a folder only this user writes into: the rename replaces the
       // name itself, never a file a link there leads to.
-      code = ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) == 0 ? 0 : errno;
+      code =
+          ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) == 0 ? 0 : errno;
       break;
   }
   if (code != 0) return discard(code);

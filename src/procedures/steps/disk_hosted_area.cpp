@@ -19,13 +19,13 @@ namespace {
 constexpr uint64_t kOneMegabyte = 1048576;
 
 BackupTarget DiskBackupFile(const ProcedureRequest& request, ProcedureHost& host) {
-  BackupTarget file = EngineeringBackupTarget(request.options.backupFile, texts::kDefaultBackupFile);
+  BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultBackupFile);
   if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   return file;
 }
 
 }  // namespace
-
 
 int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32_t length,
                     const std::function<int(uint8_t* data, uint32_t length)>& read) {

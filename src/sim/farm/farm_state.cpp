@@ -4,8 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <span>
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "farm.h"
 #include "host_services.h"
@@ -25,7 +25,8 @@ std::string BaseName(const SimUnit& unit) {
 // put a link there or swap a name).
 bool WriteFile(const fs::path& path, std::span<const uint8_t> bytes, std::string* error) {
   std::string why;
-  if (host::WriteNewFile(path.string(), bytes, host::TakenName::Replace, nullptr, &why)) return true;
+  if (host::WriteNewFile(path.string(), bytes, host::TakenName::Replace, nullptr, &why))
+    return true;
   if (error != nullptr) *error = "cannot write " + path.string() + ": " + why;
   return false;
 }
