@@ -74,16 +74,16 @@ bool FailErrno(std::string* error, int code) {
 bool MakeFolders(const fs::path& folder, std::string* error) {
   if (folder.empty()) return true;
   fs::path made;
+  int refused = 0;  // why a folder could not be made, when it could not
   for (const auto& part : folder) {
     made /= part;
-    if (::mkdir(made.c_str(), kFolderMode) == 0 || errno == EEXIST) continue;
-    // An existing folder that this user may not look into fails below.
-    if (errno == EACCES || errno == EPERM || errno == EROFS) continue;
-    return Fail(error, made.string() + ": " + std::strerror(errno));
+    // A folder that is there already is left as it is; one this user may
+    // not look into fails below.
+    if (::mkdir(made.c_str(), kFolderMode) != 0 && errno != EEXIST) refused = errno;
   }
   struct stat status {};
   if (::stat(folder.c_str(), &status) != 0)
-    return Fail(error, folder.string() + ": " + std::strerror(errno));
+    return Fail(error, folder.string() + ": " + std::strerror(refused != 0 ? refused : errno));
   if (!S_ISDIR(status.st_mode)) return Fail(error, folder.string() + " is not a folder");
   return true;
 }
