@@ -5,7 +5,7 @@
 //   fwtool [--simulate UNITS] update --all [--yes] [--json]
 //
 // Both drive the same form model as the window: construction refreshes the
-// device list; update selects an entry and presses "YES".
+// device list; update selects an entry and calls the entry behind "YES".
 #include <fmt/format.h>
 
 #include <cstdio>
@@ -152,9 +152,7 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
                  options.device, form.ListedCount());
     return kExitUsage;
   }
-  // As the window's device list would on a change of selection.
-  form.DeviceList.SetItemIndex(options.device);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(options.device);
   const DeviceRecord* record = form.SelectedDevice();
   std::printf("Device %d: %s (%s)\n", options.device, form.DeviceList.Text().c_str(),
               record != nullptr ? record->Path.c_str() : "?");
@@ -163,13 +161,12 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
     return kExitFailed;
   }
 
-  form.SetBackupTarget(options.backup);
   {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
     ProgressView progress(form, live, ProgressView::Source::WindowBar);
-    form.EraseButton.Click();
+    form.OneClickUpdate({.backupFile = options.backup});
   }
 
   const OneClickFace face = form.Face();

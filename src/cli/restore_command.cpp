@@ -19,7 +19,6 @@
 
 #include "Fwupdate.h"
 #include "cli_context.h"
-#include "device_session.h"
 #include "flash_restore.h"
 #include "form_texts.h"
 #include "host_services.h"
@@ -85,8 +84,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
                  options.device.c_str(), form.ListedCount());
     return kExitUsage;
   }
-  form.DeviceList.SetItemIndex(entry);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(entry);
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
@@ -104,21 +102,15 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
 
   RestoreReport report;
   int result = 0;
-  std::string refusal;
   {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
     ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
-    const auto identification = static_cast<uint16_t>(form.ChipSubRev << 8 | form.ChipType);
-    // One open for the whole restore, the unit to itself, and asked again
-    // before the first write whether it is still the unit that was listed.
-    const DeviceSession session(path, SessionAccess::Exclusive, form.ListedUnitCheck(path));
-    result = RestoreFlashBackup(form.Host(), path, identification, *backup, &report);
-    refusal = session.Refusal();
+    result = form.RestoreBackup({.backup = *backup}, &report);
   }
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "fwtool restore: %s\n", refusal.c_str());
+  if (!form.LastRefusal().empty()) {
+    std::fprintf(stderr, "fwtool restore: %s\n", form.LastRefusal().c_str());
     return kExitFailed;
   }
 

@@ -10,6 +10,9 @@ namespace {
 
 constexpr size_t kBarWidth = 30;
 
+// The view drawing on the terminal now; one at a time.
+ProgressView* liveView = nullptr;
+
 // The status text without the dots a procedure adds per block.
 std::string StepOf(const std::string& text) {
   return text.substr(0, text.find_last_not_of('.') + 1);
@@ -17,8 +20,14 @@ std::string StepOf(const std::string& text) {
 
 }  // namespace
 
+void BreakLiveLine() {
+  if (liveView != nullptr) liveView->Finish();
+  std::fflush(stdout);
+}
+
 ProgressView::ProgressView(TV77xFwTool& form, bool live, Source source)
     : form_(form), live_(live), source_(source) {
+  if (live_) liveView = this;
   formListener_ = form_.Subscribe([this](const Control& control, ControlProperty property) {
     if (&control == &form_.Window && property == ControlProperty::Notice) {
       ShowNotice();
@@ -28,10 +37,14 @@ ProgressView::ProgressView(TV77xFwTool& form, bool live, Source source)
     }
   });
   if (source_ == Source::DeclaredSteps)
-    progressListener_ = form_.Progress().Subscribe([this](const ProgressState&) { Show(); });
+    progressListener_ = form_.Progress().Subscribe([this](const ProgressState& state) {
+      // The bar stays as the operation left it when it ends.
+      if (state.running) Show();
+    });
 }
 
 ProgressView::~ProgressView() {
+  if (liveView == this) liveView = nullptr;
   form_.Unsubscribe(formListener_);
   if (source_ == Source::DeclaredSteps) form_.Progress().Unsubscribe(progressListener_);
   Finish();

@@ -12,6 +12,10 @@
 
 namespace fwtool::cli {
 
+// Ends the line a progress view is drawing and flushes standard output, so
+// that what comes next on stderr (a box) starts a line of its own.
+void BreakLiveLine();
+
 class ProgressView {
  public:
   // Where the percentage comes from.

@@ -29,10 +29,10 @@ constexpr int kFlashMakerPmc = 3;
 constexpr int kMakerNeedsUnprotect = 5;
 // The erase (with its blank check), the blocks, the settings put back, and
 // the read-back after the controller is given a second.
-constexpr WeightedStep kBasicProgramSteps[] = {{ProgressStep::Erase, 30},
-                                               {ProgressStep::Program, 30},
-                                               {ProgressStep::Settings, 2},
-                                               {ProgressStep::Verify, 38}};
+constexpr WeightedStep kBasicProgramSteps[] = {{ProgressStep::Erase, 50},
+                                               {ProgressStep::Program, 12},
+                                               {ProgressStep::Settings, 1},
+                                               {ProgressStep::Verify, 37}};
 
 int32_t RoundUp(int32_t value, int32_t unit) {
   return (value + unit - 1) / unit * unit;

@@ -54,11 +54,9 @@ std::optional<DiskFirmwareArea> Locate(const ProcedureRequest& request, Procedur
 
 // Finding the area asks the disk and the controller a few questions; the
 // blocks then go over the bus at disk speed.
-constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 30}, {ProgressStep::Erase, 70}};
-constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 30},
-                                         {ProgressStep::Backup, 70}};
-constexpr WeightedStep kProgramSteps[] = {{ProgressStep::Prepare, 10},
-                                          {ProgressStep::Program, 90}};
+constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Erase, 50}};
+constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Backup, 50}};
+constexpr WeightedStep kProgramSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Program, 60}};
 
 uint32_t RoundUp(uint64_t value, uint64_t unit) {
   return static_cast<uint32_t>((value + unit - 1) / unit * unit);

@@ -20,7 +20,7 @@ namespace {
 // The header read, the whole flash read twice into the backup, then the
 // attempts (each a write and a read-back of the image).
 constexpr WeightedStep kEmbeddedUpdateSteps[] = {
-    {ProgressStep::Prepare, 1}, {ProgressStep::Backup, 15}, {ProgressStep::Program, 84}};
+    {ProgressStep::Prepare, 1}, {ProgressStep::Backup, 10}, {ProgressStep::Program, 89}};
 
 void CopyRange(const uint8_t* from, uint8_t* to, HeaderRange range) {
   std::memcpy(to + range.first, from + range.first, range.last - range.first + 1);

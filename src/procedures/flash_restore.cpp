@@ -18,8 +18,7 @@ constexpr int32_t kTransferBlock = 8192;
 constexpr int kProgressPerStage = 10;
 // The flash read once to learn the part's size, then the attempts (each a
 // write and a read-back of the whole part).
-constexpr WeightedStep kRestoreSteps[] = {{ProgressStep::Prepare, 15},
-                                          {ProgressStep::Program, 85}};
+constexpr WeightedStep kRestoreSteps[] = {{ProgressStep::Prepare, 5}, {ProgressStep::Program, 95}};
 
 bool Uniform(std::span<const uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes.front(); });

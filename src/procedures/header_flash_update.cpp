@@ -25,15 +25,14 @@ constexpr size_t kIdentificationAt = 128;
 constexpr size_t kIdentificationLength = 80;
 constexpr int kFlashMakerPmc = 3;
 constexpr int kMakerNeedsUnprotect = 5;
-// The unit's area read first; the erases (each unit read back blank) and
-// the pages (each read back) take about as long as each other.
+// The unit's area read first; the erases (each unit read back blank) take
+// longer than the pages (each read back).
 constexpr WeightedStep kHeaderProgramSteps[] = {
-    {ProgressStep::Prepare, 2}, {ProgressStep::Erase, 40}, {ProgressStep::Program, 58}};
-constexpr WeightedStep kHeaderEraseSteps[] = {{ProgressStep::Prepare, 2},
-                                              {ProgressStep::Erase, 90},
-                                              {ProgressStep::Settings, 8}};
-constexpr WeightedStep kHeaderBackupSteps[] = {{ProgressStep::Prepare, 2},
-                                               {ProgressStep::Backup, 98}};
+    {ProgressStep::Prepare, 1}, {ProgressStep::Erase, 75}, {ProgressStep::Program, 24}};
+constexpr WeightedStep kHeaderEraseSteps[] = {
+    {ProgressStep::Prepare, 1}, {ProgressStep::Erase, 95}, {ProgressStep::Settings, 4}};
+constexpr WeightedStep kHeaderBackupSteps[] = {{ProgressStep::Prepare, 5},
+                                               {ProgressStep::Backup, 95}};
 
 uint32_t RoundUp(uint32_t value, uint32_t unit) {
   return (value + unit - 1) / unit * unit;

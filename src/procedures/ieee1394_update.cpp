@@ -26,11 +26,11 @@ constexpr uint32_t kDotEvery = 2048;
 // The settings area read first; the 256-byte blocks take far longer than
 // the read-back.
 constexpr WeightedStep kProgram1394Steps[] = {
-    {ProgressStep::Prepare, 2}, {ProgressStep::Program, 80}, {ProgressStep::Verify, 18}};
-constexpr WeightedStep kErase1394Steps[] = {{ProgressStep::Prepare, 5},
-                                            {ProgressStep::Erase, 50},
-                                            {ProgressStep::Verify, 40},
-                                            {ProgressStep::Settings, 5}};
+    {ProgressStep::Prepare, 1}, {ProgressStep::Program, 94}, {ProgressStep::Verify, 5}};
+constexpr WeightedStep kErase1394Steps[] = {{ProgressStep::Prepare, 1},
+                                            {ProgressStep::Erase, 70},
+                                            {ProgressStep::Verify, 20},
+                                            {ProgressStep::Settings, 9}};
 
 int32_t RoundUp(int32_t value, int32_t unit) {
   return (value + unit - 1) / unit * unit;

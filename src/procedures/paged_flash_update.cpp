@@ -20,7 +20,7 @@ constexpr int kFlashMakerSst = 2;
 constexpr int kMakerNeedsUnprotect = 5;
 // Programming over the serial-flash sequence (byte by byte on SST parts)
 // takes far longer than the erases.
-constexpr WeightedStep kPagedSteps[] = {{ProgressStep::Erase, 5}, {ProgressStep::Program, 95}};
+constexpr WeightedStep kPagedSteps[] = {{ProgressStep::Erase, 1}, {ProgressStep::Program, 99}};
 
 }  // namespace
 

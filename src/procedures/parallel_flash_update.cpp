@@ -23,9 +23,9 @@ constexpr int32_t kFlashSize = static_cast<int32_t>(kParallelFlashSize);
 // The part erases itself (read back blank after), takes the whole image in
 // one command, and is read back.
 constexpr WeightedStep kParallelProgramSteps[] = {
-    {ProgressStep::Erase, 30}, {ProgressStep::Program, 60}, {ProgressStep::Verify, 10}};
-constexpr WeightedStep kParallelEraseSteps[] = {{ProgressStep::Erase, 80},
-                                                {ProgressStep::Verify, 20}};
+    {ProgressStep::Erase, 10}, {ProgressStep::Program, 87}, {ProgressStep::Verify, 3}};
+constexpr WeightedStep kParallelEraseSteps[] = {{ProgressStep::Erase, 75},
+                                                {ProgressStep::Verify, 25}};
 
 bool IsBlank(const AlignedBuffer& flash) {
   return std::all_of(flash.data(), flash.data() + kFlashSize, [](uint8_t b) { return b == 0xFF; });
@@ -111,6 +111,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
@@ -178,15 +179,17 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
     }
   }
 
-  steps.Begin(ProgressStep::Program);
   WaitParallelFlashReady(request.path);
+  // The part takes the image in one command and then programs it on its
+  // own: the wait for it is the programming.
+  steps.Begin(ProgressStep::Program);
   if (!ProgramParallelFlash(request.path, image.data(), kParallelFlashSize, kind)) {
     host.SetStatusText(texts::kParallelProgrammingFail);
     return 0;
   }
   host.SetStatusText(texts::kProgrammingSuccess);
-  steps.Begin(ProgressStep::Verify);
   WaitParallelFlashReady(request.path);
+  steps.Begin(ProgressStep::Verify);
   if (!ReadParallelFlash(request.path, 0, readBack.data(), kParallelFlashSize)) {
     host.SetStatusText(texts::kParallelReadFail);
     return 0;

@@ -1,7 +1,8 @@
 // What a flash procedure needs of the window it runs in: the status line,
 // the progress bar, the progress of its declared steps, the flash maker
 // found by the information check, the shared flash settings, a chance to
-// let the window handle pending input, and the operator's message boxes.
+// let the window handle pending input, the operator's message boxes, and
+// where a backup went.
 // The form implements it; tests use a small fake.
 #pragma once
 
@@ -39,6 +40,9 @@ class ProcedureHost {
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
   // The toolkit's simple message box.
   virtual void SimpleMessage(const std::string& text) = 0;
+
+  // A backup of the unit's flash or disk area now lies complete in `path`.
+  virtual void BackupSaved(const std::string& path) { (void)path; }
 };
 
 }  // namespace fwtool

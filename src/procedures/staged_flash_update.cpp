@@ -30,10 +30,10 @@ constexpr int kNotReadyAfterErase = 5;
 constexpr int kCompareMismatch = 7;
 
 // The controller's own erase (read back blank), the program, the read-back.
-constexpr WeightedStep kStagedSteps[] = {{ProgressStep::Prepare, 2},
-                                         {ProgressStep::Erase, 50},
-                                         {ProgressStep::Program, 30},
-                                         {ProgressStep::Verify, 18}};
+constexpr WeightedStep kStagedSteps[] = {{ProgressStep::Prepare, 1},
+                                         {ProgressStep::Erase, 60},
+                                         {ProgressStep::Program, 31},
+                                         {ProgressStep::Verify, 8}};
 
 // Announces the stages and turns a stage's code into its text.
 struct StageRun {

@@ -23,10 +23,9 @@ namespace {
 // Finding the region asks the disk a few questions; the region then moves
 // in one transfer each way.
 constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Erase, 60}};
-constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 40},
-                                         {ProgressStep::Backup, 60}};
+constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Backup, 60}};
 constexpr WeightedStep kProgramSteps[] = {
-    {ProgressStep::Prepare, 30}, {ProgressStep::Program, 40}, {ProgressStep::Verify, 30}};
+    {ProgressStep::Prepare, 25}, {ProgressStep::Program, 38}, {ProgressStep::Verify, 37}};
 
 uint32_t RegionLength(const ProcedureRequest& request) {
   return request.options.includeNvram ? kVqs175RegionSize : kVqs175CodeSize;

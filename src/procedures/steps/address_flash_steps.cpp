@@ -5,16 +5,16 @@
 #include <string>
 
 #include "ata_commands.h"
-#include "chip_rows.h"
-#include "clock.h"
-#include "flash_commands.h"
-#include "operator.h"
-#include "serial_flash_commands.h"
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "chip_rows.h"
+#include "clock.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
 #include "progress.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 
@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kFlashMakerSst = 2;
 // A chip or sector erase takes far longer than reading the flash back.
-constexpr WeightedStep kEraseAndCheckSteps[] = {{ProgressStep::Erase, 9},
+constexpr WeightedStep kEraseAndCheckSteps[] = {{ProgressStep::Erase, 19},
                                                 {ProgressStep::Verify, 1}};
 
 }  // namespace
@@ -95,6 +95,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kDataNotBlank);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseSuccess);
   return 1;
 }
@@ -137,6 +138,7 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
@@ -186,10 +188,11 @@ int WritePageAndVerify(const ProcedureRequest& request, ProcedureHost& host, uin
   // moves as the part takes the bytes.
   ProcedureProgress& progress = host.Progress();
   const int written =
-      overSpi ? SpiProgramFlash(request.path, address, data, length, request.chip.flashMaker,
-                                request.chip.altFlashProc != 0,
-                                [&progress, length](uint32_t done) { progress.Advance(done, length); })
-              : WriteFlashAt(request.path, address, data, length);
+      overSpi
+          ? SpiProgramFlash(request.path, address, data, length, request.chip.flashMaker,
+                            request.chip.altFlashProc != 0,
+                            [&progress, length](uint32_t done) { progress.Advance(done, length); })
+          : WriteFlashAt(request.path, address, data, length);
   if (!written) {
     host.SetStatusText(texts::kWriteCommandFail);
     return 0;
@@ -234,8 +237,8 @@ int EraseUnitsAndCheck(const ProcedureRequest& request, ProcedureHost& host, uin
   return 1;
 }
 
-int WritePagesAndVerify(const ProcedureRequest& request, ProcedureHost& host,
-                        const uint8_t* image, uint32_t pages, bool overSpi) {
+int WritePagesAndVerify(const ProcedureRequest& request, ProcedureHost& host, const uint8_t* image,
+                        uint32_t pages, bool overSpi) {
   ProcedureProgress& progress = host.Progress();
   const uint64_t total = static_cast<uint64_t>(pages) * kPageSize;
   for (uint32_t page = 0; page < pages; ++page) {

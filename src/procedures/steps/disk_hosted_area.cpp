@@ -49,6 +49,7 @@ int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32
     host.SetStatusText(texts::kOpenBackupFileError);
     return fail();
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   host.ProcessMessages();
   return 1;

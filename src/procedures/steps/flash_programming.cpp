@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "block_transfer.h"
 #include "clock.h"
 #include "flash_commands.h"
-#include "block_transfer.h"
 #include "flash_settings.h"
 #include "procedure_host.h"
 #include "procedure_texts.h"
@@ -19,8 +19,8 @@ constexpr int kSectorEraseMode = 1;
 constexpr int kChipEraseMode = 3;
 // The write (with the erases it brings) takes most of an attempt; the
 // read-back goes at the controller's read speed.
-constexpr WeightedStep kProgramAndVerifySteps[] = {{ProgressStep::Program, 8},
-                                                   {ProgressStep::Verify, 2}};
+constexpr WeightedStep kProgramAndVerifySteps[] = {{ProgressStep::Program, 9},
+                                                   {ProgressStep::Verify, 1}};
 
 }  // namespace
 

@@ -51,6 +51,7 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

@@ -2,15 +2,15 @@
 // operator includes it.
 #include <algorithm>
 
+#include "block_transfer.h"
 #include "clock.h"
 #include "flash_commands.h"
 #include "operator.h"
-#include "serial_flash_commands.h"
-#include "transport.h"
-#include "block_transfer.h"
 #include "procedure_texts.h"
 #include "progress.h"
+#include "serial_flash_commands.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -24,10 +24,10 @@ constexpr int kSectorEraseMode = 1;
 constexpr uint32_t kAtmelSecondEraseAt = 0x8000;
 // The settings area read and written back around the erase; the erase and
 // the read of the whole flash that shows it blank.
-constexpr WeightedStep kEraseOnlySteps[] = {{ProgressStep::Prepare, 3},
-                                            {ProgressStep::Erase, 60},
-                                            {ProgressStep::Verify, 30},
-                                            {ProgressStep::Settings, 7}};
+constexpr WeightedStep kEraseOnlySteps[] = {{ProgressStep::Prepare, 1},
+                                            {ProgressStep::Erase, 85},
+                                            {ProgressStep::Verify, 10},
+                                            {ProgressStep::Settings, 4}};
 
 // The mode byte of the erase command: the whole chip (MXIC parts with the
 // first-block flag that lifts their protection); ATMEL and EON parts erase by

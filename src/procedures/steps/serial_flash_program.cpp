@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "serial_flash_commands.h"
-#include "transport.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "procedure_texts.h"
 #include "progress.h"
+#include "serial_flash_commands.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -74,8 +74,8 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
 
   // One pass per bank written, each its attempts of write and read-back.
   const int passes = layout.banked && chip.flashSizeKB >= kDualBankMinKB ? 2 : 1;
-  std::vector<WeightedStep> plan = {{ProgressStep::Prepare, 4}};
-  for (int pass = 0; pass < passes; ++pass) plan.push_back({ProgressStep::Program, 96 / passes});
+  std::vector<WeightedStep> plan = {{ProgressStep::Prepare, 1}};
+  for (int pass = 0; pass < passes; ++pass) plan.push_back({ProgressStep::Program, 99 / passes});
   ProgressSteps steps(host.Progress(), plan);
 
   AlignedBuffer saved(kNvramSize);
