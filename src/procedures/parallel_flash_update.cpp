@@ -107,11 +107,13 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   host.Progress().Advance(1, 1);
-  if (!SaveBackupFile(file.path, flash.data(), kParallelFlashSize, nullptr, file.existing)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, flash.data(), kParallelFlashSize, nullptr, file.existing,
+                      &written)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

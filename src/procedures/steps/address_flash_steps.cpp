@@ -133,12 +133,13 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     return 0;
   }
   host.Progress().Advance(1, 1);
+  std::string written;
   if (!SaveBackupFile(file.path, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
-                      nullptr, file.existing)) {
+                      nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

@@ -45,11 +45,12 @@ int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32
   // A copy of what could not be read would be no backup.
   if (!read(data.data(), length)) return fail();
   host.Progress().Advance(1, 1);
-  if (!SaveBackupFile(file.path, data.data(), length, nullptr, file.existing)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, data.data(), length, nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return fail();
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   host.ProcessMessages();
   return 1;

@@ -47,11 +47,12 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     }
   }
 
-  if (!SaveBackupFile(file.path, from, length, nullptr, file.existing)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, from, length, nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
