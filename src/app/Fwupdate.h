@@ -22,6 +22,7 @@
 #include "flash_settings.h"
 #include "form_requests.h"
 #include "history.h"
+#include "held_node.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -300,6 +301,11 @@ class TV77xFwTool : private ControlObserver {
   int ListedCount() const { return listedCount_; }
   // The selected device record, or null when the selection names no entry.
   const DeviceRecord* SelectedDevice() const;
+  // For the session of an operation that writes to a listed unit: asks the
+  // device at `path` again who it is (INQUIRY and the chip identification)
+  // and says when it is not the unit the last refresh listed there. None
+  // for a path the list does not hold.
+  UnitCheck ListedUnitCheck(const std::string& path);
 
   // ---- Status line and progress bar --------------------------------------
   void SetStatus(const std::string& text);
@@ -323,6 +329,10 @@ class TV77xFwTool : private ControlObserver {
   // The backup file of the last update or bank repair, empty when none was
   // written.
   const std::string& LastBackupPath() const { return lastBackupPath_; }
+  // Why the last update, "Run" or restore sent nothing more to its unit:
+  // the device was not the unit that was listed (ListedUnitCheck). Empty
+  // when it was.
+  const std::string& LastRefusal() const { return lastRefusal_; }
 
   // ---- The engineering face ----------------------------------------------
   // Shows the engineering column (device list, file, status, Run, transfer
@@ -513,6 +523,7 @@ class TV77xFwTool : private ControlObserver {
   std::span<const uint8_t> image_;
   std::string backupTarget_;
   std::string lastBackupPath_;
+  std::string lastRefusal_;
   RunOutcome lastRun_;
   CloseHandler closeHandler_;
   std::string historyFile_;

@@ -110,5 +110,9 @@ inline constexpr const char* kOneClickProcedure = "one-click update";
 inline constexpr const char* kBankRepairProcedure = "bank repair";
 inline constexpr const char* kRestoreProcedure = "restore";
 inline constexpr const char* kEmbeddedImageName = "VQB719FW (built in)";
+// The device on the path, asked again before the first write, is not the
+// unit that was listed there (path, listed unit, unit found).
+inline constexpr const char* kNotTheListedUnit =
+    "The device at {} is not the unit that was listed ({}; now {}); nothing was written to it.";
 
 }  // namespace fwtool::texts

@@ -68,13 +68,16 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path, const std::string& b
   record.SetImage(texts::kEmbeddedImageName, image_);
   {
     // The device is opened once for the whole update and no other program
-    // can send it commands between the blocks of the write.
-    const DeviceSession session(path, SessionAccess::Exclusive);
+    // can send it commands between the blocks of the write; before the
+    // first write it must still be the unit that was listed.
+    const DeviceSession session(path, SessionAccess::Exclusive, ListedUnitCheck(path));
     result = UpdateEmbeddedImage(host_, path, options, &report);
+    lastRefusal_ = session.Refusal();
   }
   lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
   std::string notice = report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
                                             : std::string(texts::kBackupMissingNotice);
+  if (!lastRefusal_.empty()) notice = lastRefusal_ + " " + notice;
   // After a failure the operator needs the way back as much as the file.
   if (result != 1 && report.backupWritten)
     notice += texts::kRestoreHintNotice + RestoreCommandLine(path, report.backupPath);

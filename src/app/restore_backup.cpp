@@ -50,11 +50,17 @@ int TV77xFwTool::RestoreBackup(const RestoreRequest& request, RestoreReport* rep
   RestoreReport outcome;
   int result = 0;
   {
-    const DeviceSession session(procedureRequest.path, SessionAccess::Exclusive);
+    // One open for the whole restore, the unit to itself, and asked again
+    // before the first write whether it is still the unit that was listed.
+    const DeviceSession session(procedureRequest.path, SessionAccess::Exclusive,
+                                ListedUnitCheck(procedureRequest.path));
     result = RestoreWholePart(procedureRequest, part, host_, request.backup, &outcome);
+    lastRefusal_ = session.Refusal();
   }
+  if (!lastRefusal_.empty()) SetNotice(lastRefusal_);
   // A backup refused before the first write changed nothing on the unit.
-  if (outcome.outcome == RestoreOutcome::Restored || outcome.outcome == RestoreOutcome::NotWritten)
+  if (lastRefusal_.empty() && (outcome.outcome == RestoreOutcome::Restored ||
+                               outcome.outcome == RestoreOutcome::NotWritten))
     history.Finish(result, std::string());
   if (report != nullptr) *report = outcome;
   return result;

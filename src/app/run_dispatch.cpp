@@ -53,7 +53,8 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
         // to itself.
         const bool writes = RunWrites(row.procedure, procedureRequest.options);
         const DeviceSession session(procedureRequest.path,
-                                    writes ? SessionAccess::Exclusive : SessionAccess::Shared);
+                                    writes ? SessionAccess::Exclusive : SessionAccess::Shared,
+                                    ListedUnitCheck(procedureRequest.path));
         if (!writes) {
           lastRun_.result = procedure(procedureRequest, host_);
           lastRun_.ran = true;
@@ -76,6 +77,13 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
         lastRun_.ran = true;
         if (lastRun_.result == 1) steps.Finish();
         TellRunBackup(procedureRequest, row.procedure);
+        lastRefusal_ = session.Refusal();
+        if (!lastRefusal_.empty()) {
+          // Another unit answers on the path: nothing was written to it,
+          // and the listed unit was not touched.
+          SetNotice(lastRefusal_);
+          break;
+        }
         history.Finish(lastRun_.result, lastRun_.backupFile);
       }
       break;

@@ -3,7 +3,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "borrowed_rights.h"
 #include "cli_context.h"
 #include "pass_through.h"
 #include "platform_services.h"
@@ -12,6 +15,14 @@
 
 int main(int argc, char** argv) {
   using namespace fwtool;
+  // Before anything else: a fwtool given rights it did not start with takes
+  // no test option.
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (const auto refused = host::RefusedArgument(host::CurrentRightsFacts(), arguments,
+                                                 {cli::kSimulationOptions, {}})) {
+    std::fprintf(stderr, "%s\n", host::BorrowedRightsRefusal("fwtool", *refused).c_str());
+    return host::kExitBorrowedRights;
+  }
   CLI::App app{"fwtool: firmware update utility for USB/1394-to-ATA bridge controllers"};
   app.set_version_flag("--version", std::string("fwtool ") + FWTOOL_VERSION);
   cli::CliContext ctx;
@@ -43,7 +54,7 @@ int main(int argc, char** argv) {
       });
     }
     cli::StartSimulation(ctx);
-    cli::StartRecording(ctx, std::vector<std::string>(argv + 1, argv + argc));
+    cli::StartRecording(ctx, arguments);
   });
   try {
     app.parse(argc, argv);

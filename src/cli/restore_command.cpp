@@ -174,6 +174,10 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   if (!form.HistoryError().empty())
     std::fprintf(stderr, "fwtool restore: %s%s\n", texts::kHistoryFailedNotice,
                  form.HistoryError().c_str());
+  if (!form.LastRefusal().empty()) {
+    std::fprintf(stderr, "fwtool restore: %s\n", form.LastRefusal().c_str());
+    return kExitFailed;
+  }
 
   switch (report.outcome) {
     case RestoreOutcome::Restored:

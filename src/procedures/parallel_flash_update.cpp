@@ -92,11 +92,9 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
 }
 
 int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultParallelBackupFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultParallelBackupFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   AlignedBuffer flash(kParallelFlashSize);
@@ -109,12 +107,13 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   host.Progress().Advance(1, 1);
-  // The operator's file is replaced only by a complete copy.
-  if (!SaveBackupFile(fileName, flash.data(), kParallelFlashSize, nullptr, ExistingFile::Replace)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, flash.data(), kParallelFlashSize, nullptr, file.existing,
+                      &written)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

@@ -29,6 +29,8 @@ using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
 using testing::Pattern;
 using testing::Tagged;
+using testing::ScopedDataHome;
+using testing::TempDir;
 
 constexpr size_t kArea = 4096;
 constexpr const char* kPowerCycleBox = "Message: Please Turn-Off the Power and Turn-On Again!";
@@ -250,17 +252,23 @@ TEST_F(AddressFlash, BasicBackupIsTheFlash) {
   EXPECT_EQ(Flash(), before);
 }
 
-TEST_F(AddressFlash, BackupWithoutANameGoesToOldflashBak) {
+// In the backup folder, never in the current folder (where a link may wait
+// for a program run as root), with a number when the name is taken; the box
+// says what it always said.
+TEST_F(AddressFlash, BackupWithoutANameGoesToOldflashBakInTheBackupFolder) {
   const Bytes before = Prepare(kType1);
   ProcedureRequest request = BackupRequest(true);
   request.options.backupFile.clear();
-  const fs::path cwd = fs::current_path();
-  fs::current_path(dir.Root());
-  const int result = RunBasicFlashUpdate(request, host);
-  fs::current_path(cwd);
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(host.boxes, std::vector<std::string>{kDefaultNameBox});
-  EXPECT_EQ(Differs(ReadFile(dir.Path("oldflash.bak")), Slice(before, 0, 65536)), "");
+  const ScopedDataHome home(dir.Path("data"));
+  const fs::path folder = fs::path(dir.Path("data")) / "fwtool" / "backups";
+  for (const char* name : {"oldflash.bak", "oldflash-2.bak"}) {
+    SCOPED_TRACE(name);
+    host.boxes.clear();
+    EXPECT_EQ(RunBasicFlashUpdate(request, host), 1);
+    EXPECT_EQ(host.boxes, std::vector<std::string>{kDefaultNameBox});
+    EXPECT_EQ(Differs(ReadFile((folder / name).string()), Slice(before, 0, 65536)), "");
+  }
+  EXPECT_FALSE(fs::exists(fs::current_path() / "oldflash.bak"));
 }
 
 // A flash of unknown size gives no backup, and no empty file either.
@@ -436,7 +444,8 @@ TEST_F(AddressFlash, HeaderEraseOnlyPutsTheAreaBackUnlessIncluded) {
 TEST_F(AddressFlash, HeaderBackupLeavesTheAreaOutUnlessIncluded) {
   for (const bool include : {false, true}) {
     const Bytes before = Prepare(kType10);
-    const ProcedureRequest request = BackupRequest(include);
+    ProcedureRequest request = BackupRequest(include);
+    request.options.backupFile = dir.Path(include ? "whole.bin" : "without-area.bin");
     EXPECT_EQ(RunHeaderFlashUpdate(request, host), 1);
     const size_t from = include ? 0 : kArea;
     EXPECT_EQ(Differs(ReadFile(request.options.backupFile), Slice(before, from, 65536 - from)), "");

@@ -25,6 +25,9 @@ using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
 using testing::Pattern;
 using testing::Tagged;
+using testing::ReadFile;
+using testing::ScopedDataHome;
+using testing::TempDir;
 
 constexpr size_t kNvram = 4096;
 constexpr size_t kBank = 65536;
@@ -685,45 +688,54 @@ INSTANTIATE_TEST_SUITE_P(
                       BackupCase{"type12_bank0_firmware", kType12, false, 0, 49152}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SerialFlash, BackupWithoutANameGoesToOldFlashBak) {
+TEST_F(SerialFlash, BackupWithoutANameGoesToOldFlashBakInTheBackupFolder) {
   const Bytes before = Prepare(kType8);
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir.Root());
   ProcedureRequest request = Request(kType8);
   request.options.backupOnly = true;
-  const int result = RunFlashUpdate(request, host);
-  fs::current_path(previous);
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(host.boxes,
-            std::vector<std::string>{"Message: Default backup firmware as OldFalsh.bak!"});
-  std::ifstream in(dir.Path("oldFlash.bak"), std::ios::binary);
-  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), before);
+  const ScopedDataHome home(dir.Path("data"));
+  const fs::path folder = fs::path(dir.Path("data")) / "fwtool" / "backups";
+  for (const char* name : {"oldFlash.bak", "oldFlash-2.bak", "oldFlash-3.bak"}) {
+    SCOPED_TRACE(name);
+    host.boxes.clear();
+    EXPECT_EQ(RunFlashUpdate(request, host), 1);
+    EXPECT_EQ(host.boxes,
+              std::vector<std::string>{"Message: Default backup firmware as OldFalsh.bak!"});
+    std::ifstream in(folder / name, std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), before);
+  }
 }
 
-TEST_F(SerialFlash, NamedBackupFileIsReplacedOnlyByACompleteCopy) {
+// The operator's file is never written through or over: a file that is
+// there already, or a link planted under the name, is left as it is and the
+// backup fails; a name that is free gets the complete copy.
+TEST_F(SerialFlash, ANamedBackupTakesNoExistingFileOrLinksPlace) {
   const Bytes before = Prepare(kType11);
   ProcedureRequest request = Request(kType11);
   request.options.backupOnly = true;
-  request.options.backupFile = dir.Write("named.bin", Bytes{'o', 'l', 'd'});
-  auto contents = [&] {
-    std::ifstream in(request.options.backupFile, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  };
+  const std::string victim = dir.Write("victim.bin", Bytes{'o', 'l', 'd'});
+  const std::string link = dir.Path("linked.bin");
+  fs::create_symlink(victim, link);
+  for (const std::string& taken : {victim, link}) {
+    SCOPED_TRACE(taken);
+    request.options.backupFile = taken;
+    EXPECT_EQ(RunFlashUpdate(request, host), 0);
+    EXPECT_EQ(host.status, "Open Backup File Error!!");
+    EXPECT_EQ(ReadFile(victim), (Bytes{'o', 'l', 'd'}));
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
 
-  // A flash that cannot be read: the old file stays as it was.
+  // A flash that cannot be read leaves no file behind.
+  request.options.backupFile = dir.Path("named.bin");
   sim::FaultPlan faults;
   faults.failMatching = {AllFlashReads()};
   Unit().SetFaults(faults);
   EXPECT_EQ(RunFlashUpdate(request, host), 0);
   EXPECT_EQ(host.status, "Read Back to Backup Error!!");
-  EXPECT_EQ(contents(), (Bytes{'o', 'l', 'd'}));
-  EXPECT_FALSE(fs::exists(request.options.backupFile + ".part"));
-
   Unit().SetFaults({});
   EXPECT_EQ(RunFlashUpdate(request, host), 1);
-  EXPECT_EQ(contents(), before);
-  // Nothing else was left beside it.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Root()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadFile(request.options.backupFile), before);
+  // Nothing else was left beside them.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Root()), fs::directory_iterator()), 3);
 }
 
 TEST_F(SerialFlash, BackupFileThatCannotBeCreated) {

@@ -101,11 +101,9 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
 }
 
 int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32_t leaveOut) {
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultOldFlashFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultOldFlashFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   const int32_t length = WholeFlashSize(request, host.Settings());
   const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
@@ -135,12 +133,13 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     return 0;
   }
   host.Progress().Advance(1, 1);
-  if (!SaveBackupFile(fileName, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
-                      nullptr, ExistingFile::Replace)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
+                      nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

@@ -19,9 +19,8 @@ namespace fwtool {
 // Every transfer of these procedures moves one block of this size.
 inline constexpr uint32_t kDiskBlockSize = 65536;
 
-// The operator's backup file, or "oldFlash.bak" with a box saying so.
-std::string DiskBackupFileName(const ProcedureRequest& request, ProcedureHost& host);
-// The backup step: the file name (with its box), the status, `length`
+// The backup step: the operator's file, or "oldFlash.bak" in the backup
+// folder with a box saying so; the status, `length`
 // bytes from `read`, saved whole. A read that failed saves nothing.
 int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32_t length,
                     const std::function<int(uint8_t* data, uint32_t length)>& read);

@@ -118,10 +118,46 @@ bool SimFarm::AddUnits(std::string_view description, std::string* error) {
 
 bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   std::lock_guard lock(mutex_);
-  auto fail = [&](const std::string& reason) {
-    if (error != nullptr)
-      *error = fmt::format("unit {} (\"{}\"): {}", units_.size() + 1, config.text, reason);
+  auto unit = MakeUnit(config, units_.size(), error);
+  if (!unit) return false;
+  SimUnit* raw = unit.get();
+  raw->controller->SetPresenceListener(
+      [this, raw](bool present, Duration at) { Announce(*raw, present, at); });
+  units_.push_back(std::move(unit));
+  Announce(*raw, true, GetClock().Now());
+  return true;
+}
+
+bool SimFarm::SwapUnit(size_t index, std::string_view description, std::string* error) {
+  auto configs = ParseFarmDescription(description, error);
+  if (!configs) return false;
+  if (configs->size() != 1) {
+    if (error != nullptr) *error = "a swap puts in one unit";
     return false;
+  }
+  std::lock_guard lock(mutex_);
+  auto fresh = MakeUnit(configs->front(), index, error);
+  if (!fresh) return false;
+  SimUnit& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
+  const Duration now = GetClock().Now();
+  if (unit.plugged && unit.controller->Present()) Announce(unit, false, now);
+  unit.config = fresh->config;
+  unit.serial = fresh->serial;
+  unit.controller = std::move(fresh->controller);
+  unit.controller->SetPresenceListener(
+      [this, raw = &unit](bool present, Duration at) { Announce(*raw, present, at); });
+  unit.plugged = true;
+  Announce(unit, true, now);
+  return true;
+}
+
+std::unique_ptr<SimUnit> SimFarm::MakeUnit(const UnitConfig& config, size_t index,
+                                           std::string* error) {
+  auto fail = [&](const std::string& reason) -> std::unique_ptr<SimUnit> {
+    if (error != nullptr)
+      *error = fmt::format("unit {} (\"{}\"): {}", index + 1, config.text, reason);
+    return nullptr;
   };
   std::optional<ChipProfile> profile;
   const int subRev = config.subRev.value_or(DefaultSubRevision(config.chipType));
@@ -143,7 +179,7 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   if (!config.jedecId.empty()) part = WithJedecId(std::move(part), config.jedecId);
 
   auto unit = std::make_unique<SimUnit>();
-  unit->index = units_.size();
+  unit->index = index;
   unit->config = config;
 
   std::vector<uint8_t> image;
@@ -221,12 +257,7 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   unit->diskPath = PathFor(*unit, *profile, false);
   if (config.cdrom) unit->cdromPath = PathFor(*unit, *profile, true);
   unit->serial = SerialFor(*unit, *profile);
-  SimUnit* raw = unit.get();
-  controller.SetPresenceListener(
-      [this, raw](bool present, Duration at) { Announce(*raw, present, at); });
-  units_.push_back(std::move(unit));
-  Announce(*raw, true, GetClock().Now());
-  return true;
+  return unit;
 }
 
 SimUnit* SimFarm::FindUnit(std::string_view path) {

@@ -86,6 +86,11 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   void Plug(size_t index);
   // Off and on again (a vanished or powerless unit comes back).
   void PowerCycle(size_t index);
+  // Unit `index` is pulled and another one (a description of one unit)
+  // plugged in at once under the same interface paths, as a re-plug that
+  // gets the same node names: nodes opened before answer no more, and the
+  // path now leads to the other unit.
+  bool SwapUnit(size_t index, std::string_view description, std::string* error);
 
   PassThroughResult Execute(const PassThroughRequest& request) override;
 
@@ -117,6 +122,8 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
 
  private:
   void Announce(SimUnit& unit, bool present, Duration at);
+  // A unit with its controller and paths, not yet in the farm.
+  std::unique_ptr<SimUnit> MakeUnit(const UnitConfig& config, size_t index, std::string* error);
   struct SimNode;
 
   // Lock order: the farm, then a unit, then the watchers. A unit that
