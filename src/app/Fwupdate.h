@@ -21,6 +21,8 @@
 #include "enumeration.h"
 #include "flash_settings.h"
 #include "form_requests.h"
+#include "history.h"
+#include "held_node.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -29,6 +31,7 @@
 
 namespace fwtool {
 
+class OperationRecord;
 struct RestoreReport;
 
 inline constexpr int kMaxDevices = 16;
@@ -80,6 +83,9 @@ enum class DeviceListScope {
 struct FormOptions {
   DeviceListScope scope = DeviceListScope::UpdateTargets;
   bool bankRepair = true;
+  // The history file of the operations that write to a unit (history.h;
+  // DefaultHistoryPath() for the user's); empty: no history is kept.
+  std::string historyPath{};
 };
 
 // The states of the one-click face (devLable, YES, NO, EXIT, bar, replug line).
@@ -93,8 +99,10 @@ enum class OneClickFace {
 };
 const char* OneClickFaceName(OneClickFace face);
 
-// The command that writes a backup back into a unit.
-std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath);
+// The command that writes a backup back into a unit; `options` (may be
+// empty) are what that unit's restore needs besides, e.g. "--hdd-fw".
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath,
+                               const std::string& options = {});
 
 // The file-open dialog of the form.
 struct OpenDialogSpec {
@@ -231,10 +239,14 @@ class TV77xFwTool : private ControlObserver {
   // "YES": the one-click update of the selected unit with the embedded
   // image; 1 when written and verified. The face shows the outcome.
   int OneClickUpdate(const UpdateRequest& request);
-  // Writes a backup of the whole flash back into the selected unit, with
-  // read-back and compare; 1 when the flash holds it, 0 also without a
-  // selected unit. `report` (may be null) says why it stopped.
+  // Writes a backup of the selected unit's whole part back into it, through
+  // the commands of the procedure that would erase the unit, with read-back
+  // and compare (see RestoreWholePart); 1 when the part holds it, 0 also
+  // without a selected unit. `report` (may be null) says why it stopped.
   int RestoreBackup(const RestoreRequest& request, RestoreReport* report = nullptr);
+  // The part a restore of the selected unit with these choices reaches;
+  // WholePart::None when no procedure serves the unit (or none is selected).
+  WholePart RestorePart(const RestoreRequest& request);
 
   // ---- Handlers (the sender is the control whose event fired) -------------
   void FormCreate(Control& sender);
@@ -289,6 +301,11 @@ class TV77xFwTool : private ControlObserver {
   int ListedCount() const { return listedCount_; }
   // The selected device record, or null when the selection names no entry.
   const DeviceRecord* SelectedDevice() const;
+  // For the session of an operation that writes to a listed unit: asks the
+  // device at `path` again who it is (INQUIRY and the chip identification)
+  // and says when it is not the unit the last refresh listed there. None
+  // for a path the list does not hold.
+  UnitCheck ListedUnitCheck(const std::string& path);
 
   // ---- Status line and progress bar --------------------------------------
   void SetStatus(const std::string& text);
@@ -312,6 +329,10 @@ class TV77xFwTool : private ControlObserver {
   // The backup file of the last update or bank repair, empty when none was
   // written.
   const std::string& LastBackupPath() const { return lastBackupPath_; }
+  // Why the last update, "Run" or restore sent nothing more to its unit:
+  // the device was not the unit that was listed (ListedUnitCheck). Empty
+  // when it was.
+  const std::string& LastRefusal() const { return lastRefusal_; }
 
   // ---- The engineering face ----------------------------------------------
   // Shows the engineering column (device list, file, status, Run, transfer
@@ -336,6 +357,22 @@ class TV77xFwTool : private ControlObserver {
   // Whether each of the two 64 KB banks of a dual-bank flash holds a valid
   // image; nullopt when a bank cannot be read. Reads only.
   std::optional<std::array<bool, 2>> ReadBankStates(const std::string& path, uint8_t chipType);
+
+  // ---- History -----------------------------------------------------------
+  // The file every operation that writes to a unit adds its record to (from
+  // FormOptions); empty: no history is kept.
+  const std::string& HistoryPath() const { return historyFile_; }
+  // The unit at `path` as the form knows it: the names the last refresh
+  // read, chip type, label, sub-revision and serial number.
+  HistoryUnit UnitForHistory(const std::string& path) const;
+  // The version the information check read from the unit at `path` when it
+  // is the selected one; empty otherwise.
+  std::string RunningVersion(const std::string& path) const;
+  // Adds the record to the history file; when it cannot be written, the
+  // notice says so and HistoryError tells why.
+  void AddToHistory(const HistoryRecord& record);
+  // Why the last record could not be added; empty when it was.
+  const std::string& HistoryError() const { return historyError_; }
 
   // The services the form was given, and the form as the procedures see it.
   OperatorServices& Operator() { return op_; }
@@ -436,8 +473,25 @@ class TV77xFwTool : private ControlObserver {
   // The update of one device with the embedded image: 1 when written and
   // verified.
   int RunEmbeddedUpdate(const std::string& path, const std::string& backupFile);
+  // The copy of the unit's whole part before a run of `tag` writes, into a
+  // new file of the backup folder (or the backup target); the notice names
+  // it. False when none could be saved: the run must not write.
+  bool BackUpBeforeRun(const ProcedureRequest& request, ProcedureTag tag);
+  // After the run: the notice names the copy, and after a failure the
+  // command that puts it back.
+  void TellRunBackup(const ProcedureRequest& request, ProcedureTag tag);
+  // The request a restore of the unit at `path` works with: the chip facts
+  // of the form, reached as for an erase of all of it, with the choices of
+  // `request`.
+  ProcedureRequest RestoreProcedureRequest(const std::string& path,
+                                           const RestoreRequest& request) const;
+  // What the history keeps of a run besides the procedure: the options and
+  // the file.
+  void DescribeRun(const ProcedureRequest& request, OperationRecord& record) const;
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
+  // The facts the check finds per unit, back to "nothing known".
+  void ForgetUnitFacts();
   // What the fields show when paths were found but no entry is selected.
   void ShowNoSelection();
   // Layout S: the serial flash's maker field and the version field.
@@ -475,8 +529,11 @@ class TV77xFwTool : private ControlObserver {
   std::span<const uint8_t> image_;
   std::string backupTarget_;
   std::string lastBackupPath_;
+  std::string lastRefusal_;
   RunOutcome lastRun_;
   CloseHandler closeHandler_;
+  std::string historyFile_;
+  std::string historyError_;
   DeviceListScope scope_;
   // Off: the check leaves a spoiled bank as it is (a query that must not
   // write, such as the command line's `info`).

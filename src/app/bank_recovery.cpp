@@ -9,6 +9,7 @@
 #include "chip_rows.h"
 #include "firmware.h"
 #include "form_texts.h"
+#include "operation_record.h"
 #include "procedures.h"
 #include "transport.h"
 
@@ -88,6 +89,7 @@ bool TV77xFwTool::RecoverBankImage(const std::string& path, uint8_t chipType) {
     return false;
   }
   lastBackupPath_ = backupPath;
+  OperationRecord history(*this, path, texts::kBankRepairProcedure);
   SetNotice(texts::kRepairBackupSavedNotice + backupPath);
   const std::string saved = texts::kRepairBackupSaved + backupPath + texts::kRepairBackupSavedEnd;
   SetStatus(saved);
@@ -108,6 +110,7 @@ bool TV77xFwTool::RecoverBankImage(const std::string& path, uint8_t chipType) {
     }
   }
   SetStatus(saved + (repaired ? texts::kRecoverySuccessful : texts::kRecoveryFail));
+  history.Finish(repaired ? 1 : 0, backupPath);
   return repaired;
 }
 

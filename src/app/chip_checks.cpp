@@ -1,5 +1,7 @@
 // What the device list asks of each controller: is it a target chip, what is
 // it called, and does it run the embedded image already.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include "Fwupdate.h"
 #include "chip_rows.h"
 #include "firmware.h"
+#include "form_texts.h"
 #include "identify.h"
 #include "procedures.h"
 #include "transport.h"
@@ -33,6 +36,24 @@ std::string TV77xFwTool::InquiryName(const std::string& path) {
   if (!Inquiry(path, answer.data(), kInquiryLength)) return {};
   const char* text = reinterpret_cast<const char*>(answer.data() + kInquiryNameOffset);
   return std::string(text, strnlen(text, kInquiryNameLength));
+}
+
+UnitCheck TV77xFwTool::ListedUnitCheck(const std::string& path) {
+  const auto listed = std::find_if(survey_.begin(), survey_.end(), [&](const DeviceSurveyEntry& e) {
+    return e.listIndex >= 0 && e.path == path;
+  });
+  if (listed == survey_.end()) return {};
+  return [this, path, name = listed->name, identification = listed->identification] {
+    const uint16_t nowIdentification = Identify(path);
+    const std::string nowName = InquiryName(path);
+    if (nowIdentification == identification && nowName == name) return std::string();
+    auto describe = [](std::string unitName, uint16_t id) {
+      unitName.erase(unitName.find_last_not_of(' ') + 1);
+      return fmt::format("\"{}\", chip {}.{}", unitName, ChipTypeOf(id), ChipSubRevOf(id));
+    };
+    return fmt::format(texts::kNotTheListedUnit, path, describe(name, identification),
+                       describe(nowName, nowIdentification));
+  };
 }
 
 bool TV77xFwTool::IsTargetChip(const std::string& path, uint16_t* identification) {

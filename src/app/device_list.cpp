@@ -6,7 +6,6 @@
 
 #include "Fwupdate.h"
 #include "chip_rows.h"
-#include "chip_tables.h"
 #include "device_session.h"
 #include "enumeration.h"
 #include "flash_commands.h"

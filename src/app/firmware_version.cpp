@@ -18,11 +18,7 @@ namespace fwtool {
 namespace {
 
 constexpr uint16_t kRegister506A = 0x506A;
-
-// Where the controller keeps its status word; the dual-bank chip keeps it
-// elsewhere.
-constexpr uint16_t kStatusWord = 0x7038;
-constexpr uint16_t kBankChipStatusWord = 0x70F0;
+// The status word (its place is in the chip's row).
 constexpr uint32_t kStatusWordLength = 4;
 
 // Where the running firmware's signature block can be read back.
@@ -49,124 +45,53 @@ std::string Print(const char* format, Numbers... numbers) {
   return text.data();
 }
 
-// How a chip proves that it runs firmware from its flash.
-enum class ImageTest : uint8_t {
-  MemoryBlock,  // the running image's signature block at memory 0xC000
-  FlashBlock,   // a signature block at flash 0x1000, behind the settings area
-  UpperBlock,   // 55 AA "VQ" at flash 0x4000, read by address
-  Bank,         // the controller's own word, else bank 0's signature block
-};
-
-struct UpdatableRow {
-  uint8_t type;
-  uint16_t statusWord;
-  uint8_t statusByte;
-  uint8_t statusBit;
-  // The versions the internal code reports: a controller that reports one of
-  // them does not run firmware from its flash.
-  std::array<std::string_view, 5> internalVersions;
-  ImageTest image;
-  // Chip ids (first three characters) the signature block must carry.
-  std::array<std::string_view, 2> chipIds;
-};
-
-constexpr UpdatableRow kUpdatableRows[] = {
-    {4, kStatusWord, 2, 0x01, {}, ImageTest::MemoryBlock, {"775"}},
-    {6, kStatusWord, 2, 0x04, {}, ImageTest::MemoryBlock, {"716"}},
-    {8,
-     kStatusWord,
-     2,
-     0x04,
-     {"7.07.00.16.00", "11.19.02.16.00", "4.10.02.16.00"},
-     ImageTest::FlashBlock,
-     {"719", "711"}},
-    {9,
-     kStatusWord,
-     2,
-     0x04,
-     {"7.07.00.16.00", "11.19.02.16.00", "4.10.02.16.00"},
-     ImageTest::FlashBlock,
-     {"719", "711"}},
-    {11,
-     kStatusWord,
-     2,
-     0x10,
-     {"9.18.01.16.00", "12.01.02.16.00", "2.05.11.16.00", "4.08.11.16.00", "5.13.11.16.00"},
-     ImageTest::FlashBlock,
-     {"118"}},
-    {12,
-     kBankChipStatusWord,
-     3,
-     0x01,
-     {"49.48.48.48", "49.48.48.49"},
-     ImageTest::Bank,
-     {kBankChipModel}},
-    {14,
-     kStatusWord,
-     2,
-     0x01,
-     {"2.00.00", "0.160.144"},
-     ImageTest::UpperBlock,
-     {ChipModelTable[14]}},
-    {16,
-     kStatusWord,
-     2,
-     0x01,
-     {"2.00.00", "0.160.144"},
-     ImageTest::UpperBlock,
-     {ChipModelTable[16]}},
-};
-
-const UpdatableRow* UpdatableRowFor(int chipType) {
-  for (const UpdatableRow& row : kUpdatableRows)
-    if (row.type == chipType) return &row;
-  return nullptr;
-}
-
 bool NamesChip(const SignatureBlock& block, std::span<const uint8_t> magic,
-               const UpdatableRow& row) {
+               const RunningFirmwareRecord& running) {
   if (!block.StartsWith(magic)) return false;
   const std::string id = block.ChipId();
-  return std::any_of(row.chipIds.begin(), row.chipIds.end(), [&](std::string_view chipId) {
-    return !chipId.empty() && id.compare(0, chipId.size(), chipId) == 0;
-  });
+  return std::any_of(running.imageIds.begin(), running.imageIds.end(),
+                     [&](std::string_view chipId) {
+                       return !chipId.empty() && id.compare(0, chipId.size(), chipId) == 0;
+                     });
 }
 
-bool StatusBitSet(std::string_view path, const UpdatableRow& row) {
+bool StatusBitSet(std::string_view path, const RunningFirmwareRecord& running) {
   std::array<uint8_t, kStatusWordLength> word{};
   // A word that cannot be read counts as a clear bit.
-  if (!ReadMemory(path, word.data(), row.statusWord, kStatusWordLength)) return false;
-  return (word[row.statusByte] & row.statusBit) != 0;
+  if (!ReadMemory(path, word.data(), running.statusWord, kStatusWordLength)) return false;
+  return (word[running.statusByte] & running.statusBit) != 0;
 }
 
 bool ReadBlockNamesChip(int ok, const std::vector<uint8_t>& data, std::span<const uint8_t> magic,
-                        const UpdatableRow& row, size_t at = 0) {
-  return ok && NamesChip(SignatureBlock::At(data, at), magic, row);
+                        const RunningFirmwareRecord& running, size_t at = 0) {
+  return ok && NamesChip(SignatureBlock::At(data, at), magic, running);
 }
 
-bool ImageTestPasses(std::string_view path, const UpdatableRow& row, int flashMaker) {
+bool ImageTestPasses(std::string_view path, const RunningFirmwareRecord& running, int flashMaker) {
   std::vector<uint8_t> data(kFlashProbeLength, 0);
-  switch (row.image) {
-    case ImageTest::MemoryBlock:
+  switch (running.image) {
+    case RunningImageTest::NotTold:
+      return true;
+    case RunningImageTest::MemoryBlock:
       return ReadBlockNamesChip(
           ReadMemory(path, data.data(), kRunningBlockInMemory, kSignatureBlockSize), data,
-          kSignatureMagic, row);
-    case ImageTest::FlashBlock:
+          kSignatureMagic, running);
+    case RunningImageTest::FlashBlock:
       return ReadBlockNamesChip(ReadFlash(path, kImageBlockInFlash, data.data(), kFlashProbeLength),
-                                data, kSignatureMagic, row);
-    case ImageTest::UpperBlock:
+                                data, kSignatureMagic, running);
+    case RunningImageTest::UpperBlock:
       return ReadBlockNamesChip(
           ReadFlashAt(path, kUpperBlockInFlash, data.data(), kFlashProbeLength), data,
-          kFlashSignatureMagicVq, row);
-    case ImageTest::Bank: {
+          kFlashSignatureMagicVq, running);
+    case RunningImageTest::Bank: {
       // Without a flash part there is nothing the controller could have
       // booted but the firmware it holds.
-      if (flashMaker == 0) return true;
+      if (flashMaker == FlashMaker::Unknown) return true;
       std::array<uint8_t, kControllerInfoLength> info{};
       if (ReadControllerInfo(path, info.data(), kControllerInfoLength) != 0)
         return info[kControllerInfoRunsFromFlash] != 0;
       return ReadBlockNamesChip(ReadFlash(path, kBankTailInFlash, data.data(), kFlashProbeLength),
-                                data, kSignatureMagic, row,
+                                data, kSignatureMagic, running,
                                 kBankSignatureOffset - kBankTailInFlash);
     }
   }
@@ -241,14 +166,14 @@ FirmwareVersionReading ReadFirmwareVersion(std::string_view path, const ChipRow&
 
 bool FirmwareUpdatable(std::string_view path, int chipType, const std::string& version,
                        int flashMaker) {
-  const UpdatableRow* row = UpdatableRowFor(chipType);
-  if (row == nullptr) return true;
-  if (!StatusBitSet(path, *row)) return false;
+  const RunningFirmwareRecord& running = ChipRowFor(chipType).running;
+  if (running.image == RunningImageTest::NotTold) return true;
+  if (!StatusBitSet(path, running)) return false;
   if (std::any_of(
-          row->internalVersions.begin(), row->internalVersions.end(),
+          running.internalVersions.begin(), running.internalVersions.end(),
           [&](std::string_view internal) { return !internal.empty() && internal == version; }))
     return false;
-  return ImageTestPasses(path, *row, flashMaker);
+  return ImageTestPasses(path, running, flashMaker);
 }
 
 bool ProbeRegister506A(std::string_view path) {

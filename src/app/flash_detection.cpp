@@ -13,11 +13,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr int kMakerSst = 2;
-constexpr int kMakerAtmel = 4;
-constexpr int kMakerMxic = 5;
-constexpr int kMakerAmic = 7;
-
 constexpr uint8_t kJedecIdOpcode = 0x9F;
 constexpr uint8_t kJedecIdLength = 4;
 constexpr uint32_t kMxicPageSize = 32;
@@ -70,7 +65,7 @@ void TV77xFwTool::TakeEraseUnits(int makerCode) {
 
 void TV77xFwTool::SetUpMxicOrSst(const std::string& path, const ChipRow& row,
                                  FlashProfile& profile) {
-  if (FlashMaker == kMakerMxic && row.mxicSetup != MxicPageSetup::None) {
+  if (FlashMaker == FlashMaker::Mxic && row.mxicSetup != MxicPageSetup::None) {
     const JedecAnswer answer = ReadJedecId(path);
     if (answer.answered) {
       profile.chipEraseOpcode = kMxicChipErase;
@@ -92,14 +87,14 @@ void TV77xFwTool::SetUpMxicOrSst(const std::string& path, const ChipRow& row,
         SetFlashParamsWide(path, profile, kMxicPageSize);
         break;
     }
-  } else if (FlashMaker == kMakerSst) {
+  } else if (FlashMaker == FlashMaker::Sst) {
     if (ReadJedecId(path).IsSst25()) AltFlashProc = 1;
   }
 }
 
 void TV77xFwTool::DetectByHostProbe(const std::string& path, const ChipRow& row) {
   FlashProfile profile = FlashProfile::Zeroed();
-  if (DetectSpiFlash(path, profile) && profile.makerCode != 0) {
+  if (DetectSpiFlash(path, profile) && profile.makerCode != FlashMaker::Unknown) {
     DetectSpiFlashSize(path, profile);
     FlashSizeKB = profile.sizeKB;
     if (row.setupEcho) {
@@ -126,7 +121,7 @@ void TV77xFwTool::DetectByControllerCode(const std::string& path, const ChipRow&
 
   // The controller found no part: the host asks the part itself.
   FlashProfile profile = FlashProfile::Zeroed();
-  if (FlashMaker == 0 && DetectSpiFlash(path, profile)) {
+  if (FlashMaker == FlashMaker::Unknown && DetectSpiFlash(path, profile)) {
     FlashMaker = profile.makerCode;
     ShowFlashMaker(FlashMaker);
     TakeEraseUnits(FlashMaker);
@@ -146,17 +141,17 @@ void TV77xFwTool::DetectByKindReads(const std::string& path) {
   AmicFlashKind = ReadAmicFlashKind(path);
   AtmelFlashKind = ReadAtmelFlashKind(path);
   if (AmicFlashKind != -1) {
-    ShowFlashMaker(kMakerAmic);
+    ShowFlashMaker(MakerCode(FlashMaker::Amic));
     return;
   }
   if (AtmelFlashKind != -1) {
-    ShowFlashMaker(kMakerAtmel);
+    ShowFlashMaker(MakerCode(FlashMaker::Atmel));
     return;
   }
   // A controller that names no maker, or does not answer at all, leaves the
   // code 0: the host then asks the part itself.
   std::array<uint8_t, 4> code{};
-  if (GetFlashMakerCode(path, code.data()) && code[0] != 0) {
+  if (GetFlashMakerCode(path, code.data()) && code[0] != FlashMaker::Unknown) {
     FlashMaker = code[0];
     ShowFlashMaker(FlashMaker);
     return;
@@ -170,14 +165,14 @@ void TV77xFwTool::DetectByKindReads(const std::string& path) {
 
 void TV77xFwTool::DetectOverAta(const std::string& path) {
   FlashProfile profile = FlashProfile::Zeroed();
-  if (AtaDetectSpiFlash(path, profile) && profile.makerCode != 0) {
+  if (AtaDetectSpiFlash(path, profile) && profile.makerCode != FlashMaker::Unknown) {
     AtaDetectSpiFlashSize(path, profile);
     FlashSizeKB = profile.sizeKB;
     AtaSetFlashOpcodes(path, profile);
   }
   FlashMaker = profile.makerCode;
   ShowFlashMaker(FlashMaker);
-  if (FlashMaker == kMakerMxic && ReadJedecIdOverAta(path).IsMxicSmallPage())
+  if (FlashMaker == FlashMaker::Mxic && ReadJedecIdOverAta(path).IsMxicSmallPage())
     AtaSetFlashPageSize(path, kMxicPageSize);
 }
 

@@ -81,6 +81,7 @@ TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
       timers_(timers),
       watcher_(watcher),
       image_(EmbeddedImage()),
+      historyFile_(options.historyPath),
       scope_(options.scope),
       bankRepair_(options.bankRepair) {
   controls_ = {&Window,

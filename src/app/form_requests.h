@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "chip_rows.h"
+#include "procedure.h"
 
 namespace fwtool {
 
@@ -27,37 +27,52 @@ struct RunRequest {
   // "Erase All Flash Only " and "Backup Old Firmware Only": at most one.
   enum class Mode { Program, EraseOnly, BackupOnly };
 
-  std::optional<int32_t> flashSize;          // "Firmware size": one of kFlashSizeTable
-  std::optional<int32_t> transferBlockSize;  // "Flash PgSz": one of kBlockSizeTable
-  std::optional<int> flashType;              // "Flash Type": the item of the parallel part
-  bool a1Chip = false;                       // "A1 Chip"
-  bool hddFirmware = false;                  // "VQS175 HDD FW "
-  std::optional<bool> includeNvram;          // "Include 4K NVRAM"
+  // "Firmware size" and "Flash PgSz": sizes of kFlashSizeTable and
+  // kBlockSizeTable, picked as their items.
+  std::optional<int32_t> flashSize = std::nullopt;
+  std::optional<int32_t> transferBlockSize = std::nullopt;
+  // "Flash Type": the item of the parallel flash part.
+  std::optional<int> flashType = std::nullopt;
+  bool a1Chip = false;                              // "A1 Chip"
+  bool hddFirmware = false;                         // "VQS175 HDD FW "
+  std::optional<bool> includeNvram = std::nullopt;  // "Include 4K NVRAM"
   Mode mode = Mode::Program;
-  bool checkSum = false;     // "Check CheckSum": the file's sum is tested as it is loaded
-  std::string backupFile;    // chosen with "Browse"; empty: the field as it is
-  std::string firmwareFile;  // chosen with "Load File"; empty: the field as it is
+  // "Check CheckSum": the file's sum is tested as it is loaded.
+  bool checkSum = false;
+  // The files as chosen with "Browse" and "Load File"; empty: the field as
+  // it is.
+  std::string backupFile = {};
+  std::string firmwareFile = {};
 };
 
 // What the last "Run" did.
 struct RunOutcome {
   int row = -1;  // the dispatch row that decided, -1 when nothing was selected
   ProcedureTag procedure = ProcedureTag::None;
-  bool ran = false;        // a procedure ran
-  int result = 0;          // its result: 1 success, 0 failure
-  std::string backupFile;  // the backup the procedure saved, empty when none
+  bool ran = false;  // a procedure ran
+  int result = 0;    // its result: 1 success, 0 failure
+  // The backup of this run: the copy of the unit's whole part taken before
+  // a run that writes, or the file a backup-only run saved; empty when none
+  // (a run that writes and has none did not run its procedure).
+  std::string backupFile = {};
 };
 
 // "YES": the one-click update of the selected unit with the embedded image.
 struct UpdateRequest {
   // Where the unit's flash is saved before anything is written; empty: a
   // new file in the default backup folder.
-  std::string backupFile;
+  std::string backupFile = {};
 };
 
-// A backup of the whole flash written back into the selected unit.
+// A backup of the selected unit's whole part written back into it, with
+// what the unit's part needs besides: the parallel part's kind (an item of
+// "Flash Type"), the A1 member, type 12's copy on its disk.
 struct RestoreRequest {
-  std::span<const uint8_t> backup;
+  std::span<const uint8_t> backup = {};
+  std::optional<int> flashType = {};
+  bool a1Chip = false;
+  bool hddFirmware = false;
+  std::string fileName = {};  // where the backup was read from, for the history
 };
 
 }  // namespace fwtool

@@ -95,7 +95,24 @@ inline constexpr const char* kRepairBackupSavedNotice =
     "Flash contents before the bank repair saved to ";
 inline constexpr const char* kBackupMissingNotice =
     "The flash contents could not be saved; nothing was written to the device.";
+// Where an engineering run saved the unit's whole part before it wrote.
+inline constexpr const char* kRunBackupSavedNotice = "The unit's contents before the run saved to ";
+inline constexpr const char* kRunBackupMissingNotice =
+    "The unit's contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =
     "The device list is refreshed when the running operation has finished.";
+// Follows what the operation itself said, when its record could not be
+// added to the history.
+inline constexpr const char* kHistoryFailedNotice = "The history could not be written: ";
+// What the history calls the operations of the form that are not engineering
+// procedures, and the image the one-click update writes.
+inline constexpr const char* kOneClickProcedure = "one-click update";
+inline constexpr const char* kBankRepairProcedure = "bank repair";
+inline constexpr const char* kRestoreProcedure = "restore";
+inline constexpr const char* kEmbeddedImageName = "VQB719FW (built in)";
+// The device on the path, asked again before the first write, is not the
+// unit that was listed there (path, listed unit, unit found).
+inline constexpr const char* kNotTheListedUnit =
+    "The device at {} is not the unit that was listed ({}; now {}); nothing was written to it.";
 
 }  // namespace fwtool::texts

@@ -23,6 +23,10 @@ constexpr int32_t kFirstUpdatableRegValue = 208;
 
 void TV77xFwTool::CheckSelectedUnit() {
   NVRAMCheck.Hide();
+  // What the check learns belongs to the unit it looks at now: nothing of
+  // the unit looked at before (its flash size, maker, erase units) may
+  // decide a size test or a procedure for this one.
+  ForgetUnitFacts();
   if (DeviceCount == 0) return;
   const DeviceRecord* record = SelectedDevice();
   if (record == nullptr) {
@@ -110,6 +114,18 @@ void TV77xFwTool::CheckSelectedUnit() {
   ShowFirmwareVersion(path, row);
   // The device record carries no drive letters.
   DiskLetterLable.SetText("");
+}
+
+void TV77xFwTool::ForgetUnitFacts() {
+  FlashMaker = 0;
+  FlashSizeKB = 0;
+  AltFlashProc = 0;
+  ChipRegValue = 0;
+  AmicFlashKind = -1;
+  AtmelFlashKind = -1;
+  const FlashSettings defaults;
+  Settings.LargeEraseUnit = defaults.LargeEraseUnit;
+  Settings.SmallEraseUnit = defaults.SmallEraseUnit;
 }
 
 void TV77xFwTool::ShowNoSelection() {

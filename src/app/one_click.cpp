@@ -3,12 +3,15 @@
 #include "chip_rows.h"
 #include "device_session.h"
 #include "form_texts.h"
+#include "operation_record.h"
 #include "procedures.h"
 
 namespace fwtool {
 
-std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath) {
-  return "fwtool restore --device \"" + devicePath + "\" --file \"" + backupPath + "\"";
+std::string RestoreCommandLine(const std::string& devicePath, const std::string& backupPath,
+                               const std::string& options) {
+  return "fwtool restore --device \"" + devicePath + "\" --file \"" + backupPath + "\"" +
+         (options.empty() ? std::string() : " " + options);
 }
 
 int TV77xFwTool::OneClickUpdate(const UpdateRequest& request) {
@@ -61,19 +64,25 @@ int TV77xFwTool::RunEmbeddedUpdate(const std::string& path, const std::string& b
   options.backupPath = backupFile.empty() ? DefaultBackupPath(path) : backupFile;
   EmbeddedUpdateReport report;
   int result = 0;
+  OperationRecord record(*this, path, texts::kOneClickProcedure);
+  record.SetImage(texts::kEmbeddedImageName, image_);
   {
     // The device is opened once for the whole update and no other program
-    // can send it commands between the blocks of the write.
-    const DeviceSession session(path, SessionAccess::Exclusive);
+    // can send it commands between the blocks of the write; before the
+    // first write it must still be the unit that was listed.
+    const DeviceSession session(path, SessionAccess::Exclusive, ListedUnitCheck(path));
     result = UpdateEmbeddedImage(host_, path, options, &report);
+    lastRefusal_ = session.Refusal();
   }
   lastBackupPath_ = report.backupWritten ? report.backupPath : std::string();
   std::string notice = report.backupWritten ? texts::kBackupSavedNotice + report.backupPath
                                             : std::string(texts::kBackupMissingNotice);
+  if (!lastRefusal_.empty()) notice = lastRefusal_ + " " + notice;
   // After a failure the operator needs the way back as much as the file.
   if (result != 1 && report.backupWritten)
     notice += texts::kRestoreHintNotice + RestoreCommandLine(path, report.backupPath);
   SetNotice(notice);
+  record.Finish(result, lastBackupPath_);
   return result;
 }
 

@@ -6,11 +6,24 @@
 #include "device_session.h"
 #include "flash_commands.h"
 #include "form_texts.h"
+#include "image_file.h"
+#include "operation_record.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
+#include "run_backup.h"
 #include "run_table.h"
 
 namespace fwtool {
+
+namespace {
+
+// A run that writes reads the whole part twice before the procedure erases,
+// programs and reads it back.
+constexpr WeightedStep kRunWithCopySteps[] = {{ProgressStep::Backup, 15},
+                                              {ProgressStep::Program, 85}};
+
+}  // namespace
 
 RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   if (Busy()) return {};
@@ -38,11 +51,40 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
       if (const Procedure procedure = ProcedureFor(row.procedure)) {
         // One open for the whole run; a run that may write has the device
         // to itself.
-        const DeviceSession session(procedureRequest.path, procedureRequest.options.backupOnly
-                                                               ? SessionAccess::Shared
-                                                               : SessionAccess::Exclusive);
+        const bool writes = RunWrites(row.procedure, procedureRequest.options);
+        const DeviceSession session(procedureRequest.path,
+                                    writes ? SessionAccess::Exclusive : SessionAccess::Shared,
+                                    ListedUnitCheck(procedureRequest.path));
+        if (!writes) {
+          lastRun_.result = procedure(procedureRequest, host_);
+          lastRun_.ran = true;
+          break;
+        }
+        // A run that erases or programs goes into the history, also when
+        // its copy could not be saved and nothing was written.
+        OperationRecord history(*this, procedureRequest.path, ProcedureName(row.procedure));
+        DescribeRun(procedureRequest, history);
+        // Nothing is erased or programmed before what it may destroy is in a
+        // file. The copy is the run's first step; the procedure's own steps
+        // share out the rest.
+        ProgressSteps steps(host_.Progress(), kRunWithCopySteps);
+        if (!BackUpBeforeRun(procedureRequest, row.procedure)) {
+          history.Finish(0, std::string());
+          break;
+        }
+        steps.Next();
         lastRun_.result = procedure(procedureRequest, host_);
         lastRun_.ran = true;
+        if (lastRun_.result == 1) steps.Finish();
+        TellRunBackup(procedureRequest, row.procedure);
+        lastRefusal_ = session.Refusal();
+        if (!lastRefusal_.empty()) {
+          // Another unit answers on the path: nothing was written to it,
+          // and the listed unit was not touched.
+          SetNotice(lastRefusal_);
+          break;
+        }
+        history.Finish(lastRun_.result, lastRun_.backupFile);
       }
       break;
     case RunAction::RefuseLargeFile:
@@ -53,6 +95,25 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   }
   UpdateBtn.SetEnabled(true);
   return lastRun_;
+}
+
+void TV77xFwTool::DescribeRun(const ProcedureRequest& request, OperationRecord& record) const {
+  HistoryRecord& entry = record.Record();
+  // Only the units with a parallel flash are offered the choice of its part.
+  const auto& items = FlashTypeList.Items();
+  const int item = request.options.flashTypeIndex;
+  const std::string flashType =
+      FlashTypeList.Visible() && item >= 0 && static_cast<size_t>(item) < items.size()
+          ? items[static_cast<size_t>(item)]
+          : std::string();
+  entry.options = HistoryOptions(request.options, Settings, flashType);
+  if (request.options.eraseOnly || request.options.firmwareFile.empty()) return;
+  std::vector<uint8_t> bytes;
+  auto file = ImageFile::Open(request.options.firmwareFile);
+  if (file && file->ReadAll(bytes))
+    record.SetFile(request.options.firmwareFile, bytes);
+  else  // the procedure says why it cannot read it; the record names it all the same
+    entry.file = HistoryFile{request.options.firmwareFile, std::string()};
 }
 
 ProcedureRequest TV77xFwTool::ProcedureRequestFor(const std::string& path) const {

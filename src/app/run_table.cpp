@@ -4,6 +4,8 @@
 #include <string>
 
 #include "chip_rows.h"
+#include "chip_tables.h"
+#include "file_tests.h"
 #include "flash_commands.h"
 
 namespace fwtool {
@@ -28,16 +30,16 @@ bool Is(const In& in, uint8_t type) {
 // clang-format off
 constexpr std::array<RunDispatchRow, 16> kRows = {{
     // 1. no flash part on a type-16 unit: its firmware lives on the disk
-    {[](const In& in) { return in.chip.flashMaker == 0 && Is(in, 16); },
+    {[](const In& in) { return in.chip.flashMaker == FlashMaker::Unknown && Is(in, 16); },
      RunAction::RunProcedure, ProcedureTag::DiskHosted},
     // 2. type 12 with "VQS175 HDD FW " ticked, or without a flash part
-    {[](const In& in) { return Is(in, 12) && (in.options.hddFirmware || in.chip.flashMaker == 0); },
+    {[](const In& in) { return Is(in, 12) && (in.options.hddFirmware || in.chip.flashMaker == FlashMaker::Unknown); },
      RunAction::RunProcedure, ProcedureTag::Vqs175Disk},
     // 3. type 10 programming a file larger than its flash
     {[](const In& in) { return Is(in, 10) && !ModeBoxTicked(in) && FileTooLargeForFlash(in); },
      RunAction::RefuseLargeFile, ProcedureTag::None},
     // 4. type 10 with an SST part
-    {[](const In& in) { return Is(in, 10) && in.chip.flashMaker == 2; },
+    {[](const In& in) { return Is(in, 10) && in.chip.flashMaker == FlashMaker::Sst; },
      RunAction::RunProcedure, ProcedureTag::Paged},
     // 5.
     {[](const In& in) { return Is(in, 6) || Is(in, 10); },

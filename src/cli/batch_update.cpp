@@ -24,6 +24,7 @@
 
 #include "Fwupdate.h"
 #include "form_texts.h"
+#include "history.h"
 #include "host_services.h"
 #include "terminal_session.h"
 
@@ -201,17 +202,20 @@ struct UnitRun {
   std::string status;  // the status line when the update ended
   std::string backup;  // the unit's backup file, empty when none was written
 
-  UnitRun(size_t number, std::string interfacePath, BatchDisplay& display, bool debug)
+  UnitRun(size_t number, std::string interfacePath, std::shared_ptr<InterfaceEnumerator> devices,
+          BatchDisplay& display, bool debug)
       : unit(number),
         path(interfacePath),
-        enumerator({std::move(interfacePath)}),
+        enumerator({std::move(interfacePath)}, {}, std::move(devices)),
         op(timers, display, number, debug) {}
 };
 
 // Looks at the unit as the window's device list would (identification, the
 // already-updated test, the information check of the selected entry).
 void Survey(UnitRun& run) {
-  run.form = std::make_unique<TV77xFwTool>(run.op, run.enumerator, run.timers);
+  // Each unit's record goes into the one history, under its lock.
+  run.form = std::make_unique<TV77xFwTool>(run.op, run.enumerator, run.timers, nullptr,
+                                           FormOptions{.historyPath = DefaultHistoryPath()});
   const auto& survey = run.form->Survey();
   if (survey.empty()) return;
   switch (survey.front().outcome) {
@@ -246,6 +250,8 @@ void Update(UnitRun& run, BatchDisplay& display) {
   run.result = form.Face() == OneClickFace::Done ? UnitResult::Updated : UnitResult::Failed;
   run.status = form.StatusEdit.Text();
   run.backup = form.LastBackupPath();
+  if (!form.HistoryError().empty())
+    display.Note(run.unit, texts::kHistoryFailedNotice + form.HistoryError());
 }
 
 // Runs `work` for every run on a thread of its own and waits for all.
@@ -348,8 +354,9 @@ int RunBatchUpdate(CliContext& ctx, const BatchOptions& options) {
   // A unit that also shows a CD-ROM interface is reached through its disk
   // interface only: two runs on one flash would spoil it.
   std::vector<std::unique_ptr<UnitRun>> runs;
-  for (const std::string& path : Devices(ctx)->DiskInterfaces())
-    runs.push_back(std::make_unique<UnitRun>(runs.size(), path, display, ctx.trace));
+  const std::shared_ptr<InterfaceEnumerator> devices = Devices(ctx);
+  for (const std::string& path : devices->DiskInterfaces())
+    runs.push_back(std::make_unique<UnitRun>(runs.size(), path, devices, display, ctx.trace));
   std::vector<UnitRun*> all;
   for (auto& run : runs) all.push_back(run.get());
   OnEveryUnit(all, nullptr, [](UnitRun& run) { Survey(run); });

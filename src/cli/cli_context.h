@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <initializer_list>
 #include <string>
 
 namespace fwtool {
@@ -26,6 +27,14 @@ struct CliContext {
   PlatformServices* platform = nullptr;  // enumerator and device-change watcher
 };
 
+// The lines of examples under a command's help: "Examples:" and one
+// command line per entry.
+inline std::string Examples(std::initializer_list<const char*> lines) {
+  std::string text = "Examples:";
+  for (const char* line : lines) text += std::string("\n  ") + line;
+  return text;
+}
+
 // Each subcommand family registers itself; the callback runs it and sets
 // ctx.exitCode.
 void RegisterImageCommands(CLI::App& app, CliContext& ctx);
@@ -33,5 +42,6 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& ctx);
 void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx);
 void RegisterRunCommand(CLI::App& app, CliContext& ctx);
 void RegisterRestoreCommand(CLI::App& app, CliContext& ctx);
+void RegisterHistoryCommand(CLI::App& app, CliContext& ctx);
 
 }  // namespace fwtool::cli

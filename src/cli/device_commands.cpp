@@ -17,7 +17,7 @@
 
 #include "Fwupdate.h"
 #include "batch_update.h"
-#include "chip_tables.h"
+#include "chip_rows.h"
 #include "cli_context.h"
 #include "enumeration.h"
 #include "form_texts.h"
@@ -184,21 +184,28 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
 void RegisterDeviceCommands(CLI::App& app, CliContext& ctx) {
   auto* list = app.add_subcommand("list", "List the controllers that can take the firmware update");
   list->add_flag("--json", ctx.json, "Print the list as JSON");
+  list->footer(Examples({"fwtool list", "fwtool --simulate vqb717,vqb719 list --json"}));
   list->fallthrough();
   list->callback([&ctx] { ctx.exitCode = RunList(ctx, ctx.json); });
 
   auto options = std::make_shared<UpdateOptions>();
   auto* update = app.add_subcommand(
       "update", "Write the bundled firmware into a listed controller (the window's \"YES\")");
-  update->add_option("--device", options->device, "Entry of the list to update (default 0)");
+  update->add_option("--device", options->device, "Entry of the list to update (default 0)")
+      ->type_name("N");
   update->add_flag("--yes", options->yes, "Do not ask before writing");
-  update->add_option("--backup", options->backup,
-                     "File that receives the controller's flash before anything is written "
-                     "(must not exist; default: a new file in the per-user backup folder)");
+  update
+      ->add_option("--backup", options->backup,
+                   "File that receives the controller's flash before anything is written "
+                   "(must not exist; default: a new file in the per-user backup folder)")
+      ->type_name("FILE");
   auto* all = update->add_flag("--all", options->all,
                                "Update every listed controller at once, each with its own backup");
   update->add_flag("--json", options->json, "With --all: print the outcome as JSON")->needs(all);
   all->excludes(update->get_option("--device"))->excludes(update->get_option("--backup"));
+  update->footer(
+      Examples({"fwtool update --device 1 --backup before.bin", "fwtool update --all --yes",
+                "fwtool --simulate vqb719 --sim-state /tmp/unit update --yes"}));
   update->fallthrough();
   update->callback([&ctx, options] {
     ctx.exitCode = options->all ? RunBatchUpdate(ctx, {options->yes, options->json})

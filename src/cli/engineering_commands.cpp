@@ -144,8 +144,9 @@ void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx) {
   auto device = std::make_shared<std::optional<int>>();
   auto* info = app.add_subcommand(
       "info", "Show what each controller is and what it runs (the engineering face's fields)");
-  info->add_option("--device", *device, "Entry of the list (default: every entry)");
+  info->add_option("--device", *device, "Entry of the list (default: every entry)")->type_name("N");
   info->add_flag("--json", ctx.json, "Print as JSON");
+  info->footer(Examples({"fwtool info", "fwtool --simulate vqs175 info --device 0 --json"}));
   info->fallthrough();
   info->callback([&ctx, device] { ctx.exitCode = RunInfo(ctx, *device, ctx.json); });
 }

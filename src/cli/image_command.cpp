@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "chip_tables.h"
+#include "chip_rows.h"
 #include "cli_context.h"
 #include "firmware.h"
 #include "firmware_version_place.h"
@@ -285,23 +285,28 @@ void RegisterImageCommands(CLI::App& app, CliContext& ctx) {
   auto options = std::make_shared<ImageOptions>();
   CLI::App* image = app.add_subcommand("image", "Inspect firmware images and test them");
   image->require_subcommand(1);
+  image->footer(Examples({"fwtool image info new.bin", "fwtool image check new.bin --chip 8"}));
 
   CLI::App* info = image->add_subcommand(
       "info", "Show an image's layout: signature blocks, header area, checksums, end marker");
-  info->add_option("FILE", options->file, "Firmware image file");
+  info->add_option("FILE", options->file, "Firmware image file")->type_name("");
   info->add_flag("--embedded", options->embedded, "Describe the image built into fwtool");
   info->add_flag("--json", ctx.json, "Print JSON");
+  info->footer(Examples({"fwtool image info VQB719FW.bin", "fwtool image info --embedded --json"}));
   info->callback([options, &ctx] { ctx.exitCode = RunInfo(*options, ctx.json); });
 
   CLI::App* check = image->add_subcommand(
       "check", "Test whether an image is meant for a chip type (exit 0 yes, 1 no, 2 error)");
-  check->add_option("FILE", options->file, "Firmware image file");
+  check->add_option("FILE", options->file, "Firmware image file")->type_name("");
   check->add_flag("--embedded", options->embedded, "Test the image built into fwtool");
   check->add_option("--chip", options->chip, "Chip type and sub-revision, e.g. 8 or 7.2")
+      ->type_name("TYPE")
       ->required();
   check->add_flag("--checksum", options->checksum,
                   "Also run the 8-bit file sum test (\"Check CheckSum\")");
   check->add_flag("--json", ctx.json, "Print JSON");
+  check->footer(
+      Examples({"fwtool image check new.bin --chip 8", "fwtool image check --embedded --chip 9"}));
   check->callback([options, &ctx] { ctx.exitCode = RunCheck(*options, ctx.json); });
 }
 

@@ -3,7 +3,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "borrowed_rights.h"
 #include "cli_context.h"
 #include "pass_through.h"
 #include "platform_services.h"
@@ -12,6 +15,14 @@
 
 int main(int argc, char** argv) {
   using namespace fwtool;
+  // Before anything else: a fwtool given rights it did not start with takes
+  // no test option.
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (const auto refused = host::RefusedArgument(host::CurrentRightsFacts(), arguments,
+                                                 {cli::kSimulationOptions, {}})) {
+    std::fprintf(stderr, "%s\n", host::BorrowedRightsRefusal("fwtool", *refused).c_str());
+    return host::kExitBorrowedRights;
+  }
   CLI::App app{"fwtool: firmware update utility for USB/1394-to-ATA bridge controllers"};
   app.set_version_flag("--version", std::string("fwtool ") + FWTOOL_VERSION);
   cli::CliContext ctx;
@@ -20,9 +31,13 @@ int main(int argc, char** argv) {
   app.add_flag("--trace", ctx.trace, "Print every command block sent to a device (to stderr)");
   app.add_option("--record", ctx.record,
                  "Write every command sent to a device, with its answer, to FILE (JSON; "
-                 "--simulate replay:FILE answers a run from it)");
+                 "--simulate replay:FILE answers a run from it)")
+      ->type_name("FILE");
   cli::AddSimulationOptions(app, ctx);
   app.require_subcommand(0, 1);
+  app.footer(cli::Examples({"fwtool list", "fwtool update --yes",
+                            "fwtool --simulate vqb719 --sim-state /tmp/unit update --yes",
+                            "fwtool history"}));
 
   // Subcommand families register here.
   cli::RegisterImageCommands(app, ctx);
@@ -30,6 +45,7 @@ int main(int argc, char** argv) {
   cli::RegisterEngineeringCommands(app, ctx);
   cli::RegisterRunCommand(app, ctx);
   cli::RegisterRestoreCommand(app, ctx);
+  cli::RegisterHistoryCommand(app, ctx);
 
   app.parse_complete_callback([&] {
     if (ctx.trace) {
@@ -38,7 +54,7 @@ int main(int argc, char** argv) {
       });
     }
     cli::StartSimulation(ctx);
-    cli::StartRecording(ctx, std::vector<std::string>(argv + 1, argv + argc));
+    cli::StartRecording(ctx, arguments);
   });
   try {
     app.parse(argc, argv);

@@ -1,11 +1,13 @@
-// fwtool restore: a backup of the whole flash back into a unit.
+// fwtool restore: a backup of a unit's whole part back into the unit.
 //
-//   fwtool [--simulate UNITS] restore --device N|PATH --file BACKUP [--yes]
+//   fwtool [--simulate UNITS] restore --device N|PATH --file BACKUP
+//          [--flash-type NAME] [--a1-chip] [--hdd-fw] [--yes]
 //
 // The unit is entry N of the list `fwtool info` shows (every recognised
 // controller), or the device at PATH. The backup must be as large as the
-// unit's flash part and hold firmware meant for its chip; it is written with
-// read-back and compare, as the update writes.
+// part the unit's procedure works on (its flash, its parallel part, the
+// firmware area on its disk) and hold no firmware meant for another chip;
+// it is written through the part's own commands with read-back and compare.
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -37,6 +39,9 @@ struct RestoreOptions {
   std::string device;
   std::string file;
   bool yes = false;
+  std::string flashType;
+  bool a1Chip = false;
+  bool hddFirmware = false;
 };
 
 // A backup is a regular file of at most a flash part's size: a device node
@@ -65,6 +70,59 @@ int FindEntry(const TV77xFwTool& form, const std::string& device) {
   return -1;
 }
 
+// What the restore of this part is called in messages.
+const char* PartName(WholePart part) {
+  switch (part) {
+    case WholePart::DiskArea:
+    case WholePart::DiskRegion:
+      return "firmware area on the disk";
+    case WholePart::Parallel:
+      return "parallel flash";
+    case WholePart::None:
+    case WholePart::FlashRange:
+    case WholePart::FlashAt:
+    case WholePart::FlashPages:
+    case WholePart::Flash1394:
+    case WholePart::AtaFlash:
+      return "flash";
+  }
+  return "flash";
+}
+
+// The request the options make for the selected unit, and the part it
+// reaches; nullopt after saying why when the options do not fit the unit.
+std::optional<WholePart> PartToRestore(TV77xFwTool& form, const RestoreOptions& options,
+                                       RestoreRequest& request) {
+  request.hddFirmware = options.hddFirmware;
+  request.a1Chip = options.a1Chip;
+  if (!options.flashType.empty()) {
+    const int item = ItemContaining(form.FlashTypeList, options.flashType);
+    if (item >= 0) request.flashType = item;
+  }
+  const WholePart part = form.RestorePart(request);
+  if (part == WholePart::Parallel) {
+    if (!request.flashType) {
+      std::fprintf(stderr,
+                   "fwtool restore: the unit has a parallel flash; say which part with "
+                   "--flash-type (one of %s).\n",
+                   ItemList(form.FlashTypeList).c_str());
+      return std::nullopt;
+    }
+  } else if (!options.flashType.empty() || options.a1Chip) {
+    std::fprintf(stderr,
+                 "fwtool restore: --flash-type and --a1-chip are for units with a parallel "
+                 "flash (chip types 2 and 21).\n");
+    return std::nullopt;
+  }
+  if (options.hddFirmware && part != WholePart::DiskRegion) {
+    std::fprintf(stderr,
+                 "fwtool restore: --hdd-fw is for the firmware a type-12 unit keeps on its "
+                 "disk.\n");
+    return std::nullopt;
+  }
+  return part;
+}
+
 int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   const auto backup = ReadBackup(options.file);
   if (!backup) {
@@ -88,14 +146,18 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
-  if (!row.oneClickTarget) {
-    std::fprintf(stderr,
-                 "fwtool restore: the unit is a %s; restore takes backups of the %s only.\n",
-                 std::string(row.label).c_str(), std::string(ChipRowFor(8).label).c_str());
+  RestoreRequest request;
+  request.backup = *backup;
+  request.fileName = options.file;
+  const auto part = PartToRestore(form, options, request);
+  if (!part) return kExitUsage;
+  if (*part == WholePart::None) {
+    std::fprintf(stderr, "fwtool restore: the unit is a %s without firmware to restore.\n",
+                 std::string(row.label).c_str());
     return kExitRefused;
   }
-  if (!options.yes && !AskYesNo(fmt::format("Write {} ({} bytes) into this unit's flash?",
-                                            options.file, backup->size()))) {
+  if (!options.yes && !AskYesNo(fmt::format("Write {} ({} bytes) into this unit's {}?",
+                                            options.file, backup->size(), PartName(*part)))) {
     std::printf("Nothing written.\n");
     return kExitFailed;
   }
@@ -107,7 +169,14 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
     ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
-    result = form.RestoreBackup({.backup = *backup}, &report);
+    result = form.RestoreBackup(request, &report);
+  }
+  if (!form.HistoryError().empty())
+    std::fprintf(stderr, "fwtool restore: %s%s\n", texts::kHistoryFailedNotice,
+                 form.HistoryError().c_str());
+  if (!form.LastRefusal().empty()) {
+    std::fprintf(stderr, "fwtool restore: %s\n", form.LastRefusal().c_str());
+    return kExitFailed;
   }
 
   switch (report.outcome) {
@@ -117,12 +186,13 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
       std::printf("%s\n", texts::kReplugLable);
       return result == 1 ? kExitOk : kExitFailed;
     case RestoreOutcome::Unreadable:
-      std::fprintf(stderr, "fwtool restore: the unit's flash cannot be read; nothing written.\n");
+      std::fprintf(stderr, "fwtool restore: the unit's %s cannot be read (%s); nothing written.\n",
+                   PartName(*part), form.StatusEdit.Text().c_str());
       return kExitFailed;
     case RestoreOutcome::WrongSize:
       std::fprintf(stderr,
-                   "fwtool restore: %s holds %zu bytes, the unit's flash %u; nothing written.\n",
-                   options.file.c_str(), backup->size(), report.flashSize);
+                   "fwtool restore: %s holds %zu bytes, the unit's %s %u; nothing written.\n",
+                   options.file.c_str(), backup->size(), PartName(*part), report.flashSize);
       return kExitRefused;
     case RestoreOutcome::WrongChip:
       std::fprintf(stderr, "fwtool restore: %s is not for this chip (%s); nothing written.\n",
@@ -130,9 +200,9 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
       return kExitRefused;
     case RestoreOutcome::NotWritten:
       std::fprintf(stderr,
-                   "fwtool restore: the flash did not take the backup in %d attempts (%s); "
-                   "keep %s and try again.\n",
-                   report.attempts, form.StatusEdit.Text().c_str(), options.file.c_str());
+                   "fwtool restore: the unit's %s did not take the backup (%s); keep %s and try "
+                   "again.\n",
+                   PartName(*part), form.StatusEdit.Text().c_str(), options.file.c_str());
       return kExitFailed;
   }
   return kExitFailed;
@@ -143,20 +213,36 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
 void RegisterRestoreCommand(CLI::App& app, CliContext& ctx) {
   auto options = std::make_shared<RestoreOptions>();
   auto* restore = app.add_subcommand(
-      "restore", "Write a backup of the whole flash back into a unit, with read-back and compare");
+      "restore",
+      "Write a backup of a unit's whole part (flash or disk area) back into it, with read-back "
+      "and compare");
   restore
       ->add_option("--device", options->device,
                    "Entry of the list fwtool info shows, or the device path")
+      ->type_name("N|PATH")
       ->required();
   restore
       ->add_option("--file", options->file,
-                   "The backup: as large as the unit's flash, firmware for its chip")
+                   "The backup: as large as the unit's part, no firmware for another chip")
+      ->type_name("FILE")
       ->required();
+  restore
+      ->add_option("--flash-type", options->flashType,
+                   "Parallel flash part of chip types 2 and 21 (atmel, pmc, sst or the "
+                   "item's text); needed for those units")
+      ->type_name("NAME");
+  restore->add_flag("--a1-chip", options->a1Chip,
+                    "The unit is the A1 member: no switch to internal code");
+  restore->add_flag("--hdd-fw", options->hddFirmware,
+                    "The firmware a type-12 unit keeps on its disk, not its flash");
   restore->add_flag("--yes", options->yes, "Do not ask before writing");
   restore->footer(
-      "Exit codes: 0 restored and verified; 1 the unit could not be read or did not take the "
+      Examples({"fwtool restore --device 0 --file before.bin",
+                "fwtool restore --device usbsto:/dev/sg2 --file before.bin --yes"}) +
+      "\n\nExit codes: 0 restored and verified; 1 the unit could not be read or did not take the "
       "backup (or the operator said no); 2 usage error, unreadable file or no such device; 3 "
-      "the backup does not fit the unit (size, chip), nothing written.");
+      "the backup does not fit the unit (size, chip) or the unit has nothing to restore, "
+      "nothing written.");
   restore->fallthrough();
   restore->callback([&ctx, options] { ctx.exitCode = RunRestore(ctx, *options); });
 }

@@ -1,7 +1,7 @@
 // fwtool run: the engineering face's "Run" from the terminal.
 //
-//   fwtool [--simulate UNITS] run --device N (--file F | --erase-only | --backup-only)
-//          [--backup-file F] [--nvram | --no-nvram] [--flash-size SIZE]
+//   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
+//          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
 //          [--block-size SIZE] [--check-sum] [--yes] [--json]
 //
@@ -24,6 +24,7 @@
 
 #include "Fwupdate.h"
 #include "cli_context.h"
+#include "form_texts.h"
 #include "host_services.h"
 #include "pass_through.h"
 #include "run_table.h"
@@ -151,7 +152,8 @@ json OutcomeJson(const TV77xFwTool& form, int device, Verdict verdict, const Run
             {"chipLabel", form.ChipLabelEdit.Text()}};
   }
   json boxes = json::array();
-  for (const auto& box : op.Boxes()) boxes.push_back({{"text", box.text}, {"caption", box.caption}});
+  for (const auto& box : op.Boxes())
+    boxes.push_back({{"text", box.text}, {"caption", box.caption}});
   return {{"unit", unit},
           {"procedure", NullIfEmpty(ProcedureName(run.procedure))},
           {"result", VerdictName(verdict)},
@@ -159,44 +161,6 @@ json OutcomeJson(const TV77xFwTool& form, int device, Verdict verdict, const Run
           {"boxes", boxes},
           {"backupFile", NullIfEmpty(run.backupFile)},
           {"lastFailedCommand", NullIfEmpty(lastFailed)}};
-}
-
-std::string Squeezed(const std::string& text) {
-  std::string out;
-  for (char c : text)
-    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// The item of a combo box whose text, without blanks, is `wanted` (also
-// without blanks, case ignored): "64KB", "1MB", "4KB".
-int ItemNamed(const Control& box, const std::string& wanted) {
-  const auto& items = box.Items();
-  for (size_t i = 0; i < items.size(); ++i)
-    if (Squeezed(items[i]) == Squeezed(wanted)) return static_cast<int>(i);
-  return -1;
-}
-
-// The item whose text (blanks and case ignored) is `wanted`, or else the one
-// item that contains it: "sst" picks "SST SST39LF512". -1 when none or
-// several fit.
-int ItemContaining(const Control& box, const std::string& wanted) {
-  if (const int exact = ItemNamed(box, wanted); exact >= 0) return exact;
-  const std::string part = Squeezed(wanted);
-  int found = -1;
-  const auto& items = box.Items();
-  for (size_t i = 0; i < items.size() && !part.empty(); ++i) {
-    if (Squeezed(items[i]).find(part) == std::string::npos) continue;
-    if (found >= 0) return -1;
-    found = static_cast<int>(i);
-  }
-  return found;
-}
-
-std::string ItemList(const Control& box) {
-  std::string list;
-  for (const auto& item : box.Items()) list += (list.empty() ? "" : ", ") + Trimmed(item);
-  return list;
 }
 
 // The size behind the item of `box` that `text` names; false (after saying
@@ -253,7 +217,7 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   const int modes = (!a.file.empty() ? 1 : 0) + (a.eraseOnly ? 1 : 0) + (a.backupOnly ? 1 : 0);
   if (modes != 1) {
     std::fprintf(stderr,
-                 "fwtool run: say what to do: --file F (program), --erase-only or "
+                 "fwtool run: say what to do: --file FILE (program), --erase-only or "
                  "--backup-only.\n");
     return kExitUsage;
   }
@@ -271,10 +235,9 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   // --json: the outcome, whatever it is, as one object on stdout.
   auto outcome = [&](Verdict verdict, int exitCode, int device = -1) {
     if (a.json)
-      std::printf("%s\n",
-                  OutcomeJson(form, device, verdict, run, trail, *session.op, lastFailed)
-                      .dump(2)
-                      .c_str());
+      std::printf(
+          "%s\n",
+          OutcomeJson(form, device, verdict, run, trail, *session.op, lastFailed).dump(2).c_str());
     return exitCode;
   };
 
@@ -325,16 +288,19 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
     lastFailed = failures.Last();
   }
   if (!a.json) std::printf("%s\n", form.StatusEdit.Text().c_str());
+  if (!form.HistoryError().empty())
+    std::fprintf(stderr, "fwtool run: %s%s\n", texts::kHistoryFailedNotice,
+                 form.HistoryError().c_str());
   if (!run.ran) {
-    const bool refused =
-        run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
-                            RunAction::RefuseLargeFile;
+    const bool refused = run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
+                                             RunAction::RefuseLargeFile;
     if (!a.json && (run.row < 0 || run.procedure == ProcedureTag::None))
       std::printf("No update procedure for this unit.\n");
     return outcome(refused ? Verdict::Refused : Verdict::NoProcedure, kExitFailed, a.device);
   }
   if (run.result != 1) {
-    if (!a.json && !lastFailed.empty()) std::printf("Last failed command: %s\n", lastFailed.c_str());
+    if (!a.json && !lastFailed.empty())
+      std::printf("Last failed command: %s\n", lastFailed.c_str());
     return outcome(Verdict::Failure, kExitFailed, a.device);
   }
   return outcome(Verdict::Success, kExitOk, a.device);
@@ -346,22 +312,26 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
   auto a = std::make_shared<RunArguments>();
   auto* run = app.add_subcommand(
       "run", "Erase, back up or program one controller from a file (the engineering face's Run)");
-  run->add_option("--device", a->device, "Entry of the list (see fwtool info; default 0)");
-  run->add_option("--file", a->file, "Firmware file to program (\"Load File\")");
+  run->add_option("--device", a->device, "Entry of the list (see fwtool info; default 0)")
+      ->type_name("N");
+  run->add_option("--file", a->file, "Firmware file to program (\"Load File\")")->type_name("FILE");
   run->add_flag("--erase-only", a->eraseOnly, "Erase the flash only (\"Erase All Flash Only\")");
   run->add_flag("--backup-only", a->backupOnly,
                 "Save the flash to the backup file only (\"Backup Old Firmware Only\")");
-  run->add_option("--backup-file", a->backupFile, "Backup file (\"Browse\")");
+  run->add_option("--backup-file", a->backupFile, "Backup file (\"Browse\")")->type_name("FILE");
   run->add_flag_function(
       "--nvram,!--no-nvram", [a](int64_t count) { a->nvram = count > 0; },
       "Include the unit's 4 KB settings area (\"Include 4K NVRAM\"; ticked by default)");
   run->add_option("--flash-size", a->flashSize,
-                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)");
-  run->add_option("--block-size", a->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)");
+                  "Flash size for erase or backup only (\"Firmware size\": 32KB .. 1MB)")
+      ->type_name("SIZE");
+  run->add_option("--block-size", a->blockSize, "Bytes per transfer (\"Flash PgSz\": 32KB .. 2KB)")
+      ->type_name("SIZE");
   run->add_flag("--check-sum", a->checkSum, "Verify the file's checksum (\"Check CheckSum\")");
   run->add_option("--flash-type", a->flashType,
                   "Parallel flash part of chip types 2 and 21 (\"Flash Type\": atmel, pmc, sst "
-                  "or the item's text)");
+                  "or the item's text)")
+      ->type_name("NAME");
   run->add_flag("--a1-chip", a->a1Chip,
                 "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
   run->add_flag("--hdd-fw", a->hddFirmware,
@@ -370,6 +340,9 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "
                 "boxes, backup file, last failed command)");
+  run->footer(Examples({"fwtool run --device 0 --file new.bin",
+                        "fwtool run --backup-only --backup-file old.bin",
+                        "fwtool --simulate vqb716 run --erase-only --flash-size 64KB --yes"}));
   run->fallthrough();
   run->callback([&ctx, a] { ctx.exitCode = RunProcedure(ctx, *a); });
 }

@@ -1,6 +1,8 @@
 #include "run_recording.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "recorded_run.h"
 
@@ -20,6 +22,11 @@ std::shared_ptr<PassThroughBackend> Recorded(std::shared_ptr<PassThroughBackend>
 
 void StartRecording(const CliContext& ctx, std::vector<std::string> arguments) {
   if (ctx.record.empty()) return;
+  // The file is made new at the end; a name that is taken now would only
+  // throw the run's recording away then.
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::symlink_status(ctx.record, ec)))
+    throw CLI::ValidationError("--record", ctx.record + " exists already; name a new file");
   TheRecorder() =
       std::make_shared<RunRecorder>(std::string("fwtool ") + FWTOOL_VERSION, std::move(arguments));
   SetPlatformBackend(Recorded(SetPlatformBackend(nullptr)));

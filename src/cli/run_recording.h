@@ -2,6 +2,7 @@
 // for go into FILE (see recorded_run.h), whichever backend answers them.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@
 namespace fwtool::cli {
 
 // Wraps the backends installed now (call it after the simulation is set up);
-// nothing without --record.
+// nothing without --record. A name that is taken already throws
+// CLI::ValidationError: the recording never replaces a file.
 void StartRecording(const CliContext& ctx, std::vector<std::string> arguments);
 // The device lists of the run, recorded when --record is given.
 std::shared_ptr<InterfaceEnumerator> RecordedDevices(std::shared_ptr<InterfaceEnumerator> devices);

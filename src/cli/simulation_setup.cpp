@@ -64,13 +64,16 @@ void AddSimulationOptions(CLI::App& app, CliContext& ctx) {
       app.add_option("--simulate", ctx.simulate,
                      "Simulated units, e.g. vqb719 or \"vqb719:maker=winbond,chip=11:rev=5\" "
                      "(README: Simulated controllers), or replay:FILE to answer from a run "
-                     "recorded with --record");
+                     "recorded with --record")
+          ->type_name("UNITS");
   app.add_option("--sim-state", ctx.simState,
                  "Directory that keeps the simulated units' flash and memory between runs")
+      ->type_name("DIR")
       ->needs(simulate);
   app.add_option("--sim-time-scale", TheSimulation().timeScale,
                  "Multiply the simulated units' bus, erase and program times (0.1 = ten times "
                  "faster, 0 = instant)")
+      ->type_name("FACTOR")
       ->check(CLI::NonNegativeNumber)
       ->needs(simulate);
 }

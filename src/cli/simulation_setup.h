@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <string_view>
 
 #include "cli_context.h"
 #include "enumeration.h"
@@ -17,6 +18,11 @@ class SimFarm;
 }
 
 namespace fwtool::cli {
+
+// The options of simulated units: test options, which a fwtool that runs
+// with borrowed rights refuses (borrowed_rights.h).
+inline constexpr std::string_view kSimulationOptions[] = {"--simulate", "--sim-state",
+                                                          "--sim-time-scale"};
 
 // Adds --simulate, --sim-state and --sim-time-scale.
 void AddSimulationOptions(CLI::App& app, CliContext& ctx);

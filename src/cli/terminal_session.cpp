@@ -1,9 +1,11 @@
 #include "terminal_session.h"
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 
 #include "form_texts.h"
+#include "history.h"
 #include "platform_services.h"
 #include "run_recording.h"
 #include "simulation_setup.h"
@@ -48,6 +50,8 @@ std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
 }
 
 Session::Session(CliContext& ctx, FormOptions options) : enumerator(Devices(ctx)) {
+  // Whatever the command writes to a unit goes into the user's history.
+  if (options.historyPath.empty()) options.historyPath = DefaultHistoryPath();
   op = std::make_unique<TerminalOperator>(timers, ctx.trace);
   form = std::make_unique<TV77xFwTool>(*op, *enumerator, timers, nullptr, options);
   op->Attach(form.get());
@@ -58,6 +62,43 @@ std::string Trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+namespace {
+
+std::string Squeezed(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+int ItemNamed(const Control& box, const std::string& wanted) {
+  const auto& items = box.Items();
+  for (size_t i = 0; i < items.size(); ++i)
+    if (Squeezed(items[i]) == Squeezed(wanted)) return static_cast<int>(i);
+  return -1;
+}
+
+int ItemContaining(const Control& box, const std::string& wanted) {
+  if (const int exact = ItemNamed(box, wanted); exact >= 0) return exact;
+  const std::string part = Squeezed(wanted);
+  int found = -1;
+  const auto& items = box.Items();
+  for (size_t i = 0; i < items.size() && !part.empty(); ++i) {
+    if (Squeezed(items[i]).find(part) == std::string::npos) continue;
+    if (found >= 0) return -1;
+    found = static_cast<int>(i);
+  }
+  return found;
+}
+
+std::string ItemList(const Control& box) {
+  std::string list;
+  for (const auto& item : box.Items()) list += (list.empty() ? "" : ", ") + Trimmed(item);
+  return list;
 }
 
 bool AskYesNo(const std::string& question, std::FILE* out) {

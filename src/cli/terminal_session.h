@@ -62,6 +62,15 @@ struct Session {
 };
 
 std::string Trimmed(const std::string& text);
+// The item of a combo box whose text, without blanks, is `wanted` (also
+// without blanks, case ignored): "64KB", "1MB", "4KB". -1 when none is.
+int ItemNamed(const Control& box, const std::string& wanted);
+// The item whose text (blanks and case ignored) is `wanted`, or else the one
+// item that contains it: "sst" picks "SST SST39LF512". -1 when none or
+// several fit.
+int ItemContaining(const Control& box, const std::string& wanted);
+// The items, trimmed, separated by ", ".
+std::string ItemList(const Control& box);
 // Prints the question with " [y/N] " (on `out`) and reads a line: true for
 // y/yes.
 bool AskYesNo(const std::string& question, std::FILE* out = stdout);

@@ -3,11 +3,12 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "checksums.h"
 #include "chip_rows.h"
-#include "chip_tables.h"
 #include "flash_commands.h"
 #include "image_file.h"
 #include "operator.h"
@@ -56,40 +57,43 @@ struct Examined {
   uint32_t lastPlace = 0;
 };
 
+// The chip id of the sub-revision when it has one of its own.
+std::string_view IdOfRevision(const ChipRow& row, int subRev) {
+  if (subRev < 1 || subRev > static_cast<int>(row.fileIdsByRevision.size())) return {};
+  return row.fileIdsByRevision[static_cast<size_t>(subRev - 1)];
+}
+
 FileVerdict Decide(int type, int subRev, const Examined& e) {
+  const ChipRow& row = ChipRowFor(type);
   const std::string id = e.chipId;
   const std::string where = fmt::format("chip id \"{}\" at 0x{:X}", PrintableChipId(id), e.idPlace);
-  auto begins = [&](std::string_view prefix) {
-    const bool ok = BeginsWith(id, prefix);
-    return Verdict(
-        ok, fmt::format("{} {} with \"{}\".", where, ok ? "begins" : "does not begin", prefix));
-  };
+  const std::string_view prefix = row.fileIdPrefix;
   auto equals = [&](const std::string& wanted) {
     const bool ok = id == wanted;
     return Verdict(ok, fmt::format("{} {} \"{}\" (sub-revision {}).", where, ok ? "is" : "is not",
                                    PrintableChipId(wanted), subRev));
   };
-  switch (type) {
-    case 1:
-      if (subRev == 1) return equals(std::string("\x5A\xA5\x0F\xF0", 4));
-      return equals(std::string("771") + Digit(subRev - 1));
-    case 2:
-    case 21: {
-      const bool ok = !BeginsWith(id, "77");
-      return Verdict(ok,
-                     fmt::format("{} {} with \"77\".", where, ok ? "does not begin" : "begins"));
-    }
-    case 3:
-    case 17:
-    case 18:
-    case 19:
-    case 20:
+  switch (row.fileIdRule) {
+    case FileIdRule::Never:
+      return Verdict(false, fmt::format("no firmware file matches chip type {}.", type));
+    case FileIdRule::Any:
       return Verdict(true, fmt::format("any file is taken for chip type {}.", type));
-    case 4:
-      return equals(std::string("775") + Digit(subRev - 1));
-    case 5:
-      return begins("765");
-    case 6: {
+    case FileIdRule::BeginsWith: {
+      const bool ok = BeginsWith(id, prefix);
+      return Verdict(
+          ok, fmt::format("{} {} with \"{}\".", where, ok ? "begins" : "does not begin", prefix));
+    }
+    case FileIdRule::DoesNotBeginWith: {
+      const bool ok = !BeginsWith(id, prefix);
+      return Verdict(
+          ok, fmt::format("{} {} with \"{}\".", where, ok ? "does not begin" : "begins", prefix));
+    }
+    case FileIdRule::PrefixAndRevision: {
+      const std::string_view own = IdOfRevision(row, subRev);
+      if (!own.empty()) return equals(std::string(own));
+      return equals(std::string(prefix) + Digit(subRev - 1));
+    }
+    case FileIdRule::RevisionByte: {
       if (!e.last.complete)
         return Verdict(false,
                        fmt::format("the file is too short for the block at 0x{:X}.", e.lastPlace));
@@ -100,33 +104,21 @@ FileVerdict Decide(int type, int subRev, const Examined& e) {
                                      "chip has {}.",
                                      e.lastPlace, (value + 1) & 0xFF, subRev));
     }
-    case 7: {
-      if (subRev != 1 && subRev != 2)
-        return Verdict(false, fmt::format("no file matches chip type 7 sub-revision {}.", subRev));
-      const std::string_view tail = subRev == 1 ? "v717" : "7178";
+    case FileIdRule::BlockOfRevision: {
+      const std::string_view tail = IdOfRevision(row, subRev);
+      if (tail.empty())
+        return Verdict(false,
+                       fmt::format("no file matches chip type {} sub-revision {}.", type, subRev));
       std::array<uint8_t, 8> wanted{0x55, 0xAA, 0xAA, 0x55};
-      std::copy(tail.begin(), tail.end(), wanted.begin() + 4);
+      // The id fills the last four bytes of the block, never more.
+      for (size_t i = 0; i < tail.size() && 4 + i < wanted.size(); ++i)
+        wanted[4 + i] = static_cast<uint8_t>(tail[i]);
       const bool ok = std::equal(wanted.begin(), wanted.end(), e.last.bytes.begin());
       return Verdict(ok, fmt::format("the block at 0x{:X} {} 55 AA AA 55 \"{}\".", e.lastPlace,
                                      ok ? "is" : "is not", tail));
     }
-    case 8:
-    case 9:
-      return begins("719");
-    case 10:
-    case 13:
-      return begins("713");
-    case 11:
-      return begins("118");
-    case 12:
-      return begins("175");
-    case 14:
-      return begins("185");
-    case 16:
-      return begins("775E");
-    default:
-      return Verdict(false, fmt::format("no firmware file matches chip type {}.", type));
   }
+  return Verdict(false, fmt::format("no firmware file matches chip type {}.", type));
 }
 
 }  // namespace
@@ -286,6 +278,30 @@ bool FirmwareFileMatchesChip(OperatorServices& op, const std::string& path, uint
   const FileVerdict verdict = MatchFirmwareFile(path, chip);
   if (!verdict.opened) op.MessageBox(kOpenFirmwareFileError, kCaptionError, MessageIcon::None);
   return verdict.passes;
+}
+
+// ---- File size -------------------------------------------------------------
+
+long FileSizeOf(std::FILE* file) {
+  const long position = std::ftell(file);
+  if (position < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long size = std::ftell(file);
+  std::fseek(file, position, SEEK_SET);
+  return size;
+}
+
+int FirmwareFitsFlash(OperatorServices& op, const std::string& fileName, uint32_t flashSizeKB) {
+  std::error_code ec;
+  const bool isDirectory = std::filesystem::is_directory(fileName, ec);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      isDirectory ? nullptr : std::fopen(fileName.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    op.MessageBox(kOpenFirmwareFileError, kCaptionError, MessageIcon::None);
+    return 0;
+  }
+  const long size = FileSizeOf(file.get());
+  if (size < 0) return 0;
+  return static_cast<uint32_t>(size) <= flashSizeKB * 1024u ? 1 : 0;
 }
 
 }  // namespace fwtool

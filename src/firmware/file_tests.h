@@ -1,11 +1,13 @@
 // The tests a firmware file must pass before it is written: does it carry
-// its own header area, does its 8-bit sum hold, is it meant for the chip.
+// its own header area, does its 8-bit sum hold, is it meant for the chip,
+// does it fit the flash.
 // They read the file as raw bytes and never talk to a device. A file that
 // cannot be opened, a directory, or a file shorter than what a test reads
 // gives a plain "no".
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 #include <string>
@@ -17,6 +19,7 @@ namespace fwtool {
 class OperatorServices;
 
 // Texts the callers show for these tests.
+inline constexpr const char* kOpenFirmwareFileError = "Open Firmware File Error!!";
 inline constexpr const char* kFileNotMatchChip = "The firmware file seems not match this chip!";
 inline constexpr const char* kCheckFileWithChecksum =
     "Please check the firmware file with checksum!";
@@ -83,5 +86,14 @@ FileVerdict MatchFirmwareFile(const std::string& path, uint16_t chip);
 // A file that cannot be opened shows "Open Firmware File Error!!" (caption
 // "Error") and does not match.
 bool FirmwareFileMatchesChip(OperatorServices& op, const std::string& path, uint16_t chip);
+
+// ---- File size -------------------------------------------------------------
+
+// Size of an open file; its position is kept. -1 when the file cannot seek.
+long FileSizeOf(std::FILE* file);
+// 1 when the file's size is at most flashSizeKB * 1024 bytes (the run
+// dispatch asks it before a type-10 unit is programmed). A file that cannot
+// be opened shows "Open Firmware File Error!!" (caption "Error") and gives 0.
+int FirmwareFitsFlash(OperatorServices& op, const std::string& fileName, uint32_t flashSizeKB);
 
 }  // namespace fwtool

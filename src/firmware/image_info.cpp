@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "chip_tables.h"
+#include "chip_rows.h"
 #include "firmware_version_place.h"
 
 namespace fwtool {

@@ -2,22 +2,10 @@
 
 #include <windows.h>
 
-#include <filesystem>
-#include <system_error>
-
 #include "platform_services.h"
-#include "simulator.h"
+#include "simulated_units.h"
 
 namespace fwtool::win32 {
-
-namespace {
-
-constexpr const char* kNoUnits = "none";
-// The farm queues its arrivals and removals with a due time; this is how
-// often the window asks for the due ones.
-constexpr int kSimEventPollMs = 50;
-
-}  // namespace
 
 DeviceEnvironment PlatformEnvironment() {
   PlatformServices services = InstallPlatformServices();
@@ -29,36 +17,25 @@ DeviceEnvironment PlatformEnvironment() {
 
 std::unique_ptr<DeviceEnvironment> SimulatedEnvironment(const GuiOptions& options,
                                                         std::string& error) {
-  std::shared_ptr<sim::SimFarm> farm = options.simulate == kNoUnits
-                                           ? std::make_shared<sim::SimFarm>()
-                                           : sim::SimFarm::Create(options.simulate, &error);
-  if (!farm) return nullptr;
-  farm->SetTimeScale(options.simTimeScale);
-  const std::string stateDir = options.simState;
-  std::error_code ec;
-  if (!stateDir.empty() && std::filesystem::exists(stateDir, ec) &&
-      !farm->LoadState(stateDir, &error))
-    return nullptr;
-  SetSimulatorBackend(farm);
+  auto units = sim::SimulatedUnits::Start(
+      {options.simulate, options.simState, options.simTimeScale}, &error);
+  if (!units) return nullptr;
 
   auto environment = std::make_unique<DeviceEnvironment>();
-  environment->enumerator = farm->Enumerator();
-  environment->watcher = farm->Watcher();
-  environment->pollIntervalMs = kSimEventPollMs;
-  environment->plugAll = [farm] {
-    for (size_t i = 0; i < farm->UnitCount(); ++i) farm->Plug(i);
-  };
-  environment->unplugAll = [farm] {
-    for (size_t i = 0; i < farm->UnitCount(); ++i) farm->Unplug(i);
-  };
-  environment->atExit = [farm, stateDir] {
+  environment->enumerator = units->Enumerator();
+  environment->watcher = units->Watcher();
+  environment->pollIntervalMs = sim::SimulatedUnits::kEventPollMs;
+  environment->plugAll = [units] { units->PlugAll(); };
+  environment->unplugAll = [units] { units->UnplugAll(); };
+  environment->atExit = [units] {
     std::string saveError;
-    if (!stateDir.empty() && !farm->SaveState(stateDir, &saveError))
-      ::MessageBoxA(nullptr,
-                    ("Cannot keep the simulated units in " + stateDir + ": " + saveError).c_str(),
-                    "fwtool-gui", MB_OK | MB_ICONWARNING);
+    if (!units->Keep(&saveError))
+      ::MessageBoxA(
+          nullptr,
+          ("Cannot keep the simulated units in " + units->StateDir() + ": " + saveError).c_str(),
+          "fwtool-gui", MB_OK | MB_ICONWARNING);
   };
-  environment->keepAlive = farm;
+  environment->keepAlive = units;
   return environment;
 }
 

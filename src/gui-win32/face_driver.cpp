@@ -1,5 +1,7 @@
 #include "face_driver.h"
 
+#include "host_services.h"
+
 namespace fwtool::win32 {
 
 namespace {
@@ -10,7 +12,7 @@ constexpr UINT_PTR kCloseTimerId = 7;
 
 FaceDriver::FaceDriver(FormWindow& window, FaceDriverOptions options)
     : window_(window), options_(std::move(options)) {
-  if (!options_.faceLog.empty()) log_.reset(std::fopen(options_.faceLog.c_str(), "ab"));
+  if (!options_.faceLog.empty()) log_.reset(host::OpenNewFile(options_.faceLog));
 }
 
 void FaceDriver::Settled(OneClickFace face) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fwtool::win32 {
@@ -18,7 +19,7 @@ struct GuiOptions {
   int plugAfterMs = -1;       // simulated units arrive this long after start
   int unplugAfterMs = -1;     // simulated units leave this long after start
   // Hidden: the screenshot script's remote control.
-  std::string faceLog;      // append every settled face to FILE
+  std::string faceLog;      // write every settled face to FILE (a new file)
   bool clickYes = false;    // press "YES" once the window is ready
   int quitWhenDoneMs = -1;  // close the window this long after the update ended
 };
@@ -31,5 +32,11 @@ struct ParsedOptions {
 };
 
 ParsedOptions ParseGuiOptions(const std::vector<std::string>& arguments);
+
+// What the window takes when it runs with borrowed rights
+// (borrowed_rights.h): none of the test options.
+inline constexpr std::string_view kTestOptions[] = {
+    "--simulate",     "--sim-state", "--sim-time-scale", "--plug-after",
+    "--unplug-after", "--face-log",  "--click-yes",      "--quit-when-done"};
 
 }  // namespace fwtool::win32

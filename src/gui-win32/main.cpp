@@ -1,13 +1,17 @@
 // fwtool-gui.exe: the one-click firmware update window on Windows.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "access_notice.h"
+#include "borrowed_rights.h"
 #include "device_environment.h"
 #include "enumeration.h"
 #include "face_driver.h"
@@ -15,6 +19,8 @@
 #include "form_views.h"
 #include "form_window.h"
 #include "gui_options.h"
+#include "history.h"
+#include "host_services.h"
 #include "pass_through.h"
 #include "win32_operator.h"
 #include "win32_timer_service.h"
@@ -78,6 +84,7 @@ int RunWindow(const GuiOptions& options) {
     // The engineering face lists every recognised controller.
     FormOptions formOptions;
     if (options.engineering) formOptions.scope = DeviceListScope::AllControllers;
+    formOptions.historyPath = DefaultHistoryPath();
     TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
 
@@ -120,6 +127,12 @@ int RunWindow(const GuiOptions& options) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::vector<std::string> arguments(__argv, __argv + __argc);
+  if (const auto refused = host::RefusedArgument(
+          host::CurrentRightsFacts(), std::span(arguments).subspan(arguments.empty() ? 0 : 1),
+          {kTestOptions, {}})) {
+    ShowText(host::BorrowedRightsRefusal("fwtool-gui", *refused), true);
+    return host::kExitBorrowedRights;
+  }
   const ParsedOptions parsed = ParseGuiOptions(arguments);
   if (parsed.exitNow) {
     ShowText(parsed.message, parsed.exitCode != 0);
@@ -127,13 +140,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
   if (parsed.options.trace) {
-    trace.reset(std::fopen(parsed.options.traceFile.c_str(), "w"));
-    if (trace) {
-      SetCommandTrace([file = trace.get()](const CommandTraceRecord& record) {
-        std::fprintf(file, "%s\n", FormatTraceRecord(record).c_str());
-        std::fflush(file);
-      });
+    // A new file: the trace never takes the place of another.
+    trace.reset(host::OpenNewFile(parsed.options.traceFile));
+    if (!trace) {
+      ShowText("fwtool-gui: --trace: cannot create " + parsed.options.traceFile + ": " +
+                   std::strerror(errno),
+               true);
+      return 2;
     }
+    SetCommandTrace([file = trace.get()](const CommandTraceRecord& record) {
+      std::fprintf(file, "%s\n", FormatTraceRecord(record).c_str());
+      std::fflush(file);
+    });
   }
   // An error that escapes the window is shown; the program then ends with 0.
   int code = 0;

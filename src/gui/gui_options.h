@@ -5,6 +5,7 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <optional>
+#include <string_view>
 
 namespace fwtool::gui {
 
@@ -30,5 +31,14 @@ struct ParsedOptions {
 };
 
 ParsedOptions ParseGuiOptions(const QStringList& arguments);
+
+// What a window that runs with borrowed rights (borrowed_rights.h) takes:
+// none of the test options, and of all arguments only these (no option of
+// the toolkit).
+inline constexpr std::string_view kTestOptions[] = {
+    "--simulate",     "--sim-state",      "--sim-time-scale", "--plug-after",
+    "--unplug-after", "--screenshot-dir", "--click-yes",      "--quit-when-done"};
+inline constexpr std::string_view kOptionsTakenWithBorrowedRights[] = {"--engineering", "--trace",
+                                                                       "-h", "--help", "--version"};
 
 }  // namespace fwtool::gui

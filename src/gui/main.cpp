@@ -4,14 +4,18 @@
 #include <QtGui/QIcon>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "access_notice.h"
+#include "borrowed_rights.h"
 #include "device_change_pump.h"
 #include "device_environment.h"
 #include "face_driver.h"
 #include "form_window.h"
 #include "gui_application.h"
 #include "gui_options.h"
+#include "history.h"
 #include "pass_through.h"
 #include "qt_operator.h"
 #include "qt_timer_service.h"
@@ -53,6 +57,7 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
     // ones the bundled image is for.
     FormOptions formOptions;
     if (options.engineering) formOptions.scope = DeviceListScope::AllControllers;
+    formOptions.historyPath = DefaultHistoryPath();
     TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
     DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);
@@ -86,6 +91,22 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
 
 int main(int argc, char** argv) {
   using namespace fwtool::gui;
+  namespace host = fwtool::host;
+  // A window given rights it did not start with takes no test option and
+  // nothing for the toolkit: no argument and no variable of the
+  // environment may tell it where to load plugins, styles or settings from.
+  const host::RightsFacts rights = host::CurrentRightsFacts();
+  if (const auto refused =
+          host::RefusedArgument(rights, std::vector<std::string>(argv + 1, argv + argc),
+                                {kTestOptions, kOptionsTakenWithBorrowedRights})) {
+    std::fprintf(stderr, "%s\n", host::BorrowedRightsRefusal("fwtool-gui", *refused).c_str());
+    return host::kExitBorrowedRights;
+  }
+  int toolkitArgc = argc;
+  if (host::RightsAreBorrowed(rights)) {
+    host::KeepOnlyEnvironment(&host::KeptForBorrowedRights);
+    toolkitArgc = 1;  // the program's name only
+  }
   // Options first: --help and --version need no display.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
@@ -94,7 +115,7 @@ int main(int argc, char** argv) {
     std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
     return parsed.exitCode;
   }
-  GuiApplication app(argc, argv);
+  GuiApplication app(toolkitArgc, argv);
   app.setWindowIcon(FormIcon());
   if (parsed.options.trace) {
     fwtool::SetCommandTrace([](const fwtool::CommandTraceRecord& record) {

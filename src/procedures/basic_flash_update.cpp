@@ -8,6 +8,7 @@
 
 #include "address_flash_steps.h"
 #include "block_transfer.h"
+#include "chip_tables.h"
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
@@ -25,8 +26,6 @@ constexpr int32_t kMinImage = 32768;
 constexpr int32_t kSectorEraseLimit = 65536;
 constexpr uint32_t kUpperSectorAmic = 0xF000;
 constexpr uint32_t kAmicSectors[] = {0x0000, 0x1000, 0x3000, 0x7000};
-constexpr int kFlashMakerPmc = 3;
-constexpr int kMakerNeedsUnprotect = 5;
 // The erase (with its blank check), the blocks, the settings put back, and
 // the read-back after the controller is given a second.
 constexpr WeightedStep kBasicProgramSteps[] = {{ProgressStep::Erase, 50},
@@ -177,7 +176,7 @@ int RunBasicFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
       return 0;
     }
   }
-  if (chip.flashMaker == kFlashMakerPmc || chip.flashMaker == kMakerNeedsUnprotect)
+  if (chip.flashMaker == FlashMaker::StEonMxic || chip.flashMaker == FlashMaker::Mxic)
     SpiUnprotect(request.path);
 
   const EngineeringOptions& options = request.options;

@@ -43,16 +43,6 @@ const char* ReadFailText(const DiskFirmwareArea& area) {
   return area.wide ? texts::kReadHdd16Fail : texts::kReadHddFail;
 }
 
-std::optional<DiskFirmwareArea> Locate(const ProcedureRequest& request, ProcedureHost& host) {
-  std::string why;
-  auto area = FindDiskFirmwareArea(request.path, request.chip.type, why);
-  if (!area) {
-    host.SetStatusText(texts::kDiskAreaNotFound + why);
-    host.ProcessMessages();
-  }
-  return area;
-}
-
 // Finding the area asks the disk and the controller a few questions; the
 // blocks then go over the bus at disk speed.
 constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Erase, 50}};
@@ -65,9 +55,66 @@ uint32_t RoundUp(uint64_t value, uint64_t unit) {
 
 }  // namespace
 
+std::optional<DiskFirmwareArea> LocateDiskFirmwareArea(const ProcedureRequest& request,
+                                                       ProcedureHost& host) {
+  std::string why;
+  auto area = FindDiskFirmwareArea(request.path, request.chip.type, why);
+  if (!area) {
+    host.SetStatusText(texts::kDiskAreaNotFound + why);
+    host.ProcessMessages();
+  }
+  return area;
+}
+
+int ReadDiskFirmwareAreaBytes(const std::string& path, const DiskFirmwareArea& area, uint8_t* data,
+                              uint64_t length) {
+  AlignedBuffer block(kDiskBlockSize);
+  if (!block) return 0;
+  uint64_t lba = area.start;
+  for (uint64_t done = 0; done < length; done += kDiskBlockSize) {
+    const auto count = static_cast<uint32_t>(std::min<uint64_t>(kDiskBlockSize, length - done));
+    if (!ReadBlock(path, area, lba, block.data(), count)) return 0;
+    std::copy_n(block.data(), count, data + done);
+    lba += kDiskBlockSize / area.sectorSize;
+  }
+  return 1;
+}
+
+int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
+                               const DiskFirmwareArea& area, const uint8_t* data, uint64_t length) {
+  AlignedBuffer written(kDiskBlockSize);
+  AlignedBuffer readBack(kDiskBlockSize);
+  if (!written || !readBack) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  uint64_t lba = area.start;
+  for (uint64_t done = 0; done < length; done += kDiskBlockSize) {
+    const auto count = static_cast<uint32_t>(std::min<uint64_t>(kDiskBlockSize, length - done));
+    std::fill(readBack.begin(), readBack.end(), 0);
+    std::copy_n(data + done, count, written.data());
+    if (!WriteBlock(path, area, lba, written.data(), count)) {
+      host.SetStatusText(WriteFailText(area));
+      return 0;
+    }
+    if (!ReadBlock(path, area, lba, readBack.data(), count)) {
+      host.SetStatusText(ReadFailText(area));
+      return 0;
+    }
+    if (!std::equal(written.data(), written.data() + count, readBack.data())) {
+      host.SetStatusText(texts::kCompareHddDataFail);
+      return 0;
+    }
+    lba += kDiskBlockSize / area.sectorSize;
+    host.Progress().Advance(done + count, length);
+    host.ProcessMessages();
+  }
+  return 1;
+}
+
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kClearSteps);
-  const auto area = Locate(request, host);
+  const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
   steps.Begin(ProgressStep::Erase);
   AlignedBuffer written(kDiskBlockSize);
@@ -103,7 +150,7 @@ int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) 
 
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kBackupSteps);
-  const auto area = Locate(request, host);
+  const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
   steps.Begin(ProgressStep::Backup);
   // The size the operator chose, in whole sectors, and never past the area.
@@ -117,13 +164,13 @@ int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host)
 
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kProgramSteps);
-  const auto first = Locate(request, host);
+  const auto first = LocateDiskFirmwareArea(request, host);
   if (!first) return 0;
   // The controller is asked for its anchor a second time before the write,
   // and the area (on a disk of 2^32 sectors or more its 64-bit start) is
   // placed by that answer. Two answers that disagree leave the place
   // uncertain: nothing is written.
-  const auto area = Locate(request, host);
+  const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
   if (area->anchor != first->anchor || area->start != first->start) {
     host.SetStatusText(std::string(texts::kDiskAreaNotFound) +
@@ -143,33 +190,7 @@ int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host
   // file holds there.
   PutLocationMarker(image.data(), area->anchor);
 
-  AlignedBuffer written(kDiskBlockSize);
-  AlignedBuffer readBack(kDiskBlockSize);
-  if (!written || !readBack) {
-    host.SetStatusText(texts::kAllocateReadBufferError);
-    return 0;
-  }
-  uint64_t lba = area->start;
-  for (uint32_t block = 0; block < blocks; ++block) {
-    std::fill(readBack.begin(), readBack.end(), 0);
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block) * kDiskBlockSize, kDiskBlockSize,
-                written.data());
-    if (!WriteBlock(request.path, *area, lba, written.data(), kDiskBlockSize)) {
-      host.SetStatusText(WriteFailText(*area));
-      return 0;
-    }
-    if (!ReadBlock(request.path, *area, lba, readBack.data(), kDiskBlockSize)) {
-      host.SetStatusText(ReadFailText(*area));
-      return 0;
-    }
-    if (!std::equal(written.begin(), written.end(), readBack.begin())) {
-      host.SetStatusText(texts::kCompareHddDataFail);
-      return 0;
-    }
-    lba += kDiskBlockSize / area->sectorSize;
-    host.Progress().Advance(block + 1, blocks);
-    host.ProcessMessages();
-  }
+  if (!WriteDiskFirmwareAreaBytes(request.path, host, *area, image.data(), image.size())) return 0;
   host.SetStatusText(texts::kProgrammingSuccess);
   host.ProcessMessages();
   return 1;

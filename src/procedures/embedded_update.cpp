@@ -6,6 +6,7 @@
 
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "chip_tables.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "flash_restore.h"
@@ -124,7 +125,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
 
   // MXIC parts are switched to their erase sequence by one first block
   // written in block-erase mode.
-  if (host.FlashMaker() == kFlashMakerMxic) PrepareMxicFlash(path, image.data());
+  if (host.FlashMaker() == FlashMaker::Mxic) PrepareMxicFlash(path, image.data());
 
   // Block erase first, then sector erase, then the whole chip.
   int mode = settings.DefaultWriteMode;

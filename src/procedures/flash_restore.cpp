@@ -1,52 +1,32 @@
 #include "flash_restore.h"
 
-#include <algorithm>
+#include <fmt/format.h>
 
 #include "block_transfer.h"
-#include "file_tests.h"
-#include "flash_programming.h"
-#include "flash_settings.h"
+#include "chip_tables.h"
+#include "image_layout.h"
 #include "procedure_host.h"
 #include "progress.h"
-#include "transport.h"
 
 namespace fwtool {
 
 namespace {
 
 constexpr int32_t kTransferBlock = 8192;
-constexpr int kProgressPerStage = 10;
-// The flash read once to learn the part's size, then the attempts (each a
-// write and a read-back of the whole part).
+// The part read once to learn its size, then written back (each kind with
+// the steps of its own).
 constexpr WeightedStep kRestoreSteps[] = {{ProgressStep::Prepare, 5}, {ProgressStep::Program, 95}};
 
-bool Uniform(std::span<const uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes.front(); });
-}
-
-// Reads [start, start + length) into the end of `flash`; the step moves on
-// by the bytes read against the `expected` size of the part.
-bool Append(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash, uint32_t start,
-            uint32_t length, uint32_t expected) {
-  const size_t at = flash.size();
-  const ProgressPart piece(host.Progress(), at, length, expected);
-  flash.resize(at + length);
-  return ReadFlashRange(host, path, start, flash.data() + at, static_cast<int32_t>(length)) != 0;
-}
-
-// Whether the bytes at `place` are those at 0 again: the part's addresses
-// wrapped round. A first 64 KB that says little is compared whole. The
-// probes do not move the step: they read nothing that is kept.
-bool WrapsAt(ProcedureHost& host, std::string_view path, std::span<const uint8_t> first,
-             uint32_t place, uint32_t expected, bool* readOk) {
-  const ProgressPart none(host.Progress(), place, 0, expected);
-  std::vector<uint8_t> probe(kWrapProbeSize);
-  *readOk = ReadFlashRange(host, path, place, probe.data(), kWrapProbeSize) != 0;
-  if (!*readOk || !std::equal(probe.begin(), probe.end(), first.begin())) return false;
-  if (!Uniform(first.first(kWrapProbeSize))) return true;
-  std::vector<uint8_t> whole(kSmallestFlashSize);
-  *readOk = ReadFlashRange(host, path, place, whole.data(), kSmallestFlashSize) != 0;
-  return *readOk && std::equal(whole.begin(), whole.end(), first.begin());
+// The first signature block of the type's places that carries its magic
+// (the full one where the place names none); nullopt when none does.
+std::optional<SignatureBlock> SignatureIn(std::span<const uint8_t> image, int chipType) {
+  for (const SignaturePlace& place : SignaturePlacesFor(chipType)) {
+    const SignatureBlock block = SignatureBlock::At(image, place.offset);
+    const auto magic = place.magic == MagicKind::None ? std::span<const uint8_t>(kSignatureMagic)
+                                                      : MagicBytes(place.magic);
+    if (block.StartsWith(magic)) return block;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -54,27 +34,12 @@ bool WrapsAt(ProcedureHost& host, std::string_view path, std::span<const uint8_t
 int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash,
                    uint32_t sizeIfErased) {
   host.Settings().TransferBlockSize = kTransferBlock;
-  flash.clear();
-  const uint32_t expected = std::max(sizeIfErased, kSmallestFlashSize);
-  if (!Append(host, path, flash, 0, kSmallestFlashSize, expected)) return 0;
-  const std::vector<uint8_t> first(flash.begin(), flash.end());
-  // A blank or one-valued start cannot tell a wrap from more of the same.
-  if (Uniform(first)) {
-    const bool usable = sizeIfErased > kSmallestFlashSize && sizeIfErased <= kLargestFlashSize &&
-                        (sizeIfErased & (sizeIfErased - 1)) == 0;
-    if (!usable) return 1;
-    return Append(host, path, flash, kSmallestFlashSize, sizeIfErased - kSmallestFlashSize,
-                  expected)
-               ? 1
-               : 0;
-  }
-  for (uint32_t size = kSmallestFlashSize; size < kLargestFlashSize; size *= 2) {
-    bool readOk = false;
-    if (WrapsAt(host, path, first, size, expected, &readOk)) return 1;
-    if (!readOk) return 0;
-    if (!Append(host, path, flash, size, size, expected)) return 0;
-  }
-  return 1;
+  return ReadWrappingPart(
+      host.Progress(),
+      [&](uint32_t start, uint8_t* data, uint32_t length) {
+        return ReadFlashRange(host, path, start, data, static_cast<int32_t>(length));
+      },
+      flash, sizeIfErased);
 }
 
 int ReadWholeFlashTwice(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash) {
@@ -88,25 +53,44 @@ int ReadWholeFlashTwice(ProcedureHost& host, std::string_view path, std::vector<
   return again == flash ? 1 : 0;
 }
 
-int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t identification,
-                       std::span<const uint8_t> backup, RestoreReport* report) {
+FileVerdict BackupMatchesChip(std::span<const uint8_t> backup, uint16_t identification) {
+  const int type = identification & 0xFF;
+  FileVerdict verdict = ImageMatchesChip(backup, identification);
+  if (verdict.passes) return verdict;
+  const auto block = SignatureIn(backup, type);
+  verdict.opened = true;
+  if (!block) {
+    verdict.passes = true;
+    verdict.reason = "the backup holds no firmware signature; nothing in it names another chip.";
+  } else if (ChipIdMatchesModel(type, block->ChipId())) {
+    verdict.passes = true;
+    verdict.reason = fmt::format("its chip id \"{}\" names model {}.",
+                                 PrintableChipId(block->ChipId()), ChipModel(type));
+  }
+  return verdict;
+}
+
+int RestoreWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
+                     std::span<const uint8_t> backup, RestoreReport* report) {
   RestoreReport local;
   RestoreReport& out = report != nullptr ? *report : local;
   out = RestoreReport{};
 
+  // The part as it is now tells its size; nothing is written before.
   ProgressSteps steps(host.Progress(), kRestoreSteps);
-  std::vector<uint8_t> flash;
-  if (!ReadWholeFlash(host, path, flash, static_cast<uint32_t>(backup.size()))) {
+  std::vector<uint8_t> current;
+  if (!ReadWholePart(request, part, host, current, static_cast<uint32_t>(backup.size()))) {
     out.outcome = RestoreOutcome::Unreadable;
     return 0;
   }
-  out.flashSize = static_cast<uint32_t>(flash.size());
-  if (backup.size() != flash.size()) {
+  out.flashSize = static_cast<uint32_t>(current.size());
+  if (backup.size() != current.size()) {
     out.outcome = RestoreOutcome::WrongSize;
     host.SetStatusText(kRestoreSizeMismatch);
     return 0;
   }
-  const FileVerdict verdict = ImageMatchesChip(backup, identification);
+  const auto identification = static_cast<uint16_t>(request.chip.subRev << 8 | request.chip.type);
+  const FileVerdict verdict = BackupMatchesChip(backup, identification);
   if (!verdict.passes) {
     out.outcome = RestoreOutcome::WrongChip;
     out.reason = verdict.reason;
@@ -114,29 +98,27 @@ int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t iden
     return 0;
   }
 
-  FlashSettings& settings = host.Settings();
-  settings.TransferBlockSize = kTransferBlock;
   steps.Begin(ProgressStep::Program);
   host.SetStatusText(kRestoreStep);
-  // MXIC parts are switched to their erase sequence by one first block
-  // written in block-erase mode, as before an update.
-  if (host.FlashMaker() == kFlashMakerMxic) PrepareMxicFlash(path, backup.data());
-
-  std::vector<uint8_t> readBack(backup.size());
-  const auto length = static_cast<int32_t>(backup.size());
-  int mode = settings.DefaultWriteMode;
-  for (int attempt = 1; attempt <= kProgramAttempts; ++attempt) {
-    out.attempts = attempt;
-    if (ProgramAndVerify(host, path, 0, backup.data(), readBack.data(), length, mode,
-                         kProgressPerStage)) {
-      out.outcome = RestoreOutcome::Restored;
-      host.SetStatusText(kRestoreSuccess);
-      return 1;
-    }
-    if (attempt < kProgramAttempts) mode = WriteModeAfterFailedAttempt(attempt);
+  if (!WriteWholePart(request, part, host, backup)) {
+    out.outcome = RestoreOutcome::NotWritten;
+    return 0;
   }
-  out.outcome = RestoreOutcome::NotWritten;
-  return 0;
+  steps.Finish();
+  out.outcome = RestoreOutcome::Restored;
+  host.SetStatusText(kRestoreSuccess);
+  return 1;
+}
+
+int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t identification,
+                       std::span<const uint8_t> backup, RestoreReport* report) {
+  ProcedureRequest request;
+  request.path = std::string(path);
+  request.chip.type = static_cast<uint8_t>(identification & 0xFF);
+  request.chip.subRev = static_cast<uint8_t>(identification >> 8);
+  request.chip.flashMaker = host.FlashMaker();
+  request.chip.row = &ChipRowFor(request.chip.type);
+  return RestoreWholePart(request, WholePart::FlashRange, host, backup, report);
 }
 
 }  // namespace fwtool

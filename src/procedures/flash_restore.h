@@ -1,8 +1,9 @@
-// The unit's whole flash as one piece: read from the first byte to the last
-// one the part holds (its size found by where its addresses wrap round), and
-// written back from a backup with read-back and compare. The one-click
-// update backs up with the first, `fwtool restore` puts a backup back with
-// the second.
+// A unit's whole part put back from a backup: the part's size learnt by
+// reading it, the backup refused unless it fits (exactly the part's size,
+// and no firmware in it that names another chip), then written back through
+// the part's own commands with read-back and compare. `fwtool restore` puts
+// a backup of any unit back with it; the one-click update reads the flash it
+// backs up with ReadWholeFlashTwice.
 #pragma once
 
 #include <cstdint>
@@ -11,26 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include "file_tests.h"
+#include "procedure.h"
+#include "whole_part.h"
+
 namespace fwtool {
 
 class ProcedureHost;
 
-// The smallest part the controllers carry, and the most their 24-bit flash
-// addresses reach.
-inline constexpr uint32_t kSmallestFlashSize = 65536;
-inline constexpr uint32_t kLargestFlashSize = 1u << 24;
-// Bytes compared at each place where the addresses may have wrapped.
-inline constexpr uint32_t kWrapProbeSize = 4096;
-
-// Reads the whole flash into `flash`: the first 64 KB, then on in 64 KB
-// steps until the bytes read at a power of two equal those at 0 (a part
-// decodes only the address bits it needs, so its addresses wrap round to
-// the start at its size), at most 16 MB. 1 when everything was read; the
-// vector then holds exactly the part's bytes. A part whose first 64 KB hold
-// one value throughout (erased) cannot show its size that way and is read
-// up to `sizeIfErased` (a power of two from 64 KB to 16 MB; else 64 KB).
-// The running progress step moves by the bytes read against `sizeIfErased`
-// (at least 64 KB), the size the caller expects.
+// The whole flash through the controller's flash commands (DF FA), its size
+// found by where its addresses wrap round (see ReadWrappingPart); the
+// running progress step moves by the bytes read.
 int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash,
                    uint32_t sizeIfErased = kSmallestFlashSize);
 
@@ -45,29 +37,41 @@ enum class RestoreOutcome {
   Unreadable,  // the unit's flash could not be read to learn its size
   WrongSize,   // the backup is not as large as the part
   WrongChip,   // the firmware in the backup is not meant for this chip
-  NotWritten,  // writing, reading back or comparing failed three times
+  NotWritten,  // erasing, writing, reading back or comparing failed
 };
 
 struct RestoreReport {
   RestoreOutcome outcome = RestoreOutcome::Unreadable;
   uint32_t flashSize = 0;  // the part's size, once known
-  int attempts = 0;
-  std::string reason;  // one sentence for WrongChip
+  std::string reason;      // one sentence for WrongChip
 };
 
 // Status texts of our own.
 inline constexpr const char* kRestoreStep = "Restoring";
-inline constexpr const char* kRestoreSuccess = "Flash restored from the backup.";
-inline constexpr const char* kRestoreSizeMismatch = "The backup does not fit this flash!";
+inline constexpr const char* kRestoreSuccess = "Restored from the backup.";
+inline constexpr const char* kRestoreSizeMismatch = "The backup does not fit this unit!";
 inline constexpr const char* kRestoreChipMismatch = "The backup is not for this chip!";
 
-// Writes `backup` back into the flash of the unit at `path` (chip type in
-// the low byte of `identification`, sub-revision in the high byte) when it
-// fits: exactly the part's size, and firmware meant for the chip. A part
-// whose start is erased (an update cut short) is taken to be as large as the
-// backup; the read-back shows whether it took it. Up to three
-// attempts with read-back and compare (block erase, sector erase, whole
-// chip), as the update writes. Returns 1 when the flash holds the backup.
+// Whether a backup may go into a unit of chip type (low byte) and
+// sub-revision (high byte) `identification`: firmware meant for it, or no
+// firmware signature at all (an erased part, a disk area that holds none),
+// or a signature block naming the chip's own model.
+FileVerdict BackupMatchesChip(std::span<const uint8_t> backup, uint16_t identification);
+
+// Writes `backup` back into the whole part of the request's unit (its chip
+// facts as the information check found them; for a parallel part the kind
+// chosen in the options) when it fits: exactly the part's size, and nothing
+// in it meant for another chip. A flash part of unknown size whose start is
+// erased (an update cut short) is taken to be as large as the backup; the
+// read-back shows whether it took it. Returns 1 when the part holds the
+// backup.
+int RestoreWholePart(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
+                     std::span<const uint8_t> backup, RestoreReport* report = nullptr);
+
+// The one-click targets' flash (DF commands, up to three attempts: block
+// erase, sector erase, whole chip): RestoreWholePart for a unit known only
+// by its path and identification (chip type in the low byte, sub-revision
+// in the high byte).
 int RestoreFlashBackup(ProcedureHost& host, std::string_view path, uint16_t identification,
                        std::span<const uint8_t> backup, RestoreReport* report = nullptr);
 

@@ -9,6 +9,7 @@
 #include "address_flash_steps.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "file_tests.h"
 #include "flash_commands.h"
 #include "procedure_texts.h"
@@ -23,8 +24,6 @@ constexpr uint32_t kHeaderArea = 4096;
 // The new firmware's identification inside the header area.
 constexpr size_t kIdentificationAt = 128;
 constexpr size_t kIdentificationLength = 80;
-constexpr int kFlashMakerPmc = 3;
-constexpr int kMakerNeedsUnprotect = 5;
 // The unit's area read first; the erases (each unit read back blank) take
 // longer than the pages (each read back).
 constexpr WeightedStep kHeaderProgramSteps[] = {
@@ -106,7 +105,7 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
       return 0;
     }
   }
-  if ((chip.flashMaker == kFlashMakerPmc || chip.flashMaker == kMakerNeedsUnprotect) &&
+  if ((chip.flashMaker == FlashMaker::StEonMxic || chip.flashMaker == FlashMaker::Mxic) &&
       row.wholeFlash != WholeFlashAccess::Detected)
     SpiUnprotect(request.path);
 

@@ -8,6 +8,7 @@
 #include "address_flash_steps.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "procedure_texts.h"
 #include "progress.h"
 #include "serial_flash_commands.h"
@@ -16,8 +17,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr int kFlashMakerSst = 2;
-constexpr int kMakerNeedsUnprotect = 5;
 // Programming over the serial-flash sequence (byte by byte on SST parts)
 // takes far longer than the erases.
 constexpr WeightedStep kPagedSteps[] = {{ProgressStep::Erase, 1}, {ProgressStep::Program, 99}};
@@ -30,7 +29,7 @@ int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   // The file goes to the flash whole, its settings area included, and the
   // box says so for this run and the ones after it.
   host.TickIncludeNvram();
-  if (chip.flashMaker == kMakerNeedsUnprotect) SpiUnprotect(request.path);
+  if (chip.flashMaker == FlashMaker::Mxic) SpiUnprotect(request.path);
 
   if (options.rdVersion && options.eraseOnly) {
     if (!EraseAllAndVerify(request, host)) return 0;
@@ -48,7 +47,7 @@ int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
 
   ProgressSteps steps(host.Progress(), kPagedSteps);
   host.SetStatusText(texts::kErasingStep);
-  if (chip.Row().wholeFlash == WholeFlashAccess::Detected && chip.flashMaker == kFlashMakerSst)
+  if (chip.Row().wholeFlash == WholeFlashAccess::Detected && chip.flashMaker == FlashMaker::Sst)
     SpiChipErase(request.path);
   if (!EraseUnitsAndCheck(request, host, units)) return 0;
 

@@ -92,11 +92,9 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
 }
 
 int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultParallelBackupFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultParallelBackupFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   AlignedBuffer flash(kParallelFlashSize);
@@ -109,14 +107,21 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   host.Progress().Advance(1, 1);
-  // The operator's file is replaced only by a complete copy.
-  if (!SaveBackupFile(fileName, flash.data(), kParallelFlashSize, nullptr, ExistingFile::Replace)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, flash.data(), kParallelFlashSize, nullptr, file.existing,
+                      &written)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
+}
+
+int SelectParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
+  if (request.options.a1Chip || ParallelFlashSelect(request.path)) return 1;
+  host.SetStatusText(texts::kCantSwitchToInternalRom);
+  return 0;
 }
 
 int RunParallelFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
@@ -136,10 +141,7 @@ int RunParallelFlashUpdate(const ProcedureRequest& request, ProcedureHost& host)
       return 0;
     }
   }
-  if (!options.a1Chip && !ParallelFlashSelect(request.path)) {
-    host.SetStatusText(texts::kCantSwitchToInternalRom);
-    return 0;
-  }
+  if (!SelectParallelFlash(request, host)) return 0;
   if (options.eraseOnly) return EraseParallelFlash(request, host);
   if (backupOnly) return BackupParallelFlash(request, host);
   return ProgramParallelFlashFromFile(request, host, file);
@@ -147,20 +149,29 @@ int RunParallelFlashUpdate(const ProcedureRequest& request, ProcedureHost& host)
 
 int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost& host,
                                  const std::vector<uint8_t>& file) {
-  const int kind = request.options.flashTypeIndex;
-  AlignedBuffer image(kParallelFlashSize);
-  AlignedBuffer readBack(kParallelFlashSize);
   if (file.empty() || file.size() > kParallelFlashSize) {
     host.SetStatusText(texts::kOpenNewRomFileError);
     return 0;
   }
+  // Past the file's end the part keeps its erased state.
+  std::vector<uint8_t> image(kParallelFlashSize, 0xFF);
+  std::copy(file.begin(), file.end(), image.begin());
+  if (!WriteParallelImage(request, host, image.data())) return 0;
+  host.SetStatusText(texts::kProgrammingAndCompareSuccess);
+  host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
+  return 1;
+}
+
+int WriteParallelImage(const ProcedureRequest& request, ProcedureHost& host,
+                       const uint8_t* source) {
+  const int kind = request.options.flashTypeIndex;
+  AlignedBuffer image(kParallelFlashSize);
+  AlignedBuffer readBack(kParallelFlashSize);
   if (!image || !readBack) {
     host.SetStatusText(texts::kAllocateBuffersError);
     return 0;
   }
-  // Past the file's end the part keeps its erased state.
-  std::fill(image.begin(), image.end(), 0xFF);
-  std::copy(file.begin(), file.end(), image.data());
+  std::copy_n(source, kParallelFlashSize, image.data());
 
   ProgressSteps steps(host.Progress(), kParallelProgramSteps);
   if (!LoadParallelEraseScript(request.path, kind)) {
@@ -202,8 +213,6 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
     return 0;
   }
   steps.Finish();
-  host.SetStatusText(texts::kProgrammingAndCompareSuccess);
-  host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
   return 1;
 }
 

@@ -12,6 +12,20 @@
 
 namespace fwtool {
 
+// The update procedures, as the Run dispatch rows name them.
+enum class ProcedureTag : uint8_t {
+  None,
+  Basic,           // flash commands by address, family types
+  HeaderHandling,  // 16 KB pages, 32 KB units, the settings area kept
+  Parallel,        // 64 KB parallel flash
+  SerialFlash,     // types 8, 9, 11, 12
+  Ieee1394,        // type 7 over SBP-2
+  DiskHosted,      // firmware on the attached disk (5, 15, 16)
+  Paged,           // explicit erases, page programming over SPI
+  Vqs175Disk,      // type 12's copy on its disk
+  Staged,          // type 13 over ATA PASS-THROUGH
+};
+
 // What the information check found out about the selected unit.
 struct ChipFacts {
   uint8_t type = 0;
@@ -54,6 +68,22 @@ using Procedure = int (*)(const ProcedureRequest& request, ProcedureHost& host);
 Procedure ProcedureFor(ProcedureTag tag);
 // Its name ("RunFlashUpdate"); empty for ProcedureTag::None.
 const char* ProcedureName(ProcedureTag tag);
+
+// What a procedure may destroy, taken as one piece: the whole part, reached
+// through the procedure's own family of commands. A run saves it before it
+// writes, and `fwtool restore` puts such a copy back the same way.
+enum class WholePart : uint8_t {
+  None,        // no procedure: nothing is written
+  FlashRange,  // serial flash through the controller's flash commands (DF FA/FB)
+  FlashAt,     // serial flash by address (FF 04 10, 11, 13, 14)
+  FlashPages,  // by address, programmed through the serial-flash sequence
+  Flash1394,   // 64 KB in 256-byte blocks over IEEE 1394
+  Parallel,    // the 64 KB parallel part, written with the chosen kind's scripts
+  AtaFlash,    // serial flash over ATA PASS-THROUGH
+  DiskArea,    // the 256-sector firmware area on the attached disk
+  DiskRegion,  // type 12's 64 KB region on its disk
+};
+WholePart WholePartFor(ProcedureTag tag);
 
 // The procedures.
 int RunFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);

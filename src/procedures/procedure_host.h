@@ -45,7 +45,7 @@ class ProcedureHost {
   // A backup of the unit's flash or disk area now lies complete in `path`.
   virtual void BackupSaved(const std::string& path) { (void)path; }
 
-  // The operator's debug output (the debugger's on the original platform;
+  // The operator's debug output (a debugger's window on Windows;
   // the command line prints it under --trace). Diagnostics only: nothing
   // the operator must read goes there.
   virtual void DebugOutput(const std::string& text) = 0;

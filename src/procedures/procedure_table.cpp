@@ -1,4 +1,4 @@
-// The procedure behind each tag of the chip rows, and its name.
+// The procedure behind each tag the Run dispatch rows name, and its name.
 #include "procedure.h"
 
 namespace fwtool {
@@ -27,6 +27,31 @@ Procedure ProcedureFor(ProcedureTag tag) {
       return &RunVqs175DiskFirmwareUpdate;
   }
   return nullptr;
+}
+
+WholePart WholePartFor(ProcedureTag tag) {
+  switch (tag) {
+    case ProcedureTag::None:
+      return WholePart::None;
+    case ProcedureTag::SerialFlash:
+      return WholePart::FlashRange;
+    case ProcedureTag::Parallel:
+      return WholePart::Parallel;
+    case ProcedureTag::Ieee1394:
+      return WholePart::Flash1394;
+    case ProcedureTag::Basic:
+    case ProcedureTag::HeaderHandling:
+      return WholePart::FlashAt;
+    case ProcedureTag::Paged:
+      return WholePart::FlashPages;
+    case ProcedureTag::Staged:
+      return WholePart::AtaFlash;
+    case ProcedureTag::DiskHosted:
+      return WholePart::DiskArea;
+    case ProcedureTag::Vqs175Disk:
+      return WholePart::DiskRegion;
+  }
+  return WholePart::None;
 }
 
 const char* ProcedureName(ProcedureTag tag) {

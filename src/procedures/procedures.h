@@ -15,4 +15,6 @@
 #include "procedure.h"
 #include "procedure_host.h"
 #include "procedure_texts.h"
+#include "run_backup.h"
 #include "serial_flash_steps.h"
+#include "whole_part.h"

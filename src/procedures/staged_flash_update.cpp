@@ -117,8 +117,11 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   const auto size = static_cast<uint32_t>((file.size() + kImageUnit - 1) / kImageUnit * kImageUnit);
   std::vector<uint8_t> image(size, 0);
   std::copy(file.begin(), file.end(), image.begin());
-  if (fileHasArea && !options.includeNvram)
-    std::copy_n(file.begin() + kIdentificationAt, kIdentificationLength,
+  // The new firmware's identification: the bytes of it the file has (a
+  // short file may end inside it); the unit's own stay past its end.
+  if (fileHasArea && !options.includeNvram && file.size() > kIdentificationAt)
+    std::copy_n(file.begin() + kIdentificationAt,
+                std::min(kIdentificationLength, file.size() - kIdentificationAt),
                 settings.begin() + kIdentificationAt);
   if (keep) std::copy_n(settings.begin(), std::min<size_t>(kSettingsArea, size), image.begin());
 

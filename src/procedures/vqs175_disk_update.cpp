@@ -24,8 +24,9 @@ namespace {
 // in one transfer each way.
 constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Erase, 60}};
 constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Backup, 60}};
-constexpr WeightedStep kProgramSteps[] = {
-    {ProgressStep::Prepare, 25}, {ProgressStep::Program, 38}, {ProgressStep::Verify, 37}};
+constexpr WeightedStep kProgramSteps[] = {{ProgressStep::Prepare, 25}, {ProgressStep::Program, 75}};
+// The region written, then read back: one transfer each.
+constexpr WeightedStep kWriteSteps[] = {{ProgressStep::Program, 38}, {ProgressStep::Verify, 37}};
 
 uint32_t RegionLength(const ProcedureRequest& request) {
   return request.options.includeNvram ? kVqs175RegionSize : kVqs175CodeSize;
@@ -38,14 +39,17 @@ int WriteRegion(const std::string& path, const Vqs175Region& region, const uint8
                  static_cast<uint32_t>(region.start >> 32), length, region.sectorSize);
 }
 
-int ReadRegion(const std::string& path, const Vqs175Region& region, uint8_t* data,
-               uint32_t length) {
+}  // namespace
+
+int ReadVqs175Region(const std::string& path, const Vqs175Region& region, uint8_t* data,
+                     uint32_t length) {
   if (region.ata) return AtaReadDmaExt(path, region.start, data, length, region.sectorSize);
   return Read16(path, data, static_cast<uint32_t>(region.start),
                 static_cast<uint32_t>(region.start >> 32), length, region.sectorSize);
 }
 
-std::optional<Vqs175Region> Locate(const ProcedureRequest& request, ProcedureHost& host) {
+std::optional<Vqs175Region> LocateVqs175Region(const ProcedureRequest& request,
+                                               ProcedureHost& host) {
   std::string why;
   auto region = FindVqs175Region(request.path, why);
   if (!region) {
@@ -55,12 +59,37 @@ std::optional<Vqs175Region> Locate(const ProcedureRequest& request, ProcedureHos
   return region;
 }
 
-}  // namespace
+int WriteVqs175RegionChecked(const std::string& path, ProcedureHost& host,
+                             const Vqs175Region& region, const uint8_t* data, uint32_t length) {
+  AlignedBuffer written(length);
+  AlignedBuffer readBack(length);
+  if (!written || !readBack) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  std::copy_n(data, length, written.data());
+  ProgressSteps steps(host.Progress(), kWriteSteps);
+  if (!WriteRegion(path, region, written.data(), length)) {
+    host.SetStatusText(texts::kWriteHdd16Fail);
+    return 0;
+  }
+  steps.Begin(ProgressStep::Verify);
+  if (!ReadVqs175Region(path, region, readBack.data(), length)) {
+    host.SetStatusText(texts::kReadHdd16Fail);
+    return 0;
+  }
+  if (!std::equal(written.begin(), written.end(), readBack.begin())) {
+    host.SetStatusText(texts::kCompareHddDataFail);
+    return 0;
+  }
+  steps.Finish();
+  return 1;
+}
 
 int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
   const uint32_t length = RegionLength(request);
   ProgressSteps steps(host.Progress(), kClearSteps);
-  const auto region = Locate(request, host);
+  const auto region = LocateVqs175Region(request, host);
   if (!region) return 0;
   steps.Begin(ProgressStep::Erase);
   AlignedBuffer zeros(length);
@@ -80,17 +109,17 @@ int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& ho
 
 int BackupVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kBackupSteps);
-  const auto region = Locate(request, host);
+  const auto region = LocateVqs175Region(request, host);
   if (!region) return 0;
   steps.Begin(ProgressStep::Backup);
   return BackupDiskBytes(request, host, RegionLength(request), [&](uint8_t* data, uint32_t bytes) {
-    return ReadRegion(request.path, *region, data, bytes);
+    return ReadVqs175Region(request.path, *region, data, bytes);
   });
 }
 
 int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kProgramSteps);
-  const auto region = Locate(request, host);
+  const auto region = LocateVqs175Region(request, host);
   if (!region) return 0;
   // A file longer than the region does not fit it: refused, not cut.
   std::vector<uint8_t> file;
@@ -103,28 +132,9 @@ int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& 
     image[kVqs175CrcAt + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
   host.SetStatusText(texts::kProgrammingStep);
 
-  const uint32_t length = RegionLength(request);
-  AlignedBuffer written(length);
-  AlignedBuffer readBack(length);
-  if (!written || !readBack) {
-    host.SetStatusText(texts::kAllocateReadBufferError);
-    return 0;
-  }
-  std::copy_n(image.begin(), length, written.data());
   steps.Begin(ProgressStep::Program);
-  if (!WriteRegion(request.path, *region, written.data(), length)) {
-    host.SetStatusText(texts::kWriteHdd16Fail);
+  if (!WriteVqs175RegionChecked(request.path, host, *region, image.data(), RegionLength(request)))
     return 0;
-  }
-  steps.Begin(ProgressStep::Verify);
-  if (!ReadRegion(request.path, *region, readBack.data(), length)) {
-    host.SetStatusText(texts::kReadHdd16Fail);
-    return 0;
-  }
-  if (!std::equal(written.begin(), written.end(), readBack.begin())) {
-    host.SetStatusText(texts::kCompareHddDataFail);
-    return 0;
-  }
   steps.Finish();
   host.SetStatusText(texts::kProgrammingSuccess);
   host.ProcessMessages();

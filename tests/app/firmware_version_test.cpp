@@ -10,6 +10,7 @@
 #include "chip_rows.h"
 #include "clock.h"
 #include "pass_through.h"
+#include "simulated_units.h"
 #include "simulator.h"
 
 namespace fwtool {
@@ -165,21 +166,7 @@ TEST_F(Register506A, AFailedReadBackStillPutsTheValueBack) {
 
 // The dual-bank chip: with a flash part, its controller information tells
 // whether it runs from flash; without that, bank 0's signature block does.
-class Type12Updatable : public ::testing::Test {
- protected:
-  void Build(std::string_view description) {
-    std::string error;
-    farm = sim::SimFarm::Create(description, &error);
-    ASSERT_TRUE(farm) << error;
-    backend.emplace(farm);
-  }
-  std::string Path() const { return farm->Unit(0).diskPath; }
-
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::optional<sim::ScopedSimulatorBackend> backend;
-};
+class Type12Updatable : public testing::SimulatedUnitTest {};
 
 TEST_F(Type12Updatable, TheControllerInformationDecidesWhenItAnswers) {
   Build("vqs175");

@@ -275,6 +275,35 @@ TEST_F(InfoCheck, TheDiskHostedChipsKeepNoStaleRegisterValue) {
   EXPECT_EQ(f.ChipRegValue, 0);
 }
 
+// A unit whose flash size the check found (type 10, 64 KB), then one whose
+// size is not found (type 3 with 128 KB): the size test of the second run
+// knows no size and lets its 100,000-byte file through.
+TEST_F(InfoCheck, TheNextUnitGetsNothingOfTheFlashSeenBefore) {
+  Build("vqb713:size=64,vq64773:maker=winbond:size=128");
+  auto& f = Open();
+  ASSERT_EQ(f.ListedCount(), 2);
+  ASSERT_EQ(f.ChipType, 10);
+  ASSERT_EQ(f.FlashSizeKB, 64);
+  f.DeviceList.SetItemIndex(1);
+  f.UpdateBtnCheck(f.DeviceList);
+  ASSERT_EQ(f.ChipType, 3);
+  EXPECT_EQ(f.FlashSizeKB, 0);
+
+  std::vector<uint8_t> bytes(100000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / 509);
+  const auto path = dir / "large.bin";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  f.ShowEngineeringFace();
+  op.fileAnswers.push_back(path.string());
+  f.LoadBtnClick(f.LoadBtn);
+  f.UpdateBtnClick(f.UpdateBtn);
+  EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
+  const std::vector<uint8_t> flash = Flash(1);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
+}
+
 // Paths were found but none is listed: the fields tell of no device and
 // nothing of the device seen before reaches "Run".
 TEST_F(InfoCheck, NoListedEntryShowsNoDevice) {

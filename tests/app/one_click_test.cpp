@@ -18,6 +18,7 @@
 #include "identify.h"
 #include "procedures.h"
 #include "recording_operator.h"
+#include "simulated_units.h"
 #include "simulator.h"
 #include "temp_files.h"
 
@@ -26,7 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-using sim::SimFarm;
 
 bool IsFlashWrite(const sim::LoggedCommand& c) {
   return c[0] == 0xDF && c[11] == 0xFB;
@@ -35,12 +35,8 @@ bool IsFlashWrite(const sim::LoggedCommand& c) {
 using testing::MergedImage;
 using testing::ReadFile;
 
-class OneClick : public ::testing::Test {
+class OneClick : public testing::SimulatedUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
   RecordingOperator op;
   ClockTimerService timers;
   std::shared_ptr<InterfaceEnumerator> enumerator;
@@ -51,17 +47,14 @@ class OneClick : public ::testing::Test {
   void SetUp() override { fs::create_directories(dir); }
   void TearDown() override {
     form.reset();
-    backend.reset();
+    SimulatedUnitTest::TearDown();
     fs::remove_all(dir);
   }
 
-  void Build(std::string_view description) {
+  // A form of the farm built before goes first.
+  bool Build(std::string_view description) {
     form.reset();
-    backend.reset();
-    std::string error;
-    farm = SimFarm::Create(description, &error);
-    ASSERT_TRUE(farm) << error;
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
+    return SimulatedUnitTest::Build(description);
   }
   TV77xFwTool& Open() {
     form.reset();

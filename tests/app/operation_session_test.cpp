@@ -2,8 +2,10 @@
 // themselves, a refresh of one device shared.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pass_through.h"
 #include "sim_form_fixture.h"
@@ -70,6 +72,68 @@ TEST_F(OperationSession, ARefreshOpensEachDeviceForItsOwnQuestions) {
   EXPECT_GT(commands, 10u);
   EXPECT_EQ(farm->Unit(0).opens[0].total - first, 3u);
   EXPECT_EQ(farm->Unit(1).opens[0].total - second, 2u);
+}
+
+// A re-plug between the listing and the write that gives another unit the
+// listed node: the unit is asked again on the node the write would go to,
+// and the other unit is left as it was.
+TEST_F(OperationSession, AnotherUnitOnTheListedPathIsNotWritten) {
+  struct Case {
+    const char* name;
+    const char* listed;
+    const char* swappedIn;
+    bool oneClick;  // "YES", else "Run" with "Erase All Flash Only"
+    const char* notice;
+  };
+  const Case cases[] = {
+      {"update", "vqb719", "vqs175", true,
+       "The device at sim:usbsto#disk&ven_talve&prod_vqb719#0 is not the unit that was listed "
+       "(\"Talve   VQB719 Bridge\", chip 8.0; now \"Talve   VQS175 Bridge\", chip 12.0); "
+       "nothing was written to it."},
+      {"run", "vqs175", "vqb719", false,
+       "The device at sim:usbsto#disk&ven_talve&prod_vqs175#0 is not the unit that was listed "
+       "(\"Talve   VQS175 Bridge\", chip 12.0; now \"Talve   VQB719 Bridge\", chip 8.0); "
+       "nothing was written to it."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Build(c.listed);
+    TV77xFwTool& f = Open((dir / (std::string(c.name) + ".bin")).string());
+    ASSERT_EQ(f.ListedCount(), 1);
+    std::string error;
+    ASSERT_TRUE(farm->SwapUnit(0, c.swappedIn, &error)) << error;
+    const Bytes before = Flash();
+    farm->Controller(0).ClearLog();
+    if (c.oneClick) {
+      f.EraseButton.Click();
+      EXPECT_EQ(f.Face(), OneClickFace::Failed);
+      EXPECT_EQ(f.Notice().substr(0, f.Notice().find(" Flash contents")), c.notice);
+    } else {
+      f.ShowEngineeringFace();
+      f.EraseOnlyCheck.SetChecked(true);
+      f.UpdateBtnClick(f.UpdateBtn);
+      EXPECT_TRUE(f.LastRun().ran);
+      EXPECT_EQ(f.LastRun().result, 0);
+      EXPECT_EQ(f.Notice(), c.notice);
+    }
+    EXPECT_EQ(Flash(), before);
+    EXPECT_EQ(farm->Controller(0).Flash().Statistics().operations, 0u) << "nothing erased";
+    const auto log = Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), IsFlashWrite), 0)
+        << "no flash write reached the unit";
+  }
+}
+
+// The same kind of unit plugged in again answers as the listed one did: the
+// check passes and the update goes on (INQUIRY and the chip identification
+// are what tells units apart).
+TEST_F(OperationSession, TheListedUnitPluggedInAgainIsUpdated) {
+  Build("vqb719");
+  TV77xFwTool& f = Open((dir / "again.bin").string());
+  std::string error;
+  ASSERT_TRUE(farm->SwapUnit(0, "vqb719", &error)) << error;
+  f.EraseButton.Click();
+  EXPECT_EQ(f.Face(), OneClickFace::Done);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "sim_form_fixture.h"
 
 namespace fwtool {
@@ -15,6 +16,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testing::CountBlocks;
 using testing::IsFlashWrite;
+using testing::Pattern;
 using testing::SimFormTest;
 
 class RunFromForm : public SimFormTest {
@@ -32,12 +34,6 @@ class RunFromForm : public SimFormTest {
   }
 };
 
-Bytes Pattern(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-  return bytes;
-}
-
 TEST_F(RunFromForm, FlashTypeAndA1ChipReachTheParallelProcedure) {
   Build("vq64779:parallel=pmc:a1");
   auto& f = Open();
@@ -45,7 +41,7 @@ TEST_F(RunFromForm, FlashTypeAndA1ChipReachTheParallelProcedure) {
   f.ShowEngineeringFace();
   ASSERT_TRUE(f.FlashTypeList.Visible());
   ASSERT_TRUE(f.A1ChipCheck.Visible());
-  const Bytes file = Pattern(20000);
+  const Bytes file = Pattern(20000, 2);
   Load(f, WriteFile(file));
   f.FlashTypeList.SetItemIndex(1);  // "PMC OM39LV512"
   f.A1ChipCheck.SetChecked(true);
@@ -62,7 +58,7 @@ TEST_F(RunFromForm, Type7OnSbp2IsWrittenInQuarterKilobyteBlocks) {
   auto& f = Open();
   ASSERT_EQ(f.ChipType, 7);
   f.ShowEngineeringFace();
-  const Bytes file = Pattern(65536);
+  const Bytes file = Pattern(65536, 7);
   Load(f, WriteFile(file));
   f.UpdateBtnClick(f.UpdateBtn);
   EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");

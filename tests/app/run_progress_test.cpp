@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "flash_restore.h"
+#include "byte_pattern.h"
 #include "procedures.h"
 #include "sim_form_fixture.h"
 
@@ -17,6 +17,7 @@ namespace fwtool {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::Pattern;
 using testing::SimFormTest;
 
 enum class Mode { Program, EraseOnly, BackupOnly };
@@ -26,9 +27,9 @@ struct RunCase {
   const char* unit;
   Mode mode;
   size_t fileSize = 65536;
-  int flashType = -1;    // "Flash Type" item of a parallel part
-  bool hddFw = false;    // "VQS175 HDD FW"
-  size_t distinct = 3;   // percentages seen at least
+  int flashType = -1;   // "Flash Type" item of a parallel part
+  bool hddFw = false;   // "VQS175 HDD FW"
+  size_t distinct = 3;  // percentages seen at least
 };
 
 // clang-format off
@@ -90,12 +91,6 @@ class ProgressSeen {
   int id_ = 0;
 };
 
-Bytes Pattern(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-  return bytes;
-}
-
 class RunProgress : public SimFormTest, public ::testing::WithParamInterface<RunCase> {
  protected:
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
@@ -112,26 +107,25 @@ TEST_P(RunProgress, ClimbsToTheEnd) {
   Build(c.unit);
   auto& f = Open();
   f.ShowEngineeringFace();
-  if (c.hddFw) f.VQS175HDDFwChk.SetChecked(true);
-  if (c.flashType >= 0) f.FlashTypeList.SetItemIndex(c.flashType);
+  RunRequest request;
+  request.hddFirmware = c.hddFw;
+  if (c.flashType >= 0) request.flashType = c.flashType;
   switch (c.mode) {
     case Mode::Program:
-      op.fileAnswers.push_back(WriteFile("firmware.bin", Pattern(c.fileSize)));
-      f.LoadBtnClick(f.LoadBtn);
+      request.firmwareFile = WriteFile("firmware.bin", Pattern(c.fileSize, 1));
       break;
     case Mode::EraseOnly:
-      f.EraseOnlyCheck.SetChecked(true);
+      request.mode = RunRequest::Mode::EraseOnly;
       break;
     case Mode::BackupOnly:
-      f.BackupFWCheckBox.SetChecked(true);
-      op.fileAnswers.push_back((dir / "backup.bin").string());
-      f.BackupBtnClick(f.BackupBtn);
+      request.mode = RunRequest::Mode::BackupOnly;
+      request.backupFile = (dir / "backup.bin").string();
       break;
   }
   const ProgressSeen seen(f.Progress());
-  f.UpdateBtnClick(f.UpdateBtn);
-  ASSERT_TRUE(f.LastRun().ran);
-  ASSERT_EQ(f.LastRun().result, 1) << f.StatusEdit.Text();
+  const RunOutcome run = f.Run(request);
+  ASSERT_TRUE(run.ran);
+  ASSERT_EQ(run.result, 1) << f.StatusEdit.Text();
   seen.ExpectClimbedToTheEnd(c.distinct);
 }
 
@@ -150,11 +144,11 @@ TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
   const std::string file = (dir / "firmware.bin").string();
   {
     std::ofstream out(file, std::ios::binary);
-    const Bytes bytes = Pattern(65536);
+    const Bytes bytes = Pattern(65536, 13);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }
-  ProcedureRequest request = f.RunRequest(f.Devices[0].Path);
+  ProcedureRequest request = f.ProcedureRequestFor(f.Devices[0].Path);
   request.chip.type = 13;
   request.chip.row = &ChipRowFor(13);
   request.options.rdVersion = true;
@@ -170,19 +164,16 @@ TEST_F(OperationProgress, UpdateAndRestoreClimbToTheEnd) {
   enumerator = farm->Enumerator();
   form = std::make_unique<TV77xFwTool>(op, *enumerator, timers);
   auto& f = *form;
-  f.SetBackupTarget((dir / "before.bin").string());
   ASSERT_EQ(f.ListedCount(), 1);
   {
     const ProgressSeen seen(f.Progress());
-    f.EraseButton.Click();
-    ASSERT_EQ(f.Face(), OneClickFace::Done);
+    ASSERT_EQ(f.OneClickUpdate({(dir / "before.bin").string()}), 1);
     seen.ExpectClimbedToTheEnd(20);
   }
   const Bytes backup = ReadFile(dir / "before.bin");
   ASSERT_EQ(backup.size(), 131072u);
   const ProgressSeen seen(f.Progress());
-  const auto identification = static_cast<uint16_t>(f.ChipSubRev << 8 | f.ChipType);
-  ASSERT_EQ(RestoreFlashBackup(f.Host(), f.Devices[0].Path, identification, backup), 1);
+  ASSERT_EQ(f.RestoreBackup({backup}), 1);
   seen.ExpectClimbedToTheEnd(20);
 }
 

@@ -1,6 +1,6 @@
-// A form over a farm of simulated units on a virtual clock, with the
-// engineering face's listing of every recognised controller, and backups
-// kept in a folder of the test's own.
+// A form over a farm of simulated units on a virtual clock (the shared
+// fixture), with the engineering face's listing of every recognised
+// controller, and backups kept in a folder of the test's own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,18 +15,15 @@
 
 #include "Fwupdate.h"
 #include "recording_operator.h"
+#include "simulated_units.h"
 #include "simulator.h"
 
 namespace fwtool::testing {
 
-class SimFormTest : public ::testing::Test {
+class SimFormTest : public SimulatedUnitTest {
  protected:
   using Bytes = std::vector<uint8_t>;
 
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
   RecordingOperator op;
   ClockTimerService timers;
   std::shared_ptr<InterfaceEnumerator> enumerator;
@@ -38,6 +35,8 @@ class SimFormTest : public ::testing::Test {
        "-" + std::to_string(::getpid()));
   std::string savedDataHome;
   bool hadDataHome = false;
+  // Where the form keeps its history; none when empty.
+  std::string historyPath;
 
   void SetUp() override {
     std::filesystem::remove_all(dir);
@@ -51,7 +50,7 @@ class SimFormTest : public ::testing::Test {
   }
   void TearDown() override {
     form.reset();
-    backend.reset();
+    SimulatedUnitTest::TearDown();
     if (hadDataHome)
       ::setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
     else
@@ -59,13 +58,10 @@ class SimFormTest : public ::testing::Test {
     std::filesystem::remove_all(dir);
   }
 
-  void Build(std::string_view description) {
+  // A form of the farm built before goes first.
+  bool Build(std::string_view description) {
     form.reset();
-    backend.reset();
-    std::string error;
-    farm = sim::SimFarm::Create(description, &error);
-    ASSERT_TRUE(farm) << error;
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
+    return SimulatedUnitTest::Build(description);
   }
 
   // The form with every recognised controller listed and item 0 checked.
@@ -73,17 +69,13 @@ class SimFormTest : public ::testing::Test {
   TV77xFwTool& Open(const std::string& backup = {}) {
     form.reset();
     enumerator = farm->Enumerator();
-    form = std::make_unique<TV77xFwTool>(op, *enumerator, timers);
+    form = std::make_unique<TV77xFwTool>(op, *enumerator, timers, nullptr,
+                                         FormOptions{.historyPath = historyPath});
     form->SetDeviceListScope(DeviceListScope::AllControllers);
     form->SetBackupTarget(backup);
     for (size_t unit = 0; unit < farm->UnitCount(); ++unit) farm->Controller(unit).ClearLog();
     form->RefreshBtnClick(form->RefreshBtn);
     return *form;
-  }
-
-  Bytes Flash(size_t unit = 0) const { return farm->Controller(unit).Flash().Contents(); }
-  std::vector<sim::LoggedCommand> Log(size_t unit = 0) const {
-    return farm->Controller(unit).Log();
   }
 
   static Bytes ReadFile(const std::filesystem::path& path) {

@@ -2,8 +2,9 @@
 # Recorded runs replayed: `fwtool list` and `fwtool update` recorded through
 # the real USB storage stack (tools/kernel-harness/record-fixture) answer the
 # same run again; a recording changed at one command stops the run there,
-# naming it; a run that ends early says what it did not send; and a run of
-# several units side by side replays whatever its interleaving.
+# naming it; a run that ends early says what it did not send; a file that is
+# no recording is refused with the reason; and a run of several units side
+# by side replays whatever its interleaving.
 set -u
 fwtool=$1
 fixtures=$2
@@ -67,8 +68,28 @@ grep -qxF "usbsto:/dev/sg0 IN  [DF 10 00 20 00 00 00 00 00 40 00 FA] len=8192 t/
 
 # The update's recording replayed by a list: the list ends first.
 run early 1 --simulate "replay:$fixtures/kernel-update.json" list
-[[ $(cat "$dir/early.err") == "fwtool: replay: the run ended before the recording did; 169 recorded commands were not sent, the first: command 45 (usbsto:/dev/sg0 IN [12 00 00 00 28 00 00 00 00 00 00 00] len=40)" ]] ||
+[[ $(cat "$dir/early.err") == "fwtool: replay: the run ended before the recording did; 132 recorded commands were not sent, the first: command 45 (usbsto:/dev/sg0 IN [12 00 00 00 28 00 00 00 00 00 00 00] len=40)" ]] ||
   fail "early: the commands not sent are not named" early
+
+# A recording comes from elsewhere: a file that is not one, or one with a
+# field of the wrong type or size, is refused with the command and field
+# named, before anything runs (exit 2), never read for ever or allocated for.
+printf '{"format": "fwtool recorded run", "version": "1", "commands": []}' >"$dir/version.json"
+sed 's/"index":1,\(.*\)"length":40,/"index":1,\1"length":4294967295,/' \
+  "$fixtures/kernel-list.json" >"$dir/length.json"
+sed 's/"index":3,\(.*\)"scsiStatus":0,/"index":3,\1"scsiStatus":"good",/' \
+  "$fixtures/kernel-list.json" >"$dir/status.json"
+for bad in "/dev/zero: not a regular file" \
+  "$dir/version.json: \"version\" is not a whole number; this program reads version 1" \
+  "$dir/length.json: entry 1 of \"commands\": \"length\" is not a whole number from 0 to 16777216" \
+  "$dir/status.json: entry 3 of \"commands\": \"scsiStatus\" is not a whole number from 0 to 255"; do
+  file=${bad%%: *}
+  name=bad-$(basename "$file")
+  timeout 20 "$fwtool" --simulate "replay:$file" list >"$dir/$name.txt" 2>"$dir/$name.err" </dev/null
+  got=$?
+  [[ $got -eq 2 ]] || fail "$name: exit code $got, expected 2" "$name"
+  [[ $(head -1 "$dir/$name.err") == "--simulate: $bad" ]] || fail "$name: not the reason" "$name"
+done
 
 # Two units updated side by side, recorded and replayed.
 run record-all 0 --simulate vqb719,vqb719 --sim-time-scale 0 --record "$dir/all.json" update --all --yes

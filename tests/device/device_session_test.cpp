@@ -44,7 +44,7 @@ class NodeBackend final : public PassThroughBackend {
       sentOn.push_back(node.id);
       PassThroughResult result;
       result.opened = true;
-      leftUnder = gone.count(node.path) != 0;
+      leftUnder = gone.count(node.path) != 0 || node.id <= leftAt;
       if (leftUnder) {
         result.errorCode = 19;
         result.detail = "the device is gone";
@@ -73,6 +73,7 @@ class NodeBackend final : public PassThroughBackend {
   std::vector<int> closed;
   std::vector<int> sentOn;
   std::set<std::string> gone;
+  int leftAt = 0;  // nodes up to this one were opened on a device that left and came back
 };
 
 class DeviceSessionTest : public ::testing::Test {
@@ -201,6 +202,75 @@ TEST_F(DeviceSessionTest, ADeviceThatLeftUnderTheNodeFailsTheNextCommandsAsAComm
   ASSERT_EQ(backend_->opens.size(), 1u) << "the reopen after the departure opened nothing";
   EXPECT_EQ(backend_->sentOn, (std::vector<int>{1, 1})) << "the command went on the held node once";
   EXPECT_EQ(backend_->closed, (std::vector<int>{1}));
+}
+
+// The unit check of an operation that writes: the identification goes out
+// on the node the write goes out on, once per node, and a unit that is not
+// the one expected gets no write and no further command.
+class UnitCheckTest : public DeviceSessionTest {
+ protected:
+  UnitCheck Check(std::string answer) {
+    return [this, answer] {
+      ++checks;
+      In("/dev/sg1");
+      return answer;
+    };
+  }
+  int checks = 0;
+};
+
+TEST_F(UnitCheckTest, TheCheckRunsOnTheExclusiveNodeBeforeTheFirstWriteOnly) {
+  {
+    const DeviceSession session("/dev/sg1", SessionAccess::Shared, Check(""));
+    EXPECT_EQ(In("/dev/sg1"), 1);
+    EXPECT_EQ(checks, 0) << "reading needs no check";
+    EXPECT_EQ(Out("/dev/sg1"), 1);
+    EXPECT_EQ(Out("/dev/sg1"), 1);
+    EXPECT_EQ(In("/dev/sg1"), 1);
+    EXPECT_EQ(Out("/dev/sg1"), 1);
+  }
+  EXPECT_EQ(checks, 1);
+  ASSERT_EQ(backend_->opens.size(), 2u);
+  EXPECT_TRUE(backend_->opens[1].exclusive);
+  // The check's INQUIRY went out on the exclusive node the writes went on.
+  EXPECT_EQ(backend_->sentOn, (std::vector<int>{1, 2, 2, 2, 2, 2}));
+}
+
+TEST_F(UnitCheckTest, AnotherUnitGetsNoWriteAndNoFurtherCommand) {
+  std::vector<std::string> lines;
+  const auto previous =
+      SetCommandTrace([&](const CommandTraceRecord& r) { lines.push_back(FormatTraceRecord(r)); });
+  const std::string why = "The device at /dev/sg1 is not the unit that was listed";
+  {
+    const DeviceSession session("/dev/sg1", SessionAccess::Exclusive, Check(why));
+    EXPECT_EQ(In("/dev/sg1"), 1);
+    EXPECT_EQ(Out("/dev/sg1"), 0);
+    EXPECT_EQ(In("/dev/sg1"), 0);
+    EXPECT_EQ(Out("/dev/sg1"), 0);
+    EXPECT_EQ(session.Refusal(), why);
+  }
+  SetCommandTrace(previous);
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(backend_->sentOn, (std::vector<int>{1, 1})) << "the first read and the check's";
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2],
+            "/dev/sg1 OUT [FF 04 00 00 55 00 00 00 00 00 00 00] len=0 t/o=50s -> not sent: " + why);
+  // The refusal ends with the operation.
+  const DeviceSession next("/dev/sg1", SessionAccess::Exclusive);
+  EXPECT_EQ(Out("/dev/sg1"), 1);
+}
+
+TEST_F(UnitCheckTest, AWriteIsNeverSentOnANodeOpenedAgainUntilTheCheckPassedThere) {
+  const DeviceSession session("/dev/sg1", SessionAccess::Exclusive, Check(""));
+  EXPECT_EQ(Out("/dev/sg1"), 1);
+  EXPECT_EQ(checks, 1);
+  // The device leaves and a device comes back under the same node name.
+  backend_->leftAt = 1;
+  EXPECT_EQ(Out("/dev/sg1"), 0) << "the write met the departure";
+  EXPECT_EQ(backend_->sentOn, (std::vector<int>{1, 1, 1})) << "and was not sent again on node 2";
+  EXPECT_EQ(Out("/dev/sg1"), 1);
+  EXPECT_EQ(checks, 2) << "the next write identified the unit on the new node first";
+  EXPECT_EQ(backend_->sentOn, (std::vector<int>{1, 1, 1, 2, 2}));
 }
 
 }  // namespace

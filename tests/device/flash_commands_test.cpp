@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <vector>
 
 #include "capture_backend.h"
 #include "pass_through.h"
-#include "recording_operator.h"
 #include "serial_flash_commands.h"
 
 namespace fwtool {
@@ -212,42 +208,6 @@ TEST(FlashCommands, MemoryFlag505E) {
     EXPECT_EQ(backend->commands[0].request.cdb[6], 0x50);
     EXPECT_EQ(backend->commands[0].request.cdb[7], 0x5E);
   }
-}
-
-class FileCommands : public ::testing::Test {
- protected:
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("fwtool-fc-" + std::to_string(::getpid()));
-  void SetUp() override { std::filesystem::create_directories(dir); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  std::string MakeFile(const char* name, size_t size) {
-    auto path = dir / name;
-    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
-    return path.string();
-  }
-};
-
-TEST_F(FileCommands, FileSizeOfKeepsThePosition) {
-  const auto path = MakeFile("f.bin", 5000);
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(file, nullptr);
-  std::fseek(file, 123, SEEK_SET);
-  EXPECT_EQ(FileSizeOf(file), 5000);
-  EXPECT_EQ(std::ftell(file), 123);
-  std::fclose(file);
-}
-
-TEST_F(FileCommands, FirmwareFitsFlash) {
-  RecordingOperator op;
-  EXPECT_EQ(FirmwareFitsFlash(op, MakeFile("exact.bin", 64 * 1024), 64), 1);
-  EXPECT_EQ(FirmwareFitsFlash(op, MakeFile("over.bin", 64 * 1024 + 1), 64), 0);
-  EXPECT_EQ(FirmwareFitsFlash(op, MakeFile("empty.bin", 0), 0), 1);
-  EXPECT_TRUE(op.shown.empty());
-  EXPECT_EQ(FirmwareFitsFlash(op, (dir / "missing.bin").string(), 64), 0);
-  EXPECT_EQ(FirmwareFitsFlash(op, dir.string(), 64), 0);
-  ASSERT_EQ(op.shown.size(), 2u);
-  EXPECT_EQ(op.shown[0].text, "Open Firmware File Error!!");
-  EXPECT_EQ(op.shown[0].caption, "Error");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture_backend.h"
+#include "chip_rows.h"
 #include "chip_tables.h"
 #include "flash_commands.h"
 #include "operator.h"

@@ -5,11 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "capture_backend.h"
 #include "clock.h"
 #include "command_block.h"
 #include "enumeration.h"
 #include "pass_through.h"
+#include "temp_files.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -180,6 +185,15 @@ TEST_F(RecordedRunTest, TheFirstCommandThatDiffersIsNamedAndFailsAsATransportFai
   }
 }
 
+// One command of a recording whose fields are `fields` (replacing the
+// defaults of the same name) and whose result holds `result`.
+std::string Command(const std::string& fields, const std::string& result = R"("scsiStatus": 0)") {
+  return R"({"format": "fwtool recorded run", "version": 1, "commands": [{"index": 1, )"
+         R"("path": "usbsto:/dev/sg0", "cdb": "12 00 00 00 28 00", "timeout": 10, "direction": "in", )" +
+         fields + R"(, "result": {"opened": true, "callOk": true, "transferred": 0, )" + result +
+         "}}]}";
+}
+
 TEST_F(RecordedRunTest, AFileThatIsNoRecordingIsRefusedWithTheReason) {
   struct Case {
     std::string text;
@@ -198,12 +212,85 @@ TEST_F(RecordedRunTest, AFileThatIsNoRecordingIsRefusedWithTheReason) {
           "cdb": "12", "direction": "in", "length": 1, "timeout": 10, "dataIn": "AQID",
           "result": {"opened": true, "callOk": true, "scsiStatus": 0, "transferred": 0}}]})",
        "entry 1 of \"commands\": a bad \"dataIn\""},
+      // Each field of the wrong type or out of its range, said as such:
+      // nothing throws, nothing is allocated for a length no command has.
+      {R"({"format": "fwtool recorded run", "version": "1", "commands": []})",
+       "\"version\" is not a whole number; this program reads version 1"},
+      {R"({"format": 1, "version": 1})",
+       "not a recorded run (no \"format\": \"fwtool recorded run\")"},
+      {R"({"format": "fwtool recorded run", "version": 1, "commands": {"index": 1}})",
+       "the run's header: \"commands\" is not a list"},
+      {R"({"format": "fwtool recorded run", "version": 1, "arguments": "list", "commands": []})",
+       "the run's header: \"arguments\" is not a list of texts"},
+      {R"({"format": "fwtool recorded run", "version": 1, "interfaces": [{"disk": [1]}],
+          "commands": []})",
+       "the run's header: \"disk\" is not a list of texts"},
+      {Command(R"("length": 4294967295)"),
+       "entry 1 of \"commands\": \"length\" is not a whole number from 0 to 16777216"},
+      {Command(R"("length": 16777217)"),
+       "entry 1 of \"commands\": \"length\" is not a whole number from 0 to 16777216"},
+      {Command(R"("length": -1)"),
+       "entry 1 of \"commands\": \"length\" is not a whole number from 0 to 16777216"},
+      {Command(R"("length": "40")"),
+       "entry 1 of \"commands\": \"length\" is not a whole number from 0 to 16777216"},
+      {Command(R"("length": 40.5)"),
+       "entry 1 of \"commands\": \"length\" is not a whole number from 0 to 16777216"},
+      {Command(R"("length": 40)", R"("scsiStatus": 256)"),
+       "entry 1 of \"commands\": \"scsiStatus\" is not a whole number from 0 to 255"},
+      {Command(R"("length": 40)", R"("scsiStatus": 0, "opened": "yes")"),
+       "entry 1 of \"commands\": \"opened\" is not true or false"},
+      {Command(R"("length": 40, "durationMs": -5)"),
+       "entry 1 of \"commands\": \"durationMs\" is not a time from 0 to 3600000 ms"},
+      {Command(R"("length": 40, "direction": "both")"),
+       "entry 1 of \"commands\": a bad \"direction\""},
+      {Command(R"("length": 40)", R"("scsiStatus": 2, "sense": "70 00 05 0")"),
+       "entry 1 of \"commands\": a bad \"sense\""},
+      {R"({"format": "fwtool recorded run", "version": 1, "commands": [7]})",
+       "entry 1 of \"commands\": not an object"},
+      {R"({"format": "fwtool recorded run", "version": 1, "commands": [{"index": 1}]})",
+       "entry 1 of \"commands\": no \"path\""},
   };
   for (const auto& c : cases) {
     std::string error;
     EXPECT_FALSE(ParseRecordedRun(c.text, &error)) << c.text;
     EXPECT_EQ(error, c.error);
   }
+}
+
+TEST_F(RecordedRunTest, OnlyARegularFileOfBoundedSizeIsRead) {
+  const testing::TempDir dir;
+  std::string error;
+  EXPECT_FALSE(LoadRecordedRun("/dev/zero", &error));
+  EXPECT_EQ(error, "/dev/zero: not a regular file");
+  EXPECT_FALSE(LoadRecordedRun(dir.Root(), &error));
+  EXPECT_EQ(error, dir.Root() + ": not a regular file");
+  EXPECT_FALSE(LoadRecordedRun(dir.Path("none.json"), &error));
+  EXPECT_EQ(error, dir.Path("none.json") + ": no such file");
+  const std::string large = dir.Write("large.json", {'{'});
+  std::filesystem::resize_file(large, kMaxRecordFileSize + 1);  // sparse: costs nothing
+  EXPECT_FALSE(LoadRecordedRun(large, &error));
+  EXPECT_EQ(error, large + ": larger than a recording may be (256 MB)");
+  const std::string text = RecordedRunJson(Record({kUnit}));
+  const std::string good = dir.Write("good.json", std::vector<uint8_t>(text.begin(), text.end()));
+  const auto run = LoadRecordedRun(good, &error);
+  ASSERT_TRUE(run) << error;
+  EXPECT_EQ(run->commands.size(), 4u);
+}
+
+TEST_F(RecordedRunTest, TheRecordingIsANewFileThatNeverTakesAnothersPlace) {
+  const testing::TempDir dir;
+  RunRecorder recorder("fwtool 0.2.0", {"list"});
+  const std::string path = dir.Write("taken.json", {'o', 'l', 'd'});
+  std::string error;
+  EXPECT_FALSE(recorder.Save(path, &error));
+  EXPECT_EQ(error, "cannot write " + path + ": exists already");
+  EXPECT_EQ(testing::ReadFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  ASSERT_TRUE(recorder.Save(dir.Path("new.json"), &error)) << error;
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(dir.Path("new.json")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+      << "every flash read is in it: for the user only";
+#endif
 }
 
 TEST_F(RecordedRunTest, TheDeviceListsComeBackInTheirOrderAndTheLastOneStays) {

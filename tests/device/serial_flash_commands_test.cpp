@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "capture_backend.h"
 #include "clock.h"
 #include "pass_through.h"
@@ -250,8 +251,7 @@ std::vector<Instruction> Instructions(const std::vector<CapturedCommand>& comman
 }
 
 TEST_F(SerialFlashCommands, PageProgrammingWritesEveryChunkAndAShortTail) {
-  Bytes data(300);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+  const Bytes data = testing::Pattern(300, 7);
   EXPECT_EQ(SpiProgramFlash("/dev/x", 0x010000, data.data(), 300, 6, false), 1);
   const auto run = Instructions(backend_->commands);
   ASSERT_EQ(run.size(), 4u);

@@ -13,24 +13,25 @@
 
 #include "Fwupdate.h"
 #include "recording_operator.h"
+#include "simulated_units.h"
 #include "simulator.h"
 
 namespace fwtool {
 namespace {
 
 namespace fs = std::filesystem;
-using sim::SimFarm;
 
 constexpr size_t kUnits = 8;
 constexpr int kRounds = 3;
 
-class ParallelUnits : public ::testing::Test {
+class ParallelUnits : public testing::SimulatedUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
   fs::path dir = fs::temp_directory_path() / ("fwtool-parallel-" + std::to_string(::getpid()));
   void SetUp() override { fs::create_directories(dir); }
-  void TearDown() override { fs::remove_all(dir); }
+  void TearDown() override {
+    SimulatedUnitTest::TearDown();
+    fs::remove_all(dir);
+  }
 };
 
 TEST_F(ParallelUnits, EveryUnitIsUpdatedByItsOwnFormWhileTheOthersAreWritten) {
@@ -40,9 +41,7 @@ TEST_F(ParallelUnits, EveryUnitIsUpdatedByItsOwnFormWhileTheOthersAreWritten) {
   for (int round = 0; round < kRounds; ++round) {
     std::string description = "vqb719";
     for (size_t i = 1; i < kUnits; ++i) description += ",vqb719";
-    auto farm = SimFarm::Create(description, &error);
-    ASSERT_TRUE(farm) << error;
-    sim::ScopedSimulatorBackend backend(farm);
+    ASSERT_TRUE(Build(description));
     std::vector<std::vector<uint8_t>> before;
     for (size_t i = 0; i < kUnits; ++i) before.push_back(farm->Controller(i).Flash().Contents());
 

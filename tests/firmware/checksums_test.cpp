@@ -4,22 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "firmware.h"
 
 namespace fwtool {
 namespace {
 
+using testing::Pattern;
+
 std::vector<uint8_t> Bytes(const std::string& text) {
   return {text.begin(), text.end()};
-}
-
-std::vector<uint8_t> Pseudo(size_t n, uint32_t seed) {
-  std::vector<uint8_t> data(n);
-  for (auto& b : data) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(seed >> 16);
-  }
-  return data;
 }
 
 // Bytewise CRC-16, polynomial 0x1021, bit by bit, over every group of four
@@ -65,11 +59,11 @@ TEST(Crc16, KnownValueAndWholeWordsOnly) {
 
 TEST(Crc16, NibbleFormEqualsBytewiseCrcInByteOrder3210) {
   for (const size_t n : {4u, 8u, 13u, 64u, 1000u}) {
-    const auto data = Pseudo(n, static_cast<uint32_t>(n));
+    const auto data = Pattern(n, static_cast<uint32_t>(n));
     EXPECT_EQ(Crc16OverWords(data.data(), data.size(), 0), ReferenceCrc16(data)) << n;
   }
   // A running CRC carries over: two halves equal the whole.
-  const auto data = Pseudo(64, 7);
+  const auto data = Pattern(64, 7);
   const uint16_t first = Crc16OverWords(data.data(), 32, 0);
   EXPECT_EQ(Crc16OverWords(data.data() + 32, 32, first), Crc16OverWords(data.data(), 64, 0));
 }
@@ -88,7 +82,7 @@ TEST(Crc32, KnownValuesForBothWordOrders) {
 
 TEST(Crc32, TableEqualsShiftByShift) {
   for (const size_t n : {4u, 7u, 256u, 0xBFFCu}) {
-    const auto data = Pseudo(n, static_cast<uint32_t>(n * 3));
+    const auto data = Pattern(n, static_cast<uint32_t>(n * 3));
     for (const bool bigEndian : {false, true}) {
       uint32_t crc = 0;
       Crc32OverWords(data.data(), data.size(), bigEndian, crc);

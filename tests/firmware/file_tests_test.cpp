@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "byte_pattern.h"
 #include "firmware.h"
 #include "identify.h"
 #include "recording_operator.h"
@@ -17,21 +19,13 @@ namespace fwtool {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::Pattern;
 using testing::TempDir;
 
 const Bytes kFull = {0x55, 0xAA, 0xAA, 0x55};
 const Bytes kShort = {0x55, 0xAA, 0x00, 0x00};
 const Bytes kE9 = {0xE9, 0xAC, 0x67, 0x00};
 const Bytes kE9Header = {0xE9, 0xAC, 0x67, 0x32};
-
-Bytes Pseudo(size_t n, uint32_t seed) {
-  Bytes data(n);
-  for (auto& b : data) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(seed >> 16);
-  }
-  return data;
-}
 
 // An image of `size` bytes (filler without any magic) with blocks placed.
 struct Place {
@@ -153,7 +147,7 @@ TEST(FirmwareFileMatchesChip, UnopenableFileShowsTheBoxAndDoesNotMatch) {
 
 // A file whose sum of bytes 0..n-1 equals the byte at `position` (n = size - 1).
 Bytes SummedFile(size_t size, size_t position, uint32_t seed) {
-  Bytes file = Pseudo(size, seed);
+  Bytes file = Pattern(size, seed);
   file[0] = 0x00;  // no magic at 0
   const size_t n = size - 1;
   if (position < n) {
@@ -209,7 +203,7 @@ TEST(VerifyFileSum, SumPositionsAndLengths) {
 TEST(VerifyFileSum, LengthFromTheFileForLater775Images) {
   const std::string marker = "ENDSTR\x55\xAA";
   auto make = [&](char revision, uint16_t length, size_t markerAt) {
-    Bytes file = Pseudo(0x10000, 9);
+    Bytes file = Pattern(0x10000, 9);
     for (auto& b : file)
       if (b == 'E') b = 'e';  // no stray window starts
     file[0] = 0;
@@ -328,7 +322,7 @@ TEST(FileTests, MalformedPathsGiveAPlainNo) {
 
 TEST(ImageFile, ReadsArePositionedAndBounded) {
   TempDir dir;
-  const Bytes image = Pseudo(100, 5);
+  const Bytes image = Pattern(100, 5);
   auto file = ImageFile::Open(dir.Write("f.bin", image));
   ASSERT_TRUE(file);
   EXPECT_EQ(file->size(), 100u);
@@ -341,6 +335,32 @@ TEST(ImageFile, ReadsArePositionedAndBounded) {
   Bytes all;
   EXPECT_TRUE(file->ReadAll(all));
   EXPECT_EQ(all, image);
+}
+
+// The size test the run dispatch asks before a type-10 unit is programmed.
+TEST(FileSize, FileSizeOfKeepsThePosition) {
+  TempDir dir;
+  const auto path = dir.Write("f.bin", Bytes(5000, 'x'));
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  std::fseek(file, 123, SEEK_SET);
+  EXPECT_EQ(FileSizeOf(file), 5000);
+  EXPECT_EQ(std::ftell(file), 123);
+  std::fclose(file);
+}
+
+TEST(FileSize, FirmwareFitsFlash) {
+  TempDir dir;
+  RecordingOperator op;
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Write("exact.bin", Bytes(64 * 1024, 'x')), 64), 1);
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Write("over.bin", Bytes(64 * 1024 + 1, 'x')), 64), 0);
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Write("empty.bin", Bytes()), 0), 1);
+  EXPECT_TRUE(op.shown.empty());
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Path("missing.bin"), 64), 0);
+  EXPECT_EQ(FirmwareFitsFlash(op, dir.Root(), 64), 0);
+  ASSERT_EQ(op.shown.size(), 2u);
+  EXPECT_EQ(op.shown[0].text, "Open Firmware File Error!!");
+  EXPECT_EQ(op.shown[0].caption, "Error");
 }
 
 }  // namespace

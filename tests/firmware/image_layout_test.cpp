@@ -3,19 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "firmware.h"
 
 namespace fwtool {
 namespace {
 
-std::vector<uint8_t> Pseudo(size_t n, uint32_t seed) {
-  std::vector<uint8_t> data(n);
-  for (auto& b : data) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(seed >> 16);
-  }
-  return data;
-}
+using testing::Pattern;
 
 uint16_t StoredCrc(const std::vector<uint8_t>& h, size_t at) {
   return static_cast<uint16_t>(h[at] | h[at + 1] << 8);
@@ -23,7 +17,7 @@ uint16_t StoredCrc(const std::vector<uint8_t>& h, size_t at) {
 
 // A 1,024-byte area with record word counts that fit their room.
 std::vector<uint8_t> HeaderWithCounts(const std::array<uint8_t, 9>& counts, size_t size = 1024) {
-  auto header = Pseudo(size, 42);
+  auto header = Pattern(size, 42);
   for (size_t r = 0; r < 9; ++r) {
     if (kParameterRecordOffsets[r] + 2 < size) header[kParameterRecordOffsets[r] + 2] = counts[r];
   }
@@ -186,7 +180,7 @@ TEST(EndMarker, WindowAndResynchronisation) {
 // its CRC-16 over 0..0xBFFB, worked out apart from this program for each
 // variant.
 std::vector<uint8_t> Bank(const std::string& id, bool fullMagic = true) {
-  auto bank = Pseudo(kBankSize, 12);
+  auto bank = Pattern(kBankSize, 12);
   const uint8_t magic[4] = {0x55, 0xAA, static_cast<uint8_t>(fullMagic ? 0xAA : 0x00),
                             static_cast<uint8_t>(fullMagic ? 0x55 : 0x00)};
   std::copy(magic, magic + 4, bank.begin() + 0xBFF0);

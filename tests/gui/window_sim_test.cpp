@@ -17,6 +17,7 @@
 #include "enumeration.h"
 #include "face_facts.h"
 #include "flash_commands.h"
+#include "simulated_units.h"
 #include "simulator.h"
 #include "temp_files.h"
 #include "window_rig.h"
@@ -34,17 +35,14 @@ const QString kFailed = QStringLiteral("                             Update    f
 // Qt's own.
 class SimWindow {
  public:
-  explicit SimWindow(const char* description, bool startUnplugged = false, bool engineering = false)
-      : clock_(std::make_shared<VirtualClock>()), clockScope_(clock_) {
-    std::string error;
-    auto farm = sim::SimFarm::Create(description, &error);
-    if (!farm) throw std::runtime_error(error);
-    backend_ = std::make_unique<sim::ScopedSimulatorBackend>(farm);
-    farm_ = farm;
-    enumerator_ = farm->Enumerator();
-    watcher_ = farm->Watcher();
+  explicit SimWindow(const char* description, bool startUnplugged = false,
+                     bool engineering = false) {
+    if (!units_.Build(description)) throw std::runtime_error("no simulated units");
+    sim::SimFarm& farm = *units_.farm;
+    enumerator_ = farm.Enumerator();
+    watcher_ = farm.Watcher();
     if (startUnplugged)
-      for (size_t i = 0; i < farm->UnitCount(); ++i) farm->Unplug(i);
+      for (size_t i = 0; i < farm.UnitCount(); ++i) farm.Unplug(i);
     FormOptions options;
     if (engineering) options.scope = DeviceListScope::AllControllers;
     form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_, watcher_.get(), options);
@@ -69,7 +67,7 @@ class SimWindow {
   W* Widget(const char* name) const {
     return qobject_cast<W*>(window_->WidgetFor(name));
   }
-  sim::SimFarm& Farm() { return *farm_; }
+  sim::SimFarm& Farm() { return *units_.farm; }
   TV77xFwTool& Form() { return *form_; }
   FormWindow& Window() { return *window_; }
   QtTimerService& Timers() { return timers_; }
@@ -90,10 +88,7 @@ class SimWindow {
   }
 
  private:
-  std::shared_ptr<VirtualClock> clock_;
-  ScopedClock clockScope_;
-  std::shared_ptr<sim::SimFarm> farm_;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend_;
+  fwtool::testing::SimulatedUnits units_;
   std::shared_ptr<InterfaceEnumerator> enumerator_;
   std::shared_ptr<DeviceChangeWatcher> watcher_;
   RecordingQtOperator op_;

@@ -227,7 +227,9 @@ case $step in
         fi
       }
       failures=0
-      check "image info list restore run update " fwtool ""
+      check "history image info list restore run update " fwtool ""
+      check "--device " fwtool history --d
+      check "--json " fwtool history --j
       check "update " fwtool upd
       check "image " fwtool --simulate vqb719 im
       check "check info " fwtool image ""
@@ -246,6 +248,8 @@ case $step in
       check "before.bin " fwtool image check --chip 8 be
       check "before.bin " fwtool --record bef
       check "before.bin " fwtool restore --file bef
+      check "before.bin " fwtool run --backup-file bef
+      check "" fwtool history --device b
       exit $failures
     ' _ "$completions" "$root" || fail "bash completion"
     ;;

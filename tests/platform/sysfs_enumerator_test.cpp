@@ -129,6 +129,24 @@ INSTANTIATE_TEST_SUITE_P(
                                        {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The serial number a record of an update keeps: the USB device's string,
+// the SBP-2 unit's unique id, nothing where the bus gives none.
+TEST(SysfsEnumerator, TellsTheSerialNumberTheBusGives) {
+  SysfsTree tree;
+  tree.AddUsb({2, "sg2", "sdb"}, "usb-storage", "0123456789AB");
+  tree.AddUsb({3, "sg3", "sdc"}, "uas");
+  tree.AddSbp2({4, "sg4", "sdd"});
+  tree.AddSata({0, "sg0", "sda"});
+  SysfsEnumerator enumerator(tree.Sys(), tree.Dev());
+  const std::string dev = tree.Dev();
+  EXPECT_EQ(enumerator.SerialNumber("usbsto:" + dev + "/sg2"), "0123456789AB");
+  EXPECT_EQ(enumerator.SerialNumber(dev + "/sg2"), "0123456789AB") << "a bare node";
+  EXPECT_EQ(enumerator.SerialNumber("usbsto:" + dev + "/sg3"), "") << "a device without one";
+  EXPECT_EQ(enumerator.SerialNumber("sbp2:" + dev + "/sg4"), "0030e0f4e0123456");
+  EXPECT_EQ(enumerator.SerialNumber(dev + "/sg0"), "") << "not a listed bus";
+  EXPECT_EQ(enumerator.SerialNumber("usbsto:" + dev + "/sg9"), "") << "no such device";
+}
+
 TEST(SysfsEnumerator, ListsDisksThenCdromsInHostOrderAndSkipsOtherBuses) {
   SysfsTree tree;
   tree.AddSata({0, "sg0", "sda"});

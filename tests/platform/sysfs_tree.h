@@ -55,12 +55,16 @@ class SysfsTree {
   std::string Dev() const { return (root_ / "dev").string(); }
   std::string Node(const std::string& name) const { return (root_ / "dev" / name).string(); }
 
-  // A disk or CD-ROM behind a USB interface driven by `driver`.
-  fs::path AddUsb(const Unit& unit, const std::string& driver = "usb-storage") {
-    const fs::path interface = Devices() / "pci0000:00/0000:00:14.0/usb2" /
-                               fmt::format("2-{}", unit.host + 1) /
-                               fmt::format("2-{}:1.0", unit.host + 1);
+  // A disk or CD-ROM behind a USB interface driven by `driver`, on a USB
+  // device with the serial number string `serial` (none when empty).
+  fs::path AddUsb(const Unit& unit, const std::string& driver = "usb-storage",
+                  const std::string& serial = "") {
+    const fs::path usbDevice =
+        Devices() / "pci0000:00/0000:00:14.0/usb2" / fmt::format("2-{}", unit.host + 1);
+    const fs::path interface = usbDevice / fmt::format("2-{}:1.0", unit.host + 1);
     fs::create_directories(interface);
+    Write(usbDevice / "idVendor", "0e3a");
+    if (!serial.empty()) Write(usbDevice / "serial", serial);
     Write(interface / "bInterfaceClass", "08");
     Link(interface / "driver", Sys() + "/bus/usb/drivers/" + driver);
     return AddScsiDevice(interface, unit, driver);

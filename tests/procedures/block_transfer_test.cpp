@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "capture_backend.h"
 #include "clock.h"
 #include "disk_commands.h"
@@ -17,6 +18,7 @@ namespace {
 
 using testing::CapturedCommand;
 using testing::FakeProcedureHost;
+using testing::Pattern;
 using testing::ScopedCaptureBackend;
 
 constexpr const char* kPath = "/dev/usbstor-test";
@@ -60,16 +62,10 @@ class BlockTransfer : public ::testing::Test {
   ScopedClock scopedClock{clock};
   ScopedCaptureBackend backend;
   FakeProcedureHost host;
-
-  std::vector<uint8_t> Pattern(size_t size) {
-    std::vector<uint8_t> data(size);
-    for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    return data;
-  }
 };
 
 TEST_F(BlockTransfer, WorkedExampleModeTwoFromZero) {
-  const auto image = Pattern(65536);
+  const auto image = Pattern(65536, 1);
   host.settings.LargeEraseCount = 0;
   host.settings.SmallEraseCount = 0;
   host.status = "Programming";
@@ -182,7 +178,7 @@ TEST_F(BlockTransfer, EraseFlagsAndBlockCuts) {
     host.flashMaker = c.flashMaker;
     host.settings.LargeEraseCount = c.largeCount;
     host.settings.SmallEraseCount = c.smallCount;
-    const auto data = Pattern(static_cast<size_t>(c.length));
+    const auto data = Pattern(static_cast<size_t>(c.length), 2);
     EXPECT_EQ(WriteFlashRange(host, kPath, c.start, data.data(), c.length, c.mode), 1);
     EXPECT_EQ(WrittenBlocks(backend->commands), c.expected);
   }
@@ -278,7 +274,7 @@ TEST_F(BlockTransfer, ZeroLengthSendsNothing) {
 
 TEST_F(BlockTransfer, HiddenProgressBarIsNotTouched) {
   host.progressVisible = false;
-  const auto data = Pattern(16384);
+  const auto data = Pattern(16384, 3);
   EXPECT_EQ(WriteFlashRange(host, kPath, 0, data.data(), 16384, 0), 1);
   EXPECT_EQ(host.progress, 0);
 }

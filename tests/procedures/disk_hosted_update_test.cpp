@@ -16,7 +16,7 @@ namespace fwtool {
 namespace {
 
 using testing::DiskUnitTest;
-using testing::RandomFirmware;
+using testing::Pattern;
 using testing::ReadFile;
 using Bytes = std::vector<uint8_t>;
 using Write = sim::SimDisk::WriteRecord;
@@ -68,7 +68,7 @@ TEST_F(DiskHostedUpdate, BackupClearAndProgramTheAreaBehindTheCapacity) {
   // Program 100,000 bytes: two blocks, the marker in place of the file's
   // bytes 150..155, zeros after the file.
   Unit().Disk().ClearWrites();
-  const Bytes file = RandomFirmware(100'000, 7);
+  const Bytes file = Pattern(100'000, 7);
   request = Request(dir.Write("firmware.bin", file));
   EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
   EXPECT_EQ(host.status, "Programming Success!!");
@@ -98,7 +98,7 @@ TEST_F(DiskHostedUpdate, TheStartFollowsTheAnchorAndTheControllerFlag) {
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Create(c.description, kInstant));
-    EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", RandomFirmware(1000, 3))), host), 1)
+    EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", Pattern(1000, 3))), host), 1)
         << c.description << ": " << host.status;
     EXPECT_TRUE(SameWrites(Writes(), {{c.start, 128}})) << c.description;
     const Bytes first = DiskBytes(c.start, 512);
@@ -108,7 +108,7 @@ TEST_F(DiskHostedUpdate, TheStartFollowsTheAnchorAndTheControllerFlag) {
 
 TEST_F(DiskHostedUpdate, AFileOneByteOverABlockTakesASecondBlockOfZeros) {
   ASSERT_TRUE(Create("vqb145:disk=64M", kInstant));
-  const Bytes file = RandomFirmware(65537, 11);
+  const Bytes file = Pattern(65537, 11);
   EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1);
   Bytes second(65536, 0);
   second[0] = file[65536];
@@ -133,7 +133,7 @@ TEST_F(DiskHostedUpdate, DisksOfMoreThan2To32SectorsUseTheSixteenByteCommands) {
   ASSERT_TRUE(Create("vqb145:disk=3T", kInstant));
   constexpr uint64_t start = 6'442'450'432;
   EXPECT_EQ(Unit().VisibleSectors(), start);
-  const Bytes file = RandomFirmware(4096, 5);
+  const Bytes file = Pattern(4096, 5);
   EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
   EXPECT_TRUE(SameWrites(Writes(), {{start, 128}}));
   EXPECT_TRUE(Sent(0x8A));
@@ -144,7 +144,7 @@ TEST_F(DiskHostedUpdate, DisksOfMoreThan2To32SectorsUseTheSixteenByteCommands) {
 // area ends at the boundary below it, not 2^32 sectors further on.
 TEST_F(DiskHostedUpdate, TheLastSectorOfALargeDiskIsFoundWithoutWrapping) {
   ASSERT_TRUE(Create("vqb145:fw=blank:disk=4294967296s", kInstant));
-  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", RandomFirmware(512, 1))), host), 1)
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", Pattern(512, 1))), host), 1)
       << host.status;
   EXPECT_TRUE(SameWrites(Writes(), {{4'294'966'784, 128}}));
 }
@@ -153,7 +153,7 @@ TEST_F(DiskHostedUpdate, FourKilobyteSectorsMoveSixteenSectorsPerBlock) {
   // 64 MB of 4096-byte sectors: 16,384 sectors; the area starts at
   // 16,128 - 256 = 15,872.
   ASSERT_TRUE(Create("vqb145:disk=64M:sector=4096", kInstant));
-  const Bytes file = RandomFirmware(70'000, 9);
+  const Bytes file = Pattern(70'000, 9);
   EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
   EXPECT_TRUE(SameWrites(Writes(), {{15'872, 16}, {15'888, 16}}));
   Bytes expected = file;
@@ -208,7 +208,7 @@ TEST_F(DiskHostedUpdate, RefusalsWriteNothingAndSayWhy) {
     ASSERT_TRUE(Create(c.description, kInstant)) << c.name;
     if (c.before) c.before(Unit());
     std::string file = dir.Path("missing.bin");
-    if (c.fileSize != SIZE_MAX) file = dir.Write("fw.bin", RandomFirmware(c.fileSize, 2));
+    if (c.fileSize != SIZE_MAX) file = dir.Write("fw.bin", Pattern(c.fileSize, 2));
     ProcedureRequest request = Request(file);
     request.options.eraseOnly = c.mode == Mode::Clear;
     request.options.backupOnly = c.mode == Mode::Backup;
@@ -244,7 +244,7 @@ TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
        0},
       {"the program's read-back", false, 0x28, 3, "Read Data From HDD FAIL!!", 1},
   };
-  const Bytes file = RandomFirmware(1000, 4);
+  const Bytes file = Pattern(1000, 4);
   for (const auto& c : cases) {
     auto run = [&] {
       ProcedureRequest request = Request(dir.Write("fw.bin", file));
@@ -304,7 +304,7 @@ TEST(DiskHostedScripted, TwoDifferentAnchorsWriteNothing) {
   request.chip.type = 15;
   request.chip.row = &ChipRowFor(15);
   request.options.rdVersion = true;
-  request.options.firmwareFile = dir.Write("fw.bin", RandomFirmware(1000, 6));
+  request.options.firmwareFile = dir.Write("fw.bin", Pattern(1000, 6));
   EXPECT_EQ(RunDiskHostedUpdate(request, host), 0);
   EXPECT_EQ(markerReads, 2);
   EXPECT_EQ(host.status,
@@ -317,7 +317,7 @@ TEST(DiskHostedScripted, TwoDifferentAnchorsWriteNothing) {
 TEST_F(DiskHostedUpdate, AType16UnitWithoutAFlashPartKeepsItsFirmwareOnTheDisk) {
   ASSERT_TRUE(Create("vq64775e:maker=unknown:disk=64M", kInstant));
   ASSERT_TRUE(Unit().RunsFromDisk());
-  const Bytes file = RandomFirmware(2000, 8);
+  const Bytes file = Pattern(2000, 8);
   EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
   Bytes expected = file;
   expected.resize(65536, 0);

@@ -15,7 +15,7 @@ namespace fwtool {
 namespace {
 
 using testing::DiskUnitTest;
-using testing::RandomFirmware;
+using testing::Pattern;
 
 struct Disk {
   uint64_t sectors;
@@ -51,7 +51,7 @@ class DiskWriteBounds : public DiskUnitTest {
   void Sweep(const std::string& chip,
              const std::function<uint64_t(sim::SimController&)>& stretchStart,
              int (*procedure)(const ProcedureRequest&, ProcedureHost&)) {
-    const std::string file = dir.Write("fw.bin", RandomFirmware(40'000, 21));
+    const std::string file = dir.Write("fw.bin", Pattern(40'000, 21));
     int wrote = 0;
     for (const Disk& disk : kDisks) {
       for (const std::string& capacity : CapacityItems(disk)) {

@@ -29,7 +29,7 @@ constexpr size_t kSettingsSize = 1024;
 constexpr const char* kPowerCycleBox = "Message: Please Turn-Off the Power and Turn-On Again!";
 
 Bytes FirmwareFile(size_t size) {
-  return testing::RandomFirmware(size, 0x1394);
+  return testing::Pattern(size, 0x1394);
 }
 
 Bytes Range(const Bytes& bytes, size_t from, size_t length) {

@@ -30,7 +30,7 @@ constexpr int kPmc = 1;
 constexpr int kSst = 2;
 
 Bytes FirmwareFile(size_t size) {
-  return testing::RandomFirmware(size, 0x2468ACE);
+  return testing::Pattern(size, 0x2468ACE);
 }
 
 // The file at the start of the part, the rest of it erased.

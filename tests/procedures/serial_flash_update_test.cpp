@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "byte_pattern.h"
 #include "chip_rows.h"
-#include "clock.h"
-#include "fake_procedure_host.h"
 #include "procedures.h"
+#include "sim_unit_fixture.h"
 #include "simulator.h"
-#include "temp_files.h"
 
 namespace fwtool {
 namespace {
@@ -24,6 +23,10 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
+using testing::Pattern;
+using testing::Tagged;
+using testing::ReadFile;
+using testing::ScopedDataHome;
 using testing::TempDir;
 
 constexpr size_t kNvram = 4096;
@@ -75,23 +78,10 @@ size_t RoundUp(size_t value, size_t unit) {
   return (value + unit - 1) / unit * unit;
 }
 
-// Recognisable bytes: the tag over and over, each round shifted by one.
-Bytes Tagged(std::string_view tag, size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<uint8_t>(tag[i % tag.size()] + i / tag.size());
-  return bytes;
-}
-
 // A firmware file: pseudo-random bytes; files of a bank or more carry a
 // type-12 signature block at 0xBFF0 of every bank.
 Bytes FirmwareFile(size_t size, uint32_t seed = 0x1234567) {
-  Bytes file(size);
-  uint32_t state = seed;
-  for (auto& b : file) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
+  Bytes file = Pattern(size, seed);
   const uint8_t signature[] = {0x55, 0xAA, 0xAA, 0x55, '1', '7', '5', 'B', 0, 0};
   for (size_t bank = 0; bank + 0xBFFA <= size; bank += kBank)
     std::copy(std::begin(signature), std::end(signature), file.begin() + bank + 0xBFF0);
@@ -207,19 +197,8 @@ sim::BlockPattern AllFlashReads() {
   return p;
 }
 
-class SerialFlash : public ::testing::Test {
+class SerialFlash : public testing::SimUnitTest {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
-  FakeProcedureHost host;
-  TempDir dir;
-
-  void TearDown() override { backend.reset(); }
-
-  sim::SimController& Unit() { return farm->Controller(0); }
-  Bytes Flash() { return Unit().Flash().Contents(); }
   Bytes FlashRange(size_t from, size_t length) {
     const Bytes& cells = Unit().Flash().Contents();
     return Bytes(cells.begin() + static_cast<std::ptrdiff_t>(from),
@@ -230,14 +209,7 @@ class SerialFlash : public ::testing::Test {
   // holding recognisable bytes (type 12: bank 1's area others again).
   // Returns its flash.
   Bytes Prepare(const UnitCase& unit, int maker = kMxic, double timeScale = 1.0) {
-    backend.reset();
-    std::string error;
-    farm =
-        sim::SimFarm::Create(std::string(unit.description) + ":maker=" + MakerName(maker), &error);
-    EXPECT_TRUE(farm) << error;
-    if (!farm) return {};
-    farm->SetTimeScale(timeScale);
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
+    if (!Create(std::string(unit.description) + ":maker=" + MakerName(maker), timeScale)) return {};
     Bytes cells = Flash();
     const Bytes settings = Tagged("UNIT SETTINGS ", kNvram);
     std::copy(settings.begin(), settings.end(), cells.begin() + SettingsAddress(unit));
@@ -716,45 +688,54 @@ INSTANTIATE_TEST_SUITE_P(
                       BackupCase{"type12_bank0_firmware", kType12, false, 0, 49152}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SerialFlash, BackupWithoutANameGoesToOldFlashBak) {
+TEST_F(SerialFlash, BackupWithoutANameGoesToOldFlashBakInTheBackupFolder) {
   const Bytes before = Prepare(kType8);
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir.Root());
   ProcedureRequest request = Request(kType8);
   request.options.backupOnly = true;
-  const int result = RunFlashUpdate(request, host);
-  fs::current_path(previous);
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(host.boxes,
-            std::vector<std::string>{"Message: Default backup firmware as OldFalsh.bak!"});
-  std::ifstream in(dir.Path("oldFlash.bak"), std::ios::binary);
-  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), before);
+  const ScopedDataHome home(dir.Path("data"));
+  const fs::path folder = fs::path(dir.Path("data")) / "fwtool" / "backups";
+  for (const char* name : {"oldFlash.bak", "oldFlash-2.bak", "oldFlash-3.bak"}) {
+    SCOPED_TRACE(name);
+    host.boxes.clear();
+    EXPECT_EQ(RunFlashUpdate(request, host), 1);
+    EXPECT_EQ(host.boxes,
+              std::vector<std::string>{"Message: Default backup firmware as OldFalsh.bak!"});
+    std::ifstream in(folder / name, std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), before);
+  }
 }
 
-TEST_F(SerialFlash, NamedBackupFileIsReplacedOnlyByACompleteCopy) {
+// The operator's file is never written through or over: a file that is
+// there already, or a link planted under the name, is left as it is and the
+// backup fails; a name that is free gets the complete copy.
+TEST_F(SerialFlash, ANamedBackupTakesNoExistingFileOrLinksPlace) {
   const Bytes before = Prepare(kType11);
   ProcedureRequest request = Request(kType11);
   request.options.backupOnly = true;
-  request.options.backupFile = dir.Write("named.bin", Bytes{'o', 'l', 'd'});
-  auto contents = [&] {
-    std::ifstream in(request.options.backupFile, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  };
+  const std::string victim = dir.Write("victim.bin", Bytes{'o', 'l', 'd'});
+  const std::string link = dir.Path("linked.bin");
+  fs::create_symlink(victim, link);
+  for (const std::string& taken : {victim, link}) {
+    SCOPED_TRACE(taken);
+    request.options.backupFile = taken;
+    EXPECT_EQ(RunFlashUpdate(request, host), 0);
+    EXPECT_EQ(host.status, "Open Backup File Error!!");
+    EXPECT_EQ(ReadFile(victim), (Bytes{'o', 'l', 'd'}));
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
 
-  // A flash that cannot be read: the old file stays as it was.
+  // A flash that cannot be read leaves no file behind.
+  request.options.backupFile = dir.Path("named.bin");
   sim::FaultPlan faults;
   faults.failMatching = {AllFlashReads()};
   Unit().SetFaults(faults);
   EXPECT_EQ(RunFlashUpdate(request, host), 0);
   EXPECT_EQ(host.status, "Read Back to Backup Error!!");
-  EXPECT_EQ(contents(), (Bytes{'o', 'l', 'd'}));
-  EXPECT_FALSE(fs::exists(request.options.backupFile + ".part"));
-
   Unit().SetFaults({});
   EXPECT_EQ(RunFlashUpdate(request, host), 1);
-  EXPECT_EQ(contents(), before);
-  // Nothing else was left beside it.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Root()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadFile(request.options.backupFile), before);
+  // Nothing else was left beside them.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Root()), fs::directory_iterator()), 3);
 }
 
 TEST_F(SerialFlash, BackupFileThatCannotBeCreated) {

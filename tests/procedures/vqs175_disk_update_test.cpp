@@ -13,7 +13,7 @@ namespace fwtool {
 namespace {
 
 using testing::DiskUnitTest;
-using testing::RandomFirmware;
+using testing::Pattern;
 using testing::ReadFile;
 using Bytes = std::vector<uint8_t>;
 
@@ -70,7 +70,7 @@ TEST_F(Vqs175DiskUpdate, TheRegionLiesTwoMegabytesBelowTheLastMegabyteBoundary) 
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Create(c.description, kInstant));
-    const Bytes file = RandomFirmware(60'000, 6);
+    const Bytes file = Pattern(60'000, 6);
     EXPECT_EQ(RunVqs175DiskFirmwareUpdate(Request(dir.Write("fw.bin", file)), host), 1)
         << c.description << ": " << host.status;
     ASSERT_EQ(Writes().size(), 1u) << c.description;
@@ -88,7 +88,7 @@ TEST_F(Vqs175DiskUpdate, WithoutTheNvramOnlyTheCodeAreaIsTouched) {
   ASSERT_TRUE(Create("vqs175:disk=976773168s", kInstant));
   constexpr uint64_t start = 976'769'024;
   Unit().Disk().Load(start, Bytes(65536, 0x5A));
-  const Bytes file = RandomFirmware(30'000, 12);  // checksummed over its zero padding too
+  const Bytes file = Pattern(30'000, 12);  // checksummed over its zero padding too
 
   ProcedureRequest request = Request(dir.Write("fw.bin", file));
   request.options.includeNvram = false;
@@ -143,7 +143,7 @@ TEST_F(Vqs175DiskUpdate, RefusalsAndFailuresWriteNothingAndSayWhy) {
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Create(c.description, kInstant)) << c.name;
-    ProcedureRequest request = Request(dir.Write("fw.bin", RandomFirmware(c.fileSize, 2)));
+    ProcedureRequest request = Request(dir.Write("fw.bin", Pattern(c.fileSize, 2)));
     request.options.eraseOnly = c.mode == Mode::Clear;
     request.options.backupOnly = c.mode == Mode::Backup;
     std::filesystem::remove(request.options.backupFile);

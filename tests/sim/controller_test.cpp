@@ -33,7 +33,7 @@ class ControllerTest : public SimFixture {
   // its bus time before the controller samples).
   uint8_t StatusAt(Duration at) {
     const Duration busTime = CommandTime(Unit().Timings(), 2);
-    if (at - busTime > Now()) clock_->Advance(at - busTime - Now());
+    if (at - busTime > Now()) clock->Advance(at - busTime - Now());
     uint8_t status = 0;
     EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
     return status;
@@ -175,7 +175,7 @@ TEST_F(ControllerTest, EveryAttemptModeOfTheUpdateProgramsEveryMakersPart) {
       SCOPED_TRACE(::testing::Message() << "maker " << int(maker) << " mode " << int(mode));
       Build("vqb719:maker=" + std::to_string(maker));
       WriteRangeAsTheProgramDoes(Path(), image, mode, maker);
-      clock_->Advance(std::chrono::seconds(5));
+      clock->Advance(std::chrono::seconds(5));
       Bytes back(65536);
       for (uint32_t at = 0; at < back.size(); at += 8192)
         ASSERT_EQ(ReadFlash(Path(), at, back.data() + at, 8192), 1);
@@ -235,11 +235,11 @@ TEST_F(ControllerTest, ReportsTheVersionOfTheFirmwareItBootedUntilReset) {
   ASSERT_EQ(ResetDevice(Path()), 1);
   info.assign(16, 0);
   EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info), 0) << "the unit is away while it re-attaches";
-  EXPECT_TRUE(farm_->DiskInterfaces().empty());
-  clock_->Advance(Unit().Timings().reattachDelay);
+  EXPECT_TRUE(farm->DiskInterfaces().empty());
+  clock->Advance(Unit().Timings().reattachDelay);
   info = ChipInfo();
   EXPECT_EQ((Bytes{info[6], info[7], info[12], info[13], info[14], info[15]}), newer);
-  EXPECT_EQ(farm_->DiskInterfaces().size(), 1u);
+  EXPECT_EQ(farm->DiskInterfaces().size(), 1u);
 }
 
 TEST_F(ControllerTest, AUnitWithBlankFlashRunsItsInternalCode) {
@@ -337,7 +337,7 @@ TEST_F(ControllerTest, AnswersTheCommandsTheKernelSendsToAUsbDisk) {
   EXPECT_EQ(sense[2], 0x00) << "the sense is reported once";
 
   // The CD-ROM interface of the same unit.
-  const std::string cdrom = farm_->Unit(0).cdromPath;
+  const std::string cdrom = farm->Unit(0).cdromPath;
   Bytes inquiry(40);
   const Bytes block = Block({0x12, 0, 0, 0, 40});
   ASSERT_EQ(SendCommandIn(cdrom, block.data(), 12, inquiry.data(), 40, nullptr), 1);

@@ -35,12 +35,12 @@ TEST_F(FarmTest, PathsNameTheBusAndTheInterfaceAndEnumerationListsThem) {
   Build("vqb719,chip=7:bus=sbp2:cdrom,chip=11");
   EXPECT_EQ(Path(0), "sim:usbsto#disk&ven_talve&prod_vqb719#0");
   EXPECT_EQ(Path(1), "sim:sbp2#disk&ven_talve&prod_vqb717#1");
-  EXPECT_EQ(farm_->Unit(1).cdromPath, "sim:sbp2#cdrom&ven_talve&prod_vqb717#1");
+  EXPECT_EQ(farm->Unit(1).cdromPath, "sim:sbp2#cdrom&ven_talve&prod_vqb717#1");
   EXPECT_EQ(Path(2), "sim:usbsto#disk&ven_talve&prod_vqs118#2");
-  auto enumerator = farm_->Enumerator();
+  auto enumerator = farm->Enumerator();
   EXPECT_EQ(enumerator->DiskInterfaces(), (std::vector<std::string>{Path(0), Path(1), Path(2)}));
-  EXPECT_EQ(enumerator->CdromInterfaces(), (std::vector<std::string>{farm_->Unit(1).cdromPath}));
-  EXPECT_EQ(farm_->FindUnit("SIM:USBSTO#DISK&VEN_TALVE&PROD_VQB719#0"), &farm_->Unit(0));
+  EXPECT_EQ(enumerator->CdromInterfaces(), (std::vector<std::string>{farm->Unit(1).cdromPath}));
+  EXPECT_EQ(farm->FindUnit("SIM:USBSTO#DISK&VEN_TALVE&PROD_VQB719#0"), &farm->Unit(0));
   Bytes data(4);
   EXPECT_EQ(SendCommandIn("sim:usbsto#disk&ven_talve&prod_vqb719#9", Block({0x00}).data(), 12,
                           data.data(), 0, nullptr),
@@ -49,18 +49,18 @@ TEST_F(FarmTest, PathsNameTheBusAndTheInterfaceAndEnumerationListsThem) {
 
 TEST_F(FarmTest, PlugUnplugResetAndNewUnitsReachTheWatcher) {
   Build("vqb719:cdrom");
-  auto watcher = farm_->Watcher();
+  auto watcher = farm->Watcher();
   std::vector<DeviceChangeEvent> events;
   ASSERT_TRUE(watcher->Start([&](const DeviceChangeEvent& e) { events.push_back(e); }));
-  farm_->Unplug(0);
-  EXPECT_TRUE(farm_->DiskInterfaces().empty());
+  farm->Unplug(0);
+  EXPECT_TRUE(farm->DiskInterfaces().empty());
   EXPECT_EQ(SendCommandIn(Path(), Block({0x00}).data(), 12, nullptr, 0, nullptr), 0);
-  farm_->Plug(0);
+  farm->Plug(0);
   watcher->Dispatch();
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[0].event, kDeviceRemoveComplete);
   EXPECT_EQ(events[0].path, Path());
-  EXPECT_EQ(events[1].path, farm_->Unit(0).cdromPath);
+  EXPECT_EQ(events[1].path, farm->Unit(0).cdromPath);
   EXPECT_EQ(events[2].event, kDeviceArrival);
   EXPECT_EQ(events[2].deviceType, kDeviceTypeInterface);
   events.clear();
@@ -71,18 +71,18 @@ TEST_F(FarmTest, PlugUnplugResetAndNewUnitsReachTheWatcher) {
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].event, kDeviceRemoveComplete);
   EXPECT_EQ(watcher->Pending(), 2u);
-  clock_->Advance(Unit().Timings().reattachDelay);
+  clock->Advance(Unit().Timings().reattachDelay);
   watcher->Dispatch();
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[3].event, kDeviceArrival);
   events.clear();
 
   std::string error;
-  ASSERT_TRUE(farm_->AddUnits("chip=12", &error)) << error;
+  ASSERT_TRUE(farm->AddUnits("chip=12", &error)) << error;
   watcher->Dispatch();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].path, Path(1));
-  EXPECT_EQ(farm_->DiskInterfaces().size(), 2u);
+  EXPECT_EQ(farm->DiskInterfaces().size(), 2u);
 }
 
 TEST_F(FarmTest, AVqb719LeavesTheFactoryWithItsOwnSettingsInTheHeader) {
@@ -183,8 +183,7 @@ TEST_F(FarmTest, TheRegisterValueOfTheControllerInformation) {
 }
 
 TEST_F(FarmTest, EmbeddedFirmwareIsTheBundledFileByteForByte) {
-  Bytes image(65056, 0x00);
-  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+  Bytes image = Pattern(65056, 719);
   const Bytes signature = {0x55, 0xAA, 0xAA, 0x55, '7', '1', '9', '1', 0, 0, 4, 2, 0, 16, 0, 0};
   std::copy(signature.begin(), signature.end(), image.begin() + 0x1000);
   const fs::path dir = TempDir("embedded");
@@ -223,14 +222,14 @@ TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
   head[0x0A] = 42;
   ASSERT_EQ(WriteFlash(Path(), 0x1000, head.data(), 4096, 0x81), 1);
   ASSERT_EQ(WriteMemory(Path(), Bytes{0xAB}.data(), 0x3000, 1), 1);
-  clock_->Advance(std::chrono::seconds(2));
+  clock->Advance(std::chrono::seconds(2));
   const Bytes written = Unit().Flash().Contents();
   std::string error;
-  ASSERT_TRUE(farm_->SaveState(dir.string(), &error)) << error;
+  ASSERT_TRUE(farm->SaveState(dir.string(), &error)) << error;
 
   Build("vqb719,chip=11");
   EXPECT_NE(Unit().Flash().Contents(), written);
-  ASSERT_TRUE(farm_->LoadState(dir.string(), &error)) << error;
+  ASSERT_TRUE(farm->LoadState(dir.string(), &error)) << error;
   EXPECT_EQ(Unit().Flash().Contents(), written);
   EXPECT_EQ(Unit().ReportedVersion()[0], 42) << "the unit boots what the flash now holds";
   Bytes ram(1);
@@ -243,9 +242,9 @@ TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
   // State of other units is refused with a reason; an empty place is fine.
   Build("chip=12");
   fs::copy_file(dir / "unit0-vqb719.json", dir / "unit0-vqs175.json");
-  EXPECT_FALSE(farm_->LoadState(dir.string(), &error));
+  EXPECT_FALSE(farm->LoadState(dir.string(), &error));
   EXPECT_NE(error.find("belongs to chip type 8"), std::string::npos) << error;
-  EXPECT_TRUE(farm_->LoadState((dir / "nothing-here").string(), &error));
+  EXPECT_TRUE(farm->LoadState((dir / "nothing-here").string(), &error));
   fs::remove_all(dir);
 }
 
@@ -256,7 +255,7 @@ TEST_F(FarmTest, TheCommandLogKeepsEveryBlockInOrderWithItsData) {
   ASSERT_EQ(WriteMemory(Path(0), Bytes{1, 2, 3}.data(), 0x4000, 3), 1);
   Bytes info(16);
   EXPECT_EQ(In(Block({0xC1}), info, 1), 0);
-  const auto log = farm_->CommandLog();
+  const auto log = farm->CommandLog();
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[0].path, Path(1));
   EXPECT_EQ(log[0][2], 0x12);
@@ -268,13 +267,13 @@ TEST_F(FarmTest, TheCommandLogKeepsEveryBlockInOrderWithItsData) {
   EXPECT_EQ(log[2].scsiStatus, 2);
   EXPECT_EQ(log[2].number, 2u);
   EXPECT_LT(log[0].at, log[1].at);
-  farm_->ClearCommandLog();
-  EXPECT_TRUE(farm_->CommandLog().empty());
+  farm->ClearCommandLog();
+  EXPECT_TRUE(farm->CommandLog().empty());
 }
 
 TEST_F(FarmTest, TheTimeScaleShortensBusAndFlashTime) {
   Build("vqb719:protect=0");
-  farm_->SetTimeScale(0.1);
+  farm->SetTimeScale(0.1);
   const Bytes block(4096, 0);
   const Duration before = Now();
   ASSERT_EQ(WriteFlash(Path(), 0x1000, block.data(), 4096, 1), 1);
@@ -290,7 +289,7 @@ TEST_F(FarmTest, TheTimeScaleShortensBusAndFlashTime) {
 
 TEST_F(FarmTest, DescribeListsEachUnit) {
   Build("vqb719,chip=12:fw=blank:cdrom");
-  const std::string text = farm_->Describe();
+  const std::string text = farm->Describe();
   EXPECT_NE(text.find("sim:usbsto#disk&ven_talve&prod_vqb719#0  chip 8 rev 0 (VQB711/719 Series), "
                       "MXIC serial flash 64 KB (mxic), firmware 5.3.1.16.0.0"),
             std::string::npos)

@@ -62,7 +62,7 @@ TEST_F(FaultsTest, AStuckBusyFlashNeverClearsAndFlashCommandsTimeOut) {
   EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
   EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
   EXPECT_EQ(status & 1, 1);
-  clock_->Advance(std::chrono::seconds(60));
+  clock->Advance(std::chrono::seconds(60));
   EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
   EXPECT_EQ(status & 1, 1);
   const Duration before = Now();
@@ -70,7 +70,7 @@ TEST_F(FaultsTest, AStuckBusyFlashNeverClearsAndFlashCommandsTimeOut) {
   EXPECT_GE(Now() - before, std::chrono::seconds(10)) << "the host waited out the time-out";
   EXPECT_EQ(LastCommand().scsiStatus, 0);
   // A power cycle clears it.
-  farm_->PowerCycle(0);
+  farm->PowerCycle(0);
   EXPECT_EQ(ReadFlashStatus(Path(), &status), 1);
   EXPECT_EQ(status & 1, 0);
 }
@@ -106,7 +106,7 @@ TEST_F(FaultsTest, EveryProgrammingPassOfAWeakUnitLeavesABitWrong) {
 
 TEST_F(FaultsTest, AVanishingUnitCannotBeOpenedFromItsNthCommand) {
   Build("vqb719:vanish=3");
-  auto watcher = farm_->Watcher();
+  auto watcher = farm->Watcher();
   std::vector<DeviceChangeEvent> events;
   watcher->Start([&](const DeviceChangeEvent& e) { events.push_back(e); });
   uint8_t status = 0;
@@ -118,14 +118,14 @@ TEST_F(FaultsTest, AVanishingUnitCannotBeOpenedFromItsNthCommand) {
   EXPECT_EQ(moved, 12345u) << "an unopenable device moves nothing";
   EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info), 0);
   EXPECT_EQ(Unit().Log().size(), 2u) << "nothing reached the unit after it left";
-  EXPECT_TRUE(farm_->DiskInterfaces().empty());
+  EXPECT_TRUE(farm->DiskInterfaces().empty());
   watcher->Dispatch();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].event, kDeviceRemoveComplete);
   EXPECT_EQ(events[0].deviceType, kDeviceTypeInterface);
   // Plugged in again it answers.
-  farm_->Unplug(0);
-  farm_->Plug(0);
+  farm->Unplug(0);
+  farm->Plug(0);
   EXPECT_EQ(In(Block({0xE0, 0xF4, 0xE7}), info), 1);
 }
 
@@ -137,7 +137,7 @@ TEST_F(FaultsTest, PowerLossDuringAnEraseLeavesTheUnitHalfErasedAndGone) {
   EXPECT_EQ(WriteFlash(Path(), 0x1000, image.data(), 4096, 1), 1);
   uint8_t status = 0;
   EXPECT_EQ(ReadFlashStatus(Path(), &status), 0);
-  farm_->PowerCycle(0);
+  farm->PowerCycle(0);
   Bytes back(4096);
   ASSERT_EQ(ReadFlash(Path(), 0x1000, back.data(), 4096), 1);
   EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 2048, [](uint8_t b) { return b == 0xFF; }));
@@ -152,7 +152,7 @@ TEST_F(FaultsTest, PowerLossDuringAProgramLeavesThePagePartlyProgrammed) {
   Build("vqb719:protect=0:power-loss=2");
   const Bytes image(4096, 0x00);
   EXPECT_EQ(WriteFlash(Path(), 0x3000, image.data(), 4096, 1), 1);
-  farm_->PowerCycle(0);
+  farm->PowerCycle(0);
   Bytes back(512);
   ASSERT_EQ(ReadFlash(Path(), 0x3000, back.data(), 512), 1);
   EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 128, [](uint8_t b) { return b == 0x00; }));
@@ -169,11 +169,11 @@ TEST_F(FaultsTest, AUnitPulledOutWhileItErasesKeepsThePartDone) {
   const Duration start = Now();
   EXPECT_EQ(WriteFlash(Path(), 0x4000, image.data(), 4096, 1), 1);
   const Duration erase = Unit().Flash().Part().EraseTime(4096);
-  clock_->Advance(start + erase / 4 - Now());
+  clock->Advance(start + erase / 4 - Now());
   uint8_t status = 0;
   EXPECT_EQ(ReadFlashStatus(Path(), &status), 0);
-  farm_->Unplug(0);
-  farm_->Plug(0);
+  farm->Unplug(0);
+  farm->Plug(0);
   const Bytes after = Unit().Flash().Contents();
   const auto firstOld = std::find_if(after.begin() + 0x4000, after.begin() + 0x5000,
                                      [](uint8_t b) { return b != 0xFF; });
@@ -221,7 +221,7 @@ TEST_F(FaultsTest, ASlowPartKeepsAChipEraseBusyPastTheHostsReadyWait) {
   uint8_t status = 0;
   for (int i = 0; i < 500; ++i) {
     ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);
-    clock_->Advance(std::chrono::milliseconds(10));
+    clock->Advance(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(ReadFlashStatus(Path(), &status), 1);
   EXPECT_EQ(status & 1, 1) << "still erasing when the host gives up waiting";

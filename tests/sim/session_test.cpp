@@ -31,13 +31,13 @@ class HeldUnit : public SimFixture {
       request.length = 36;
       request.data = buffer_.data();
     }
-    return farm_->Execute(request);
+    return farm->Execute(request);
   }
   int Inquiry() {
     std::vector<uint8_t> data(36);
     return In(Block({0x12, 0, 0, 0, 36}), data);
   }
-  const InterfaceOpens& Opens() { return farm_->Unit(0).opens[0]; }
+  const InterfaceOpens& Opens() { return farm->Unit(0).opens[0]; }
 
   std::array<uint8_t, 36> buffer_{};
 };

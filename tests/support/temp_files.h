@@ -1,9 +1,11 @@
 // A scratch folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,6 +41,26 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// XDG_DATA_HOME (the backup folder's root) set for one scope, then as it was.
+class ScopedDataHome {
+ public:
+  explicit ScopedDataHome(const std::string& folder) {
+    if (const char* home = std::getenv("XDG_DATA_HOME")) saved_ = home;
+    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+  }
+  ~ScopedDataHome() {
+    if (saved_)
+      ::setenv("XDG_DATA_HOME", saved_->c_str(), 1);
+    else
+      ::unsetenv("XDG_DATA_HOME");
+  }
+  ScopedDataHome(const ScopedDataHome&) = delete;
+  ScopedDataHome& operator=(const ScopedDataHome&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
 };
 
 // The whole of a file; empty when it cannot be read.

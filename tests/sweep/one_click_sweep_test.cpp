@@ -22,6 +22,7 @@
 #include "firmware.h"
 #include "procedures.h"
 #include "recording_operator.h"
+#include "simulated_units.h"
 #include "simulator.h"
 #include "temp_files.h"
 
@@ -110,26 +111,15 @@ struct Result {
   bool backupWritten = false;
 };
 
-class OneClickSweep : public ::testing::TestWithParam<std::tuple<UnitCase, FaultKind>> {
+class OneClickSweep : public ::testing::TestWithParam<std::tuple<UnitCase, FaultKind>>,
+                      public testing::SimulatedUnits {
  protected:
-  std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock{clock};
-  std::shared_ptr<sim::SimFarm> farm;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend;
   RecordingOperator op;
   ClockTimerService timers;
   std::shared_ptr<InterfaceEnumerator> enumerator;
   testing::TempDir dir;
   int runs = 0;
 
-  void Build(const std::string& description) {
-    backend.reset();
-    std::string error;
-    farm = sim::SimFarm::Create(description, &error);
-    ASSERT_TRUE(farm) << error;
-    backend = std::make_unique<sim::ScopedSimulatorBackend>(farm);
-  }
-  sim::SimController& Unit() { return farm->Controller(0); }
   Bytes Settled() {
     auto& flash = Unit().Flash();
     return flash.ContentsAt(std::max(clock->Now(), flash.ReadyAt()));

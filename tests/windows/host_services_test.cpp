@@ -11,8 +11,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "backup_file.h"
+#include "history.h"
 
 namespace fwtool::host {
 namespace {
@@ -57,21 +59,45 @@ TEST(HostServices, StandardInputFromTheNullDeviceIsNoTerminal) {
   EXPECT_FALSE(IsTerminal(StandardStream::Input));
 }
 
-TEST_F(TempFolder, RenameNeverReplacesAFile) {
-  const fs::path from = folder_ / "new.part";
-  const fs::path to = folder_ / "kept.bin";
-  std::ofstream(from, std::ios::binary) << "new";
-  std::ofstream(to, std::ios::binary) << "old";
-  std::error_code ec;
-  EXPECT_FALSE(RenameNoReplace(from.string(), to.string(), ec));
-  EXPECT_TRUE(ec);
-  EXPECT_EQ(ReadAll(to), "old");
-  EXPECT_EQ(ReadAll(from), "new");
+TEST(HostServices, HistoryIsUnderLocalAppData) {
+  const char* local = std::getenv("LOCALAPPDATA");
+  ASSERT_NE(local, nullptr);
+  EXPECT_EQ(fs::path(fwtool::DefaultHistoryPath()), fs::path(local) / "fwtool" / "history.jsonl");
+}
 
-  const fs::path free = folder_ / "free.bin";
-  EXPECT_TRUE(RenameNoReplace(from.string(), free.string(), ec)) << ec.message();
-  EXPECT_EQ(ReadAll(free), "new");
-  EXPECT_FALSE(fs::exists(from));
+// Lines go in whole, each on a line of its own, in a folder the append
+// makes; a line a crash left without its end is ended first.
+TEST_F(TempFolder, AppendedLinesStartOnLinesOfTheirOwn) {
+  const fs::path file = folder_ / "made" / "history.jsonl";
+  std::string error;
+  ASSERT_TRUE(AppendLine(file.string(), "first\n", error)) << error;
+  {
+    std::ofstream cut(file, std::ios::binary | std::ios::app);
+    cut << "cut sh";
+  }
+  ASSERT_TRUE(AppendLine(file.string(), "second\n", error)) << error;
+  ASSERT_TRUE(AppendLine(file.string(), "third", error)) << error;
+  EXPECT_EQ(ReadAll(file), "first\ncut sh\nsecond\nthird\n");
+}
+
+TEST_F(TempFolder, ANewFileNeverTakesThePlaceOfAnother) {
+  const fs::path kept = folder_ / "kept.bin";
+  std::ofstream(kept, std::ios::binary) << "old";
+  const std::vector<uint8_t> bytes = {'n', 'e', 'w'};
+  std::string written;
+  std::string error;
+  EXPECT_FALSE(WriteNewFile(kept.string(), bytes, TakenName::Refuse, &written, &error));
+  EXPECT_EQ(error, "exists already");
+  EXPECT_EQ(ReadAll(kept), "old");
+  ASSERT_TRUE(WriteNewFile(kept.string(), bytes, TakenName::Number, &written, &error)) << error;
+  EXPECT_EQ(fs::path(written), folder_ / "kept-2.bin");
+  EXPECT_EQ(ReadAll(written), "new");
+  // The program's own file in its own folder is replaced whole.
+  ASSERT_TRUE(WriteNewFile(kept.string(), bytes, TakenName::Replace, &written, &error)) << error;
+  EXPECT_EQ(ReadAll(kept), "new");
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder_)) ++files;
+  EXPECT_EQ(files, 2u) << "no temporary file left behind";
 }
 
 TEST_F(TempFolder, OpenNewFileRefusesAnExistingName) {
@@ -81,8 +107,6 @@ TEST_F(TempFolder, OpenNewFileRefusesAnExistingName) {
   std::FILE* file = OpenNewFile((folder_ / "fresh.bin").string());
   ASSERT_NE(file, nullptr);
   EXPECT_GE(std::fputs("ab\n", file), 0);
-  EXPECT_EQ(std::fflush(file), 0);
-  EXPECT_TRUE(FlushToDisk(file));
   std::fclose(file);
   EXPECT_EQ(ReadAll(folder_ / "fresh.bin"), "ab\n") << "binary: no CR added";
 }
@@ -93,7 +117,6 @@ TEST_F(TempFolder, BackupIsSavedCompleteAndNeverOverAnotherFile) {
   std::string error;
   ASSERT_EQ(fwtool::SaveBackupFile(path, bytes, sizeof bytes, &error), 1) << error;
   EXPECT_EQ(ReadAll(path), std::string("\x0A\x0D\x00\xFF", 4));
-  EXPECT_FALSE(fs::exists(path + ".part"));
   EXPECT_EQ(fwtool::SaveBackupFile(path, bytes, 2, &error), 0);
   EXPECT_EQ(error, path + " exists already");
   EXPECT_EQ(fs::file_size(path), 4u);

@@ -17,8 +17,8 @@ DISPLAY=$("$wine_run" --display) || exit 1
 export DISPLAY
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The window makes the log itself (a new file).
 log=$work/faces.log
-: >"$log"
 mkdir -p "$(dirname "$png")"
 
 "$wine_run" "$gui" --simulate "$units" --face-log "$log" --quit-when-done 3000 "$@" &
@@ -27,13 +27,13 @@ pid=$!
 pattern="^$face "
 [[ $face == updating ]] && pattern='^updating ([4-9][0-9]|100)$'
 for _ in $(seq 1 600); do
-  grep -Eq "$pattern" "$log" && break
+  grep -Eq "$pattern" "$log" 2>/dev/null && break
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
 done
-if ! grep -Eq "$pattern" "$log"; then
+if ! grep -Eq "$pattern" "$log" 2>/dev/null; then
   echo "window_picture: the window never showed the face \"$face\"; faces seen:"
-  cat "$log"
+  cat "$log" 2>/dev/null
   kill "$pid" 2>/dev/null
   exit 1
 fi

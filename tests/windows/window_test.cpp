@@ -21,6 +21,7 @@
 #include "fake_enumerator.h"
 #include "form_views.h"
 #include "form_window.h"
+#include "simulated_units.h"
 #include "simulator.h"
 #include "win32_operator.h"
 #include "win32_text.h"
@@ -83,14 +84,15 @@ LOGFONTA FontOf(HWND child) {
 // window's timers are the system's own.
 class SimWindow {
  public:
-  explicit SimWindow(const char* description, bool engineering = false)
-      : clock_(std::make_shared<VirtualClock>()), clockScope_(clock_) {
-    std::string error;
-    farm_ = std::string(description) == "none" ? std::make_shared<sim::SimFarm>()
-                                               : sim::SimFarm::Create(description, &error);
-    if (!farm_) throw std::runtime_error(error);
-    backend_ = std::make_unique<sim::ScopedSimulatorBackend>(farm_);
-    enumerator_ = farm_->Enumerator();
+  explicit SimWindow(const char* description, bool engineering = false) {
+    if (std::string(description) == "none") {
+      // No unit at all.
+      units_.farm = std::make_shared<sim::SimFarm>();
+      units_.backend = std::make_unique<sim::ScopedSimulatorBackend>(units_.farm);
+    } else if (!units_.Build(description)) {
+      throw std::runtime_error("no simulated units");
+    }
+    enumerator_ = units_.farm->Enumerator();
     form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_);
     if (engineering) form_->ShowEngineeringFace();
     window_ = std::make_unique<FormWindow>(*form_, engineering);
@@ -122,10 +124,7 @@ class SimWindow {
   Win32TimerService& Timers() { return timers_; }
 
  private:
-  std::shared_ptr<VirtualClock> clock_;
-  ScopedClock clockScope_;
-  std::shared_ptr<sim::SimFarm> farm_;
-  std::unique_ptr<sim::ScopedSimulatorBackend> backend_;
+  fwtool::testing::SimulatedUnits units_;
   std::shared_ptr<InterfaceEnumerator> enumerator_;
   RecordingOperator op_;
   Win32TimerService timers_;

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "Fwupdate.h"
+#include "byte_pattern.h"
 #include "device_session.h"
+#include "form_requests.h"
 #include "recording_operator.h"
 #include "run_table.h"
 
@@ -30,17 +32,6 @@ constexpr std::array<ProcedureCase, 9> kCases = {{
     {"VQS175 disk", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, 65536, -1, true},
 }};
 // clang-format on
-
-// Firmware bytes that no erased or earlier contents match by chance.
-std::vector<uint8_t> FirmwareBytes(size_t size) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t state = 0x2468ACE;
-  for (auto& b : bytes) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
-  }
-  return bytes;
-}
 
 // A scratch folder of its own, gone with the object.
 class ScratchFolder {
@@ -83,26 +74,26 @@ std::optional<ProcedureMeasure> MeasureProcedure(const ProcedureCase& procedureC
   }
   // Selecting the entry runs the information check: the chip facts the
   // procedure gets are the ones the engineering face would give it.
-  form.DeviceList.SetItemIndex(0);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(0);
+  form.ShowEngineeringFace();
   const std::string path = form.Devices[0].Path;
 
   const ScratchFolder folder;
-  const std::string file = folder.File("firmware.bin");
+  RunRequest options;
+  options.firmwareFile = folder.File("firmware.bin");
+  options.backupFile = folder.File("backup.bin");
+  if (procedureCase.flashTypeIndex >= 0) options.flashType = procedureCase.flashTypeIndex;
+  options.hddFirmware = procedureCase.hddFirmware;
   {
-    const auto bytes = FirmwareBytes(procedureCase.fileSize);
-    std::ofstream out(file, std::ios::binary);
+    const auto bytes = testing::Pattern(procedureCase.fileSize, 0x2468ACE);
+    std::ofstream out(options.firmwareFile, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }
-  ProcedureRequest request = form.RunRequest(path);
-  request.options.rdVersion = true;
-  request.options.eraseOnly = false;
-  request.options.backupOnly = false;
-  request.options.firmwareFile = file;
-  request.options.backupFile = folder.File("backup.bin");
-  request.options.flashTypeIndex = procedureCase.flashTypeIndex;
-  request.options.hddFirmware = procedureCase.hddFirmware;
+  // The options set as "Run" sets them; the procedure then runs as "Run"
+  // runs it, and only the procedure is measured.
+  form.SetRunOptions(options);
+  ProcedureRequest request = form.ProcedureRequestFor(path);
   if (procedureCase.chipType != 0) {
     request.chip.type = procedureCase.chipType;
     request.chip.row = &ChipRowFor(procedureCase.chipType);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "chip_rows.h"
+#include "procedure.h"
 #include "timed_run.h"
 
 namespace fwtool::bench {

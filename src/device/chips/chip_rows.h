@@ -1,13 +1,15 @@
 // One row per chip type code (0..21) with everything the program knows about
-// that type: its model number and label, the bus it is reached over, where
-// its firmware image carries its signature, whether the image starts with
-// the unit's 4 KB settings area, what kind of flash holds the firmware, how
-// the information check finds the flash part, how the running version is
-// printed, and which update procedure serves it.
+// that type: its model number and label, where its firmware image carries its
+// signature and which chip id a firmware file of the type must carry, whether
+// the image starts with the unit's 4 KB settings area, what kind of flash
+// holds the firmware, how the information check finds the flash part, how
+// the running version is printed and how the controller shows that it runs
+// firmware from its flash.
 //
 // Behaviour keyed by one of the tags below goes through a `switch` with no
 // `default`, so that a new tag value is a compiler warning wherever it is
-// not handled yet.
+// not handled yet. Which procedure "Run" starts is not a row fact: the Run
+// dispatch rows decide it, in their order.
 #pragma once
 
 #include <array>
@@ -17,12 +19,9 @@
 
 namespace fwtool {
 
-// How the host reaches the controller.
-enum class ChipBus : uint8_t {
-  None,       // type 0: not recognised
-  Usb,        // USB mass storage
-  UsbOr1394,  // the same chip behind USB or IEEE 1394 (SBP-2)
-};
+inline constexpr int kChipTypeCount = 22;  // codes 0..21
+// The chip type code of a controller identification did not recognise.
+inline constexpr int kUnrecognisedChip = 0;
 
 // Where a firmware image of the type carries its signature block.
 enum class SignatureKind : uint8_t {
@@ -31,6 +30,19 @@ enum class SignatureKind : uint8_t {
   Block80,            // E9 AC 67 32 block at 0x80
   Upper,              // 55 AA "VQ" block at 0x4000
   Bank,               // 64 KB banks with the signature at 0xBFF0
+};
+
+// Which chip id, read where the signature lies, makes a firmware file one
+// for the type; `fileIdPrefix` and `fileIdsByRevision` of the row give the ids.
+enum class FileIdRule : uint8_t {
+  Never,              // no file is meant for the type
+  Any,                // every file is taken
+  BeginsWith,         // the id begins with the prefix
+  DoesNotBeginWith,   // the id does not begin with the prefix
+  PrefixAndRevision,  // the id is the prefix and the digit of sub-revision - 1, unless
+                      // the sub-revision has an id of its own
+  RevisionByte,       // byte 8 of the block, less '0' when not zero, is sub-revision - 1
+  BlockOfRevision,    // the block is 55 AA AA 55 and the id of sub-revision 1 or 2
 };
 
 // What holds the controller's firmware.
@@ -63,19 +75,32 @@ enum class VersionFormat : uint8_t {
   AtaInfo,          // asked again over ATA PASS-THROUGH, bytes 10..14
 };
 
-// The update procedure that "Run" normally chooses for the type (the Run
-// dispatch rows refine it by flash maker, options and path).
-enum class ProcedureTag : uint8_t {
-  None,
-  Basic,           // flash commands by address, family types
-  HeaderHandling,  // 16 KB pages, 32 KB units, the settings area kept
-  Parallel,        // 64 KB parallel flash
-  SerialFlash,     // types 8, 9, 11, 12
-  Ieee1394,        // type 7 over SBP-2
-  DiskHosted,      // firmware on the attached disk (5, 15, 16)
-  Paged,           // explicit erases, page programming over SPI
-  Vqs175Disk,      // type 12's copy on its disk
-  Staged,          // type 13 over ATA PASS-THROUGH
+// Where a controller that runs firmware from its flash shows that firmware's
+// signature block.
+enum class RunningImageTest : uint8_t {
+  NotTold,      // the type does not tell: it counts as running firmware from its flash
+  MemoryBlock,  // the running image's block at memory 0xC000
+  FlashBlock,   // a block at flash 0x1000, behind the settings area
+  UpperBlock,   // 55 AA "VQ" at flash 0x4000, read by address
+  Bank,         // the controller's own word, else bank 0's block
+};
+
+// Where the controller keeps the status word with its update-capable bit; the
+// dual-bank chip keeps it elsewhere.
+inline constexpr uint16_t kStatusWordAt = 0x7038;
+inline constexpr uint16_t kBankChipStatusWordAt = 0x70F0;
+
+// How a controller tells whether it runs firmware from its flash or only
+// its internal code: the bit its boot code sets in the status word, the
+// versions its internal code reports, and the chip ids (first characters)
+// the running image's signature block carries.
+struct RunningFirmwareRecord {
+  RunningImageTest image = RunningImageTest::NotTold;
+  uint16_t statusWord = kStatusWordAt;
+  uint8_t statusByte = 2;
+  uint8_t statusBit = 0;
+  std::array<std::string_view, 5> internalVersions{};
+  std::array<std::string_view, 2> imageIds{};
 };
 
 // What the controller is told once the information check has found an MXIC
@@ -107,14 +132,15 @@ struct ChipRow {
   uint8_t type = 0;
   std::string_view model;  // three-digit chip model number, "" for type 0
   std::string_view label;  // text of the "Chip" field
-  ChipBus bus = ChipBus::None;
   SignatureKind signature = SignatureKind::AtZero;
   // Firmware images of the type start with the unit's 4 KB settings area.
   bool headerArea = false;
+  // The chip id a firmware file of the type carries; `fileIdsByRevision`
+  // holds the ids of sub-revisions 1 and 2 where they have their own.
+  FileIdRule fileIdRule = FileIdRule::Never;
+  std::string_view fileIdPrefix{};
+  std::array<std::string_view, 2> fileIdsByRevision{};
   FlashKind flash = FlashKind::None;
-  // The type can also keep its firmware on the attached disk (chosen when no
-  // flash part is found, or by the operator for type 12).
-  bool diskHostedToo = false;
   // Member of the flash family that the Run dispatch treats together
   // (1, 3, 4, 6, 7, 8, 9, 10, 11, 12, 14, 16).
   bool flashFamily = false;
@@ -136,11 +162,11 @@ struct ChipRow {
   VersionFormat version = VersionFormat::Default;
   // Version text shown when the chip information cannot be read.
   std::string_view fallbackVersion = "01.00";
+  RunningFirmwareRecord running{};
   // The chip-id string command (FF 04 30) refines the identification.
   bool refinedByIdString = false;
   // A target of the one-click update with the embedded image.
   bool oneClickTarget = false;
-  ProcedureTag procedure = ProcedureTag::None;
   // The controller wants the flash access set-up (FF 04 25) before the host
   // erases or programs its flash.
   bool flashAccessSetup = false;
@@ -165,13 +191,27 @@ struct ChipRow {
   DiskFirmwareSignal diskFirmwareSignal = DiskFirmwareSignal::RunningSignature;
 };
 
-inline constexpr int kChipRowCount = 22;
-
 // Row n describes chip type n.
-extern const std::array<ChipRow, kChipRowCount> ChipRows;
+extern const std::array<ChipRow, kChipTypeCount> ChipRows;
 
 // The row of a chip type; row 0 (not recognised) for codes outside 0..21.
 const ChipRow& ChipRowFor(int chipType);
+// The row of the chip types the one-click update serves (the first of them).
+const ChipRow& OneClickTargetRow();
+
+// The lowest chip type 1..21 whose model number equals the first three
+// characters of `model`; 0 when none does (or `model` is shorter than 3).
+// Several model numbers repeat, so types 9, 13, 16, 17, 19, 20 and 21 are
+// never found by number.
+int FindChipModel(std::string_view model);
+// True when chip type `chipType` (1..21) has a model number equal to the first
+// three characters of `chipId`. Types outside 1..21 have no model number and
+// never match.
+bool ChipIdMatchesModel(int chipType, std::string_view chipId);
+// The model number of a chip type; empty outside 1..21.
+std::string_view ChipModel(int chipType);
+// The label of a chip type; "Unknown Chip" outside 0..21.
+std::string_view ChipLabel(int chipType);
 
 // The detection that applies to a unit of the row's type with this
 // sub-revision, reached over IEEE 1394 or not.

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <memory>
 
 #include "command_block.h"
-#include "operator.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -124,28 +121,6 @@ int MemoryFlag505E(std::string_view path) {
   std::array<uint8_t, 4> data{};
   if (!ReadMemory(path, data.data(), 0x505E, 4)) return 0;
   return data[1] == 0 && data[2] == 1 ? 1 : 0;
-}
-
-long FileSizeOf(std::FILE* file) {
-  const long position = std::ftell(file);
-  if (position < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
-  const long size = std::ftell(file);
-  std::fseek(file, position, SEEK_SET);
-  return size;
-}
-
-int FirmwareFitsFlash(OperatorServices& op, const std::string& fileName, uint32_t flashSizeKB) {
-  std::error_code ec;
-  const bool isDirectory = std::filesystem::is_directory(fileName, ec);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-      isDirectory ? nullptr : std::fopen(fileName.c_str(), "rb"), &std::fclose);
-  if (!file) {
-    op.MessageBox(kOpenFirmwareFileError, kCaptionError, MessageIcon::None);
-    return 0;
-  }
-  const long size = FileSizeOf(file.get());
-  if (size < 0) return 0;
-  return static_cast<uint32_t>(size) <= flashSizeKB * 1024u ? 1 : 0;
 }
 
 }  // namespace fwtool

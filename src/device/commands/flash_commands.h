@@ -4,16 +4,37 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <string_view>
 
 namespace fwtool {
 
-class OperatorServices;
+// What the controller erases before it programs the block of a WriteFlash:
+// the low three bits of the mode byte. Modes 4, 5 and 6, 7 erase as 1, 2 and
+// 3 do.
+enum class WriteMode : uint8_t {
+  NoErase = 0,
+  SmallUnit = 1,  // the small erase unit the block starts in
+  LargeUnit = 2,  // the large erase unit the block starts in
+  WholeChip = 3,  // the whole chip, with a block at address 0
+};
+inline constexpr uint8_t kWriteModeMask = 0x87;  // erase code in bits 0-2, bit 7 for MXIC parts
+// Bit 7 tells the controller that an MXIC part (maker code 5) takes the
+// block that starts the flash.
+inline constexpr uint8_t kWriteModeMxic = 0x80;
 
-inline constexpr uint8_t kWriteModeMask = 0x87;  // erase code in bits 0-2, bit 7 for maker 5
-inline constexpr uint8_t kWriteModeMaker5 = 0x80;
+// The mode byte of a write mode.
+constexpr uint8_t ModeByte(WriteMode mode) {
+  return static_cast<uint8_t>(mode);
+}
+// The erase a mode value asks for: its low seven bits 0..7 as above; any
+// other value erases nothing.
+constexpr WriteMode WriteModeOf(int mode) {
+  constexpr WriteMode kByValue[] = {
+      WriteMode::NoErase,   WriteMode::SmallUnit, WriteMode::LargeUnit, WriteMode::WholeChip,
+      WriteMode::SmallUnit, WriteMode::LargeUnit, WriteMode::WholeChip, WriteMode::WholeChip};
+  const int value = mode & 0x7F;
+  return value < 8 ? kByValue[value] : WriteMode::NoErase;
+}
 
 // DF blocks, 24-bit flash address in bytes 8-10.
 int ReadFlash(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length);
@@ -44,13 +65,6 @@ int ResetDevice(std::string_view path);
 // 1 when 4 bytes at 0x505E read back with byte 1 = 0 and byte 2 = 1.
 int MemoryFlag505E(std::string_view path);
 
-// Size of an open file; its position is kept. -1 when the file cannot seek.
-long FileSizeOf(std::FILE* file);
-// 1 when the file's size is at most flashSizeKB * 1024 bytes; a file that
-// cannot be opened shows "Open Firmware File Error!!" and gives 0.
-int FirmwareFitsFlash(OperatorServices& op, const std::string& fileName, uint32_t flashSizeKB);
-
-inline constexpr const char* kOpenFirmwareFileError = "Open Firmware File Error!!";
 inline constexpr const char* kCaptionError = "Error";
 inline constexpr const char* kCaptionMessage = "Message";
 

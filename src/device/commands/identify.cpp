@@ -6,7 +6,6 @@
 #include <string>
 
 #include "chip_rows.h"
-#include "chip_tables.h"
 #include "command_block.h"
 #include "flash_commands.h"
 #include "operator.h"

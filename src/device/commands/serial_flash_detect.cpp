@@ -4,6 +4,7 @@
 #include <array>
 #include <span>
 
+#include "chip_tables.h"
 #include "flash_id_rules.h"
 
 namespace fwtool {
@@ -58,7 +59,7 @@ struct OpcodeChange {
 
 struct ProbeMatch {
   IdPattern pattern;
-  uint8_t maker;
+  FlashMaker maker;
   OpcodeChange opcodes{};
 };
 
@@ -75,16 +76,17 @@ constexpr OpcodeChange kSstOpcodes = {0x60, 0x52, 0xAF, 0};
 constexpr OpcodeChange kAtmelOpcodes = {0x62, 0x52, 0x02, 0};
 
 constexpr ProbeMatch kJedecMatches[] = {
-    {Starts(0x7F, 0x37), 7}, {Starts(0x37, 0x30), 7},
-    {Starts(0x1F), 4},       {Starts(0xC2), 5},
-    {Starts(0xEF), 6},       {Starts(0x20), 3},
-    {Starts(0x1C), 8},       {Starts(0x8C), 9},
-    {Starts(0x7F, 0x9D), 1}, {Starts(0x62), 10, {0, 0, 0, 0xD7}},
+    {Starts(0x7F, 0x37), FlashMaker::Amic}, {Starts(0x37, 0x30), FlashMaker::Amic},
+    {Starts(0x1F), FlashMaker::Atmel},      {Starts(0xC2), FlashMaker::Mxic},
+    {Starts(0xEF), FlashMaker::Winbond},    {Starts(0x20), FlashMaker::StEonMxic},
+    {Starts(0x1C), FlashMaker::Eon},        {Starts(0x8C), FlashMaker::Esmt},
+    {Starts(0x7F, 0x9D), FlashMaker::Pmc},  {Starts(0x62), FlashMaker::Sanyo, {0, 0, 0, 0xD7}},
 };
-constexpr ProbeMatch kManufacturerMatches[] = {{ByteAt(3, 0xBF), 2, kSstOpcodes}};
-constexpr ProbeMatch kSignatureMatches[] = {{ByteAt(3, 0x9D), 1}, {ByteAt(3, 0x05), 3}};
-constexpr ProbeMatch kMakerId15Matches[] = {{Starts(0x1F), 4, kAtmelOpcodes}};
-constexpr ProbeMatch kShortSignatureMatches[] = {{Starts(0x05), 3}};
+constexpr ProbeMatch kManufacturerMatches[] = {{ByteAt(3, 0xBF), FlashMaker::Sst, kSstOpcodes}};
+constexpr ProbeMatch kSignatureMatches[] = {{ByteAt(3, 0x9D), FlashMaker::Pmc},
+                                            {ByteAt(3, 0x05), FlashMaker::StEonMxic}};
+constexpr ProbeMatch kMakerId15Matches[] = {{Starts(0x1F), FlashMaker::Atmel, kAtmelOpcodes}};
+constexpr ProbeMatch kShortSignatureMatches[] = {{Starts(0x05), FlashMaker::StEonMxic}};
 
 // The probes in the order they run; the short ones only where the route
 // offers the controller's short form.
@@ -98,7 +100,7 @@ constexpr Probe kProbes[] = {
 };
 
 void Apply(const ProbeMatch& match, FlashProfile& profile) {
-  profile.makerCode = match.maker;
+  profile.makerCode = static_cast<uint8_t>(MakerCode(match.maker));
   const auto& change = match.opcodes;
   if (change.chipErase != 0) profile.chipEraseOpcode = change.chipErase;
   if (change.blockErase != 0) profile.blockEraseOpcode = change.blockErase;
@@ -116,7 +118,7 @@ struct SizeValue {
 };
 
 struct JedecSizeRule {
-  uint8_t maker;
+  FlashMaker maker;
   IdPattern pattern;
   int8_t sizeByte;                    // -1: the answer holds no size
   uint8_t capacityLast;               // 0: no capacity code
@@ -126,22 +128,30 @@ struct JedecSizeRule {
 constexpr int8_t kNoSizeByte = -1;
 
 constexpr JedecSizeRule kJedecSizeRules[] = {
-    {1,
+    {FlashMaker::Pmc,
      Starts(0x7F, 0x9D),
      2,
      0,
      {{{0x20, 64}, {0x21, 128}, {0x7C, 128}, {0x22, 256}, {0x7D, 256}}}},
-    {2, Starts(0xBF), 2, 0, {{{0x41, 2048}, {0x4A, 4096}}}},
-    {3, Starts(0x20), 2, 0x16},
-    {4, Starts(0x1F), 1, 0, {{{0x65, 64}, {0x66, 128}}}},
-    {5, Starts(0xC2, 0x20), 2, 0x17},
-    {5, Starts(0xC2, 0x22), 2, 0x17},
-    {6, Starts(0xEF), 2, 0, {{{0x11, 128}, {0x12, 256}, {0x13, 512}, {0x14, 1024}}}},
-    {7, Starts(0x37), 2, 0x16},
-    {7, Starts(0x7F, 0x37), 3, 0, {{{0x20, 64}, {0x21, 128}, {0x22, 256}, {0x14, 1024}}}},
-    {8, Starts(0x1C), 2, 0x17},
-    {9, Starts(0x8C, 0x30), 2, 0, {{{0x11, 128}}}},
-    {10, Starts(0x62), kNoSizeByte, 0},
+    {FlashMaker::Sst, Starts(0xBF), 2, 0, {{{0x41, 2048}, {0x4A, 4096}}}},
+    {FlashMaker::StEonMxic, Starts(0x20), 2, 0x16},
+    {FlashMaker::Atmel, Starts(0x1F), 1, 0, {{{0x65, 64}, {0x66, 128}}}},
+    {FlashMaker::Mxic, Starts(0xC2, 0x20), 2, 0x17},
+    {FlashMaker::Mxic, Starts(0xC2, 0x22), 2, 0x17},
+    {FlashMaker::Winbond,
+     Starts(0xEF),
+     2,
+     0,
+     {{{0x11, 128}, {0x12, 256}, {0x13, 512}, {0x14, 1024}}}},
+    {FlashMaker::Amic, Starts(0x37), 2, 0x16},
+    {FlashMaker::Amic,
+     Starts(0x7F, 0x37),
+     3,
+     0,
+     {{{0x20, 64}, {0x21, 128}, {0x22, 256}, {0x14, 1024}}}},
+    {FlashMaker::Eon, Starts(0x1C), 2, 0x17},
+    {FlashMaker::Esmt, Starts(0x8C, 0x30), 2, 0, {{{0x11, 128}}}},
+    {FlashMaker::Sanyo, Starts(0x62), kNoSizeByte, 0},
 };
 
 // Sizes from a second identification instruction: when the maker's 0x9F
@@ -155,7 +165,7 @@ struct SizeOutcome {
 };
 
 struct SecondReadRule {
-  uint8_t maker;
+  FlashMaker maker;
   SecondRead when;
   uint8_t opcode;
   uint8_t length;
@@ -163,23 +173,31 @@ struct SecondReadRule {
 };
 
 constexpr SecondReadRule kSecondReadRules[] = {
-    {1,
+    {FlashMaker::Pmc,
      SecondRead::WhenJedecMissed,
      kOpElectronicSignature,
      6,
      {{{BytesAt(3, 0x9D, 4, 0x7B), 64}}}},
-    {2,
+    {FlashMaker::Sst,
      SecondRead::WhenJedecMissed,
      kOpElectronicSignature,
      6,
      {{{BytesAt(3, 0xBF, 4, 0x48), 64}, {BytesAt(3, 0xBF, 4, 0x49), 128}}}},
-    {3,
+    {FlashMaker::StEonMxic,
      SecondRead::WhenJedecMissed,
      kOpElectronicSignature,
      4,
      {{{BytesAt(0, 0xFF, 3, 0x05), 64}}}},
-    {4, SecondRead::WhenJedecMissed, kOpMakerId15, 4, {{{Starts(0x1F, 0x60), 128}}}},
-    {10, SecondRead::AfterJedec, kOpElectronicSignature, 4, {{{ByteAt(3, 0x44), 256}}}},
+    {FlashMaker::Atmel,
+     SecondRead::WhenJedecMissed,
+     kOpMakerId15,
+     4,
+     {{{Starts(0x1F, 0x60), 128}}}},
+    {FlashMaker::Sanyo,
+     SecondRead::AfterJedec,
+     kOpElectronicSignature,
+     4,
+     {{{ByteAt(3, 0x44), 256}}}},
 };
 
 int32_t SizeFrom(const JedecSizeRule& rule, uint8_t idByte) {
@@ -237,7 +255,7 @@ int DetectFlashWith(const FlashIdReader& reader, FlashProfile& profile) {
 }
 
 int DetectFlashSizeWith(const FlashIdReader& reader, FlashProfile& profile) {
-  if (profile.makerCode == 0) DetectFlashWith(reader, profile);
+  if (profile.makerCode == FlashMaker::Unknown) DetectFlashWith(reader, profile);
   const uint8_t maker = profile.makerCode;
   int32_t size = kDefaultSizeKB;
 

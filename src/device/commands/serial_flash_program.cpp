@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "chip_tables.h"
 #include "clock.h"
 #include "serial_flash_commands.h"
 
@@ -14,9 +15,6 @@ namespace {
 constexpr uint8_t kOpPageProgram = 0x02;
 constexpr uint8_t kOpAaiByte = 0xAF;
 constexpr uint8_t kOpAaiWord = 0xAD;
-
-constexpr int kMakerSst = 2;
-constexpr int kMakerMxic = 5;
 
 constexpr uint32_t kPageChunk = 256;
 // The MXIC parts of this maker code take 32-byte pages.
@@ -124,16 +122,16 @@ int SpiProgramFlash(std::string_view path, uint32_t address, const uint8_t* data
     };
     WaitFlashNotBusy(path);
     int ok = 0;
-    if (makerCode == kMakerSst && wordMode) {
+    if (makerCode == FlashMaker::Sst && wordMode) {
       ok = ProgramAaiWords(path, address + done, data + done, block, blockProgress);
       // The run ends in AAI mode until a write-disable; a failed block ends
       // the run too.
       if (last || !ok) ok = SpiWriteDisable(path) && ok;
-    } else if (makerCode == kMakerSst) {
+    } else if (makerCode == FlashMaker::Sst) {
       ok = ProgramAaiBytes(path, address + done, data + done, block, blockProgress);
     } else {
       ok = ProgramPages(path, address + done, data + done, block,
-                        makerCode == kMakerMxic ? kMxicPageChunk : kPageChunk, blockProgress);
+                        makerCode == FlashMaker::Mxic ? kMxicPageChunk : kPageChunk, blockProgress);
     }
     if (!ok) return 0;
     done += block;

@@ -40,7 +40,8 @@ Sessions& TheSessions() {
 
 }  // namespace
 
-DeviceSession::DeviceSession(std::string_view path, SessionAccess access) : key_(path) {
+DeviceSession::DeviceSession(std::string_view path, SessionAccess access, UnitCheck check)
+    : key_(path), checks_(static_cast<bool>(check)) {
   auto& sessions = TheSessions();
   const std::lock_guard lock(sessions.mutex);
   Entry& entry = sessions.byPath[key_];
@@ -49,10 +50,19 @@ DeviceSession::DeviceSession(std::string_view path, SessionAccess access) : key_
     entry.node = std::make_shared<HeldNode>(exclusive);
   else if (exclusive)
     entry.node->RequireExclusive();
+  if (checks_) entry.node->SetUnitCheck(std::move(check));
+  node_ = entry.node;
   ++entry.depth;
 }
 
+std::string DeviceSession::Refusal() const {
+  return node_->Refusal();
+}
+
 DeviceSession::~DeviceSession() {
+  // The check belongs to this session's operation, not to an outer one.
+  if (checks_) node_->SetUnitCheck({});
+  node_.reset();
   std::shared_ptr<HeldNode> last;  // closes the node after the lock is released
   auto& sessions = TheSessions();
   const std::lock_guard lock(sessions.mutex);

@@ -12,27 +12,40 @@
 // inside a shared one makes the node exclusive from then on. Sessions on
 // different paths are independent. Commands to a path without a session
 // open and close the device around each command.
+//
+// A session may carry a unit check (held_node.h): before its first data-out
+// command on a node, the node is made exclusive and the check asks the
+// device who it is. A device that left and came back under the same path
+// (a re-plug that got the same node name) may be another unit; when the
+// check says so, that command and every later one of the session are
+// refused with the check's reason, and nothing is written.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
 
-namespace fwtool {
+#include "held_node.h"
 
-class HeldNode;
+namespace fwtool {
 
 enum class SessionAccess { Shared, Exclusive };
 
 class DeviceSession {
  public:
-  DeviceSession(std::string_view path, SessionAccess access);
+  DeviceSession(std::string_view path, SessionAccess access, UnitCheck check = {});
   ~DeviceSession();
   DeviceSession(const DeviceSession&) = delete;
   DeviceSession& operator=(const DeviceSession&) = delete;
 
+  // Why the session's commands are refused (its unit check failed); empty
+  // while they are not.
+  std::string Refusal() const;
+
  private:
   std::string key_;
+  std::shared_ptr<HeldNode> node_;
+  bool checks_ = false;  // this session set the node's unit check
 };
 
 // The node the sessions on a path hold, or null when there is none.

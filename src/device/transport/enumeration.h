@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ class InterfaceEnumerator {
   virtual std::vector<std::string> CdromInterfaces() = 0;
   // Why devices that are present cannot be used (missing rights), or empty.
   virtual std::string AccessProblem() { return {}; }
+  // The serial number of the unit at a listed path as its bus tells it (a
+  // USB device's serial number string, an SBP-2 unit's unique id); empty
+  // when the unit has none or the platform does not say.
+  virtual std::string SerialNumber(const std::string& path) {
+    (void)path;
+    return {};
+  }
 };
 
 // Device-change event codes and the header type that the device list reacts to.
@@ -57,17 +65,23 @@ class NoInterfaces final : public InterfaceEnumerator {
   std::vector<std::string> CdromInterfaces() override { return {}; }
 };
 
-// The same lists at every enumeration (one unit's own form, tests).
+// The same lists at every enumeration (one unit's own form, tests). Serial
+// numbers come from `source`, the enumerator that found the paths, when given.
 class FixedInterfaces final : public InterfaceEnumerator {
  public:
-  explicit FixedInterfaces(std::vector<std::string> disks, std::vector<std::string> cdroms = {})
-      : disks_(std::move(disks)), cdroms_(std::move(cdroms)) {}
+  explicit FixedInterfaces(std::vector<std::string> disks, std::vector<std::string> cdroms = {},
+                           std::shared_ptr<InterfaceEnumerator> source = nullptr)
+      : disks_(std::move(disks)), cdroms_(std::move(cdroms)), source_(std::move(source)) {}
   std::vector<std::string> DiskInterfaces() override { return disks_; }
   std::vector<std::string> CdromInterfaces() override { return cdroms_; }
+  std::string SerialNumber(const std::string& path) override {
+    return source_ ? source_->SerialNumber(path) : std::string();
+  }
 
  private:
   std::vector<std::string> disks_;
   std::vector<std::string> cdroms_;
+  std::shared_ptr<InterfaceEnumerator> source_;
 };
 
 class NoDeviceChanges final : public DeviceChangeWatcher {

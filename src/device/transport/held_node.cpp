@@ -2,6 +2,54 @@
 
 namespace fwtool {
 
+void HeldNode::SetUnitCheck(UnitCheck check) {
+  const std::lock_guard lock(checkMutex_);
+  check_ = std::move(check);
+  checked_ = false;
+  refusal_.clear();
+}
+
+std::string HeldNode::Refusal() const {
+  const std::lock_guard lock(checkMutex_);
+  return refusal_;
+}
+
+void HeldNode::NextGeneration() {
+  const std::lock_guard lock(checkMutex_);
+  ++generation_;
+}
+
+bool HeldNode::WriteAllowedOnOpenNode() const {
+  const std::lock_guard lock(checkMutex_);
+  return !check_ || checking_ || (checked_ && checkedGeneration_ == generation_);
+}
+
+std::string HeldNode::CheckBeforeWrite() {
+  UnitCheck check;
+  {
+    const std::lock_guard lock(checkMutex_);
+    if (!refusal_.empty()) return refusal_;
+    // The check's own commands read only; nothing nests.
+    if (!check_ || checking_) return {};
+    if (checked_ && checkedGeneration_ == generation_ && exclusive_) return {};
+    checking_ = true;
+    check = check_;
+  }
+  // The identification goes to the node the write will go to: exclusive,
+  // so nobody else can reach the unit between the two.
+  RequireExclusive();
+  std::string why = check();
+  const std::lock_guard lock(checkMutex_);
+  checking_ = false;
+  if (why.empty()) {
+    checked_ = true;
+    checkedGeneration_ = generation_;
+  } else {
+    refusal_ = why;
+  }
+  return why;
+}
+
 PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps& ops) {
   PassThroughResult failure;
   bool gone = false;
@@ -14,25 +62,42 @@ PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps
   HeldNode& held = *request.held;
   const std::lock_guard lock(held.mutex_);
   const bool exclusive = request.exclusive || held.Exclusive();
+  auto open = [&] {
+    held.node_ = ops.open(exclusive, failure);
+    if (!held.node_) return false;
+    held.nodeExclusive_ = exclusive;
+    held.NextGeneration();
+    return true;
+  };
+  auto drop = [&] {
+    held.node_.reset();
+    held.NextGeneration();
+  };
+  const bool writes = request.direction == DataDirection::Out;
   // A shared node cannot serve a command that wants the device to itself:
   // it is closed before the exclusive open, which it would block.
-  if (held.node_ && exclusive && !held.nodeExclusive_) held.node_.reset();
+  if (held.node_ && exclusive && !held.nodeExclusive_) drop();
   const bool reused = held.node_ != nullptr;
-  if (!reused) {
-    held.node_ = ops.open(exclusive, failure);
-    if (!held.node_) return failure;
-    held.nodeExclusive_ = exclusive;
+  if (!reused && !open()) return failure;
+  PassThroughResult result;
+  if (!writes || held.WriteAllowedOnOpenNode()) {
+    result = ops.send(*held.node_, gone);
+    if (!gone) return result;
+  } else {
+    // Opened for this write without the check: nothing goes to a unit that
+    // was not identified again.
+    result.notSent = true;
+    result.detail = "the unit was not identified again on this open";
+    return result;
   }
-  PassThroughResult result = ops.send(*held.node_, gone);
-  if (!gone) return result;
-  held.node_.reset();
-  if (!reused) return result;
-  held.node_ = ops.open(exclusive, failure);
-  if (!held.node_) return failure;
-  held.nodeExclusive_ = exclusive;
+  drop();
+  if (!reused || !open()) return reused ? failure : result;
+  // A write waits for the check on the new node; what it gets is the
+  // departure of the device it was meant for.
+  if (writes && !held.WriteAllowedOnOpenNode()) return result;
   gone = false;
   result = ops.send(*held.node_, gone);
-  if (gone) held.node_.reset();
+  if (gone) drop();
   return result;
 }
 

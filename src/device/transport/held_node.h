@@ -6,9 +6,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "pass_through.h"
 
@@ -24,6 +26,11 @@ class OpenNode {
   virtual ~OpenNode() = default;
 };
 
+// Asks the device on a path who it is and says why it is not the unit an
+// operation was started for; empty when it is. It sends data-in commands
+// only, at least one: the node they open is the one the write goes to.
+using UnitCheck = std::function<std::string()>;
+
 class HeldNode {
  public:
   explicit HeldNode(bool exclusive) : exclusive_(exclusive) {}
@@ -35,12 +42,41 @@ class HeldNode {
   void RequireExclusive() { exclusive_ = true; }
   bool Exclusive() const { return exclusive_; }
 
+  // The unit is identified again before the first data-out command on every
+  // node opened for the operation: a device that left and came back under
+  // the same path may be another unit. An empty check ends the checks (and
+  // a refusal they gave).
+  void SetUnitCheck(UnitCheck check);
+  // Called by the transport before a data-out command: makes the node
+  // exclusive, runs the check on it unless it passed on this very node, and
+  // gives the reason the command must not go (empty when it may). Once the
+  // check has failed, every further command of the operation is refused
+  // with the same reason.
+  std::string CheckBeforeWrite();
+  // Why the operation's commands are refused; empty while they are not.
+  std::string Refusal() const;
+
  private:
   friend PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps& ops);
+  // True when a data-out command may be sent on the node open now.
+  bool WriteAllowedOnOpenNode() const;
+  // The node was opened or dropped.
+  void NextGeneration();
+
   std::atomic<bool> exclusive_;
   std::mutex mutex_;  // one command at a time on one node
   std::unique_ptr<OpenNode> node_;
   bool nodeExclusive_ = false;
+
+  mutable std::mutex checkMutex_;  // the check's state; never held while commands run
+  UnitCheck check_;
+  // Counts every open and every drop of the node (a backend that keeps no
+  // node, such as a replay, leaves it alone).
+  uint64_t generation_ = 0;
+  bool checked_ = false;            // the check passed,
+  uint64_t checkedGeneration_ = 0;  // on this node
+  bool checking_ = false;
+  std::string refusal_;
 };
 
 // How a backend opens its nodes and sends a command on an open one.
@@ -60,7 +96,9 @@ struct NodeOps {
 // exclusively. When the device has left under a node kept from an earlier
 // command, the command never reached it: the node is dropped and opened
 // afresh, so a device that is still gone fails to open exactly as a command
-// on its own would.
+// on its own would. A data-out command is never sent on a node the held
+// node's unit check has not passed on: after such a reopen it fails with
+// the device's departure instead.
 PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps& ops);
 
 }  // namespace fwtool

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace fwtool {
@@ -25,6 +27,9 @@ struct Registry {
   std::shared_ptr<PassThroughBackend> simulator;
   std::shared_ptr<PassThroughBackend> platform;
   CommandTraceSink trace;
+  // The watches of failed commands, and the last failure each one saw.
+  std::mutex watchesMutex;
+  std::vector<FailedCommandWatch*> watches;
   UnavailableBackend noSimulator{"no simulated devices in this run"};
   UnavailableBackend noPlatform{"no SCSI pass-through on this platform"};
 };
@@ -97,10 +102,33 @@ CommandTraceSink SetCommandTrace(CommandTraceSink sink) {
 namespace detail {
 void ReportCommand(const PassThroughRequest& request, const PassThroughResult& result,
                    uint32_t callerLength, int returned) {
-  auto& sink = TheRegistry().trace;
-  if (sink) sink(CommandTraceRecord{request, result, callerLength, returned});
+  auto& registry = TheRegistry();
+  if (registry.trace) registry.trace(CommandTraceRecord{request, result, callerLength, returned});
+  if (returned != 0) return;
+  std::lock_guard lock(registry.watchesMutex);
+  for (FailedCommandWatch* watch : registry.watches) {
+    if (watch->path_ != request.path) continue;
+    watch->last_ = HexBytes(request.cdb.data(), request.cdbLength) + ": " + DescribeResult(result);
+  }
 }
 }  // namespace detail
+
+FailedCommandWatch::FailedCommandWatch(std::string path) : path_(std::move(path)) {
+  auto& registry = TheRegistry();
+  std::lock_guard lock(registry.watchesMutex);
+  registry.watches.push_back(this);
+}
+
+FailedCommandWatch::~FailedCommandWatch() {
+  auto& registry = TheRegistry();
+  std::lock_guard lock(registry.watchesMutex);
+  std::erase(registry.watches, this);
+}
+
+std::string FailedCommandWatch::Last() const {
+  std::lock_guard lock(TheRegistry().watchesMutex);
+  return last_;
+}
 
 std::string HexBytes(const uint8_t* data, size_t length) {
   std::string text;

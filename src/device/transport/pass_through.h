@@ -117,4 +117,23 @@ void ReportCommand(const PassThroughRequest& request, const PassThroughResult& r
                    uint32_t callerLength, int returned);
 }  // namespace detail
 
+// While it lives, keeps the last command to `path` that failed (sent from
+// any thread), as one line: its block in hex and what went wrong. The record
+// of an operation names it.
+class FailedCommandWatch {
+ public:
+  explicit FailedCommandWatch(std::string path);
+  ~FailedCommandWatch();
+  FailedCommandWatch(const FailedCommandWatch&) = delete;
+  FailedCommandWatch& operator=(const FailedCommandWatch&) = delete;
+  // Empty while no command to the path has failed.
+  std::string Last() const;
+
+ private:
+  friend void detail::ReportCommand(const PassThroughRequest&, const PassThroughResult&, uint32_t,
+                                    int);
+  std::string path_;
+  std::string last_;  // guarded by the registry's lock of the watches
+};
+
 }  // namespace fwtool

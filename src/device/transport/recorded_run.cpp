@@ -3,13 +3,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <span>
+
+#include "host_services.h"
 
 namespace fwtool {
 
@@ -36,37 +34,6 @@ std::string Base64(const uint8_t* data, size_t length) {
   return text;
 }
 
-std::optional<std::vector<uint8_t>> FromBase64(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  uint32_t chunk = 0;
-  int bits = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    const char* at = std::strchr(kBase64, c);
-    if (at == nullptr || c == '\0') return std::nullopt;
-    chunk = chunk << 6 | static_cast<uint32_t>(at - kBase64);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      bytes.push_back(static_cast<uint8_t>(chunk >> bits & 0xFF));
-    }
-  }
-  return bytes;
-}
-
-std::optional<std::vector<uint8_t>> FromHex(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  std::istringstream in(text);
-  std::string word;
-  while (in >> word) {
-    if (word.size() != 2 || !std::isxdigit(static_cast<unsigned char>(word[0])) ||
-        !std::isxdigit(static_cast<unsigned char>(word[1])))
-      return std::nullopt;
-    bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
-  }
-  return bytes;
-}
-
 // The data phase without the zero bytes at its end (a failed or short
 // transfer leaves much of a buffer zero).
 std::string PhaseText(const std::vector<uint8_t>& data) {
@@ -77,6 +44,12 @@ std::string PhaseText(const std::vector<uint8_t>& data) {
 
 double Ms(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Texts from outside (paths, arguments, a system's error text) need not be
+// valid UTF-8; JSON text must be.
+std::string JsonText(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 // In the order a reader wants: which command, then what came back.
@@ -106,43 +79,6 @@ nlohmann::ordered_json CommandJson(const RecordedCommand& c) {
   return out;
 }
 
-// Reads one command; throws json errors or std::runtime_error with a reason.
-RecordedCommand CommandFromJson(const json& j) {
-  RecordedCommand c;
-  c.index = j.at("index").get<uint64_t>();
-  c.path = j.at("path").get<std::string>();
-  auto cdb = FromHex(j.at("cdb").get<std::string>());
-  if (!cdb || cdb->empty() || cdb->size() > 16) throw std::runtime_error("a bad \"cdb\"");
-  c.cdb = *cdb;
-  const std::string direction = j.at("direction").get<std::string>();
-  if (direction != "in" && direction != "out") throw std::runtime_error("a bad \"direction\"");
-  c.direction = direction == "in" ? DataDirection::In : DataDirection::Out;
-  c.length = j.at("length").get<uint32_t>();
-  c.timeoutSeconds = j.at("timeout").get<uint32_t>();
-  const char* phase = c.direction == DataDirection::In ? "dataIn" : "dataOut";
-  auto data = FromBase64(j.value(phase, std::string()));
-  if (!data || data->size() > c.length)
-    throw std::runtime_error(fmt::format("a bad \"{}\"", phase));
-  c.data = std::move(*data);
-  c.data.resize(c.length, 0);
-  const json& r = j.at("result");
-  c.result.opened = r.at("opened").get<bool>();
-  c.result.callOk = r.at("callOk").get<bool>();
-  c.result.scsiStatus = r.at("scsiStatus").get<uint8_t>();
-  c.result.transferred = r.at("transferred").get<uint32_t>();
-  c.result.notSent = r.value("notSent", false);
-  c.result.errorCode = r.value("errorCode", 0);
-  c.result.hostStatus = r.value("hostStatus", uint16_t{0});
-  c.result.driverStatus = r.value("driverStatus", uint16_t{0});
-  auto sense = FromHex(r.value("sense", std::string()));
-  if (!sense) throw std::runtime_error("a bad \"sense\"");
-  c.result.sense = *sense;
-  c.result.detail = r.value("detail", std::string());
-  c.atMs = j.value("atMs", 0.0);
-  c.durationMs = j.value("durationMs", 0.0);
-  return c;
-}
-
 std::string Describe(const RecordedCommand& c) {
   return fmt::format("{} {} [{}] len={}", c.path, c.direction == DataDirection::In ? "IN" : "OUT",
                      HexBytes(c.cdb.data(), c.cdb.size()), c.length);
@@ -166,9 +102,9 @@ std::string Difference(const PassThroughRequest& sent, const RecordedCommand& re
   if (sent.direction == DataDirection::Out && sent.length != 0) {
     for (uint32_t i = 0; i < sent.length; ++i) {
       const uint8_t byte = sent.data != nullptr ? sent.data[i] : 0;
-      if (byte != recorded.data[i])
-        return fmt::format("data-out byte {} is 0x{:02X}, 0x{:02X} recorded", i, byte,
-                           recorded.data[i]);
+      const uint8_t kept = recorded.DataByte(i);
+      if (byte != kept)
+        return fmt::format("data-out byte {} is 0x{:02X}, 0x{:02X} recorded", i, byte, kept);
     }
   }
   return {};
@@ -185,57 +121,12 @@ std::string RecordedRunJson(const RecordedRun& run) {
   std::string text = fmt::format(
       "{{\n\"format\": {},\n\"version\": {},\n\"program\": {},\n\"arguments\": {},\n"
       "\"interfaces\": {},\n\"commands\": [",
-      json(kRecordFormat).dump(), kRecordVersion, json(run.program).dump(),
-      json(run.arguments).dump(), interfaces.dump());
+      JsonText(kRecordFormat), kRecordVersion, JsonText(run.program), JsonText(run.arguments),
+      JsonText(interfaces));
   for (size_t i = 0; i < run.commands.size(); ++i)
-    text += (i == 0 ? "\n" : ",\n") + CommandJson(run.commands[i]).dump();
+    text += (i == 0 ? "\n" : ",\n") + JsonText(CommandJson(run.commands[i]));
   text += "\n]\n}\n";
   return text;
-}
-
-std::optional<RecordedRun> ParseRecordedRun(const std::string& text, std::string* error) {
-  auto fail = [&](const std::string& reason) -> std::optional<RecordedRun> {
-    if (error != nullptr) *error = reason;
-    return std::nullopt;
-  };
-  const json j = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (j.is_discarded() || !j.is_object()) return fail("not a JSON object");
-  if (j.value("format", std::string()) != kRecordFormat)
-    return fail(fmt::format("not a recorded run (no \"format\": \"{}\")", kRecordFormat));
-  if (j.value("version", 0) != kRecordVersion)
-    return fail(fmt::format("version {} of the format; this program reads version {}",
-                            j.value("version", 0), kRecordVersion));
-  RecordedRun run;
-  size_t at = 0;
-  try {
-    run.program = j.value("program", std::string());
-    run.arguments = j.value("arguments", std::vector<std::string>{});
-    for (const auto& list : j.value("interfaces", json::array()))
-      run.interfaces.push_back({list.at("disk").get<std::vector<std::string>>(),
-                                list.at("cdrom").get<std::vector<std::string>>(),
-                                list.value("accessProblem", std::string())});
-    for (const auto& command : j.at("commands")) {
-      ++at;
-      run.commands.push_back(CommandFromJson(command));
-    }
-  } catch (const std::exception& e) {
-    if (at == 0) return fail(std::string("the run's header: ") + e.what());
-    return fail(fmt::format("entry {} of \"commands\": {}", at, e.what()));
-  }
-  return run;
-}
-
-std::optional<RecordedRun> LoadRecordedRun(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error != nullptr) *error = "cannot open " + path;
-    return std::nullopt;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  auto run = ParseRecordedRun(text.str(), error);
-  if (!run && error != nullptr) *error = path + ": " + *error;
-  return run;
 }
 
 RunRecorder::RunRecorder(std::string program, std::vector<std::string> arguments)
@@ -286,14 +177,11 @@ RecordedRun RunRecorder::Run() const {
 
 bool RunRecorder::Save(const std::string& path, std::string* error) const {
   const std::string text = RecordedRunJson(Run());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << text;
-  out.close();
-  if (!out) {
-    if (error != nullptr) *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  std::string why;
+  const auto bytes = std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  if (host::WriteNewFile(path, bytes, host::TakenName::Refuse, nullptr, &why)) return true;
+  if (error != nullptr) *error = "cannot write " + path + ": " + why;
+  return false;
 }
 
 PassThroughResult RecordingBackend::Execute(const PassThroughRequest& request) {
@@ -356,8 +244,11 @@ PassThroughResult ReplayBackend::Execute(const PassThroughRequest& request) {
       return differs(fmt::format("command {} differs from the recording: {}", recorded.index, why));
     played_[next] = true;
     from = next + 1;
-    if (request.direction == DataDirection::In && request.data != nullptr)
-      std::copy_n(recorded.data.begin(), request.length, request.data);
+    if (request.direction == DataDirection::In && request.data != nullptr) {
+      const size_t kept = std::min<size_t>(recorded.data.size(), request.length);
+      std::copy_n(recorded.data.begin(), kept, request.data);
+      std::fill(request.data + kept, request.data + request.length, 0);
+    }
     result = recorded.result;
     took = std::chrono::duration_cast<Duration>(
         std::chrono::duration<double, std::milli>(recorded.durationMs));

@@ -29,6 +29,8 @@
 //         "durationMs": 0.6 } ... ] }
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,11 @@ namespace fwtool {
 
 inline constexpr const char* kRecordFormat = "fwtool recorded run";
 inline constexpr int kRecordVersion = 1;
+// What a file that comes from elsewhere may hold: a recording of an update
+// of the largest flash part is a few tens of megabytes, and no command moves
+// more than the largest part holds.
+inline constexpr size_t kMaxRecordFileSize = size_t{256} << 20;
+inline constexpr uint32_t kMaxRecordedLength = uint32_t{16} << 20;
 
 struct RecordedCommand {
   uint64_t index = 0;
@@ -52,10 +59,14 @@ struct RecordedCommand {
   DataDirection direction = DataDirection::In;
   uint32_t length = 0;
   uint32_t timeoutSeconds = 0;
-  std::vector<uint8_t> data;  // the data phase, `length` bytes
+  // The data phase: `length` bytes, of which a command read from a file
+  // keeps only those before the zero bytes at its end.
+  std::vector<uint8_t> data;
   PassThroughResult result;
   double atMs = 0;
   double durationMs = 0;
+
+  uint8_t DataByte(size_t i) const { return i < data.size() ? data[i] : 0; }
 };
 
 struct RecordedInterfaces {
@@ -72,7 +83,8 @@ struct RecordedRun {
 };
 
 // The file's text for a run, and a run from a file's text (nullopt with the
-// reason in `error`).
+// reason in `error`: the entry and field that are wrong). Loading reads a
+// regular file of at most kMaxRecordFileSize bytes. Neither throws.
 std::string RecordedRunJson(const RecordedRun& run);
 std::optional<RecordedRun> ParseRecordedRun(const std::string& text, std::string* error);
 std::optional<RecordedRun> LoadRecordedRun(const std::string& path, std::string* error);
@@ -90,7 +102,8 @@ class RunRecorder {
 
   // Everything so far.
   RecordedRun Run() const;
-  // Writes the file; false with the reason in `error`.
+  // Writes the file (a new one: an existing file is never replaced); false
+  // with the reason in `error`.
   bool Save(const std::string& path, std::string* error) const;
 
  private:
@@ -120,6 +133,8 @@ class RecordingEnumerator final : public InterfaceEnumerator {
   std::vector<std::string> DiskInterfaces() override;
   std::vector<std::string> CdromInterfaces() override;
   std::string AccessProblem() override;
+  // Not part of the recording: a replay has no serial numbers.
+  std::string SerialNumber(const std::string& path) override { return inner_->SerialNumber(path); }
 
  private:
   std::shared_ptr<InterfaceEnumerator> inner_;

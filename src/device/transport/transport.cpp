@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "device_session.h"
+#include "held_node.h"
 #include "pass_through.h"
 
 namespace fwtool {
@@ -28,6 +29,21 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
   request.timeoutSeconds = direction == DataDirection::In
                                ? kDataInTimeout
                                : DataOutTimeout(request.cdb.data(), cdbLength);
+
+  // An operation whose unit is identified again before it writes: the
+  // check runs before its first data-out command on each node, and once it
+  // has failed no command of the operation goes out.
+  if (request.held) {
+    const std::string refusal = direction == DataDirection::Out ? request.held->CheckBeforeWrite()
+                                                                : request.held->Refusal();
+    if (!refusal.empty()) {
+      PassThroughResult refused;
+      refused.notSent = true;
+      refused.detail = refusal;
+      detail::ReportCommand(request, refused, length, 0);
+      return 0;
+    }
+  }
 
   AlignedBuffer data;
   if (request.length != 0) {

@@ -1,4 +1,4 @@
-#include <fcntl.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -6,8 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "borrowed_rights.h"
 #include "host_services.h"
 
 namespace fwtool::host {
@@ -32,37 +37,31 @@ std::string UserDataFolder() {
   return {};
 }
 
-std::FILE* OpenNewFile(const std::string& path) {
-  return std::fopen(path.c_str(), "wbx");
+std::string LocalTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
 }
 
-bool FlushToDisk(std::FILE* file) {
-  return ::fsync(::fileno(file)) == 0;
+RightsFacts CurrentRightsFacts() {
+  RightsFacts facts;
+  facts.kernelMarksSecure = ::getauxval(AT_SECURE) != 0;
+  facts.pkexecUidSet = std::getenv("PKEXEC_UID") != nullptr;
+  facts.runsAsRoot = ::geteuid() == 0;
+  return facts;
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to, std::error_code& ec) {
-  ec.clear();
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) {
-    ec.assign(errno, std::generic_category());
-    return false;
+void KeepOnlyEnvironment(bool (*keep)(std::string_view name)) {
+  std::vector<std::string> dropped;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    if (!keep(name)) dropped.emplace_back(name);
   }
-  // A file system without the no-replace rename: a hard link fails as
-  // surely when the name exists; the last resort only looks first.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
-    return true;
-  }
-  if (errno == EEXIST) {
-    ec.assign(EEXIST, std::generic_category());
-    return false;
-  }
-  if (fs::exists(to, ec) || ec) {
-    if (!ec) ec.assign(EEXIST, std::generic_category());
-    return false;
-  }
-  fs::rename(from, to, ec);
-  return !ec;
+  for (const auto& name : dropped) ::unsetenv(name.c_str());
 }
 
 std::string ProgramFolder() {

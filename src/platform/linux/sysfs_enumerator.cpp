@@ -118,6 +118,28 @@ void Collect(const fs::path& classDir, bool sg, std::map<fs::path, NodeNames>& f
   }
 }
 
+// The serial number of the USB device above the SCSI device (the first
+// directory up the tree with an idVendor), or the SBP-2 unit's unique id.
+std::string SerialOf(const ScsiInterface& item, const fs::path& sysRoot) {
+  const fs::path device(item.sysfsDevice);
+  std::error_code ec;
+  switch (item.bus) {
+    case StorageBus::Sbp2: {
+      const std::string id = ReadFirstLine(device / "ieee1394_id");
+      return id.substr(0, id.find(':'));
+    }
+    case StorageBus::Usb:
+      for (fs::path dir = device; IsUnder(dir, sysRoot) && dir != sysRoot;
+           dir = dir.parent_path()) {
+        if (fs::exists(dir / "idVendor", ec)) return ReadFirstLine(dir / "serial");
+      }
+      return {};
+    case StorageBus::Other:
+      return {};
+  }
+  return {};
+}
+
 }  // namespace
 
 bool IsDiskInterfaceType(int type) {
@@ -204,6 +226,19 @@ std::vector<std::string> SysfsEnumerator::DiskInterfaces() {
 
 std::vector<std::string> SysfsEnumerator::CdromInterfaces() {
   return Listed(true);
+}
+
+std::string SysfsEnumerator::SerialNumber(const std::string& path) {
+  const std::string wanted = Lower(path);
+  std::error_code ec;
+  const fs::path sysRoot = fs::canonical(sysfsRoot_, ec);
+  if (ec) return {};
+  // A bare node names its device too.
+  for (const auto& item : Scan())
+    if (!item.path.empty() &&
+        (item.path == wanted || Lower(item.sgNode) == wanted || Lower(item.blockNode) == wanted))
+      return SerialOf(item, sysRoot);
+  return {};
 }
 
 std::string SysfsEnumerator::AccessProblem() {

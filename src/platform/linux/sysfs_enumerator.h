@@ -49,6 +49,10 @@ class SysfsEnumerator final : public InterfaceEnumerator {
   // One text when listed devices cannot take raw commands from this process
   // (no CAP_SYS_RAWIO, or no read/write access to a node); else empty.
   std::string AccessProblem() override;
+  // A USB unit's serial number string (the USB device's "serial"), an SBP-2
+  // unit's unique id (the first field of its "ieee1394_id"); empty when the
+  // device has none.
+  std::string SerialNumber(const std::string& path) override;
 
   // Every SCSI device, on any bus, in host:channel:target:lun order.
   std::vector<ScsiInterface> Scan() const;

@@ -1,14 +1,17 @@
 #include <windows.h>
 // After windows.h:
-#include <fcntl.h>
-#include <io.h>
 #include <shlobj.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "borrowed_rights.h"
 #include "host_services.h"
 
 namespace fwtool::host {
@@ -52,28 +55,29 @@ std::string UserDataFolder() {
   return {};
 }
 
-std::FILE* OpenNewFile(const std::string& path) {
-  // The C library of the system has no "x" mode; the exclusive create of
-  // the lower level does the same.
-  const int fd =
-      ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::_fdopen(fd, "wb");
-  if (file == nullptr) ::_close(fd);
-  return file;
+std::string LocalTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
 }
 
-bool FlushToDisk(std::FILE* file) {
-  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
+RightsFacts CurrentRightsFacts() {
+  // The programs ask for administrator rights when they start (the
+  // manifest); nothing is lent to them behind the user's back.
+  return {};
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to, std::error_code& ec) {
-  ec.clear();
-  // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists.
-  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0) return true;
-  ec.assign(static_cast<int>(::GetLastError()), std::system_category());
-  return false;
+void KeepOnlyEnvironment(bool (*keep)(std::string_view name)) {
+  std::vector<std::string> dropped;
+  for (char** entry = _environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('=', 1));
+    if (!keep(name)) dropped.emplace_back(name);
+  }
+  for (const auto& name : dropped) ::_putenv_s(name.c_str(), "");
 }
 
 std::string ProgramFolder() {

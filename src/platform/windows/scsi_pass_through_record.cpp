@@ -22,23 +22,6 @@ std::string SystemMessage(DWORD error) {
   return message;
 }
 
-const char* ScsiStatusName(uint8_t status) {
-  switch (status) {
-    case 0x02:
-      return "CHECK CONDITION";
-    case 0x08:
-      return "BUSY";
-    case 0x18:
-      return "RESERVATION CONFLICT";
-    case 0x28:
-      return "TASK SET FULL";
-    case 0x40:
-      return "TASK ABORTED";
-    default:
-      return "unexpected status";
-  }
-}
-
 }  // namespace
 
 SptdRecord MakeSptdRecord(const PassThroughRequest& request) {

@@ -116,4 +116,22 @@ std::string SetupDiEnumerator::AccessProblem() {
   return DescribeAccess(SurveyAccess(paths));
 }
 
+std::string SetupDiEnumerator::SerialNumber(const std::string& path) {
+  return SerialFromInterfacePath(path);
+}
+
+std::string SerialFromInterfacePath(const std::string& path) {
+  const size_t first = path.find('#');
+  const size_t second = first == std::string::npos ? first : path.find('#', first + 1);
+  const size_t third = second == std::string::npos ? second : path.find('#', second + 1);
+  if (third == std::string::npos) return {};
+  std::string instance = path.substr(second + 1, third - second - 1);
+  const size_t lun = instance.rfind('&');
+  if (lun != std::string::npos && lun + 1 < instance.size() &&
+      instance.find_first_not_of("0123456789", lun + 1) == std::string::npos)
+    instance.erase(lun);
+  if (instance.find('&') != std::string::npos) return {};
+  return instance;
+}
+
 }  // namespace fwtool::platform

@@ -33,7 +33,16 @@ class SetupDiEnumerator final : public InterfaceEnumerator {
   // "N storage devices found, but they cannot be opened: needs
   // administrator rights" when a USB or SBP-2 interface refuses this process.
   std::string AccessProblem() override;
+  // The serial number the path carries (SerialFromInterfacePath).
+  std::string SerialNumber(const std::string& path) override;
 };
+
+// The device's own serial number, as the system puts it into the interface
+// path: the instance part after the second '#' without its "&<lun>" ending
+// ("...#0123456789ab&0#{...}" gives "0123456789ab"). Empty when the system
+// made the instance part up because the device has no serial number (it
+// then holds '&'s of its own: "6&2b7&0&000").
+std::string SerialFromInterfacePath(const std::string& path);
 
 // How many of `paths` refuse to be opened for reading and writing with
 // ERROR_ACCESS_DENIED, out of those that name a USB or SBP-2 device.

@@ -8,6 +8,7 @@
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "chip_rows.h"
+#include "chip_tables.h"
 #include "clock.h"
 #include "firmware.h"
 #include "flash_commands.h"
@@ -20,7 +21,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr int kFlashMakerSst = 2;
 // A chip or sector erase takes far longer than reading the flash back.
 constexpr WeightedStep kEraseAndCheckSteps[] = {{ProgressStep::Erase, 19},
                                                 {ProgressStep::Verify, 1}};
@@ -85,7 +85,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   if (!ShortWait(request.path)) host.SetStatusText(texts::kNotReadyAfterEraseCmd);
-  if (detected && chip.flashMaker == kFlashMakerSst) SpiChipErase(request.path);
+  if (detected && chip.flashMaker == FlashMaker::Sst) SpiChipErase(request.path);
 
   // Only a flash read in full and blank counts as erased.
   steps.Begin(ProgressStep::Verify);
@@ -103,11 +103,9 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
 }
 
 int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32_t leaveOut) {
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultOldFlashFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultOldFlashFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   const int32_t length = WholeFlashSize(request, host.Settings());
   const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
@@ -137,12 +135,13 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     return 0;
   }
   host.Progress().Advance(1, 1);
-  if (!SaveBackupFile(fileName, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
-                      nullptr, ExistingFile::Replace)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
+                      nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

@@ -1,6 +1,6 @@
-// Where the one-click update keeps the unit's flash before it writes, and how
-// a backup file is written: complete or not at all, and over an existing file
-// only where the operator named it.
+// Where the updates keep the unit's flash before they write, and how a
+// backup file is written: complete or not at all, and never over another
+// file.
 #pragma once
 
 #include <cstddef>
@@ -18,18 +18,31 @@ std::string DefaultBackupFolder();
 // that name is taken.
 std::string DefaultBackupPath(std::string_view devicePath);
 
-// What becomes of a file that is there already.
+// What becomes of the name when a file has it already.
 enum class ExistingFile {
-  Refuse,   // the save fails and the file is left as it is
-  Replace,  // the complete new file takes its place
+  Refuse,  // the save fails and the file is left as it is
+  Number,  // the backup takes the next free name: "oldFlash-2.bak", ...
 };
 
-// Writes the bytes to `path` (creating its folder) through a temporary file
-// that is renamed into place once everything was written and flushed. Fails
-// (1/0) when anything cannot be written, or when the file exists already and
-// `existing` refuses it. A failure leaves no new file behind and an existing
-// file untouched. `error` (may be null) receives the reason.
+// Where an engineering procedure saves its backup: the operator's file,
+// which must not exist yet, or else `defaultName` ("oldFlash.bak") in the
+// default folder, numbered when the name is taken.
+struct BackupTarget {
+  std::string path;
+  ExistingFile existing = ExistingFile::Refuse;
+  bool named = false;  // the operator named the file
+};
+BackupTarget EngineeringBackupTarget(const std::string& operatorFile, const char* defaultName);
+
+// Writes the bytes to a new file at `path` (creating its folder) through a
+// temporary file that is renamed into place once everything was written and
+// flushed; never through a link, never over another file, readable by the
+// user only. Fails (1/0) when anything cannot be written, or when the name
+// is taken and `existing` refuses it. A failure leaves no new file behind
+// and an existing file untouched. `error` (may be null) receives the
+// reason, `written` (may be null) the name the file got.
 int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length,
-                   std::string* error = nullptr, ExistingFile existing = ExistingFile::Refuse);
+                   std::string* error = nullptr, ExistingFile existing = ExistingFile::Refuse,
+                   std::string* written = nullptr);
 
 }  // namespace fwtool

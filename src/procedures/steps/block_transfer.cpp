@@ -3,40 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include "chip_tables.h"
 #include "clock.h"
 #include "flash_commands.h"
 #include "operator.h"
-#include "transport.h"
 #include "procedure_host.h"
+#include "transport.h"
 
 namespace fwtool {
 
 namespace {
 
 constexpr uint8_t kStatusBusy = 0x01;
-constexpr uint8_t kMaker5Flag = 0x80;
 
 int32_t RoundUpToTransferUnit(int32_t length) {
   return (length + kTransferUnit - 1) / kTransferUnit * kTransferUnit;
-}
-
-enum class EraseUnitKind { None, Small, Large, WholeChip };
-
-EraseUnitKind UnitKindOf(int mode) {
-  switch (mode & 0x7F) {
-    case 1:
-    case 4:
-      return EraseUnitKind::Small;
-    case 2:
-    case 5:
-      return EraseUnitKind::Large;
-    case 3:
-    case 6:
-    case 7:
-      return EraseUnitKind::WholeChip;
-    default:
-      return EraseUnitKind::None;
-  }
 }
 
 void AppendDot(ProcedureHost& host) {
@@ -114,7 +95,7 @@ int WriteFlashRange(ProcedureHost& host, std::string_view path, uint32_t start,
     int flag = EraseFlagFor(settings, address, mode);
     // MXIC parts need the controller told to use their erase sequence once,
     // with the first command of the write.
-    if (address == 0 && host.FlashMaker() == kFlashMakerMxic && flag != 0) flag |= kMaker5Flag;
+    if (address == 0 && host.FlashMaker() == FlashMaker::Mxic && flag != 0) flag |= kWriteModeMxic;
     block = ClipToEraseUnit(settings, address, block, mode);
     WaitDeviceReady(path);
     if (!WriteFlash(path, address, buffer.data() + offset, static_cast<uint32_t>(block),
@@ -133,13 +114,13 @@ int WriteFlashRange(ProcedureHost& host, std::string_view path, uint32_t start,
 }
 
 int EraseFlagFor(FlashSettings& settings, uint32_t address, int mode) {
-  const EraseUnitKind kind = UnitKindOf(mode);
+  const WriteMode kind = WriteModeOf(mode);
   int result = 0;
-  if (kind == EraseUnitKind::Small || kind == EraseUnitKind::Large) {
+  if (kind == WriteMode::SmallUnit || kind == WriteMode::LargeUnit) {
     const int64_t unit =
-        kind == EraseUnitKind::Small ? settings.SmallEraseUnit : settings.LargeEraseUnit;
+        kind == WriteMode::SmallUnit ? settings.SmallEraseUnit : settings.LargeEraseUnit;
     int32_t& count =
-        kind == EraseUnitKind::Small ? settings.SmallEraseCount : settings.LargeEraseCount;
+        kind == WriteMode::SmallUnit ? settings.SmallEraseCount : settings.LargeEraseCount;
     if (unit > 0 && address >= unit * count) {
       // The block enters a unit not yet erased: from here on the units up to
       // the one holding the address count as erased. Within one sequential
@@ -148,7 +129,7 @@ int EraseFlagFor(FlashSettings& settings, uint32_t address, int mode) {
       count = static_cast<int32_t>(address / unit + 1);
       result = mode;
     }
-  } else if (kind == EraseUnitKind::WholeChip) {
+  } else if (kind == WriteMode::WholeChip) {
     result = address == 0 ? mode : 0;
   }
   return result & 7;
@@ -156,12 +137,12 @@ int EraseFlagFor(FlashSettings& settings, uint32_t address, int mode) {
 
 int32_t ClipToEraseUnit(const FlashSettings& settings, uint32_t address, int32_t blockLength,
                         int mode) {
-  const EraseUnitKind kind = UnitKindOf(mode);
-  if (kind != EraseUnitKind::Small && kind != EraseUnitKind::Large) return blockLength;
+  const WriteMode kind = WriteModeOf(mode);
+  if (kind != WriteMode::SmallUnit && kind != WriteMode::LargeUnit) return blockLength;
   const int64_t unit =
-      kind == EraseUnitKind::Small ? settings.SmallEraseUnit : settings.LargeEraseUnit;
+      kind == WriteMode::SmallUnit ? settings.SmallEraseUnit : settings.LargeEraseUnit;
   const int64_t count =
-      kind == EraseUnitKind::Small ? settings.SmallEraseCount : settings.LargeEraseCount;
+      kind == WriteMode::SmallUnit ? settings.SmallEraseCount : settings.LargeEraseCount;
   if (unit <= 0) return blockLength;
   int64_t limit = unit * count;
   // Counts behind the address: the block still ends at its own unit's end.

@@ -18,17 +18,18 @@ namespace {
 
 constexpr uint64_t kOneMegabyte = 1048576;
 
-}  // namespace
-
-std::string DiskBackupFileName(const ProcedureRequest& request, ProcedureHost& host) {
-  if (!request.options.backupFile.empty()) return request.options.backupFile;
-  host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  return texts::kDefaultBackupFile;
+BackupTarget DiskBackupFile(const ProcedureRequest& request, ProcedureHost& host) {
+  BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultBackupFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
+  return file;
 }
+
+}  // namespace
 
 int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32_t length,
                     const std::function<int(uint8_t* data, uint32_t length)>& read) {
-  const std::string fileName = DiskBackupFileName(request, host);
+  const BackupTarget file = DiskBackupFile(request, host);
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
   auto fail = [&host] {
@@ -44,11 +45,12 @@ int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32
   // A copy of what could not be read would be no backup.
   if (!read(data.data(), length)) return fail();
   host.Progress().Advance(1, 1);
-  if (!SaveBackupFile(fileName, data.data(), length, nullptr, ExistingFile::Replace)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, data.data(), length, nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return fail();
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   host.ProcessMessages();
   return 1;

@@ -19,9 +19,8 @@ namespace fwtool {
 // Every transfer of these procedures moves one block of this size.
 inline constexpr uint32_t kDiskBlockSize = 65536;
 
-// The operator's backup file, or "oldFlash.bak" with a box saying so.
-std::string DiskBackupFileName(const ProcedureRequest& request, ProcedureHost& host);
-// The backup step: the file name (with its box), the status, `length`
+// The backup step: the operator's file, or "oldFlash.bak" in the backup
+// folder with a box saying so; the status, `length`
 // bytes from `read`, saved whole. A read that failed saves nothing.
 int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32_t length,
                     const std::function<int(uint8_t* data, uint32_t length)>& read);
@@ -51,6 +50,18 @@ struct DiskFirmwareArea {
 std::optional<DiskFirmwareArea> FindDiskFirmwareArea(const std::string& path, int chipType,
                                                      std::string& why);
 
+// The area of the request's unit; nullopt with the status "The firmware
+// area on the disk was not found: " and the reason.
+std::optional<DiskFirmwareArea> LocateDiskFirmwareArea(const ProcedureRequest& request,
+                                                       ProcedureHost& host);
+// `length` bytes from the area's first sector, a block at a time.
+int ReadDiskFirmwareAreaBytes(const std::string& path, const DiskFirmwareArea& area, uint8_t* data,
+                              uint64_t length);
+// `length` bytes (whole blocks) written from the area's first sector, each
+// block read back and compared; the status names what failed.
+int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
+                               const DiskFirmwareArea& area, const uint8_t* data, uint64_t length);
+
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
@@ -70,6 +81,17 @@ struct Vqs175Region {
 };
 
 std::optional<Vqs175Region> FindVqs175Region(const std::string& path, std::string& why);
+
+// The region of the request's unit; nullopt with the status "The firmware
+// area on the disk was not found: " and the reason.
+std::optional<Vqs175Region> LocateVqs175Region(const ProcedureRequest& request,
+                                               ProcedureHost& host);
+int ReadVqs175Region(const std::string& path, const Vqs175Region& region, uint8_t* data,
+                     uint32_t length);
+// Writes `length` bytes at the region's start, reads them back and
+// compares; the status names what failed.
+int WriteVqs175RegionChecked(const std::string& path, ProcedureHost& host,
+                             const Vqs175Region& region, const uint8_t* data, uint32_t length);
 
 int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host);
 int BackupVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host);

@@ -14,9 +14,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr int kBlockEraseMode = 2;
-constexpr int kSectorEraseMode = 1;
-constexpr int kChipEraseMode = 3;
 // The write (with the erases it brings) takes most of an attempt; the
 // read-back goes at the controller's read speed.
 constexpr WeightedStep kProgramAndVerifySteps[] = {{ProgressStep::Program, 9},
@@ -25,12 +22,13 @@ constexpr WeightedStep kProgramAndVerifySteps[] = {{ProgressStep::Program, 9},
 }  // namespace
 
 int WriteModeAfterFailedAttempt(int attempt) {
-  return attempt <= 1 ? kSectorEraseMode : kChipEraseMode;
+  return ModeByte(attempt <= 1 ? WriteMode::SmallUnit : WriteMode::WholeChip);
 }
 
 void PrepareMxicFlash(std::string_view path, const uint8_t* image) {
   WaitDeviceReady(path);
-  if (WriteFlash(path, 0, image, kMxicFirstBlock, kBlockEraseMode)) SleepMs(kEraseSettleMs);
+  if (WriteFlash(path, 0, image, kMxicFirstBlock, ModeByte(WriteMode::LargeUnit)))
+    SleepMs(kEraseSettleMs);
 }
 
 int ProgramAndVerify(ProcedureHost& host, std::string_view path, uint32_t start,

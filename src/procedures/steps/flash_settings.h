@@ -23,11 +23,6 @@ struct FlashSettings {
   int32_t SmallEraseCount = 0;
 };
 
-// Flash maker codes whose parts the procedures treat apart.
-inline constexpr int kFlashMakerAtmel = 4;
-inline constexpr int kFlashMakerMxic = 5;
-inline constexpr int kFlashMakerEon = 8;
-
 // Time the controller is given after an erase command or the MXIC first block.
 inline constexpr uint32_t kEraseSettleMs = 500;
 

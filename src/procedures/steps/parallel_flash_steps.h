@@ -36,4 +36,13 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host);
 int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost& host,
                                  const std::vector<uint8_t>& file);
 
+// Erases the part with the chosen kind's script, programs the 65,536 bytes
+// of `image`, reads them back and compares: 1 when the part holds them.
+// The status names what failed; no box.
+int WriteParallelImage(const ProcedureRequest& request, ProcedureHost& host, const uint8_t* image);
+
+// The switch to the controller's internal code that every access to the part
+// needs, unless the unit is the A1 member.
+int SelectParallelFlash(const ProcedureRequest& request, ProcedureHost& host);
+
 }  // namespace fwtool

@@ -15,11 +15,9 @@ namespace fwtool {
 
 int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int32_t excludeLength) {
   const int32_t flashSize = SerialFlashSize(request, host.Settings());
-  std::string fileName = request.options.backupFile;
-  if (fileName.empty()) {
-    fileName = texts::kDefaultBackupFile;
-    host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
-  }
+  const BackupTarget file =
+      EngineeringBackupTarget(request.options.backupFile, texts::kDefaultBackupFile);
+  if (!file.named) host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
@@ -49,12 +47,12 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     }
   }
 
-  // The operator's file is replaced only by a complete copy.
-  if (!SaveBackupFile(fileName, from, length, nullptr, ExistingFile::Replace)) {
+  std::string written;
+  if (!SaveBackupFile(file.path, from, length, nullptr, file.existing, &written)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
-  host.BackupSaved(fileName);
+  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

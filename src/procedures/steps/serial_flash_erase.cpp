@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "block_transfer.h"
+#include "chip_tables.h"
 #include "clock.h"
 #include "flash_commands.h"
 #include "operator.h"
@@ -16,9 +17,6 @@ namespace fwtool {
 
 namespace {
 
-constexpr uint8_t kBlockEraseMode = 2;
-constexpr uint8_t kChipEraseMode = 3;
-constexpr int kSectorEraseMode = 1;
 // ATMEL parts get a second erase command for the second half of their first
 // 64 KB.
 constexpr uint32_t kAtmelSecondEraseAt = 0x8000;
@@ -33,9 +31,10 @@ constexpr WeightedStep kEraseOnlySteps[] = {{ProgressStep::Prepare, 1},
 // first-block flag that lifts their protection); ATMEL and EON parts erase by
 // block.
 uint8_t EraseModeFor(int flashMaker) {
-  if (flashMaker == kFlashMakerMxic) return kChipEraseMode | kWriteModeMaker5;
-  if (flashMaker == kFlashMakerAtmel || flashMaker == kFlashMakerEon) return kBlockEraseMode;
-  return kChipEraseMode;
+  if (flashMaker == FlashMaker::Mxic) return ModeByte(WriteMode::WholeChip) | kWriteModeMxic;
+  if (flashMaker == FlashMaker::Atmel || flashMaker == FlashMaker::Eon)
+    return ModeByte(WriteMode::LargeUnit);
+  return ModeByte(WriteMode::WholeChip);
 }
 
 bool IsBlank(const AlignedBuffer& flash, int32_t length) {
@@ -54,7 +53,7 @@ const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
   if (!WriteFlash(request.path, 0, pattern.data(), kNvramSize, mode))
     return texts::kEraseCommandFail;
   SleepMs(kEraseSettleMs);
-  if (maker == kFlashMakerAtmel) {
+  if (maker == FlashMaker::Atmel) {
     WriteFlash(request.path, kAtmelSecondEraseAt, pattern.data(), kNvramSize, mode);
     SleepMs(kEraseSettleMs);
   }
@@ -66,10 +65,10 @@ const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
   // Not blank, or not known to be: erase again, MXIC parts by the chip
   // erase alone, the others sector by sector.
   steps.Begin(ProgressStep::Erase);
-  const bool erasedAgain =
-      maker == kFlashMakerMxic
-          ? WriteFlash(request.path, 0, pattern.data(), kNvramSize, kChipEraseMode) != 0
-          : EraseFlashByWriting(request, host, flashSize) != 0;
+  const bool erasedAgain = maker == FlashMaker::Mxic
+                               ? WriteFlash(request.path, 0, pattern.data(), kNvramSize,
+                                            ModeByte(WriteMode::WholeChip)) != 0
+                               : EraseFlashByWriting(request, host, flashSize) != 0;
   if (erasedAgain) SleepMs(kEraseSettleMs);
   // Only a flash read in full and blank is erased.
   steps.Begin(ProgressStep::Verify);
@@ -131,7 +130,8 @@ int EraseFlashByWriting(const ProcedureRequest& request, ProcedureHost& host, in
   FlashSettings& settings = host.Settings();
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;
-  return WriteFlashRange(host, request.path, 0, blank.data(), length, kSectorEraseMode);
+  return WriteFlashRange(host, request.path, 0, blank.data(), length,
+                         ModeByte(WriteMode::SmallUnit));
 }
 
 }  // namespace fwtool

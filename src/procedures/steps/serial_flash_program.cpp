@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "chip_tables.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "procedure_texts.h"
@@ -124,7 +125,7 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   host.SetStatusText(texts::kProgrammingStep);
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;
-  if (chip.flashMaker == kFlashMakerMxic) PrepareMxicFlash(request.path, image.data());
+  if (chip.flashMaker == FlashMaker::Mxic) PrepareMxicFlash(request.path, image.data());
 
   // Block erase first, then sector erase, then the whole chip; the mode a
   // bank ended with is where the next bank starts.

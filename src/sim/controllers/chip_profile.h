@@ -1,7 +1,8 @@
-// What each controller of the family answers: identification data, the
-// command families it knows, its registers and what its boot code looks for
-// in flash. One profile per chip type and sub-revision, chosen so that the
-// program's identification arrives at that type and sub-revision.
+// What one simulated controller answers: identification data, the command
+// families it knows, its registers and what its boot code looks for in
+// flash. A profile is its type's row (type_rows.h) with the sub-revision put
+// where the chip reports it, chosen so that the program's identification
+// arrives at that type and sub-revision.
 #pragma once
 
 #include <array>
@@ -13,44 +14,9 @@
 #include <vector>
 
 #include "parallel_flash.h"
+#include "type_rows.h"
 
 namespace fwtool::sim {
-
-// Command families; a controller rejects blocks of a family it lacks as an
-// unknown command.
-enum Family : uint32_t {
-  kFamilyConfigWord = 1u << 0,       // DF .. FF: configuration word
-  kFamilyChipInfo = 1u << 1,         // E0 F4 E7: chip information
-  kFamilyChipIdString = 1u << 2,     // FF 04 30: chip id string
-  kFamilyMemory = 1u << 3,           // DF .. FD / FE: controller memory
-  kFamilyDfFlash = 1u << 4,          // DF .. FA / FB: flash read and write
-  kFamilyFlashStatus = 1u << 5,      // FF 04 12
-  kFamilyFlashAt = 1u << 6,          // FF 04 10 / 11 / 13 / 14
-  kFamilySpi = 1u << 7,              // FF 04 20 / 21 / 22 / 15: SPI pass-through
-  kFamilyFlashMakerCode = 1u << 8,   // FF 04 23
-  kFamilyFlashOpcodes = 1u << 9,     // FF 04 24, FF 04 25 (data-in)
-  kFamilyFlashParams = 1u << 10,     // FF 04 0F, FF 04 25 (data-out)
-  kFamilyControllerInfo = 1u << 11,  // FF 04 A0
-  kFamilyHostLink = 1u << 12,        // FF 04 56
-  kFamilyReset = 1u << 13,           // FF 04 26
-  kFamilyAta = 1u << 14,             // A1 / 85: ATA PASS-THROUGH, vendor features under B0
-  kFamilyParallelFlash = 1u << 15,   // FF 04 00..05: parallel flash driven by host scripts
-};
-
-enum class ChipInfoKind {
-  None,      // E0 blocks are unknown commands
-  Signed,    // the reply opens with F4 E7
-  Unsigned,  // the oldest chips answer E0 blocks with data that carries no signature
-};
-
-// Where the boot code looks for the firmware in flash.
-enum class ImagePlace {
-  Start,          // signature block at 0
-  HeaderOrStart,  // at 0, or at 0x1000 behind a 4 KB header area
-  At0x80,         // E9 AC 67 32 block at 0x80
-  At0x4000,       // 55 AA "VQ" block at 0x4000
-  Banks,          // 64 KB banks with the signature at 0xBFF0 and a CRC-16
-};
 
 struct ChipProfile {
   int type = 0;
@@ -112,6 +78,14 @@ struct ChipProfile {
 
   // The controller boots its firmware from the reserved stretch of its disk.
   bool firmwareOnDisk = false;
+  // A unit without a flash part keeps its firmware on its disk.
+  bool diskFirmwareWithoutFlash = false;
+
+  // The chip id in the signature block of the older firmware, and whether
+  // byte 8 of that block carries the sub-revision.
+  OlderImageId olderImageId = OlderImageId::ModelAndZero;
+  std::string olderImageIdText;
+  bool revisionInImageBlock = false;
 
   uint32_t defaultFlashKB = 64;
   uint8_t defaultMaker = 5;

@@ -49,16 +49,28 @@ uint64_t Hash(std::string_view text) {
 
 // The chip id bytes 4..7 of the signature block for this chip.
 std::array<uint8_t, 4> ChipId(const ChipProfile& p) {
-  std::array<uint8_t, 4> id{};
+  auto accepted = [&](size_t i) {
+    return i < p.firmwareIds.size() ? p.firmwareIds[i] : p.firmwareIds.front();
+  };
   std::string text = p.model + "0";
-  if (p.type == 7) text = p.subRev == 2 ? "7178" : "v717";
-  if (p.type == 1) {
-    if (p.subRev == 1)
-      text = std::string("\x5A\xA5\x0F\xF0", 4);
-    else if (p.subRev > 1)
-      text = "771" + std::string(1, static_cast<char>('0' + p.subRev - 1));
+  switch (p.olderImageId) {
+    case OlderImageId::ModelAndZero:
+      break;
+    case OlderImageId::ModelAndRevision:
+      if (p.subRev == 1)
+        text = accepted(1);
+      else if (p.subRev > 1)
+        text = p.model + std::string(1, static_cast<char>('0' + p.subRev - 1));
+      break;
+    case OlderImageId::AcceptedOfRevision:
+      text = accepted(p.subRev == 2 ? 1 : 0);
+      break;
+    case OlderImageId::Named:
+      text = p.olderImageIdText;
+      break;
   }
-  if (p.type == 16) text = "775E";
+  text.resize(4, '\0');
+  std::array<uint8_t, 4> id{};
   std::memcpy(id.data(), text.data(), 4);
   return id;
 }
@@ -228,7 +240,8 @@ std::vector<uint8_t> BuildOlderFirmware(const ChipProfile& p, uint32_t flashSize
   auto putBlock = [&](uint32_t at, std::span<const uint8_t> magic) {
     std::copy(magic.begin(), magic.end(), image.begin() + at);
     std::copy(id.begin(), id.end(), image.begin() + at + 4);
-    image[at + 8] = p.type == 6 && p.subRev > 0 ? static_cast<uint8_t>('0' + p.subRev - 1) : 0;
+    image[at + 8] =
+        p.revisionInImageBlock && p.subRev > 0 ? static_cast<uint8_t>('0' + p.subRev - 1) : 0;
     image[at + 9] = 0;
     PutVersion(image, at + 10, version);
   };

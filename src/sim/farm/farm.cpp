@@ -28,6 +28,15 @@ std::string PathFor(const SimUnit& unit, const ChipProfile& profile, bool cdrom)
                      unit.index);
 }
 
+// "TLVVQB719000001" for the second unit over USB; a 64-bit unique id such as
+// "0x0030e0f400000001" over SBP-2.
+std::string SerialFor(const SimUnit& unit, const ChipProfile& profile) {
+  if (unit.config.bus == BusKind::Sbp2) return fmt::format("0x0030e0f4{:08x}", unit.index);
+  std::string name(profile.name);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return fmt::format("TLV{}{:06d}", name, unit.index);
+}
+
 class FarmEnumerator final : public InterfaceEnumerator {
  public:
   explicit FarmEnumerator(std::weak_ptr<SimFarm> farm) : farm_(std::move(farm)) {}
@@ -38,6 +47,10 @@ class FarmEnumerator final : public InterfaceEnumerator {
   std::vector<std::string> CdromInterfaces() override {
     auto farm = farm_.lock();
     return farm ? farm->CdromInterfaces() : std::vector<std::string>{};
+  }
+  std::string SerialNumber(const std::string& path) override {
+    auto farm = farm_.lock();
+    return farm ? farm->SerialNumber(path) : std::string();
   }
 
  private:
@@ -105,10 +118,46 @@ bool SimFarm::AddUnits(std::string_view description, std::string* error) {
 
 bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   std::lock_guard lock(mutex_);
-  auto fail = [&](const std::string& reason) {
-    if (error != nullptr)
-      *error = fmt::format("unit {} (\"{}\"): {}", units_.size() + 1, config.text, reason);
+  auto unit = MakeUnit(config, units_.size(), error);
+  if (!unit) return false;
+  SimUnit* raw = unit.get();
+  raw->controller->SetPresenceListener(
+      [this, raw](bool present, Duration at) { Announce(*raw, present, at); });
+  units_.push_back(std::move(unit));
+  Announce(*raw, true, GetClock().Now());
+  return true;
+}
+
+bool SimFarm::SwapUnit(size_t index, std::string_view description, std::string* error) {
+  auto configs = ParseFarmDescription(description, error);
+  if (!configs) return false;
+  if (configs->size() != 1) {
+    if (error != nullptr) *error = "a swap puts in one unit";
     return false;
+  }
+  std::lock_guard lock(mutex_);
+  auto fresh = MakeUnit(configs->front(), index, error);
+  if (!fresh) return false;
+  SimUnit& unit = *units_.at(index);
+  std::lock_guard unitLock(unit.lock);
+  const Duration now = GetClock().Now();
+  if (unit.plugged && unit.controller->Present()) Announce(unit, false, now);
+  unit.config = fresh->config;
+  unit.serial = fresh->serial;
+  unit.controller = std::move(fresh->controller);
+  unit.controller->SetPresenceListener(
+      [this, raw = &unit](bool present, Duration at) { Announce(*raw, present, at); });
+  unit.plugged = true;
+  Announce(unit, true, now);
+  return true;
+}
+
+std::unique_ptr<SimUnit> SimFarm::MakeUnit(const UnitConfig& config, size_t index,
+                                           std::string* error) {
+  auto fail = [&](const std::string& reason) -> std::unique_ptr<SimUnit> {
+    if (error != nullptr)
+      *error = fmt::format("unit {} (\"{}\"): {}", index + 1, config.text, reason);
+    return nullptr;
   };
   std::optional<ChipProfile> profile;
   const int subRev = config.subRev.value_or(DefaultSubRevision(config.chipType));
@@ -121,15 +170,16 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
     return fail("parallel= and a1 need a chip with a parallel flash (vq64779, vq64779u)");
   if (config.parallelPart) profile->parallelPart = *config.parallelPart;
   if (config.a1Chip) profile->refusesRomSwitch = true;
-  // A type-16 unit without a flash part keeps its firmware on the disk.
-  if (profile->type == 16 && config.maker && *config.maker == 0) profile->firmwareOnDisk = true;
+  // Some chips keep their firmware on the disk when they have no flash part.
+  if (profile->diskFirmwareWithoutFlash && config.maker && *config.maker == 0)
+    profile->firmwareOnDisk = true;
 
   const uint8_t maker = config.maker.value_or(profile->defaultMaker);
   FlashPartSpec part = FlashPartFor(maker, config.flashKB.value_or(profile->defaultFlashKB));
   if (!config.jedecId.empty()) part = WithJedecId(std::move(part), config.jedecId);
 
   auto unit = std::make_unique<SimUnit>();
-  unit->index = units_.size();
+  unit->index = index;
   unit->config = config;
 
   std::vector<uint8_t> image;
@@ -206,12 +256,8 @@ bool SimFarm::AddUnit(const UnitConfig& config, std::string* error) {
   controller.SetFaults(config.faults);
   unit->diskPath = PathFor(*unit, *profile, false);
   if (config.cdrom) unit->cdromPath = PathFor(*unit, *profile, true);
-  SimUnit* raw = unit.get();
-  controller.SetPresenceListener(
-      [this, raw](bool present, Duration at) { Announce(*raw, present, at); });
-  units_.push_back(std::move(unit));
-  Announce(*raw, true, GetClock().Now());
-  return true;
+  unit->serial = SerialFor(*unit, *profile);
+  return unit;
 }
 
 SimUnit* SimFarm::FindUnit(std::string_view path) {
@@ -221,6 +267,11 @@ SimUnit* SimFarm::FindUnit(std::string_view path) {
     if (lower == unit->diskPath || (!unit->cdromPath.empty() && lower == unit->cdromPath))
       return unit.get();
   return nullptr;
+}
+
+std::string SimFarm::SerialNumber(std::string_view path) {
+  SimUnit* unit = FindUnit(path);
+  return unit != nullptr ? unit->serial : std::string();
 }
 
 void SimFarm::Unplug(size_t index) {

@@ -44,6 +44,10 @@ struct SimUnit {
   UnitConfig config;
   std::string diskPath;
   std::string cdromPath;  // empty without a CD-ROM interface
+  // What the bus tells of the unit: a USB unit's serial number string, an
+  // SBP-2 unit's unique id. Made from the chip and the unit's place in the
+  // farm, so each unit of a run has its own.
+  std::string serial;
   bool plugged = true;
   std::unique_ptr<SimController> controller;
   // Opens of the disk and CD-ROM interfaces (by InterfaceKind). An
@@ -73,6 +77,8 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   SimController& Controller(size_t index) { return *units_.at(index)->controller; }
   // The unit behind a disk or CD-ROM interface path (case-insensitive), or null.
   SimUnit* FindUnit(std::string_view path);
+  // The serial number of the unit behind the path; empty when none is there.
+  std::string SerialNumber(std::string_view path);
 
   // Hot-plug. An unplugged unit cannot be opened and is not listed; plugging
   // it in powers it up, so it boots the firmware its flash holds.
@@ -80,6 +86,11 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   void Plug(size_t index);
   // Off and on again (a vanished or powerless unit comes back).
   void PowerCycle(size_t index);
+  // Unit `index` is pulled and another one (a description of one unit)
+  // plugged in at once under the same interface paths, as a re-plug that
+  // gets the same node names: nodes opened before answer no more, and the
+  // path now leads to the other unit.
+  bool SwapUnit(size_t index, std::string_view description, std::string* error);
 
   PassThroughResult Execute(const PassThroughRequest& request) override;
 
@@ -111,6 +122,8 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
 
  private:
   void Announce(SimUnit& unit, bool present, Duration at);
+  // A unit with its controller and paths, not yet in the farm.
+  std::unique_ptr<SimUnit> MakeUnit(const UnitConfig& config, size_t index, std::string* error);
   struct SimNode;
 
   // Lock order: the farm, then a unit, then the watchers. A unit that

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "farm.h"
+#include "host_services.h"
 
 namespace fwtool::sim {
 
@@ -18,16 +20,15 @@ std::string BaseName(const SimUnit& unit) {
   return fmt::format("unit{}-{}", unit.index, unit.controller->Profile().name);
 }
 
+// A unit's file in the state folder: a new file each time, renamed over the
+// old one inside the folder, which must be the user's own (nobody else can
+// put a link there or swap a name).
 bool WriteFile(const fs::path& path, std::span<const uint8_t> bytes, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    if (error != nullptr) *error = "cannot write " + path.string();
-    return false;
-  }
-  return true;
+  std::string why;
+  if (host::WriteNewFile(path.string(), bytes, host::TakenName::Replace, nullptr, &why))
+    return true;
+  if (error != nullptr) *error = "cannot write " + path.string() + ": " + why;
+  return false;
 }
 
 std::optional<std::vector<uint8_t>> ReadFile(const fs::path& path, std::string* error) {
@@ -45,12 +46,6 @@ std::optional<std::vector<uint8_t>> ReadFile(const fs::path& path, std::string* 
 
 bool SimFarm::SaveState(const std::string& directory, std::string* error) const {
   std::lock_guard lock(mutex_);
-  std::error_code ec;
-  fs::create_directories(directory, ec);
-  if (ec) {
-    if (error != nullptr) *error = fmt::format("cannot create {}: {}", directory, ec.message());
-    return false;
-  }
   for (const auto& unit : units_) {
     std::lock_guard unitLock(unit->lock);
     const auto& controller = *unit->controller;
