@@ -21,8 +21,8 @@
 #include "enumeration.h"
 #include "flash_settings.h"
 #include "form_requests.h"
-#include "history.h"
 #include "held_node.h"
+#include "history.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -221,6 +221,12 @@ class TV77xFwTool : private ControlObserver {
   // drives, what it runs, and whether "Run" may start with the firmware file
   // and the mode boxes as they are.
   void CheckSelectedUnit();
+  // Takes the operator's word on the chip type (ChipTypeRequest) for this
+  // and every later check, and checks the selected unit again; false, and
+  // nothing changes, for a type identification tells by itself.
+  bool SayChipType(const ChipTypeRequest& request);
+  // The type the operator said; 0 for none.
+  uint8_t SaidChipType() const { return saidChipType_; }
   // "Load File" with the file chosen: the firmware file field takes it (and
   // the check runs), its sum is tested when "Check CheckSum" is ticked, and
   // "Run" follows.
@@ -547,6 +553,7 @@ class TV77xFwTool : private ControlObserver {
   bool keepOutcomeFace_ = false;
   int busyDepth_ = 0;
   int listedCount_ = 0;
+  uint8_t saidChipType_ = 0;
 };
 
 }  // namespace fwtool

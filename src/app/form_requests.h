@@ -21,6 +21,15 @@ inline constexpr std::array<int32_t, 6> kFlashSizeTable = {32768,  65536,  13107
                                                            262144, 524288, 1048576};
 inline constexpr std::array<int32_t, 5> kBlockSizeTable = {32768, 16384, 8192, 4096, 2048};
 
+// The operator's word on what a unit is, where identification cannot tell:
+// a type-13 controller identifies as type 10, whose model number it shares.
+// While a type is said, every unit that identifies as the type it is taken
+// for (its chip row's `identifiedAs`) is checked and run as the type said;
+// other units as they identify. Unset: every unit as it identifies.
+struct ChipTypeRequest {
+  std::optional<int> chipType = std::nullopt;
+};
+
 // "Run" with its options, as the operator sets them in the engineering face
 // before pressing it. A field left unset leaves its control as it is.
 struct RunRequest {

@@ -40,11 +40,14 @@ void TV77xFwTool::CheckSelectedUnit() {
   const uint16_t identification = Identify(path);
   ChipType = ChipTypeOf(identification);
   ChipSubRev = ChipSubRevOf(identification);
+  // Where identification cannot tell, the operator's word decides.
+  if (saidChipType_ != 0 && ChipRowFor(saidChipType_).identifiedAs == ChipType)
+    ChipType = saidChipType_;
   const ChipRow& row = ChipRowFor(ChipType);
 
   // "Run" follows the firmware file, or the erase/backup-only boxes.
   if (DeviceList.Enabled() && !FwFilenameEdit.Text().empty()) {
-    if (FirmwareFileMatchesChip(op_, FwFilenameEdit.Text(), identification)) {
+    if (FirmwareFileMatchesChip(op_, FwFilenameEdit.Text(), Identification())) {
       UpdateBtn.SetEnabled(true);
     } else {
       op_.MessageBox(texts::kFileNotMatchChip, kCaptionMessage, MessageIcon::None);
@@ -114,6 +117,18 @@ void TV77xFwTool::CheckSelectedUnit() {
   ShowFirmwareVersion(path, row);
   // The device record carries no drive letters.
   DiskLetterLable.SetText("");
+}
+
+bool TV77xFwTool::SayChipType(const ChipTypeRequest& request) {
+  const int type = request.chipType.value_or(0);
+  if (type != 0 &&
+      (type < 0 || type >= kChipTypeCount || !ChipRowFor(type).identifiedAs.has_value()))
+    return false;
+  saidChipType_ = static_cast<uint8_t>(type);
+  // A running operation keeps the facts it started with; the next check
+  // takes the word.
+  if (!Busy()) CheckSelectedUnit();
+  return true;
 }
 
 void TV77xFwTool::ForgetUnitFacts() {

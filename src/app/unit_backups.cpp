@@ -12,7 +12,7 @@ namespace {
 
 // What `fwtool restore` needs besides the device and the file to reach the
 // same part again.
-std::string RestoreOptionsFor(const ProcedureRequest& request, WholePart part) {
+std::string PartOptionsFor(const ProcedureRequest& request, WholePart part) {
   switch (part) {
     case WholePart::Parallel: {
       const int kind = request.options.flashTypeIndex;
@@ -33,6 +33,16 @@ std::string RestoreOptionsFor(const ProcedureRequest& request, WholePart part) {
       return {};
   }
   return {};
+}
+
+std::string RestoreOptionsFor(const ProcedureRequest& request, WholePart part) {
+  std::string options = PartOptionsFor(request, part);
+  // A type identification cannot tell must be said again.
+  if (request.chip.row != nullptr && request.chip.row->identifiedAs) {
+    const std::string chipType = "--chip-type " + std::to_string(request.chip.type);
+    options = options.empty() ? chipType : chipType + " " + options;
+  }
+  return options;
 }
 
 }  // namespace

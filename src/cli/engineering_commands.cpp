@@ -1,11 +1,12 @@
 // fwtool info: the engineering face's fields from the terminal.
 //
-//   fwtool [--simulate UNITS] info [--device N] [--json]
+//   fwtool [--simulate UNITS] info [--device N] [--chip-type 13] [--json]
 //
 // Drives the same form model as the window's engineering face: the list
 // holds every recognised controller, and selecting an entry runs the
 // information check, whose fields are printed. A spoiled bank of a
-// dual-bank flash is shown, not repaired.
+// dual-bank flash is shown, not repaired. --chip-type says what
+// identification cannot tell, as for fwtool run.
 #include <fmt/format.h>
 
 #include <array>
@@ -106,14 +107,29 @@ void PrintUnit(const UnitInfo& u) {
     std::printf("  Banks:      bank 0 %s, bank 1 %s\n", valid((*u.banks)[0]), valid((*u.banks)[1]));
   if (u.banksUnreadable) std::printf("  Banks:      cannot be read\n");
   if (!u.status.empty()) std::printf("  Status:     %s\n", u.status.c_str());
+  // A type identification never tells hides behind this one.
+  for (const ChipRow& row : ChipRows)
+    if (row.identifiedAs == u.chipType)
+      std::printf(
+          "  Note:       a %s unit (type %d) identifies as type %d too; say --chip-type "
+          "%d for one\n",
+          std::string(row.label).c_str(), row.type, u.chipType, row.type);
 }
 
-int RunInfo(CliContext& ctx, std::optional<int> device, bool asJson) {
+struct InfoOptions {
+  std::optional<int> device;
+  std::optional<int> chipType;
+};
+
+int RunInfo(CliContext& ctx, const InfoOptions& options, bool asJson) {
+  const std::optional<int> device = options.device;
+  if (options.chipType && !ChipTypeMayBeSaid(*options.chipType, "info")) return kExitUsage;
   // A query: the list holds every controller, and a spoiled bank is shown,
   // not repaired.
   Session session(ctx, {.scope = DeviceListScope::AllControllers, .bankRepair = false});
   TV77xFwTool& form = *session.form;
   if (const int rc = ListedOrSay(form, ctx); rc != kExitOk) return rc;
+  if (options.chipType) form.SayChipType({.chipType = options.chipType});
   std::vector<int> indexes;
   if (device) {
     if (*device < 0 || *device >= form.ListedCount()) {
@@ -128,6 +144,10 @@ int RunInfo(CliContext& ctx, std::optional<int> device, bool asJson) {
   json units = json::array();
   for (int index : indexes) {
     form.SelectUnit(index);
+    // One unit named: the type said must fit it. Every unit: those it fits
+    // are shown as that type, the others as they identify.
+    if (device && options.chipType && !SaidChipTypeFits(form, *options.chipType, index, "info"))
+      return kExitUsage;
     const UnitInfo unit = ReadUnit(form, index);
     if (asJson)
       units.push_back(UnitJson(unit));
@@ -141,14 +161,20 @@ int RunInfo(CliContext& ctx, std::optional<int> device, bool asJson) {
 }  // namespace
 
 void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx) {
-  auto device = std::make_shared<std::optional<int>>();
+  auto options = std::make_shared<InfoOptions>();
   auto* info = app.add_subcommand(
       "info", "Show what each controller is and what it runs (the engineering face's fields)");
-  info->add_option("--device", *device, "Entry of the list (default: every entry)")->type_name("N");
+  info->add_option("--device", options->device, "Entry of the list (default: every entry)")
+      ->type_name("N");
+  info->add_option("--chip-type", options->chipType,
+                   "What identification cannot tell: 13 for a VQS175/713 unit, which "
+                   "identifies as type 10 (VQB713)")
+      ->type_name("TYPE");
   info->add_flag("--json", ctx.json, "Print as JSON");
-  info->footer(Examples({"fwtool info", "fwtool --simulate vqs175 info --device 0 --json"}));
+  info->footer(Examples({"fwtool info", "fwtool --simulate vqs175 info --device 0 --json",
+                         "fwtool --simulate vqs713 info --chip-type 13"}));
   info->fallthrough();
-  info->callback([&ctx, device] { ctx.exitCode = RunInfo(ctx, *device, ctx.json); });
+  info->callback([&ctx, options] { ctx.exitCode = RunInfo(ctx, *options, ctx.json); });
 }
 
 }  // namespace fwtool::cli

@@ -1,7 +1,7 @@
 // fwtool restore: a backup of a unit's whole part back into the unit.
 //
 //   fwtool [--simulate UNITS] restore --device N|PATH --file BACKUP
-//          [--flash-type NAME] [--a1-chip] [--hdd-fw] [--yes]
+//          [--flash-type NAME] [--a1-chip] [--hdd-fw] [--chip-type 13] [--yes]
 //
 // The unit is entry N of the list `fwtool info` shows (every recognised
 // controller), or the device at PATH. The backup must be as large as the
@@ -42,6 +42,7 @@ struct RestoreOptions {
   std::string flashType;
   bool a1Chip = false;
   bool hddFirmware = false;
+  std::optional<int> chipType;
 };
 
 // A backup is a regular file of at most a flash part's size: a device node
@@ -124,6 +125,7 @@ std::optional<WholePart> PartToRestore(TV77xFwTool& form, const RestoreOptions& 
 }
 
 int RunRestore(CliContext& ctx, const RestoreOptions& options) {
+  if (options.chipType && !ChipTypeMayBeSaid(*options.chipType, "restore")) return kExitUsage;
   const auto backup = ReadBackup(options.file);
   if (!backup) {
     std::fprintf(stderr, "fwtool restore: cannot read %s.\n", options.file.c_str());
@@ -142,7 +144,10 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
                  options.device.c_str(), form.ListedCount());
     return kExitUsage;
   }
+  if (options.chipType) form.SayChipType({.chipType = options.chipType});
   form.SelectUnit(entry);
+  if (options.chipType && !SaidChipTypeFits(form, *options.chipType, entry, "restore"))
+    return kExitUsage;
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
@@ -235,6 +240,11 @@ void RegisterRestoreCommand(CLI::App& app, CliContext& ctx) {
                     "The unit is the A1 member: no switch to internal code");
   restore->add_flag("--hdd-fw", options->hddFirmware,
                     "The firmware a type-12 unit keeps on its disk, not its flash");
+  restore
+      ->add_option("--chip-type", options->chipType,
+                   "What identification cannot tell: 13 for a VQS175/713 unit, which "
+                   "identifies as type 10 (VQB713)")
+      ->type_name("TYPE");
   restore->add_flag("--yes", options->yes, "Do not ask before writing");
   restore->footer(
       Examples({"fwtool restore --device 0 --file before.bin",

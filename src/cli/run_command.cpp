@@ -3,15 +3,17 @@
 //   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
 //          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
-//          [--block-size SIZE] [--check-sum] [--yes] [--json]
+//          [--block-size SIZE] [--check-sum] [--chip-type 13] [--yes] [--json]
 //
 // The arguments become one request to the form's entries, as the window's
 // engineering face would make it: the list holds every recognised
 // controller, selecting the entry runs the information check, the form sets
 // the options as the operator's clicks do (the boxes ticked, the items
 // picked, the files taken as "Browse" and "Load File" take them) and "Run"
-// runs the procedure that fits the chip. With --json the outcome is one
-// object on stdout.
+// runs the procedure that fits the chip. --chip-type says what
+// identification cannot tell (a type-13 unit identifies as type 10); the
+// form then checks and runs that unit as the type said. With --json the
+// outcome is one object on stdout.
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -51,6 +53,7 @@ struct RunArguments {
   std::string flashType;
   bool a1Chip = false;
   bool hddFirmware = false;
+  std::optional<int> chipType;
   bool json = false;
 };
 
@@ -221,6 +224,7 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
                  "--backup-only.\n");
     return kExitUsage;
   }
+  if (a.chipType && !ChipTypeMayBeSaid(*a.chipType, "run")) return kExitUsage;
   const bool writes = !a.backupOnly;
   if (writes && !a.yes && !host::IsTerminal(host::StandardStream::Input)) {
     std::fprintf(stderr, "fwtool run: not asking on a non-terminal; give --yes to write.\n");
@@ -247,11 +251,13 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
     if (!problem.empty()) std::fprintf(stderr, "%s\n", problem.c_str());
     return outcome(Verdict::NoUnit, kExitFailed);
   }
+  if (a.chipType) form.SayChipType({.chipType = a.chipType});
   if (!form.SelectUnit(a.device)) {
     std::fprintf(stderr, "fwtool run: no entry %d; the list has %d (see fwtool info).\n", a.device,
                  form.ListedCount());
     return kExitUsage;
   }
+  if (a.chipType && !SaidChipTypeFits(form, *a.chipType, a.device, "run")) return kExitUsage;
   form.ShowEngineeringFace();
   RunRequest request;
   if (!RequestFor(form, a, request)) return kExitUsage;
@@ -336,13 +342,18 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
                 "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
   run->add_flag("--hdd-fw", a->hddFirmware,
                 "Work on the firmware a type-12 unit keeps on its disk (\"VQS175 HDD FW\")");
+  run->add_option("--chip-type", a->chipType,
+                  "What identification cannot tell: 13 for a VQS175/713 unit, which "
+                  "identifies as type 10 (VQB713)")
+      ->type_name("TYPE");
   run->add_flag("--yes", a->yes, "Do not ask before erasing or programming");
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "
                 "boxes, backup file, last failed command)");
   run->footer(Examples({"fwtool run --device 0 --file new.bin",
                         "fwtool run --backup-only --backup-file old.bin",
-                        "fwtool --simulate vqb716 run --erase-only --flash-size 64KB --yes"}));
+                        "fwtool --simulate vqb716 run --erase-only --flash-size 64KB --yes",
+                        "fwtool --simulate vqs713 run --chip-type 13 --file new.bin --yes"}));
   run->fallthrough();
   run->callback([&ctx, a] { ctx.exitCode = RunProcedure(ctx, *a); });
 }

@@ -1,9 +1,12 @@
 #include "terminal_session.h"
 
+#include <fmt/format.h>
+
 #include <cctype>
 #include <cstdio>
 #include <iostream>
 
+#include "chip_rows.h"
 #include "form_texts.h"
 #include "history.h"
 #include "platform_services.h"
@@ -108,6 +111,31 @@ bool AskYesNo(const std::string& question, std::FILE* out) {
   if (!std::getline(std::cin, answer)) return false;
   answer = Trimmed(answer);
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+bool ChipTypeMayBeSaid(int chipType, const char* command) {
+  if (ChipRowFor(chipType).identifiedAs) return true;
+  std::string types;
+  for (const ChipRow& row : ChipRows) {
+    if (!row.identifiedAs) continue;
+    types += fmt::format("{}{} (a unit that identifies as type {})", types.empty() ? "" : ", ",
+                         row.type, *row.identifiedAs);
+  }
+  std::fprintf(stderr, "fwtool %s: --chip-type takes %s; identification tells every other type.\n",
+               command, types.c_str());
+  return false;
+}
+
+bool SaidChipTypeFits(const TV77xFwTool& form, int chipType, int entry, const char* command) {
+  if (form.ChipType == chipType) return true;
+  const ChipRow& said = ChipRowFor(chipType);
+  const int meant = said.identifiedAs.value_or(0);
+  std::fprintf(stderr,
+               "fwtool %s: --chip-type %d is for a unit that identifies as type %d (%s); entry "
+               "%d identifies as type %d (%s).\n",
+               command, chipType, meant, std::string(ChipLabel(meant)).c_str(), entry,
+               form.ChipType, std::string(ChipLabel(form.ChipType)).c_str());
+  return false;
 }
 
 int ListedOrSay(const TV77xFwTool& form, CliContext& ctx) {

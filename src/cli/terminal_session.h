@@ -74,6 +74,13 @@ std::string ItemList(const Control& box);
 // Prints the question with " [y/N] " (on `out`) and reads a line: true for
 // y/yes.
 bool AskYesNo(const std::string& question, std::FILE* out = stdout);
+// --chip-type: the type the operator says a unit is, where identification
+// cannot tell. Before the devices are touched: false, after saying which
+// types the option takes, for a type identification tells by itself.
+bool ChipTypeMayBeSaid(int chipType, const char* command);
+// Once the unit is selected with the type said: false, after saying what the
+// unit identifies as, when it is not a unit the type is taken for.
+bool SaidChipTypeFits(const TV77xFwTool& form, int chipType, int entry, const char* command);
 // Prints "No controller found." and the reason the devices may be out of
 // reach; kExitFailed. kExitOk when the list holds an entry.
 int ListedOrSay(const TV77xFwTool& form, CliContext& ctx);

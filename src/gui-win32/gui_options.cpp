@@ -3,6 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "chip_rows.h"
+
 namespace fwtool::win32 {
 
 namespace {
@@ -12,6 +14,8 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --engineering         Show the engineering face (RD Version options, device list, Run).\n"
+    "  --chip-type TYPE      With --engineering: what identification cannot tell (13 for a\n"
+    "                        VQS175/713 unit, which identifies as type 10).\n"
     "  --trace FILE          Write every command block sent to FILE.\n"
     "  --simulate UNITS      Use simulated controllers instead of the attached devices.\n"
     "  --sim-state DIR       Keep the simulated units' flash and disks in DIR between runs.\n"
@@ -74,6 +78,14 @@ ParsedOptions ParseGuiOptions(const std::vector<std::string>& arguments) {
     } else if (option == "--trace") {
       if (!value(o.traceFile)) return Fail("--trace wants a file");
       o.trace = true;
+    } else if (option == "--chip-type") {
+      std::string text;
+      if (!value(text)) return Fail("--chip-type wants a chip type");
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), o.chipType);
+      if (error != std::errc() || end != text.data() + text.size() ||
+          !ChipRowFor(o.chipType).identifiedAs)
+        return Fail("--chip-type takes 13 (a unit that identifies as type 10), not \"" + text +
+                    "\"");
     } else if (option == "--simulate") {
       if (!value(o.simulate)) return Fail("--simulate wants units");
     } else if (option == "--sim-state") {
@@ -98,6 +110,7 @@ ParsedOptions ParseGuiOptions(const std::vector<std::string>& arguments) {
       return Fail("unexpected argument: " + option + "\n\n" + kUsage);
     }
   }
+  if (o.chipType != 0 && !o.engineering) return Fail("--chip-type needs --engineering");
   const bool simOnly =
       o.plugAfterMs >= 0 || o.unplugAfterMs >= 0 || !o.simState.empty() || simTimeScaleSet;
   if (simOnly && o.simulate.empty())

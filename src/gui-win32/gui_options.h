@@ -10,9 +10,12 @@
 namespace fwtool::win32 {
 
 struct GuiOptions {
-  bool engineering = false;   // show the engineering face
-  bool trace = false;         // write every command block to the trace file
-  std::string traceFile;      // --trace FILE (a window program has no console)
+  bool engineering = false;  // show the engineering face
+  bool trace = false;        // write every command block to the trace file
+  std::string traceFile;     // --trace FILE (a window program has no console)
+  // --chip-type: what identification cannot tell (13 for a unit that
+  // identifies as type 10); 0 for nothing said.
+  int chipType = 0;
   std::string simulate;       // --simulate UNITS: simulated controllers instead of the platform's
   std::string simState;       // --sim-state DIR: keep the simulated flash between runs
   double simTimeScale = 1.0;  // --sim-time-scale: 0.1 = ten times faster units

@@ -87,6 +87,10 @@ int RunWindow(const GuiOptions& options) {
     formOptions.historyPath = DefaultHistoryPath();
     TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
+    // The operator's word where identification cannot tell, as a request to
+    // the form: every unit that identifies as type 10 is checked and run as
+    // type 13.
+    if (options.chipType != 0) form.SayChipType({.chipType = options.chipType});
 
     FormWindow window(form, options.engineering);
     if (window.Window() == nullptr) return 1;

@@ -2,6 +2,8 @@
 
 #include <QtCore/QCommandLineParser>
 
+#include "chip_rows.h"
+
 namespace fwtool::gui {
 
 namespace {
@@ -28,6 +30,11 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
       QStringLiteral("Show the engineering face (RD Version options, device list, Run)."));
   const QCommandLineOption trace(QStringLiteral("trace"),
                                  QStringLiteral("Print every command block sent (stderr)."));
+  const QCommandLineOption chipType(
+      QStringLiteral("chip-type"),
+      QStringLiteral("With --engineering: what identification cannot tell (13 for a VQS175/713 "
+                     "unit, which identifies as type 10)."),
+      QStringLiteral("TYPE"));
   const QCommandLineOption simulate(
       QStringLiteral("simulate"),
       QStringLiteral("Use simulated controllers instead of the attached devices."),
@@ -58,8 +65,8 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
   for (QCommandLineOption* hidden : {&screenshotDir, &clickYes, &quitWhenDone}) {
     hidden->setFlags(QCommandLineOption::HiddenFromHelp);
   }
-  parser.addOptions({help, version, engineering, trace, simulate, simState, simTimeScale, plugAfter,
-                     unplugAfter, screenshotDir, clickYes, quitWhenDone});
+  parser.addOptions({help, version, engineering, trace, chipType, simulate, simState, simTimeScale,
+                     plugAfter, unplugAfter, screenshotDir, clickYes, quitWhenDone});
 
   ParsedOptions parsed;
   if (!parser.parse(arguments)) {
@@ -90,6 +97,25 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments) {
   GuiOptions& o = parsed.options;
   o.engineering = parser.isSet(engineering);
   o.trace = parser.isSet(trace);
+  if (parser.isSet(chipType)) {
+    bool ok = false;
+    o.chipType = parser.value(chipType).toInt(&ok);
+    if (!ok || !ChipRowFor(o.chipType).identifiedAs) {
+      parsed.exitNow = true;
+      parsed.exitCode = 2;
+      parsed.message = QStringLiteral(
+                           "--chip-type takes 13 (a unit that identifies as type 10), "
+                           "not \"%1\"")
+                           .arg(parser.value(chipType));
+      return parsed;
+    }
+    if (!o.engineering) {
+      parsed.exitNow = true;
+      parsed.exitCode = 2;
+      parsed.message = QStringLiteral("--chip-type needs --engineering");
+      return parsed;
+    }
+  }
   o.simulate = parser.value(simulate);
   o.simState = parser.value(simState);
   o.screenshotDir = parser.value(screenshotDir);

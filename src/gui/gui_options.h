@@ -10,8 +10,11 @@
 namespace fwtool::gui {
 
 struct GuiOptions {
-  bool engineering = false;   // show the engineering face
-  bool trace = false;         // print every command block to stderr
+  bool engineering = false;  // show the engineering face
+  bool trace = false;        // print every command block to stderr
+  // --chip-type: what identification cannot tell (13 for a unit that
+  // identifies as type 10); 0 for nothing said.
+  int chipType = 0;
   QString simulate;           // --simulate UNITS: simulated controllers instead of the platform's
   QString simState;           // --sim-state DIR: keep the simulated flash between runs
   double simTimeScale = 1.0;  // --sim-time-scale: 0.1 = ten times faster units
@@ -38,7 +41,8 @@ ParsedOptions ParseGuiOptions(const QStringList& arguments);
 inline constexpr std::string_view kTestOptions[] = {
     "--simulate",     "--sim-state",      "--sim-time-scale", "--plug-after",
     "--unplug-after", "--screenshot-dir", "--click-yes",      "--quit-when-done"};
-inline constexpr std::string_view kOptionsTakenWithBorrowedRights[] = {"--engineering", "--trace",
-                                                                       "-h", "--help", "--version"};
+inline constexpr std::string_view kOptionsTakenWithBorrowedRights[] = {
+    "--engineering", "--trace", "--chip-type", "-h", "--help", "--version"};
+inline constexpr std::string_view kValueOptionsTakenWithBorrowedRights[] = {"--chip-type"};
 
 }  // namespace fwtool::gui

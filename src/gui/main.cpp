@@ -60,6 +60,10 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
     formOptions.historyPath = DefaultHistoryPath();
     TV77xFwTool form(op, *devices->enumerator, timers, devices->watcher.get(), formOptions);
     if (options.engineering) form.ShowEngineeringFace();
+    // The operator's word where identification cannot tell, as a request to
+    // the form: every unit that identifies as type 10 is checked and run as
+    // type 13.
+    if (options.chipType != 0) form.SayChipType({.chipType = options.chipType});
     DeviceChangePump pump(*devices->watcher, devices->pollIntervalMs);
 
     FormWindow window(form, options.engineering);
@@ -96,9 +100,9 @@ int main(int argc, char** argv) {
   // nothing for the toolkit: no argument and no variable of the
   // environment may tell it where to load plugins, styles or settings from.
   const host::RightsFacts rights = host::CurrentRightsFacts();
-  if (const auto refused =
-          host::RefusedArgument(rights, std::vector<std::string>(argv + 1, argv + argc),
-                                {kTestOptions, kOptionsTakenWithBorrowedRights})) {
+  if (const auto refused = host::RefusedArgument(
+          rights, std::vector<std::string>(argv + 1, argv + argc),
+          {kTestOptions, kOptionsTakenWithBorrowedRights, kValueOptionsTakenWithBorrowedRights})) {
     std::fprintf(stderr, "%s\n", host::BorrowedRightsRefusal("fwtool-gui", *refused).c_str());
     return host::kExitBorrowedRights;
   }

@@ -27,10 +27,14 @@ std::optional<std::string> RefusedArgument(const RightsFacts& facts,
                                            std::span<const std::string> arguments,
                                            const ArgumentRule& rule) {
   if (!RightsAreBorrowed(facts)) return std::nullopt;
-  for (const std::string& argument : arguments) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
     const std::string_view option = OptionOf(argument);
     if (Names(rule.testOptions, option)) return argument;
-    if (!rule.onlyOptions.empty() && !Names(rule.onlyOptions, option)) return argument;
+    if (rule.onlyOptions.empty()) continue;
+    if (!Names(rule.onlyOptions, option)) return argument;
+    // "--name value": the value goes with its option ("--name=value" holds it).
+    if (option == argument && Names(rule.valueOptions, option)) ++i;
   }
   return std::nullopt;
 }

@@ -36,6 +36,9 @@ struct ArgumentRule {
   // When not empty, the only options taken: every other argument (a toolkit
   // option such as -platform, or anything else) is refused too.
   std::span<const std::string_view> onlyOptions;
+  // Of the only options, those whose value is the next argument: that
+  // argument is taken with them.
+  std::span<const std::string_view> valueOptions = {};
 };
 
 // The first argument (past the program's name) that a process with these

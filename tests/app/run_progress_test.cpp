@@ -136,11 +136,12 @@ INSTANTIATE_TEST_SUITE_P(Procedures, RunProgress, ::testing::ValuesIn(kCases),
 
 class OperationProgress : public SimFormTest {};
 
-// Chip type 13 is never identified as such (the controller reports 10):
-// its staged procedure runs on a request that names the type.
+// Chip type 13 identifies as 10: the operator's word makes the form's
+// request name the type.
 TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
   Build("vqs713:maker=mxic");
   auto& f = Open();
+  ASSERT_TRUE(f.SayChipType({.chipType = 13}));
   const std::string file = (dir / "firmware.bin").string();
   {
     std::ofstream out(file, std::ios::binary);
@@ -149,8 +150,7 @@ TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
               static_cast<std::streamsize>(bytes.size()));
   }
   ProcedureRequest request = f.ProcedureRequestFor(f.Devices[0].Path);
-  request.chip.type = 13;
-  request.chip.row = &ChipRowFor(13);
+  ASSERT_EQ(request.chip.type, 13);
   request.options.rdVersion = true;
   request.options.firmwareFile = file;
   const ProgressSeen seen(f.Progress());

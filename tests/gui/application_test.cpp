@@ -64,6 +64,13 @@ TEST(GuiOptions, ParsesTheDemoAndEngineeringOptions) {
   EXPECT_DOUBLE_EQ(parsed.options.simTimeScale, 0.25);
 }
 
+TEST(GuiOptions, TheEngineeringFaceTakesTheWordIdentificationCannotGive) {
+  const auto parsed = ParseGuiOptions({"fwtool-gui", "--engineering", "--chip-type", "13"});
+  ASSERT_FALSE(parsed.exitNow) << parsed.message.toStdString();
+  EXPECT_EQ(parsed.options.chipType, 13);
+  EXPECT_EQ(ParseGuiOptions({"fwtool-gui", "--engineering"}).options.chipType, 0);
+}
+
 TEST(GuiOptions, RejectsWhatItCannotUse) {
   const QStringList bad[] = {
       {"fwtool-gui", "--plug-after", "1000"},                           // nothing to plug
@@ -72,6 +79,9 @@ TEST(GuiOptions, RejectsWhatItCannotUse) {
       {"fwtool-gui", "--simulate", "vqb719", "--unplug-after", "-5"},   // not a delay
       {"fwtool-gui", "firmware.bin"},                                   // takes no files
       {"fwtool-gui", "--no-such-option"},
+      {"fwtool-gui", "--chip-type", "13"},                   // no engineering face to run it
+      {"fwtool-gui", "--engineering", "--chip-type", "10"},  // identification tells it
+      {"fwtool-gui", "--engineering", "--chip-type", "x"},
   };
   for (const auto& args : bad) {
     const auto parsed = ParseGuiOptions(args);

@@ -26,11 +26,13 @@ constexpr RightsFacts kUserWithPkexecVariable{
 
 constexpr std::string_view kCliTestOptions[] = {"--simulate", "--sim-state", "--sim-time-scale"};
 constexpr std::string_view kWindowTestOptions[] = {"--simulate", "--screenshot-dir"};
-constexpr std::string_view kWindowOptions[] = {"--engineering", "--trace", "--version"};
+constexpr std::string_view kWindowOptions[] = {"--engineering", "--trace", "--version",
+                                               "--chip-type"};
+constexpr std::string_view kWindowValueOptions[] = {"--chip-type"};
 
 TEST(BorrowedRights, TestAndToolkitOptionsAreRefusedOnlyWithBorrowedRights) {
   const ArgumentRule cli{kCliTestOptions, {}};
-  const ArgumentRule window{kWindowTestOptions, kWindowOptions};
+  const ArgumentRule window{kWindowTestOptions, kWindowOptions, kWindowValueOptions};
   struct Case {
     const char* name;
     RightsFacts facts;
@@ -77,6 +79,18 @@ TEST(BorrowedRights, TestAndToolkitOptionsAreRefusedOnlyWithBorrowedRights) {
        {"--engineering", "-platformpluginpath", "/tmp/p"},
        "-platformpluginpath"},
       {"window_value_of_its_own", kPkexec, &window, {"--trace", "--engineering"}, nullptr},
+      {"window_option_with_its_value",
+       kPkexec,
+       &window,
+       {"--engineering", "--chip-type", "13"},
+       nullptr},
+      {"window_option_with_joined_value", kPkexec, &window, {"--chip-type=13"}, nullptr},
+      {"window_one_value_only",
+       kPkexec,
+       &window,
+       {"--chip-type", "13", "-platformpluginpath", "/tmp/p"},
+       "-platformpluginpath"},
+      {"window_flag_takes_no_value", kPkexec, &window, {"--engineering", "13"}, "13"},
       {"window_unknown_long_option",
        kSetUserIdRoot,
        &window,

@@ -1,6 +1,7 @@
 // The ATA PASS-THROUGH family of a simulated unit: information, IDENTIFY
 // DEVICE, flash ranges that round-trip, erase with verify, the busy status,
-// the flash configuration, and ILLEGAL REQUEST for what the unit lacks.
+// the flash configuration, and ILLEGAL REQUEST for what the unit lacks (the
+// type-13 unit, reached only this way, refuses the FF 04 and DF blocks).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -138,6 +139,14 @@ TEST_F(AtaFamilyTest, WhatTheUnitDoesNotKnowIsAnIllegalRequest) {
       // READ SECTORS EXT: the disk moves data with the DMA commands only.
       {"vqs713", {0x85, 0x09, 0x0B, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0x60, 0x24, 0}, 0x24},
       {"vqb719", {0xA1, 0x08, 0x0B, 0xEA, 0x01, 0, 0, 0, 0xB0, 0xB0, 0, 0}, 0x20},
+      // The unit reached over ATA PASS-THROUGH knows none of the FF 04 and
+      // DF blocks: chip id string, flash maker code, SPI pass-through,
+      // configuration word, controller memory.
+      {"vqs713", {0xFF, 0x04, 0x30, 0x08, 0, 0, 0, 0, 0, 0, 0, 0}, 0x20},
+      {"vqs713", {0xFF, 0x04, 0x23, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x20},
+      {"vqs713", {0xFF, 0x04, 0x20, 0x01, 0x01, 0x9F, 0, 0, 0, 0, 0, 0}, 0x20},
+      {"vqs713", {0xDF, 0x10, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0xFF}, 0x20},
+      {"vqs713", {0xDF, 0x10, 0, 0, 0x04, 0, 0xFD, 0xB0, 0, 0, 0, 0xFD}, 0x20},
   };
   for (const auto& c : cases) {
     Build(c.chip);

@@ -185,7 +185,9 @@ const std::array<ChipRow, kChipTypeCount> ChipRows = {{
      .flash = FlashKind::Ata,
      .detection = FlashDetection::AtaProbe,
      .version = VersionFormat::AtaInfo,
-     .wholeFlash = WholeFlashAccess::Ata},
+     .wholeFlash = WholeFlashAccess::Ata,
+     // The model number "713" is also type 10's, which identification finds.
+     .identifiedAs = 10},
     {.type = 14,
      .model = "185",
      .label = "VQB185 Series",

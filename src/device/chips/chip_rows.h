@@ -189,6 +189,10 @@ struct ChipRow {
   // procedures need not look for it.
   bool headerAreaAlways = false;
   DiskFirmwareSignal diskFirmwareSignal = DiskFirmwareSignal::RunningSignature;
+  // Identification never tells this type: its controller identifies as the
+  // type named here, and only the operator can say which of the two it is
+  // (unset: identification tells the type).
+  std::optional<uint8_t> identifiedAs = std::nullopt;
 };
 
 // Row n describes chip type n.

@@ -168,11 +168,11 @@ constexpr TypeRow kRows[] = {
      .label = "VQS175/713 Series",
      .model = "713",
      .inquiryToken = "v713",
-     .families =
-         kIdentify | kOldFlash | kFamilyFlashOpcodes | kFamilyMemory | kFamilyReset | kFamilyAta,
-     .revision = RevisionReport::IdToken,
-     .revisionToken = "v6713",
-     // Identification never returns 13: the chip reports like type 10.
+     // Its own commands go inside ATA PASS-THROUGH: beside INQUIRY it
+     // answers only the chip information block, and refuses the FF 04 and
+     // DF blocks, the id string among them. Identification takes the model
+     // number "713" for type 10 and finds no sub-revision.
+     .families = kFamilyChipInfo | kFamilyAta,
      .reportsType = 10,
      .romVersion = {0, 0, 1, 0, 0, 0},
      .place = ImagePlace::At0x80,
