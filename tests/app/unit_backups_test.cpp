@@ -148,6 +148,7 @@ struct FailedRunCase {
   int flashType;
   bool hddFirmware;
   const char* restoreOptions;
+  int chipType = 0;  // the operator's word on a unit identification cannot tell
 };
 
 // clang-format off
@@ -158,6 +159,10 @@ const FailedRunCase kFailedRuns[] = {
     {"DiskRegion", "vqs175:disk=500G:fail-match=850000000000000000000000000035/ff00000000000000000000000000ff",
      -1, true, " --hdd-fw"},
     {"SerialFlash", "vqb719:bit-error", -1, false, ""},
+    // A unit that identifies as type 10, run as type 13: the flash write
+    // inside ATA PASS-THROUGH(12) is refused, and restore must be told the
+    // type again.
+    {"AtaFlash", "vqs713:maker=winbond:fail-match=a10a03e9", -1, false, " --chip-type 13", 13},
 };
 // clang-format on
 
@@ -168,6 +173,9 @@ TEST_P(FailedRun, TheNoticeGivesTheWayBack) {
   Build(c.units);
   auto& f = Open();
   f.ShowEngineeringFace();
+  if (c.chipType != 0) {
+    ASSERT_TRUE(f.SayChipType({.chipType = c.chipType}));
+  }
   if (c.flashType >= 0) f.FlashTypeList.SetItemIndex(c.flashType);
   if (c.hddFirmware) f.VQS175HDDFwChk.SetChecked(true);
   const auto file = dir / "firmware.bin";

@@ -63,6 +63,15 @@ expect backup "Read flash and backup success!"
 } >"$dir/expected.bin"
 cmp -s "$dir/flash.bin" "$dir/expected.bin" || fail "backup: the flash does not hold the file" backup
 
+# The copy the run saved first goes back with the same word.
+before=$(ls "$XDG_DATA_HOME"/fwtool/backups/*.bin 2>/dev/null | head -n 1)
+[[ -n $before ]] || fail "program: no copy of the unit saved before the run" program
+run restore 0 restore --device 0 --chip-type 13 --file "$before" --yes
+expect restore "Restored $before (131072 bytes); read back and compared."
+run backup-restored 0 run --chip-type 13 --backup-only --backup-file "$dir/restored.bin"
+cmp -s "$dir/restored.bin" "$before" || fail "restore: the flash does not hold the copy" restore
+cmp -s "$before" "$dir/expected.bin" && fail "restore: the copy already held the new file"
+
 # The word only where identification cannot tell.
 run_fwtool other-unit 2 --simulate vqb719 run --chip-type 13 --file "$image" --yes
 expect other-unit \
