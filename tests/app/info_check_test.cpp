@@ -67,6 +67,19 @@ TEST_F(InfoCheck, EachChipGroupShowsItsFieldsAndVersion) {
       {"vqs118:rev=5", 11, "VQS118/175 Series", "MXIC", "6.02.03.16.01", "", kControllerCodeNvram},
       {"vqs118:rev=5:version=6.2.3.16.255", 11, "VQS118/175 Series", "MXIC", "6.02.03.16.-02", "",
        kControllerCodeNvram},
+      // Versions the internal code reports, though the flash holds a valid
+      // image; a version beside one of them is shown.
+      {"vqs118:version=9.18.1.16.1", 11, "VQS118/175 Series", "MXIC", "Internal code", "",
+       kControllerCodeNvram},
+      {"vqs118:version=9.18.1.16.0", 11, "VQS118/175 Series", "MXIC", "9.18.01.16.01", "",
+       kControllerCodeNvram},
+      {"vqs118:version=5.13.11.16.1", 11, "VQS118/175 Series", "MXIC", "Internal code", "",
+       kControllerCodeNvram},
+      {"vqb185:rev=3:version=0.0.2.0.0", 14, "VQB185 Series", "MXIC", "Internal code", "", kSerial},
+      {"vqb185:rev=3:version=0.0.2.0.1", 14, "VQB185 Series", "MXIC", "2.00.01", "", kSerial},
+      {"vq64775e:version=0.0.0.160.144", 16, "VQ64775 Series", "MXIC", "Internal code", "",
+       kSerial},
+      {"vq64775e:version=0.0.2.0.0", 16, "VQ64775 Series", "MXIC", "Internal code", "", kSerial},
       // Four two-digit numbers of bytes 12..15.
       {"vqs175", 12, "VQS175 Series", "MXIC", "49.48.48.50", "", kControllerCodeNvram},
       {"vqs175:version=0.0.200.1.2.3", 12, "VQS175 Series", "MXIC", "200.01.02.03", "",

@@ -25,39 +25,46 @@ enum class Mode { Program, EraseOnly, BackupOnly };
 struct RunCase {
   const char* name;
   const char* unit;
+  // The procedure "Run" picks for the unit as identification finds it (and
+  // as the operator says, below).
+  ProcedureTag procedure;
   Mode mode;
   size_t fileSize = 65536;
   int flashType = -1;   // "Flash Type" item of a parallel part
   bool hddFw = false;   // "VQS175 HDD FW"
   size_t distinct = 3;  // percentages seen at least
+  int chipType = 0;     // the operator's word on a unit identification cannot tell
 };
 
 // clang-format off
 const RunCase kCases[] = {
-    {"SerialProgram", "vqs175", Mode::Program},
-    {"SerialErase", "vqs175", Mode::EraseOnly},
-    {"SerialBackup", "vqs175", Mode::BackupOnly, 0, -1, false, 10},
-    {"BasicProgram", "vq64771:maker=mxic", Mode::Program},
-    {"BasicErase", "vq64771:maker=mxic", Mode::EraseOnly},
-    {"BasicBackup", "vq64771:maker=mxic", Mode::BackupOnly, 0, -1, false, 2},
-    {"HeaderProgram", "vqb716:maker=mxic", Mode::Program, 61440},
-    {"HeaderErase", "vqb716:maker=mxic", Mode::EraseOnly},
-    {"HeaderBackup", "vqb716:maker=mxic", Mode::BackupOnly},
+    {"SerialProgram", "vqs175", ProcedureTag::SerialFlash, Mode::Program},
+    {"SerialErase", "vqs175", ProcedureTag::SerialFlash, Mode::EraseOnly},
+    {"SerialBackup", "vqs175", ProcedureTag::SerialFlash, Mode::BackupOnly, 0, -1, false, 10},
+    {"BasicProgram", "vq64771:maker=mxic", ProcedureTag::Basic, Mode::Program},
+    {"BasicErase", "vq64771:maker=mxic", ProcedureTag::Basic, Mode::EraseOnly},
+    {"BasicBackup", "vq64771:maker=mxic", ProcedureTag::Basic, Mode::BackupOnly, 0, -1, false, 2},
+    {"HeaderProgram", "vqb716:maker=mxic", ProcedureTag::HeaderHandling, Mode::Program, 61440},
+    {"HeaderErase", "vqb716:maker=mxic", ProcedureTag::HeaderHandling, Mode::EraseOnly},
+    {"HeaderBackup", "vqb716:maker=mxic", ProcedureTag::HeaderHandling, Mode::BackupOnly},
     // One 16 KB page byte by byte over the serial-flash sequence: some
     // 16,000 commands, the bar moving with each run of 512 bytes.
-    {"PagedProgram", "vqb713:maker=sst", Mode::Program, 16384, -1, false, 30},
-    {"PagedErase", "vqb713:maker=sst", Mode::EraseOnly},
-    {"ParallelProgram", "vq64779:parallel=sst", Mode::Program, 65536, 2},
-    {"ParallelErase", "vq64779:parallel=sst", Mode::EraseOnly, 0, 2},
-    {"ParallelBackup", "vq64779:parallel=sst", Mode::BackupOnly, 0, 2, false, 2},
-    {"Ieee1394Program", "vqb717:bus=sbp2", Mode::Program, 65536, -1, false, 50},
-    {"Ieee1394Erase", "vqb717:bus=sbp2", Mode::EraseOnly},
-    {"DiskHostedProgram", "vqb145:disk=64M", Mode::Program},
-    {"DiskHostedErase", "vqb145:disk=64M", Mode::EraseOnly},
-    {"DiskHostedBackup", "vqb145:disk=64M", Mode::BackupOnly},
-    {"Vqs175DiskProgram", "vqs175:disk=500G", Mode::Program, 65536, -1, true},
-    {"Vqs175DiskErase", "vqs175:disk=500G", Mode::EraseOnly, 0, -1, true},
-    {"Vqs175DiskBackup", "vqs175:disk=500G", Mode::BackupOnly, 0, -1, true},
+    {"PagedProgram", "vqb713:maker=sst", ProcedureTag::Paged, Mode::Program, 16384, -1, false, 30},
+    {"PagedErase", "vqb713:maker=sst", ProcedureTag::Paged, Mode::EraseOnly},
+    {"ParallelProgram", "vq64779:parallel=sst", ProcedureTag::Parallel, Mode::Program, 65536, 2},
+    {"ParallelErase", "vq64779:parallel=sst", ProcedureTag::Parallel, Mode::EraseOnly, 0, 2},
+    {"ParallelBackup", "vq64779:parallel=sst", ProcedureTag::Parallel, Mode::BackupOnly, 0, 2, false, 2},
+    {"Ieee1394Program", "vqb717:bus=sbp2", ProcedureTag::Ieee1394, Mode::Program, 65536, -1, false, 50},
+    {"Ieee1394Erase", "vqb717:bus=sbp2", ProcedureTag::Ieee1394, Mode::EraseOnly},
+    {"DiskHostedProgram", "vqb145:disk=64M", ProcedureTag::DiskHosted, Mode::Program},
+    {"DiskHostedErase", "vqb145:disk=64M", ProcedureTag::DiskHosted, Mode::EraseOnly},
+    {"DiskHostedBackup", "vqb145:disk=64M", ProcedureTag::DiskHosted, Mode::BackupOnly},
+    {"Vqs175DiskProgram", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, Mode::Program, 65536, -1, true},
+    {"Vqs175DiskErase", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, Mode::EraseOnly, 0, -1, true},
+    {"Vqs175DiskBackup", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, Mode::BackupOnly, 0, -1, true},
+    // Identified as type 10, run as the type 13 the operator says it is.
+    {"StagedProgram", "vqs713:maker=mxic", ProcedureTag::Staged, Mode::Program, 65536, -1, false, 3, 13},
+    {"StagedErase", "vqs713:maker=mxic", ProcedureTag::Staged, Mode::EraseOnly, 0, -1, false, 1, 13},
 };
 // clang-format on
 
@@ -107,6 +114,9 @@ TEST_P(RunProgress, ClimbsToTheEnd) {
   Build(c.unit);
   auto& f = Open();
   f.ShowEngineeringFace();
+  if (c.chipType != 0) {
+    ASSERT_TRUE(f.SayChipType({.chipType = c.chipType}));
+  }
   RunRequest request;
   request.hddFirmware = c.hddFw;
   if (c.flashType >= 0) request.flashType = c.flashType;
@@ -124,6 +134,7 @@ TEST_P(RunProgress, ClimbsToTheEnd) {
   }
   const ProgressSeen seen(f.Progress());
   const RunOutcome run = f.Run(request);
+  EXPECT_EQ(run.procedure, c.procedure);
   ASSERT_TRUE(run.ran);
   ASSERT_EQ(run.result, 1) << f.StatusEdit.Text();
   seen.ExpectClimbedToTheEnd(c.distinct);

@@ -28,8 +28,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
 using testing::Pattern;
-using testing::Tagged;
 using testing::ScopedDataHome;
+using testing::Tagged;
 using testing::TempDir;
 
 constexpr size_t kArea = 4096;
@@ -306,6 +306,67 @@ TEST_F(AddressFlash, BasicRefusesAnUnknownAmicKindBeforeAnyErase) {
   request.chip.amicFlashKind = 2;
   EXPECT_EQ(RunBasicFlashUpdate(request, host), 0);
   EXPECT_EQ(host.status, "Not Support this AMIC Flash Type!!");
+  EXPECT_EQ(FlashChanges(), 0u);
+  EXPECT_EQ(Flash(), before);
+}
+
+// Where the basic procedure erases before a file of up to 64 KB: an AMIC
+// part of kind 1, 3 or 5 in its four small sectors at 0, 0x1000, 0x3000 and
+// 0x7000 (and 0xF000 for a file past 32 KB); any other part at 0 (and 0x8000
+// for a file past 32 KB).
+TEST_F(AddressFlash, BasicErasesTheSectorsOfThePart) {
+  struct Case {
+    const char* unit;
+    int amicKind;
+    size_t fileSize;
+    std::vector<uint32_t> erased;
+  };
+  const Case cases[] = {
+      {"vq64771:maker=amic", 1, 20000, {0x0000, 0x1000, 0x3000, 0x7000}},
+      {"vq64771:maker=amic", 3, 40000, {0x0000, 0x1000, 0x3000, 0x7000, 0xF000}},
+      {"vq64771:maker=amic", 5, 32768, {0x0000, 0x1000, 0x3000, 0x7000}},
+      {"vq64771:maker=mxic", -1, 20000, {0x0000}},
+      {"vq64771:maker=mxic", -1, 40000, {0x0000, 0x8000}},
+      {"vq64771:maker=amic", 4, 40000, {0x0000, 0x8000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.unit) + " kind " + std::to_string(c.amicKind) + " " +
+                 std::to_string(c.fileSize));
+    Prepare({"type1", c.unit, 1, 64, c.amicKind == -1 ? 5 : 7});
+    ProcedureRequest request = ProgramRequest(FirmwareFile(c.fileSize));
+    request.chip.amicFlashKind = c.amicKind;
+    EXPECT_EQ(RunBasicFlashUpdate(request, host), 1) << host.status;
+    std::vector<uint32_t> erased;
+    for (const auto& command : Controller().Log())
+      if (command[0] == 0xFF && command[1] == 0x04 && command[2] == 0x14)
+        erased.push_back(static_cast<uint32_t>(command[3] << 16 | command[4] << 8 | command[5]));
+    EXPECT_EQ(erased, c.erased);
+  }
+}
+
+// An ATMEL part is write-enabled (SPI 06, then the status polled until its
+// write-enable bit 2 shows) before anything else; a unit that refuses it
+// is not touched.
+TEST_F(AddressFlash, BasicWriteEnablesAnAtmelPartFirst) {
+  Prepare({"type1", "vq64771:maker=atmel", 1, 64, 4});
+  ProcedureRequest request = ProgramRequest(FirmwareFile(20000));
+  request.chip.atmelFlashKind = 0;
+  EXPECT_EQ(RunBasicFlashUpdate(request, host), 1) << host.status;
+  const auto log = Controller().Log();
+  const auto writeEnable = std::find_if(log.begin(), log.end(), [](const sim::LoggedCommand& c) {
+    return c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x20 && c[5] == 0x06;
+  });
+  const auto firstErase = std::find_if(log.begin(), log.end(), [](const sim::LoggedCommand& c) {
+    return c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x14;
+  });
+  ASSERT_NE(writeEnable, log.end());
+  EXPECT_LT(writeEnable - log.begin(), firstErase - log.begin());
+
+  const Bytes before = Prepare({"type1", "vq64771:maker=atmel:fail-match=ff0420", 1, 64, 4});
+  request = ProgramRequest(FirmwareFile(20000));
+  request.chip.atmelFlashKind = 0;
+  EXPECT_EQ(RunBasicFlashUpdate(request, host), 0);
+  EXPECT_EQ(host.status, "Enable ATMEL flash write enable fail!!");
   EXPECT_EQ(FlashChanges(), 0u);
   EXPECT_EQ(Flash(), before);
 }
@@ -735,6 +796,29 @@ INSTANTIATE_TEST_SUITE_P(
                       StagedFailure{"code6_not_blank", StuckCells(), "Data not 0xff !!", false},
                       StagedFailure{"code7_compare", BitErrors(), "Data compare fail", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Erase only ends at its first failing code: its text, failure, and no
+// power-cycle box.
+TEST_F(AddressFlash, StagedEraseOnlyFailure) {
+  struct Case {
+    const char* name;
+    sim::FaultPlan faults;
+    const char* status;
+  };
+  const Case cases[] = {
+      {"code2_erase_refused", Refusing(AtaFeature(0xE7)), "Issuse Errase Command fail!"},
+      {"code3_read_refused", Refusing(AtaFeature(0xE8)), "Issuse Read Command fail!"},
+      {"code6_not_blank", StuckCells(), "Data not 0xff !!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepare(kType13);
+    Controller().SetFaults(c.faults);
+    EXPECT_EQ(RunStagedFlashUpdate(EraseRequest(true), host), 0);
+    EXPECT_EQ(host.status, c.status);
+    EXPECT_TRUE(host.boxes.empty());
+  }
+}
 
 // A read the unit refuses: first the settings read (nothing erased), and
 // for a file with its own area and the box ticked (no settings read) the

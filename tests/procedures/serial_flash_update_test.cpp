@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testing::FakeProcedureHost;
 using testing::Pattern;
-using testing::Tagged;
 using testing::ReadFile;
 using testing::ScopedDataHome;
+using testing::Tagged;
 using testing::TempDir;
 
 constexpr size_t kNvram = 4096;
@@ -325,6 +325,25 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgramCase{"type12_short_replaced", kType12, 20000, false},
                       ProgramCase{"type12_64k_flash", {"", "vqs175:size=64", 12, 64}, 65536, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// "Flash PgSz" set to 4 KB does not reach this procedure: it moves the flash
+// in 8 KB blocks and leaves the setting at 8 KB for the runs after it.
+TEST_F(SerialFlash, ProgramsIn8KBlocksWhateverTheBlockSizeWas) {
+  const Bytes before = Prepare(kType8);
+  host.settings.TransferBlockSize = 4096;
+  const Bytes file = FirmwareFile(65536);
+  EXPECT_EQ(RunFlashUpdate(ProgramRequest(kType8, file, true), host), 1);
+  EXPECT_EQ(host.status, "Programming Success!!");
+  EXPECT_EQ(Differs(Flash(), ExpectedFlash(kType8, file, true, before)), "");
+  size_t blocks = 0;
+  for (const auto& c : Unit().Log()) {
+    if (!IsFlashRead(c) && !IsFlashWrite(c)) continue;
+    EXPECT_LE(c.length, 8192u) << AddressOf(c);
+    blocks += c.length == 8192 ? 1 : 0;
+  }
+  EXPECT_GT(blocks, 0u);  // 4 KB blocks only would leave none
+  EXPECT_EQ(host.settings.TransferBlockSize, 8192);
+}
 
 // The checksum of a worked bank, computed here by hand: every byte of the
 // firmware 0x11 except one word, all settings bytes 0x22.

@@ -1,0 +1,98 @@
+// "Run" on the engineering face from the information check on: a type-10
+// unit whose file is bigger than its flash is refused with a box and "Run"
+// stays disabled; an SST part that answers BF 25 sends the unit to the paged
+// procedure with word programming.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "byte_pattern.h"
+#include "sim_form_fixture.h"
+
+namespace fwtool {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::Pattern;
+using testing::SimFormTest;
+
+class RunFromIdentification : public SimFormTest {
+ protected:
+  std::string WriteFile(const Bytes& bytes) {
+    const auto path = dir / "firmware.bin";
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+  void Load(TV77xFwTool& f, const Bytes& bytes) {
+    op.fileAnswers.push_back(WriteFile(bytes));
+    f.LoadBtnClick(f.LoadBtn);
+  }
+  size_t SpiInstructions(uint8_t opcode) {
+    size_t n = 0;
+    for (const auto& c : Unit().Log())
+      n += c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x20 && c[5] == opcode;
+    return n;
+  }
+};
+
+// A type-10 file (E9 AC 67 "713" at 0x80) one byte larger than the 64 KB
+// part: the box, nothing written, "Run" left disabled until something
+// changes.
+TEST_F(RunFromIdentification, AType10FileBiggerThanTheFlashIsRefused) {
+  Build("vqb713:maker=mxic:size=64");
+  auto& f = Open();
+  f.ShowEngineeringFace();
+  ASSERT_EQ(f.ChipType, 10);
+  ASSERT_EQ(f.FlashSizeKB, 64);
+  Bytes file = Pattern(65537, 10);
+  const Bytes block = {0xE9, 0xAC, 0x67, 0x32, '7', '1', '3', '0'};
+  std::copy(block.begin(), block.end(), file.begin() + 0x80);
+  Load(f, file);
+  ASSERT_TRUE(f.RunAvailable());
+  const Bytes before = Flash();
+  op.shown.clear();
+  f.UpdateBtnClick(f.UpdateBtn);
+  EXPECT_FALSE(f.LastRun().ran);
+  ASSERT_EQ(op.shown.size(), 1u);
+  EXPECT_EQ(op.shown[0].text, "The firmware file size is bigger than the flash size!");
+  EXPECT_EQ(op.shown[0].caption, "Message");
+  EXPECT_FALSE(f.RunAvailable());
+  EXPECT_TRUE(Flash() == before);
+  EXPECT_TRUE(f.LastRun().backupFile.empty());  // no copy taken for a run that never started
+
+  // One byte less fits: the same unit takes it.
+  file.resize(65536);
+  Load(f, file);
+  f.UpdateBtnClick(f.UpdateBtn);
+  EXPECT_TRUE(f.LastRun().ran);
+  EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
+}
+
+// A type-11 unit of revision 5 with a 256 KB SST part that answers BF 25:
+// the check sets the alternative procedure, "Run" picks the paged one, and
+// the pages go in with AAI word programming (0xAD), none with page program.
+TEST_F(RunFromIdentification, AnSstPartAnsweringBf25IsProgrammedPageByPageInWords) {
+  Build("vqs118:rev=5:maker=sst:size=256");
+  auto& f = Open();
+  f.ShowEngineeringFace();
+  ASSERT_EQ(f.AltFlashProc, 1u);
+  const Bytes file = Pattern(40960, 11);
+  Load(f, file);
+  Unit().ClearLog();
+  f.UpdateBtnClick(f.UpdateBtn);
+  EXPECT_EQ(f.LastRun().procedure, ProcedureTag::Paged);
+  EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
+  // Three 16 KB pages: the file and 8 KB of zeros.
+  Bytes expected = file;
+  expected.resize(49152, 0x00);
+  const Bytes flash = Flash();
+  EXPECT_TRUE(Bytes(flash.begin(), flash.begin() + 49152) == expected);
+  EXPECT_GT(SpiInstructions(0xAD), 0u);
+  EXPECT_EQ(SpiInstructions(0x02), 0u);
+}
+
+}  // namespace
+}  // namespace fwtool
