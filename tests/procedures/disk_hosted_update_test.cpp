@@ -121,6 +121,9 @@ TEST_F(DiskHostedUpdate, ClearWithoutFirmwareOnTheDiskZerosTheWholeBlock) {
   Unit().Disk().Load(start, Bytes(65536, 0x77));
   ProcedureRequest request = Request();
   request.options.eraseOnly = true;
+  // The area lies inside the disk the host sees and holds data: only the
+  // operator's word lets the clear through.
+  request.options.diskData = DiskDataChoice::Overwrite;
   EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
   EXPECT_EQ(DiskBytes(start, 65536), Bytes(65536, 0));
 }

@@ -112,10 +112,12 @@ class SimController {
   using PresenceListener = std::function<void(bool present, Duration at)>;
   void SetPresenceListener(PresenceListener listener) { presenceListener_ = std::move(listener); }
 
-  // Restores saved contents: flash cells and protection, then controller
-  // memory, as if the unit had been powered off with them.
-  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus,
-               std::span<const uint8_t> memory);
+  // Restores saved contents: flash cells and protection, the parallel part
+  // (left as it is when `parallel` is empty), then controller memory, as if
+  // the unit had been powered off with them. A saved disk goes back into
+  // Disk() before this, so that the unit boots what it holds.
+  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus, std::span<const uint8_t> memory,
+               std::span<const uint8_t> parallel = {});
 
  private:
   struct Reply {
