@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {
