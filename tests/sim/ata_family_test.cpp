@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "ata_commands.h"
+#include "serial_flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {

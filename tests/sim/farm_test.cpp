@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "firmware_version_place.h"
+#include "flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {

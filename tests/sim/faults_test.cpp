@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "ata_commands.h"
+#include "serial_flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "flash_commands.h"
+#include "serial_flash_commands.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {
