@@ -44,9 +44,9 @@ gui: build
 screenshots: build
 	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
-# The Debian packages fwtool and fwtool-gui, into $(BUILD_DIR)/packages.
+# The Debian packages fwtool (with fwtool-helper) and fwtool-gui, into $(BUILD_DIR)/packages.
 package: configure
-	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui fwtool_package_files
+	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui fwtool-helper fwtool_package_files
 	cd $(BUILD_DIR) && cpack -G DEB
 
 # WINDOWS=0 leaves the Windows programs and their wine tests out.
