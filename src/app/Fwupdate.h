@@ -20,6 +20,7 @@
 #include "control.h"
 #include "enumeration.h"
 #include "flash_settings.h"
+#include "form_requests.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -27,6 +28,8 @@
 #include "timer_service.h"
 
 namespace fwtool {
+
+struct RestoreReport;
 
 inline constexpr int kMaxDevices = 16;
 inline constexpr size_t kMaxPathLength = 255;
@@ -64,14 +67,6 @@ struct DeviceSurveyEntry {
   Outcome outcome = Outcome::NotTarget;
   bool upToDate = false;  // a target chip that runs the embedded image
   int listIndex = -1;
-};
-
-// What the last press of "Run" did.
-struct RunOutcome {
-  int row = -1;  // the dispatch row that decided, -1 when nothing was selected
-  ProcedureTag procedure = ProcedureTag::None;
-  bool ran = false;  // a procedure ran
-  int result = 0;    // its result: 1 success, 0 failure
 };
 
 // Which controllers the device list holds.
@@ -199,6 +194,48 @@ class TV77xFwTool : private ControlObserver {
   // The transfer and erase settings the flash procedures share.
   FlashSettings Settings;
 
+  // ---- What the operator does --------------------------------------------
+  // One entry per action, for every face. The windows reach them through
+  // the handlers below (which read the controls or ask the dialog, build the
+  // request and call the entry); the command line calls them with what its
+  // arguments say. Each entry sets the controls as the operator's clicks do,
+  // so the same boxes and enable rules follow, and no face sets a control or
+  // answers a dialog itself. Whether a button may be pressed (RunAvailable,
+  // the one-click face) is for the face to honour, as a disabled button is.
+
+  // "Refresh Device": lists the attached controllers anew; held until the
+  // running operation ends.
+  void Refresh();
+  // Selects entry `index` of the device list and checks that unit; false,
+  // and nothing changes, when the list has no such entry.
+  bool SelectUnit(int index);
+  // The information check of the selected unit: what it is, which flash it
+  // drives, what it runs, and whether "Run" may start with the firmware file
+  // and the mode boxes as they are.
+  void CheckSelectedUnit();
+  // "Load File" with the file chosen: the firmware file field takes it (and
+  // the check runs), its sum is tested when "Check CheckSum" is ticked, and
+  // "Run" follows.
+  void LoadFirmwareFile(const std::string& file);
+  // "Browse" with the file chosen: the backup file field takes it; the
+  // procedures create it.
+  void ChooseBackupFile(const std::string& file);
+  // Sets the options of `request` as the operator sets them, in the order in
+  // which the boxes act on each other; "Run" is then enabled or not by the
+  // form's rules.
+  void SetRunOptions(const RunRequest& request);
+  // "Run": the options of `request`, then the procedure that fits the
+  // selected unit's chip (nothing while another operation runs).
+  RunOutcome Run(const RunRequest& request);
+  bool RunAvailable() const { return UpdateBtn.Enabled(); }
+  // "YES": the one-click update of the selected unit with the embedded
+  // image; 1 when written and verified. The face shows the outcome.
+  int OneClickUpdate(const UpdateRequest& request);
+  // Writes a backup of the whole flash back into the selected unit, with
+  // read-back and compare; 1 when the flash holds it, 0 also without a
+  // selected unit. `report` (may be null) says why it stopped.
+  int RestoreBackup(const RestoreRequest& request, RestoreReport* report = nullptr);
+
   // ---- Handlers (the sender is the control whose event fired) -------------
   void FormCreate(Control& sender);
   void ExiBtnClick(Control& sender);
@@ -260,14 +297,17 @@ class TV77xFwTool : private ControlObserver {
   // view process pending messages. Nothing while the bar is hidden.
   void StepProgress(int amount);
   void ProcessMessages() { op_.ProcessMessages(); }
+  // Where the running procedure, the one-click update or a restore stands
+  // in the steps it declared (the window's bar keeps its own increments).
+  ProcedureProgress& Progress() { return progress_; }
 
   // ---- The one-click update -----------------------------------------------
   // The image "YES" writes and the device list compares with: the embedded
   // image unless replaced (tests).
   void SetFirmwareImage(std::span<const uint8_t> image) { image_ = image; }
   std::span<const uint8_t> FirmwareImage() const { return image_; }
-  // Where the update saves the unit's flash before writing; empty: a new
-  // file in the default backup folder.
+  // Where "YES" and the bank repair save the unit's flash before writing;
+  // empty: a new file in the default backup folder.
   void SetBackupTarget(std::string path) { backupTarget_ = std::move(path); }
   // The backup file of the last update or bank repair, empty when none was
   // written.
@@ -279,7 +319,7 @@ class TV77xFwTool : private ControlObserver {
   void ShowEngineeringFace();
   // The request "Run" hands to a procedure for the device at `path`: the
   // chip facts of the form and the options as the controls hold them now.
-  ProcedureRequest RunRequest(const std::string& path) const;
+  ProcedureRequest ProcedureRequestFor(const std::string& path) const;
   const RunOutcome& LastRun() const { return lastRun_; }
 
   // ---- The chip information check ------------------------------------------
@@ -330,11 +370,13 @@ class TV77xFwTool : private ControlObserver {
     std::string StatusText() const override { return form_.StatusEdit.Text(); }
     void SetStatusText(const std::string& text) override { form_.SetStatus(text); }
     void StepProgress(int amount) override { form_.StepProgress(amount); }
+    ProcedureProgress& Progress() override { return form_.progress_; }
     void ProcessMessages() override { form_.ProcessMessages(); }
     void MessageBox(const std::string& text, const std::string& caption) override {
       form_.op_.MessageBox(text, caption, MessageIcon::None);
     }
     void SimpleMessage(const std::string& text) override { form_.op_.SimpleMessage(text); }
+    void BackupSaved(const std::string& path) override { form_.lastRun_.backupFile = path; }
 
    private:
     TV77xFwTool& form_;
@@ -376,6 +418,9 @@ class TV77xFwTool : private ControlObserver {
   uint16_t Identification() const { return static_cast<uint16_t>(ChipSubRev << 8 | ChipType); }
   // The open dialog; empty when the operator cancels.
   std::optional<std::string> AskForFile();
+  // What "Run" would run with: the options as the controls hold them (the
+  // size boxes have taken effect as they changed).
+  RunRequest RunRequestFromControls() const;
   // IdentifyChip on the path: chip type code in the low byte, sub-revision
   // in the high byte.
   uint16_t Identify(const std::string& path);
@@ -384,7 +429,7 @@ class TV77xFwTool : private ControlObserver {
   std::string InquiryName(const std::string& path);
   // The update of one device with the embedded image: 1 when written and
   // verified.
-  int RunEmbeddedUpdate(const std::string& path);
+  int RunEmbeddedUpdate(const std::string& path, const std::string& backupFile);
 
   // The information check's steps (info_check.cpp, flash_detection.cpp).
   // What the fields show when paths were found but no entry is selected.
@@ -414,6 +459,7 @@ class TV77xFwTool : private ControlObserver {
   TimerService& timers_;
   DeviceChangeWatcher* watcher_;
   FormHost host_{*this};
+  ProcedureProgress progress_;
 
   std::vector<Control*> controls_;
   std::vector<DeviceSurveyEntry> survey_;

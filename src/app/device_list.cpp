@@ -56,7 +56,7 @@ int TV77xFwTool::EnumerateCdromInterfaces(std::array<std::string, kMaxDevices>& 
   return EnumerateInterfaces(enumerator_.CdromInterfaces(), slots, first, admit1394);
 }
 
-void TV77xFwTool::RefreshBtnClick(Control&) {
+void TV77xFwTool::Refresh() {
   if (Busy()) {
     // A refresh inside a transfer would talk to the device between two
     // blocks of the write; it runs once the operation has ended.
@@ -147,7 +147,7 @@ void TV77xFwTool::RefreshDeviceList(bool setFace) {
         HostLinkOpen(Devices[static_cast<size_t>(i)].Path);
     DeviceList.SetEnabled(true);
     DeviceList.SetItemIndex(0);
-    UpdateBtnCheck(DeviceList);
+    CheckSelectedUnit();
   } else {
     DeviceList.ClearItems();
     DeviceList.AddItem(texts::kNoAvailableDevice);
@@ -195,6 +195,13 @@ void TV77xFwTool::ShowNothingToDoFace(const char* notice) {
   EraseButton.Hide();
   ExitBtn.SetEnabled(false);
   ExitBtn.Hide();
+}
+
+bool TV77xFwTool::SelectUnit(int index) {
+  if (index < 0 || index >= listedCount_) return false;
+  DeviceList.SetItemIndex(index);
+  CheckSelectedUnit();
+  return true;
 }
 
 const DeviceRecord* TV77xFwTool::SelectedDevice() const {

@@ -129,7 +129,7 @@ TV77xFwTool::TV77xFwTool(OperatorServices& op, InterfaceEnumerator& enumerator,
   EraseOnly = EraseOnlyCheck.Checked() ? 1 : 0;
   IncludeNvram = 1;
   // 3. The device list and the one-click face.
-  RefreshBtnClick(RefreshBtn);
+  Refresh();
   // 4. The face switch with "RD Version" unchecked: one-click face only.
   RdCheckBoxClick(RdCheckBox);
   // 5. Device-change registration and the drop target.

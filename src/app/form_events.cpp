@@ -19,7 +19,7 @@ void TV77xFwTool::OnDeviceChange(uint32_t event, uint32_t deviceType) {
 void TV77xFwTool::OnTimer(int id) {
   if (id != kRefreshTimerId) return;
   timers_.KillTimer(kRefreshTimerId);
-  RefreshBtnClick(RefreshBtn);
+  Refresh();
 }
 
 void TV77xFwTool::OnDropFiles(const std::vector<std::string>& files) {

@@ -1,4 +1,4 @@
-// UpdateBtnCheck: what the selected controller is, whether "Run" may start,
+// The information check: what the selected controller is, whether "Run" may start,
 // how the engineering panel is arranged for it, which flash part it drives
 // and which firmware it runs.
 #include "Fwupdate.h"
@@ -21,7 +21,7 @@ constexpr int32_t kFirstUpdatableRegValue = 208;
 
 }  // namespace
 
-void TV77xFwTool::UpdateBtnCheck(Control&) {
+void TV77xFwTool::CheckSelectedUnit() {
   NVRAMCheck.Hide();
   if (DeviceCount == 0) return;
   const DeviceRecord* record = SelectedDevice();

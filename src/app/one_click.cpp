@@ -11,8 +11,8 @@ std::string RestoreCommandLine(const std::string& devicePath, const std::string&
   return "fwtool restore --device \"" + devicePath + "\" --file \"" + backupPath + "\"";
 }
 
-void TV77xFwTool::EraseButtonClick(Control&) {
-  if (Busy()) return;
+int TV77xFwTool::OneClickUpdate(const UpdateRequest& request) {
+  if (Busy()) return 0;
   BusyScope busy(*this);
   const uint8_t chipType = ChipType;
   const DeviceRecord* record = SelectedDevice();
@@ -27,7 +27,8 @@ void TV77xFwTool::EraseButtonClick(Control&) {
   EraseOnly = 0;
 
   int result = 0;
-  if (ChipRowFor(chipType).oneClickTarget && !path.empty()) result = RunEmbeddedUpdate(path);
+  if (ChipRowFor(chipType).oneClickTarget && !path.empty())
+    result = RunEmbeddedUpdate(path, request.backupFile);
 
   FwUpdatBar.Hide();
   if (result == 1) {
@@ -50,13 +51,14 @@ void TV77xFwTool::EraseButtonClick(Control&) {
   // state ends, but must not take the outcome off the screen: the done face
   // asks for the power cycle, and the failed face is the only failure report.
   keepOutcomeFace_ = true;
+  return result;
 }
 
-int TV77xFwTool::RunEmbeddedUpdate(const std::string& path) {
+int TV77xFwTool::RunEmbeddedUpdate(const std::string& path, const std::string& backupFile) {
   ImageHasHeaderArea = 1;
   EmbeddedUpdateOptions options;
   options.image = image_;
-  options.backupPath = backupTarget_.empty() ? DefaultBackupPath(path) : backupTarget_;
+  options.backupPath = backupFile.empty() ? DefaultBackupPath(path) : backupFile;
   EmbeddedUpdateReport report;
   int result = 0;
   {

@@ -232,7 +232,7 @@ void Survey(UnitRun& run) {
   }
 }
 
-// Presses "YES" on the unit's form.
+// The update behind "YES" on the unit's form.
 void Update(UnitRun& run, BatchDisplay& display) {
   TV77xFwTool& form = *run.form;
   const int id = form.Subscribe([&](const Control& control, ControlProperty property) {
@@ -241,7 +241,7 @@ void Update(UnitRun& run, BatchDisplay& display) {
     if ((bar || status) && form.FwUpdatBar.Visible())
       display.Progress(run.unit, form.FwUpdatBar.Position(), form.StatusEdit.Text());
   });
-  form.EraseButton.Click();
+  form.OneClickUpdate({});
   form.Unsubscribe(id);
   run.result = form.Face() == OneClickFace::Done ? UnitResult::Updated : UnitResult::Failed;
   run.status = form.StatusEdit.Text();

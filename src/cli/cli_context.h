@@ -32,6 +32,7 @@ struct CliContext {
 void RegisterImageCommands(CLI::App& app, CliContext& ctx);
 void RegisterDeviceCommands(CLI::App& app, CliContext& ctx);
 void RegisterEngineeringCommands(CLI::App& app, CliContext& ctx);
+void RegisterRunCommand(CLI::App& app, CliContext& ctx);
 void RegisterRestoreCommand(CLI::App& app, CliContext& ctx);
 
 }  // namespace fwtool::cli

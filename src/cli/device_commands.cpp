@@ -5,7 +5,7 @@
 //   fwtool [--simulate UNITS] update --all [--yes] [--json]
 //
 // Both drive the same form model as the window: construction refreshes the
-// device list; update selects an entry and presses "YES".
+// device list; update selects an entry and calls the entry behind "YES".
 #include <fmt/format.h>
 
 #include <cstdio>
@@ -26,6 +26,7 @@
 #include "platform_services.h"
 #include "simulation_setup.h"
 #include "simulator.h"
+#include "status_view.h"
 #include "terminal_session.h"
 
 namespace fwtool::cli {
@@ -33,75 +34,6 @@ namespace fwtool::cli {
 namespace {
 
 using nlohmann::json;
-
-constexpr int kBarWidth = 30;
-
-// Renders the progress bar and status line: one redrawn line on a terminal,
-// plain lines otherwise (a line per step and per progress change).
-class ProgressView {
- public:
-  ProgressView(TV77xFwTool& form, bool live) : form_(form), live_(live) {
-    id_ = form_.Subscribe(
-        [this](const Control& control, ControlProperty property) { OnChange(control, property); });
-  }
-  ~ProgressView() {
-    form_.Unsubscribe(id_);
-    Finish();
-  }
-  ProgressView(const ProgressView&) = delete;
-  ProgressView& operator=(const ProgressView&) = delete;
-
-  void Finish() {
-    if (live_ && drawn_) std::fputc('\n', stdout);
-    drawn_ = false;
-    std::fflush(stdout);
-  }
-
- private:
-  void OnChange(const Control& control, ControlProperty property) {
-    if (&control == &form_.Window && property == ControlProperty::Notice) {
-      if (form_.Notice().empty()) return;
-      Finish();
-      std::printf("%s\n", form_.Notice().c_str());
-      return;
-    }
-    const bool bar = &control == &form_.FwUpdatBar;
-    const bool status = &control == &form_.StatusEdit && property == ControlProperty::Text;
-    if (!bar && !status) return;
-    if (!form_.FwUpdatBar.Visible()) {
-      Finish();
-      return;
-    }
-    const int position = form_.FwUpdatBar.Position();
-    const std::string text = form_.StatusEdit.Text();
-    if (live_) {
-      const int filled = position * kBarWidth / 100;
-      std::printf("\r\x1b[K[%s%s] %3d%%  %s", std::string(filled, '#').c_str(),
-                  std::string(kBarWidth - filled, '.').c_str(), position, text.c_str());
-      std::fflush(stdout);
-      drawn_ = true;
-      return;
-    }
-    // Plain: the step without its dots, and the bar when it moved.
-    const std::string step = text.substr(0, text.find_last_not_of('.') + 1);
-    if (position != lastPosition_) {
-      std::printf("progress %d%%\n", position);
-      lastPosition_ = position;
-    }
-    if (!step.empty() && step != lastStep_) {
-      std::printf("status %s\n", text.c_str());
-      lastStep_ = step;
-    }
-    std::fflush(stdout);  // a log that follows the file sees each line as it comes
-  }
-
-  TV77xFwTool& form_;
-  bool live_;
-  int id_ = 0;
-  bool drawn_ = false;
-  int lastPosition_ = -1;
-  std::string lastStep_;
-};
 
 const char* BusName(const DeviceSurveyEntry& entry) {
   return entry.on1394 ? "1394" : "USB";
@@ -220,9 +152,7 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
                  options.device, form.ListedCount());
     return kExitUsage;
   }
-  // As the window's device list would on a change of selection.
-  form.DeviceList.SetItemIndex(options.device);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(options.device);
   const DeviceRecord* record = form.SelectedDevice();
   std::printf("Device %d: %s (%s)\n", options.device, form.DeviceList.Text().c_str(),
               record != nullptr ? record->Path.c_str() : "?");
@@ -231,13 +161,12 @@ int RunUpdate(CliContext& ctx, const UpdateOptions& options) {
     return kExitFailed;
   }
 
-  form.SetBackupTarget(options.backup);
   {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
-    ProgressView progress(form, live);
-    form.EraseButton.Click();
+    ProgressView progress(form, live, ProgressView::Source::WindowBar);
+    form.OneClickUpdate({.backupFile = options.backup});
   }
 
   const OneClickFace face = form.Face();

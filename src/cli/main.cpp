@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   cli::RegisterImageCommands(app, ctx);
   cli::RegisterDeviceCommands(app, ctx);
   cli::RegisterEngineeringCommands(app, ctx);
+  cli::RegisterRunCommand(app, ctx);
   cli::RegisterRestoreCommand(app, ctx);
 
   app.parse_complete_callback([&] {

@@ -84,8 +84,7 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
                  options.device.c_str(), form.ListedCount());
     return kExitUsage;
   }
-  form.DeviceList.SetItemIndex(entry);
-  form.UpdateBtnCheck(form.DeviceList);
+  form.SelectUnit(entry);
   const std::string path = form.Devices[static_cast<size_t>(entry)].Path;
   const ChipRow& row = ChipRowFor(form.ChipType);
   std::printf("Device %d: %s (%s)\n", entry, form.DeviceList.Text().c_str(), path.c_str());
@@ -107,9 +106,8 @@ int RunRestore(CliContext& ctx, const RestoreOptions& options) {
     // Ctrl-C only asks the form to close, which it holds while it writes.
     host::InterruptHold hold;
     const bool live = host::IsTerminal(host::StandardStream::Output) && !ctx.trace;
-    StatusView progress(form, live, StatusView::Live::BlockCount);
-    const auto identification = static_cast<uint16_t>(form.ChipSubRev << 8 | form.ChipType);
-    result = RestoreFlashBackup(form.Host(), path, identification, *backup, &report);
+    ProgressView progress(form, live, ProgressView::Source::DeclaredSteps);
+    result = form.RestoreBackup({.backup = *backup}, &report);
   }
 
   switch (report.outcome) {

@@ -1,6 +1,9 @@
-// The form's status line on the terminal as it changes: redrawn in place on
-// a terminal, a line per step otherwise (the dots a procedure adds per
-// block only move the live line).
+// A running update, procedure or restore on the terminal: one line redrawn
+// in place with a bar, the percentage and the status line's step; without a
+// terminal, plain lines a log can follow (`progress N%` when the percentage
+// moves, `status TEXT` when the status line starts a new step). The form's
+// notice lines (a held close, where the backup went) are printed as they
+// come.
 #pragma once
 
 #include <string>
@@ -9,25 +12,43 @@
 
 namespace fwtool::cli {
 
-class StatusView {
+// Ends the line a progress view is drawing and flushes standard output, so
+// that what comes next on stderr (a box) starts a line of its own.
+void BreakLiveLine();
+
+class ProgressView {
  public:
-  enum class Live {
-    WholeText,   // the status text as it stands, its tail when it is long
-    BlockCount,  // the step, and the blocks done as a number
+  // Where the percentage comes from.
+  enum class Source {
+    // The one-click window's bar: shown, and its lines printed, while the
+    // bar is visible.
+    WindowBar,
+    // The steps the running procedure or restore declared; the status line
+    // is followed also before and after them.
+    DeclaredSteps,
   };
-  StatusView(TV77xFwTool& form, bool live, Live style = Live::WholeText);
-  ~StatusView();
-  StatusView(const StatusView&) = delete;
-  StatusView& operator=(const StatusView&) = delete;
+  ProgressView(TV77xFwTool& form, bool live, Source source);
+  ~ProgressView();
+  ProgressView(const ProgressView&) = delete;
+  ProgressView& operator=(const ProgressView&) = delete;
+
+  // Ends the redrawn line.
+  void Finish();
 
  private:
+  bool Running() const;
+  int Percent() const;
   void Show();
+  void ShowNotice();
 
   TV77xFwTool& form_;
   bool live_;
-  Live style_;
-  int id_ = 0;
+  Source source_;
+  int formListener_ = 0;
+  int progressListener_ = 0;
   bool drawn_ = false;
+  std::string lastLine_;
+  int lastPercent_ = -1;
   std::string lastStep_;
 };
 

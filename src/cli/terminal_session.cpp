@@ -3,28 +3,30 @@
 #include <cstdio>
 #include <iostream>
 
+#include "form_texts.h"
 #include "platform_services.h"
 #include "run_recording.h"
 #include "simulation_setup.h"
 #include "simulator.h"
+#include "status_view.h"
 
 namespace fwtool::cli {
 
 void TerminalOperator::MessageBox(const std::string& text, const std::string& caption,
                                   MessageIcon) {
-  boxes_.push_back(text);
-  std::fflush(stdout);
+  boxes_.push_back({text, caption});
+  BreakLiveLine();
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
 void TerminalOperator::SimpleMessage(const std::string& text) {
-  boxes_.push_back(text);
-  std::fflush(stdout);
+  boxes_.push_back({text, texts::kApplicationTitle});
+  BreakLiveLine();
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 std::optional<std::string> TerminalOperator::OpenFileDialog(const FileDialogRequest&) {
-  return std::exchange(nextFile_, std::nullopt);
+  return std::nullopt;
 }
 
 void TerminalOperator::ProcessMessages() {
@@ -79,13 +81,21 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-bool AskYesNo(const std::string& question) {
-  std::printf("%s [y/N] ", question.c_str());
-  std::fflush(stdout);
+bool AskYesNo(const std::string& question, std::FILE* out) {
+  std::fprintf(out, "%s [y/N] ", question.c_str());
+  std::fflush(out);
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   answer = Trimmed(answer);
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+int ListedOrSay(const TV77xFwTool& form, CliContext& ctx) {
+  if (form.ListedCount() != 0) return kExitOk;
+  std::printf("No controller found.\n");
+  const std::string problem = Devices(ctx)->AccessProblem();
+  if (!problem.empty()) std::printf("%s\n", problem.c_str());
+  return kExitFailed;
 }
 
 }  // namespace fwtool::cli

@@ -3,6 +3,7 @@
 // over this run's devices.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,11 +15,17 @@
 
 namespace fwtool::cli {
 
-// The operator at a terminal: boxes become lines on stderr, the file dialog
-// answers with the file named on the command line (once), and processing
-// pending messages fires due timers and turns Ctrl-C into a close request.
+// The operator at a terminal: boxes become lines on stderr, there is no
+// file dialog (files come with the request of the form's entries), and
+// processing pending messages fires due timers and turns Ctrl-C into a close
+// request.
 class TerminalOperator final : public OperatorServices {
  public:
+  struct Box {
+    std::string text;
+    std::string caption;
+  };
+
   TerminalOperator(ClockTimerService& timers, bool debug) : timers_(timers), debug_(debug) {}
 
   void MessageBox(const std::string& text, const std::string& caption, MessageIcon) override;
@@ -28,17 +35,15 @@ class TerminalOperator final : public OperatorServices {
   void DebugOutput(const std::string& text) override;
 
   void Attach(TV77xFwTool* form) { form_ = form; }
-  // The answer of the next file dialog.
-  void AnswerNextDialog(std::string file) { nextFile_ = std::move(file); }
-  // Every box text shown so far, in order.
-  const std::vector<std::string>& Boxes() const { return boxes_; }
+  // Every box shown so far, in order; the simple message box has the
+  // application title for its caption.
+  const std::vector<Box>& Boxes() const { return boxes_; }
 
  private:
   ClockTimerService& timers_;
   bool debug_;
   TV77xFwTool* form_ = nullptr;
-  std::optional<std::string> nextFile_;
-  std::vector<std::string> boxes_;
+  std::vector<Box> boxes_;
 };
 
 // The devices of this run: the simulated units with --simulate, else the
@@ -57,7 +62,11 @@ struct Session {
 };
 
 std::string Trimmed(const std::string& text);
-// Prints the question with " [y/N] " and reads a line: true for y/yes.
-bool AskYesNo(const std::string& question);
+// Prints the question with " [y/N] " (on `out`) and reads a line: true for
+// y/yes.
+bool AskYesNo(const std::string& question, std::FILE* out = stdout);
+// Prints "No controller found." and the reason the devices may be out of
+// reach; kExitFailed. kExitOk when the list holds an entry.
+int ListedOrSay(const TV77xFwTool& form, CliContext& ctx);
 
 }  // namespace fwtool::cli

@@ -11,6 +11,7 @@
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_commands.h"
 
 namespace fwtool {
@@ -26,6 +27,12 @@ constexpr uint32_t kUpperSectorAmic = 0xF000;
 constexpr uint32_t kAmicSectors[] = {0x0000, 0x1000, 0x3000, 0x7000};
 constexpr int kFlashMakerPmc = 3;
 constexpr int kMakerNeedsUnprotect = 5;
+// The erase (with its blank check), the blocks, the settings put back, and
+// the read-back after the controller is given a second.
+constexpr WeightedStep kBasicProgramSteps[] = {{ProgressStep::Erase, 50},
+                                               {ProgressStep::Program, 12},
+                                               {ProgressStep::Settings, 1},
+                                               {ProgressStep::Verify, 37}};
 
 int32_t RoundUp(int32_t value, int32_t unit) {
   return (value + unit - 1) / unit * unit;
@@ -77,6 +84,7 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   std::copy(file.begin(), file.end(), image.begin());
   std::vector<uint8_t> readBack(static_cast<size_t>(size));
 
+  ProgressSteps steps(host.Progress(), kBasicProgramSteps);
   WaitDeviceReady(path);
 
   // A short image leaves the settings at 0x8000 outside the file, but the
@@ -123,20 +131,24 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
     return fail(texts::kReadBackErasedError);
   if (!IsErased(readBack.data(), readBack.size())) return fail(texts::kDataNotBlank);
 
+  steps.Begin(ProgressStep::Program);
   std::string progress = host.StatusText();
   for (int32_t offset = 0; offset < size; offset += block) {
     if (!WriteFlashAt(path, static_cast<uint32_t>(offset), image.data() + offset,
                       static_cast<uint32_t>(block)))
       return fail(texts::kProgrammingFail);
+    host.Progress().Advance(static_cast<uint64_t>(offset + block), static_cast<uint64_t>(size));
     progress += kBlockDot;
     host.SetStatusText(progress);
     host.ProcessMessages();
   }
+  steps.Begin(ProgressStep::Settings);
   if (restoreSettings && !settingsBack()) {
     host.SetStatusText(texts::kWriteNvramBackFail);
     return 0;
   }
 
+  steps.Begin(ProgressStep::Verify);
   ShortWait(path, kLongWaitMs);
   if (!ReadFlashAt(path, 0, readBack.data(), static_cast<uint32_t>(size))) {
     host.SetStatusText(texts::kReadFail);
@@ -146,6 +158,7 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kCompareFail);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kProgrammingSuccess);
   host.MessageBox(texts::kPowerCycleBoxSpaced, kCaptionMessage);
   return 1;

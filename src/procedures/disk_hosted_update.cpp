@@ -10,6 +10,7 @@
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -51,6 +52,12 @@ std::optional<DiskFirmwareArea> Locate(const ProcedureRequest& request, Procedur
   return area;
 }
 
+// Finding the area asks the disk and the controller a few questions; the
+// blocks then go over the bus at disk speed.
+constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Erase, 50}};
+constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 50}, {ProgressStep::Backup, 50}};
+constexpr WeightedStep kProgramSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Program, 60}};
+
 uint32_t RoundUp(uint64_t value, uint64_t unit) {
   return static_cast<uint32_t>((value + unit - 1) / unit * unit);
 }
@@ -58,8 +65,10 @@ uint32_t RoundUp(uint64_t value, uint64_t unit) {
 }  // namespace
 
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kClearSteps);
   const auto area = Locate(request, host);
   if (!area) return 0;
+  steps.Begin(ProgressStep::Erase);
   AlignedBuffer written(kDiskBlockSize);
   AlignedBuffer readBack(kDiskBlockSize);
   if (!written || !readBack) {
@@ -85,14 +94,17 @@ int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) 
     return fail(ReadFailText(*area));
   if (!std::equal(written.begin(), written.end(), readBack.begin()))
     return fail(texts::kCompareHddFail);
+  steps.Finish();
   host.SetStatusText(texts::kEraseHddSuccess);
   host.ProcessMessages();
   return 1;
 }
 
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kBackupSteps);
   const auto area = Locate(request, host);
   if (!area) return 0;
+  steps.Begin(ProgressStep::Backup);
   // The size the operator chose, in whole sectors, and never past the area.
   const int32_t chosen = std::max(host.Settings().SelectedFlashSize, 0);
   const uint32_t length =
@@ -103,10 +115,12 @@ int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host)
 }
 
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kProgramSteps);
   const auto area = Locate(request, host);
   if (!area) return 0;
   std::vector<uint8_t> file;
   if (!ReadDiskFirmwareFile(request, host, area->Bytes(), file)) return 0;
+  steps.Begin(ProgressStep::Program);
   // Whole blocks, the bytes past the file zero.
   const uint32_t blocks = RoundUp(file.size(), kDiskBlockSize) / kDiskBlockSize;
   std::vector<uint8_t> image(static_cast<size_t>(blocks) * kDiskBlockSize, 0);
@@ -140,6 +154,7 @@ int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host
       return 0;
     }
     lba += kDiskBlockSize / area->sectorSize;
+    host.Progress().Advance(block + 1, blocks);
     host.ProcessMessages();
   }
   host.SetStatusText(texts::kProgrammingSuccess);

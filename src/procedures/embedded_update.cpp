@@ -10,11 +10,17 @@
 #include "flash_programming.h"
 #include "flash_restore.h"
 #include "procedure_host.h"
+#include "progress.h"
 #include "transport.h"
 
 namespace fwtool {
 
 namespace {
+
+// The header read, the whole flash read twice into the backup, then the
+// attempts (each a write and a read-back of the image).
+constexpr WeightedStep kEmbeddedUpdateSteps[] = {
+    {ProgressStep::Prepare, 1}, {ProgressStep::Backup, 10}, {ProgressStep::Program, 89}};
 
 void CopyRange(const uint8_t* from, uint8_t* to, HeaderRange range) {
   std::memcpy(to + range.first, from + range.first, range.last - range.first + 1);
@@ -58,6 +64,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
     return 0;
   }
 
+  ProgressSteps steps(host.Progress(), kEmbeddedUpdateSteps);
   std::vector<uint8_t> newHeader(kMergedHeaderSize, 0);
   CopyImage(options.image, newHeader, 0, kMergedHeaderSize);
 
@@ -87,6 +94,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
   // a bus error changed on its way would put wrong settings into the unit
   // and a wrong backup on the disk.
   std::vector<uint8_t> flash;
+  steps.Begin(ProgressStep::Backup);
   if (!ReadWholeFlashTwice(host, path, flash) ||
       !std::equal(deviceHead.begin(), deviceHead.end(), flash.begin()) ||
       !SaveBackupFile(options.backupPath, flash.data(), flash.size())) {
@@ -109,6 +117,7 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
     out.headerMerged = true;
   }
 
+  steps.Begin(ProgressStep::Program);
   host.SetStatusText(texts::kProgrammingStep);
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;

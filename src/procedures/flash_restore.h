@@ -29,6 +29,8 @@ inline constexpr uint32_t kWrapProbeSize = 4096;
 // vector then holds exactly the part's bytes. A part whose first 64 KB hold
 // one value throughout (erased) cannot show its size that way and is read
 // up to `sizeIfErased` (a power of two from 64 KB to 16 MB; else 64 KB).
+// The running progress step moves by the bytes read against `sizeIfErased`
+// (at least 64 KB), the size the caller expects.
 int ReadWholeFlash(ProcedureHost& host, std::string_view path, std::vector<uint8_t>& flash,
                    uint32_t sizeIfErased = kSmallestFlashSize);
 

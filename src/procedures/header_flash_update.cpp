@@ -12,6 +12,7 @@
 #include "file_tests.h"
 #include "flash_commands.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_commands.h"
 
 namespace fwtool {
@@ -24,6 +25,14 @@ constexpr size_t kIdentificationAt = 128;
 constexpr size_t kIdentificationLength = 80;
 constexpr int kFlashMakerPmc = 3;
 constexpr int kMakerNeedsUnprotect = 5;
+// The unit's area read first; the erases (each unit read back blank) take
+// longer than the pages (each read back).
+constexpr WeightedStep kHeaderProgramSteps[] = {
+    {ProgressStep::Prepare, 1}, {ProgressStep::Erase, 75}, {ProgressStep::Program, 24}};
+constexpr WeightedStep kHeaderEraseSteps[] = {
+    {ProgressStep::Prepare, 1}, {ProgressStep::Erase, 95}, {ProgressStep::Settings, 4}};
+constexpr WeightedStep kHeaderBackupSteps[] = {{ProgressStep::Prepare, 5},
+                                               {ProgressStep::Backup, 95}};
 
 uint32_t RoundUp(uint32_t value, uint32_t unit) {
   return (value + unit - 1) / unit * unit;
@@ -43,16 +52,14 @@ int WriteAreaBack(const ProcedureRequest& request, const std::vector<uint8_t>& s
 // status line.
 int EraseAndProgram(const ProcedureRequest& request, ProcedureHost& host,
                     const std::vector<uint8_t>& image, uint32_t filePages, bool finalPiece,
-                    uint32_t units) {
+                    uint32_t units, ProgressSteps& steps) {
+  steps.Begin(ProgressStep::Erase);
   host.SetStatusText(texts::kErasingStep);
   if (!EraseUnitsAndCheck(request, host, units)) return 0;
+  steps.Begin(ProgressStep::Program);
   host.SetStatusText(texts::kProgrammingStep);
-  uint32_t address = 0;
-  for (uint32_t page = 0; page < filePages; ++page, address += kPageSize) {
-    if (!WritePageAndVerify(request, host, address, image.data() + address, kPageSize, false))
-      return 0;
-    host.SetStatusText(host.StatusText() + kBlockDot);
-  }
+  if (!WritePagesAndVerify(request, host, image.data(), filePages, false)) return 0;
+  const uint32_t address = filePages * kPageSize;
   // The last 4 KB pushed out of the last page by the kept area.
   if (finalPiece &&
       !WritePageAndVerify(request, host, address, image.data() + address, kHeaderArea, false))
@@ -77,6 +84,12 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   const size_t skip = fileHasArea && !options.includeNvram ? kHeaderArea : 0;
   if (programming && !LoadFirmwareFile(request, host, skip, keep ? kHeaderArea : 0, file)) return 0;
 
+  const bool eraseOnly = options.rdVersion && options.eraseOnly;
+  const bool backupOnly = options.rdVersion && options.backupOnly && !eraseOnly;
+  using Plan = std::span<const WeightedStep>;
+  ProgressSteps steps(host.Progress(), eraseOnly    ? Plan(kHeaderEraseSteps)
+                                       : backupOnly ? Plan(kHeaderBackupSteps)
+                                                    : Plan(kHeaderProgramSteps));
   std::vector<uint8_t> saved(kHeaderArea, 0);
   if (keep) {
     WaitDeviceReady(request.path);
@@ -96,19 +109,26 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
       row.wholeFlash != WholeFlashAccess::Detected)
     SpiUnprotect(request.path);
 
-  if (options.rdVersion && options.eraseOnly) {
+  if (eraseOnly) {
     if (row.flashAccessSetup) FlashAccessSetup(request.path);
+    steps.Begin(ProgressStep::Erase);
     int result = EraseAllAndVerify(request, host);
     // The area goes back also after a failed erase; the erase still failed.
+    steps.Begin(ProgressStep::Settings);
     if (!options.includeNvram && !WriteAreaBack(request, saved)) {
       host.SetStatusText(texts::kWriteNvramBackFail);
       result = 0;
     }
-    if (result) AskForPowerCycle(host);
+    if (result) {
+      steps.Finish();
+      AskForPowerCycle(host);
+    }
     return result;
   }
-  if (options.rdVersion && options.backupOnly)
+  if (backupOnly) {
+    steps.Begin(ProgressStep::Backup);
     return BackupFlashImage(request, host, options.includeNvram ? 0 : kHeaderArea);
+  }
 
   // The flash image: the kept area, then the file (from behind its own area
   // when it brings one); with the new firmware's identification taken into
@@ -129,12 +149,13 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
             image.begin() + static_cast<std::ptrdiff_t>(at));
 
   if (row.flashAccessSetup) FlashAccessSetup(request.path);
-  if (!EraseAndProgram(request, host, image, filePages, finalPiece, units)) {
+  if (!EraseAndProgram(request, host, image, filePages, finalPiece, units, steps)) {
     // The unit's area existed only in the flash just erased: it goes back,
     // as far as the unit lets it.
     if (keep) WriteAreaBack(request, saved);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kProgrammingSuccess);
   AskForPowerCycle(host);
   return 1;

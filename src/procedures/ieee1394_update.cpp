@@ -11,6 +11,7 @@
 #include "ieee1394_steps.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_steps.h"
 #include "transport.h"
 
@@ -22,6 +23,14 @@ constexpr int32_t kFlashSize1394 = 2 * static_cast<int32_t>(kHalfSize1394);
 // One dot for every 2 KB written, after the block that ends 256 bytes into
 // the 2 KB.
 constexpr uint32_t kDotEvery = 2048;
+// The settings area read first; the 256-byte blocks take far longer than
+// the read-back.
+constexpr WeightedStep kProgram1394Steps[] = {
+    {ProgressStep::Prepare, 1}, {ProgressStep::Program, 94}, {ProgressStep::Verify, 5}};
+constexpr WeightedStep kErase1394Steps[] = {{ProgressStep::Prepare, 1},
+                                            {ProgressStep::Erase, 70},
+                                            {ProgressStep::Verify, 20},
+                                            {ProgressStep::Settings, 9}};
 
 int32_t RoundUp(int32_t value, int32_t unit) {
   return (value + unit - 1) / unit * unit;
@@ -61,6 +70,7 @@ int WriteFlashRange1394(ProcedureHost& host, std::string_view path, uint32_t add
                          StartsHalf(at)))
       return 0;
     offset += block;
+    host.Progress().Advance(static_cast<uint64_t>(offset), static_cast<uint64_t>(rounded));
     if ((at + static_cast<uint32_t>(block)) % kDotEvery == static_cast<uint32_t>(kBlockSize1394)) {
       host.SetStatusText(host.StatusText() + kBlockDot);
       host.ProcessMessages();
@@ -97,15 +107,18 @@ int ProgramFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kAllocateBuffersError);
     return 0;
   }
+  ProgressSteps steps(host.Progress(), kProgram1394Steps);
   if (!SaveNvram1394(host, request.path, saved.data())) return 0;
   std::copy(file.begin(), file.end(), image.data());
   if (secondHalf) std::copy_n(saved.data(), kNvramSize1394, image.data() + kNvramAddress1394);
 
+  steps.Begin(ProgressStep::Program);
   host.SetStatusText(texts::kProgrammingStep);
   if (!WriteFlashRange1394(host, request.path, 0, image.data(), length)) {
     host.SetStatusText(texts::kWriteBinFileFail);
     return 0;
   }
+  steps.Begin(ProgressStep::Verify);
   WaitDeviceReady(request.path);
   if (!ReadFlashRange(host, request.path, 0, readBack.data(), length)) {
     host.SetStatusText(texts::kReadCommandFail);
@@ -135,20 +148,25 @@ int EraseFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   std::fill(pattern.begin(), pattern.end(), 0xFF);
+  ProgressSteps steps(host.Progress(), kErase1394Steps);
   if (!SaveNvram1394(host, request.path, saved.data())) return 0;
 
   // Each flagged block erases its half. From here on the settings area may
   // be gone from the flash: it is written back whatever happens next.
   const char* failure = nullptr;
+  steps.Begin(ProgressStep::Erase);
   WriteFlashPlain(request.path, 0, pattern.data(), kBlockSize1394, true);
   SleepMs(kEraseSettleMs);
   if (!WriteFlashPlain(request.path, kHalfSize1394, pattern.data(), kBlockSize1394, true)) {
     failure = texts::kEraseFlashCommandFail;
-  } else if (!ReadFlashRange(host, request.path, 0, readBack.data(), size)) {
-    failure = texts::kReadCommandFail;
-  } else if (!std::all_of(readBack.begin(), readBack.end(), [](uint8_t b) { return b == 0xFF; })) {
-    failure = texts::kDataNotBlank;
+  } else {
+    steps.Begin(ProgressStep::Verify);
+    if (!ReadFlashRange(host, request.path, 0, readBack.data(), size))
+      failure = texts::kReadCommandFail;
+    else if (!std::all_of(readBack.begin(), readBack.end(), [](uint8_t b) { return b == 0xFF; }))
+      failure = texts::kDataNotBlank;
   }
+  steps.Begin(ProgressStep::Settings);
   WaitDeviceReady(request.path);
   if (!WriteFlashRange1394(host, request.path, kNvramAddress1394, saved.data(), kNvramSize1394))
     failure = texts::kWriteNvramBackFail;
@@ -156,6 +174,7 @@ int EraseFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(failure);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseSuccess);
   return 1;
 }

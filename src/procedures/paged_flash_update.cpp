@@ -9,6 +9,7 @@
 #include "block_transfer.h"
 #include "chip_rows.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_commands.h"
 
 namespace fwtool {
@@ -17,6 +18,9 @@ namespace {
 
 constexpr int kFlashMakerSst = 2;
 constexpr int kMakerNeedsUnprotect = 5;
+// Programming over the serial-flash sequence (byte by byte on SST parts)
+// takes far longer than the erases.
+constexpr WeightedStep kPagedSteps[] = {{ProgressStep::Erase, 1}, {ProgressStep::Program, 99}};
 
 }  // namespace
 
@@ -39,18 +43,15 @@ int RunPagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   std::vector<uint8_t> image(pages * kPageSize, 0);
   std::copy(file.begin(), file.end(), image.begin());
 
+  ProgressSteps steps(host.Progress(), kPagedSteps);
   host.SetStatusText(texts::kErasingStep);
   if (chip.Row().wholeFlash == WholeFlashAccess::Detected && chip.flashMaker == kFlashMakerSst)
     SpiChipErase(request.path);
   if (!EraseUnitsAndCheck(request, host, units)) return 0;
 
+  steps.Begin(ProgressStep::Program);
   host.SetStatusText(texts::kProgrammingStep);
-  for (uint32_t page = 0; page < pages; ++page) {
-    const uint32_t address = page * kPageSize;
-    if (!WritePageAndVerify(request, host, address, image.data() + address, kPageSize, true))
-      return 0;
-    host.SetStatusText(host.StatusText() + kBlockDot);
-  }
+  if (!WritePagesAndVerify(request, host, image.data(), pages, true)) return 0;
   host.SetStatusText(texts::kProgrammingSuccess);
   AskForPowerCycle(host);
   return 1;

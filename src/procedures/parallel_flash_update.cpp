@@ -12,6 +12,7 @@
 #include "parallel_flash_commands.h"
 #include "parallel_flash_steps.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -19,6 +20,12 @@ namespace fwtool {
 namespace {
 
 constexpr int32_t kFlashSize = static_cast<int32_t>(kParallelFlashSize);
+// The part erases itself (read back blank after), takes the whole image in
+// one command, and is read back.
+constexpr WeightedStep kParallelProgramSteps[] = {
+    {ProgressStep::Erase, 10}, {ProgressStep::Program, 87}, {ProgressStep::Verify, 3}};
+constexpr WeightedStep kParallelEraseSteps[] = {{ProgressStep::Erase, 75},
+                                                {ProgressStep::Verify, 25}};
 
 bool IsBlank(const AlignedBuffer& flash) {
   return std::all_of(flash.data(), flash.data() + kFlashSize, [](uint8_t b) { return b == 0xFF; });
@@ -48,6 +55,7 @@ int WaitParallelFlashReady(std::string_view path) {
 
 int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
   const int kind = request.options.flashTypeIndex;
+  ProgressSteps steps(host.Progress(), kParallelEraseSteps);
   host.SetStatusText(texts::kEraseOnlyStep);
   AlignedBuffer readBack(kParallelFlashSize);
   if (!readBack) {
@@ -68,6 +76,7 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     return 0;
   }
   host.SetStatusText(texts::kEraseCommandOk);
+  steps.Begin(ProgressStep::Verify);
   if (!ReadParallelFlash(request.path, 0, readBack.data(), kParallelFlashSize)) {
     host.SetStatusText(texts::kParallelReadBackAfterEraseFail);
     return 0;
@@ -76,6 +85,7 @@ int EraseParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kNotErasedCorrectly);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseAllSuccess);
   host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
   return 1;
@@ -87,6 +97,7 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     fileName = texts::kDefaultParallelBackupFile;
     host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   }
+  const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   AlignedBuffer flash(kParallelFlashSize);
   if (!flash) {
@@ -97,11 +108,13 @@ int BackupParallelFlash(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kReadRomFail);
     return 0;
   }
+  host.Progress().Advance(1, 1);
   // The operator's file is replaced only by a complete copy.
   if (!SaveBackupFile(fileName, flash.data(), kParallelFlashSize, nullptr, ExistingFile::Replace)) {
     host.SetStatusText(texts::kSaveRomFail);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
@@ -149,6 +162,7 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
   std::fill(image.begin(), image.end(), 0xFF);
   std::copy(file.begin(), file.end(), image.data());
 
+  ProgressSteps steps(host.Progress(), kParallelProgramSteps);
   if (!LoadParallelEraseScript(request.path, kind)) {
     host.SetStatusText(texts::kPreEraseCommandError);
     return 0;
@@ -169,12 +183,16 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
   }
 
   WaitParallelFlashReady(request.path);
+  // The part takes the image in one command and then programs it on its
+  // own: the wait for it is the programming.
+  steps.Begin(ProgressStep::Program);
   if (!ProgramParallelFlash(request.path, image.data(), kParallelFlashSize, kind)) {
     host.SetStatusText(texts::kParallelProgrammingFail);
     return 0;
   }
   host.SetStatusText(texts::kProgrammingSuccess);
   WaitParallelFlashReady(request.path);
+  steps.Begin(ProgressStep::Verify);
   if (!ReadParallelFlash(request.path, 0, readBack.data(), kParallelFlashSize)) {
     host.SetStatusText(texts::kParallelReadFail);
     return 0;
@@ -183,6 +201,7 @@ int ProgramParallelFlashFromFile(const ProcedureRequest& request, ProcedureHost&
     host.SetStatusText(texts::kParallelCompareFail);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kProgrammingAndCompareSuccess);
   host.MessageBox(texts::kPowerCycleBox, kCaptionMessage);
   return 1;

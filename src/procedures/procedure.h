@@ -52,6 +52,8 @@ using Procedure = int (*)(const ProcedureRequest& request, ProcedureHost& host);
 
 // The procedure behind a tag; null for ProcedureTag::None.
 Procedure ProcedureFor(ProcedureTag tag);
+// Its name ("RunFlashUpdate"); empty for ProcedureTag::None.
+const char* ProcedureName(ProcedureTag tag);
 
 // The procedures.
 int RunFlashUpdate(const ProcedureRequest& request, ProcedureHost& host);

@@ -1,13 +1,15 @@
 // What a flash procedure needs of the window it runs in: the status line,
-// the progress bar, the flash maker found by the information check, the
-// shared flash settings, a chance to let the window handle pending input,
-// and the operator's message boxes.
+// the progress bar, the progress of its declared steps, the flash maker
+// found by the information check, the shared flash settings, a chance to
+// let the window handle pending input, the operator's message boxes, and
+// where a backup went.
 // The form implements it; tests use a small fake.
 #pragma once
 
 #include <string>
 
 #include "flash_settings.h"
+#include "progress.h"
 
 namespace fwtool {
 
@@ -27,6 +29,10 @@ class ProcedureHost {
   // window process pending input. Does nothing while the bar is hidden.
   virtual void StepProgress(int amount) = 0;
 
+  // Where the running procedure stands in the steps it declared; views show
+  // it as a percentage.
+  virtual ProcedureProgress& Progress() = 0;
+
   // Lets the window repaint and handle pending input between blocks.
   virtual void ProcessMessages() = 0;
 
@@ -34,6 +40,9 @@ class ProcedureHost {
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
   // The toolkit's simple message box.
   virtual void SimpleMessage(const std::string& text) = 0;
+
+  // A backup of the unit's flash or disk area now lies complete in `path`.
+  virtual void BackupSaved(const std::string& path) { (void)path; }
 };
 
 }  // namespace fwtool

@@ -12,6 +12,7 @@
 #include "file_tests.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
 
 namespace fwtool {
 
@@ -27,6 +28,12 @@ constexpr size_t kIdentificationLength = 80;
 constexpr int kNotReadyAfterErase = 5;
 // The code the host gives a read-back that differs from the image.
 constexpr int kCompareMismatch = 7;
+
+// The controller's own erase (read back blank), the program, the read-back.
+constexpr WeightedStep kStagedSteps[] = {{ProgressStep::Prepare, 1},
+                                         {ProgressStep::Erase, 60},
+                                         {ProgressStep::Program, 31},
+                                         {ProgressStep::Verify, 8}};
 
 // Announces the stages and turns a stage's code into its text.
 struct StageRun {
@@ -72,6 +79,7 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   StageRun stage{host};
 
   if (options.rdVersion && options.eraseOnly) {
+    const ProgressSteps steps(host.Progress(), {{ProgressStep::Erase, 1}});
     host.SetStatusText(texts::kEraseOnlyStep);
     host.ProcessMessages();
     const int32_t length = WholeFlashSize(request, host.Settings());
@@ -83,6 +91,7 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(FlashOpResultText(code));
     host.ProcessMessages();
     if (code != kAtaRangeOk) return 0;
+    host.Progress().Advance(1, 1);
     AskForPowerCycle(host);
     return 1;
   }
@@ -95,6 +104,7 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   std::vector<uint8_t> file;
   if (!LoadFirmwareFile(request, host, 0, 0, file)) return 0;
 
+  ProgressSteps steps(host.Progress(), kStagedSteps);
   std::vector<uint8_t> settings(kSettingsArea, 0);
   if (keep) {
     AtaWaitReady(request.path);
@@ -116,21 +126,25 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   auto restoreSettings = [&] {
     if (keep) AtaWriteFlashRange(request.path, 0, settings.data(), kSettingsArea);
   };
+  steps.Begin(ProgressStep::Erase);
   stage.Announce(texts::kStagedErasing);
   if (!stage.Passed(AtaEraseAndVerify(request.path, size))) {
     restoreSettings();
     return 0;
   }
+  steps.Begin(ProgressStep::Program);
   stage.Announce(texts::kStagedProgramming);
   if (!stage.Passed(AtaWriteFlashRange(request.path, 0, image.data(), size))) {
     restoreSettings();
     return 0;
   }
+  steps.Begin(ProgressStep::Verify);
   stage.Announce(texts::kStagedReadBack);
   std::vector<uint8_t> readBack(size, 0);
   if (!stage.Passed(AtaReadFlashRange(request.path, 0, readBack.data(), size))) return 0;
   stage.Announce(texts::kStagedCompare);
   if (!stage.Passed(readBack == image ? kAtaRangeOk : kCompareMismatch)) return 0;
+  steps.Finish();
   host.SetStatusText(texts::kProgrammingSuccess);
   AskForPowerCycle(host);
   return 1;

@@ -13,11 +13,19 @@
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "transport.h"
 
 namespace fwtool {
 
 namespace {
+
+// Finding the region asks the disk a few questions; the region then moves
+// in one transfer each way.
+constexpr WeightedStep kClearSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Erase, 60}};
+constexpr WeightedStep kBackupSteps[] = {{ProgressStep::Prepare, 40}, {ProgressStep::Backup, 60}};
+constexpr WeightedStep kProgramSteps[] = {
+    {ProgressStep::Prepare, 25}, {ProgressStep::Program, 38}, {ProgressStep::Verify, 37}};
 
 uint32_t RegionLength(const ProcedureRequest& request) {
   return request.options.includeNvram ? kVqs175RegionSize : kVqs175CodeSize;
@@ -51,8 +59,10 @@ std::optional<Vqs175Region> Locate(const ProcedureRequest& request, ProcedureHos
 
 int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
   const uint32_t length = RegionLength(request);
+  ProgressSteps steps(host.Progress(), kClearSteps);
   const auto region = Locate(request, host);
   if (!region) return 0;
+  steps.Begin(ProgressStep::Erase);
   AlignedBuffer zeros(length);
   if (!zeros) {
     host.SetStatusText(texts::kAllocateReadBufferError);
@@ -62,20 +72,24 @@ int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& ho
   // The controller does not read the region back; only a write it took
   // counts as a clear.
   const int written = WriteRegion(request.path, *region, zeros.data(), length);
+  if (written) steps.Finish();
   host.SetStatusText(written ? texts::kEraseHddSuccess : texts::kWriteHdd16Fail);
   host.ProcessMessages();
   return written ? 1 : 0;
 }
 
 int BackupVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kBackupSteps);
   const auto region = Locate(request, host);
   if (!region) return 0;
+  steps.Begin(ProgressStep::Backup);
   return BackupDiskBytes(request, host, RegionLength(request), [&](uint8_t* data, uint32_t bytes) {
     return ReadRegion(request.path, *region, data, bytes);
   });
 }
 
 int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host) {
+  ProgressSteps steps(host.Progress(), kProgramSteps);
   const auto region = Locate(request, host);
   if (!region) return 0;
   // A file longer than the region does not fit it: refused, not cut.
@@ -97,10 +111,12 @@ int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& 
     return 0;
   }
   std::copy_n(image.begin(), length, written.data());
+  steps.Begin(ProgressStep::Program);
   if (!WriteRegion(request.path, *region, written.data(), length)) {
     host.SetStatusText(texts::kWriteHdd16Fail);
     return 0;
   }
+  steps.Begin(ProgressStep::Verify);
   if (!ReadRegion(request.path, *region, readBack.data(), length)) {
     host.SetStatusText(texts::kReadHdd16Fail);
     return 0;
@@ -109,6 +125,7 @@ int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& 
     host.SetStatusText(texts::kCompareHddDataFail);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kProgrammingSuccess);
   host.ProcessMessages();
   return 1;

@@ -7,8 +7,13 @@
 #include <algorithm>
 #include <numeric>
 
+#include "clock.h"
+#include "command_block.h"
+#include "enumeration.h"
 #include "flash_commands.h"
+#include "pass_through.h"
 #include "sim_fixture.h"
+#include "transport.h"
 
 namespace fwtool::sim::testing {
 namespace {

@@ -6,9 +6,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "clock.h"
+#include "command_block.h"
+#include "enumeration.h"
 #include "firmware_version_place.h"
 #include "flash_commands.h"
+#include "pass_through.h"
 #include "sim_fixture.h"
+#include "transport.h"
 
 namespace fwtool::sim::testing {
 namespace {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "clock.h"
+#include "enumeration.h"
 #include "flash_commands.h"
 #include "sim_fixture.h"
 

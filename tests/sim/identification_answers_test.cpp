@@ -9,8 +9,10 @@
 #include <set>
 #include <string>
 
+#include "command_block.h"
 #include "flash_commands.h"
 #include "sim_fixture.h"
+#include "transport.h"
 
 namespace fwtool::sim::testing {
 namespace {

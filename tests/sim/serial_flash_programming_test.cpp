@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "clock.h"
 #include "flash_commands.h"
 #include "serial_flash_commands.h"
 #include "sim_fixture.h"

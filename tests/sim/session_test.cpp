@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "device_session.h"
+#include "identify.h"
+#include "pass_through.h"
 #include "sim_fixture.h"
 
 namespace fwtool::sim::testing {

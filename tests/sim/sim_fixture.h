@@ -7,8 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "ata_commands.h"
 #include "clock.h"
 #include "command_block.h"
+#include "firmware_version_place.h"
+#include "flash_commands.h"
+#include "serial_flash_commands.h"
 #include "simulator.h"
 #include "transport.h"
 

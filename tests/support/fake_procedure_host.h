@@ -25,6 +25,7 @@ class FakeProcedureHost : public ProcedureHost {
     progress = std::min(progress + amount, 100);
     ProcessMessages();
   }
+  ProcedureProgress& Progress() override { return steps; }
   void ProcessMessages() override {
     ++processCount;
     if (onProcessMessages) onProcessMessages();
@@ -42,6 +43,7 @@ class FakeProcedureHost : public ProcedureHost {
   bool progressVisible = true;
   int progress = 0;
   int processCount = 0;
+  ProcedureProgress steps;
   std::function<void()> onProcessMessages;
   // Every box shown, as "caption: text" (simple messages as their text).
   std::vector<std::string> boxes;

@@ -22,8 +22,10 @@
 //   replay                  "faithful" when the replay answered every
 //                           command as the run did and left the same flash
 //   cpu_ms                  host CPU time of the update
+//   step_ms.STEP            virtual time in each step the update declared
 //
 //   fwtool-bench-update [UNIT...]    (default: the table of units below)
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -76,7 +78,13 @@ void Print(const fwtool::bench::UpdateMeasure& m) {
   const double other = rest - extra - polling - pauses;
   std::printf("  other_ms=%.3f\n", std::fabs(other) < 0.0005 ? 0.0 : other);
   std::printf("replay=%s\n", m.replayFaithful ? "faithful" : "DIVERGED");
-  std::printf("cpu_ms=%.3f\n\n", m.cpuMs);
+  std::printf("cpu_ms=%.3f\n", m.cpuMs);
+  for (const auto& [step, time] : m.stepTimes) {
+    std::string key = fwtool::ProgressStepName(step);
+    std::replace(key.begin(), key.end(), ' ', '_');
+    std::printf("step_ms.%s=%.3f\n", key.c_str(), ToMilliseconds(time));
+  }
+  std::printf("\n");
 }
 
 }  // namespace

@@ -1,18 +1,15 @@
 // The one-click update of one simulated unit, timed on the virtual clock,
-// and the least time an ideal host would need for the same work.
-//
-// The floor replays every command of the run except the flash status polls
-// against a fresh, identical unit; where the run found the part ready, the
-// replay moves the clock straight to the moment the part became ready
-// instead of polling for it. The replayed commands arrive no later than the
-// run's, so the floor never exceeds the run's time.
+// and the least time an ideal host would need for the same work (the
+// replay floor of timed_run.h).
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "clock.h"
+#include "progress.h"
 
 namespace fwtool::bench {
 
@@ -36,6 +33,8 @@ struct UpdateMeasure {
   // The replay answered every command as the run did and left the same flash.
   bool replayFaithful = false;
   double cpuMs = 0;
+  // Virtual time in each step the update declared.
+  std::map<ProgressStep, Duration> stepTimes;
 };
 
 // Runs "YES" on the unit the description makes (its first listed unit);

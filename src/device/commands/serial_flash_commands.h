@@ -111,8 +111,10 @@ int SpiChipErase(std::string_view path);
 // boundary). Every byte is written, a short tail included, and every
 // instruction's result counts. 1 when every block was written; 0 for a
 // length of 0 or at the first failing block (an AAI run is still ended with
-// a write-disable).
+// a write-disable). `onProgress`, when given, hears the bytes programmed so
+// far after each page or AAI run of 512 bytes.
+using SpiProgramProgress = std::function<void(uint32_t programmed)>;
 int SpiProgramFlash(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
-                    int makerCode, bool wordMode);
+                    int makerCode, bool wordMode, const SpiProgramProgress& onProgress = {});
 
 }  // namespace fwtool

@@ -38,7 +38,7 @@ SpiRecord Addressed(uint8_t opcode, uint32_t address) {
 // chunk never crosses a page boundary (the part would wrap to the page's
 // start), and a tail shorter than a chunk is programmed like any chunk.
 int ProgramPages(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
-                 uint32_t chunk) {
+                 uint32_t chunk, const SpiProgramProgress& onProgress) {
   uint32_t done = 0;
   while (done < length) {
     const uint32_t at = address + done;
@@ -50,6 +50,7 @@ int ProgramPages(std::string_view path, uint32_t address, const uint8_t* data, u
     ok = ok && SpiWriteData(path, data + done, static_cast<uint16_t>(count));
     if (!ok) return 0;
     done += count;
+    if (onProgress) onProgress(done);
   }
   return 1;
 }
@@ -58,7 +59,8 @@ int ProgramPages(std::string_view path, uint32_t address, const uint8_t* data, u
 // instruction with the chunk's first byte (sent with a 0x00 after it), then
 // one instruction per further byte. The part leaves AAI mode at the
 // write-disable that ends the block, also after a failure.
-int ProgramAaiBytes(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length) {
+int ProgramAaiBytes(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
+                    const SpiProgramProgress& onProgress) {
   int ok = 1;
   for (uint32_t done = 0; ok && done < length; done += kAaiChunk) {
     const uint32_t count = std::min(kAaiChunk, length - done);
@@ -69,6 +71,7 @@ int ProgramAaiBytes(std::string_view path, uint32_t address, const uint8_t* data
     ok = ok && SpiWriteData(path, first.data(), static_cast<uint16_t>(first.size()));
     for (uint32_t j = 1; ok && j < count; ++j)
       ok = SpiCommand(path, SpiRecord::Of(2, 0, kOpAaiByte, {chunk[j]}));
+    if (ok && onProgress) onProgress(done + count);
   }
   const int disabled = SpiWriteDisable(path);
   return ok && disabled ? 1 : 0;
@@ -78,7 +81,8 @@ int ProgramAaiBytes(std::string_view path, uint32_t address, const uint8_t* data
 // 16 KB boundary; elsewhere the part goes on from where it stands) and the
 // chunk's first two bytes, then one instruction per further pair. An odd
 // last byte is paired with 0xFF, which leaves its neighbour as it is.
-int ProgramAaiWords(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length) {
+int ProgramAaiWords(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
+                    const SpiProgramProgress& onProgress) {
   auto pairAt = [&](uint32_t i) {
     return std::array<uint8_t, 2>{data[i], i + 1 < length ? data[i + 1] : uint8_t{0xFF}};
   };
@@ -96,6 +100,7 @@ int ProgramAaiWords(std::string_view path, uint32_t address, const uint8_t* data
       const auto pair = pairAt(done + j);
       ok = SpiCommand(path, SpiRecord::Of(3, 0, kOpAaiWord, {pair[0], pair[1]}));
     }
+    if (ok && onProgress) onProgress(done + count);
   }
   return ok;
 }
@@ -108,23 +113,27 @@ void WaitFlashNotBusy(std::string_view path) {
 }  // namespace
 
 int SpiProgramFlash(std::string_view path, uint32_t address, const uint8_t* data, uint32_t length,
-                    int makerCode, bool wordMode) {
+                    int makerCode, bool wordMode, const SpiProgramProgress& onProgress) {
   if (length == 0 || data == nullptr) return 0;
   for (uint32_t done = 0; done < length;) {
     const uint32_t block = std::min(kSpiProgramBlock, length - done);
     const bool last = done + block == length;
+    // What the block has programmed, told as what the whole call has.
+    const SpiProgramProgress blockProgress = [&onProgress, done](uint32_t inBlock) {
+      if (onProgress) onProgress(done + inBlock);
+    };
     WaitFlashNotBusy(path);
     int ok = 0;
     if (makerCode == kMakerSst && wordMode) {
-      ok = ProgramAaiWords(path, address + done, data + done, block);
+      ok = ProgramAaiWords(path, address + done, data + done, block, blockProgress);
       // The run ends in AAI mode until a write-disable; a failed block ends
       // the run too.
       if (last || !ok) ok = SpiWriteDisable(path) && ok;
     } else if (makerCode == kMakerSst) {
-      ok = ProgramAaiBytes(path, address + done, data + done, block);
+      ok = ProgramAaiBytes(path, address + done, data + done, block, blockProgress);
     } else {
       ok = ProgramPages(path, address + done, data + done, block,
-                        makerCode == kMakerMxic ? kMxicPageChunk : kPageChunk);
+                        makerCode == kMakerMxic ? kMxicPageChunk : kPageChunk, blockProgress);
     }
     if (!ok) return 0;
     done += block;

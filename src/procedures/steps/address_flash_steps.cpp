@@ -5,21 +5,25 @@
 #include <string>
 
 #include "ata_commands.h"
-#include "chip_rows.h"
-#include "clock.h"
-#include "flash_commands.h"
-#include "operator.h"
-#include "serial_flash_commands.h"
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "chip_rows.h"
+#include "clock.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "progress.h"
+#include "serial_flash_commands.h"
 
 namespace fwtool {
 
 namespace {
 
 constexpr int kFlashMakerSst = 2;
+// A chip or sector erase takes far longer than reading the flash back.
+constexpr WeightedStep kEraseAndCheckSteps[] = {{ProgressStep::Erase, 19},
+                                                {ProgressStep::Verify, 1}};
 
 }  // namespace
 
@@ -70,6 +74,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
   }
   const ChipFacts& chip = request.chip;
   const bool detected = chip.Row().wholeFlash == WholeFlashAccess::Detected;
+  ProgressSteps steps(host.Progress(), kEraseAndCheckSteps);
   WaitDeviceReady(request.path);
   const bool chipErased = (chip.atmelFlashKind != -1 && EraseFlashChip(request.path)) ||
                           (detected && EraseFlashChip(request.path));
@@ -81,6 +86,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
   if (detected && chip.flashMaker == kFlashMakerSst) SpiChipErase(request.path);
 
   // Only a flash read in full and blank counts as erased.
+  steps.Begin(ProgressStep::Verify);
   if (!ReadFlashAt(request.path, 0, readBack.data(), static_cast<uint32_t>(length))) {
     host.SetStatusText(texts::kReadBackErasedError);
     return 0;
@@ -89,6 +95,7 @@ int EraseAllAndVerify(const ProcedureRequest& request, ProcedureHost& host) {
     host.SetStatusText(texts::kDataNotBlank);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseSuccess);
   return 1;
 }
@@ -100,6 +107,7 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   }
   const int32_t length = WholeFlashSize(request, host.Settings());
+  const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
   // A flash of unknown size, or one no larger than what is left out, gives
@@ -126,11 +134,13 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     host.SetStatusText(texts::kReadBackToBackupError);
     return 0;
   }
+  host.Progress().Advance(1, 1);
   if (!SaveBackupFile(fileName, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
                       nullptr, ExistingFile::Replace)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
@@ -145,6 +155,8 @@ int EraseFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, int32
     WaitDeviceReady(request.path);
     if (!EraseFlashSector(request.path, static_cast<uint32_t>(address))) return 0;
     WaitDeviceReady(request.path);
+    host.Progress().Advance(static_cast<uint64_t>(address) + static_cast<uint64_t>(block),
+                            static_cast<uint64_t>(length));
     host.SetStatusText(host.StatusText() + kBlockDot);
     host.ProcessMessages();
   }
@@ -164,6 +176,7 @@ int ReadFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, uint32
     if (!ReadFlashAt(request.path, start + static_cast<uint32_t>(offset), destination + offset,
                      count))
       return 0;
+    host.Progress().Advance(static_cast<uint64_t>(offset) + count, static_cast<uint64_t>(length));
     host.SetStatusText(host.StatusText() + kBlockDot);
     host.ProcessMessages();
   }
@@ -173,10 +186,15 @@ int ReadFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, uint32
 int WritePageAndVerify(const ProcedureRequest& request, ProcedureHost& host, uint32_t address,
                        const uint8_t* data, uint32_t length, bool overSpi) {
   WaitDeviceReady(request.path);
-  const int written = overSpi
-                          ? SpiProgramFlash(request.path, address, data, length,
-                                            request.chip.flashMaker, request.chip.altFlashProc != 0)
-                          : WriteFlashAt(request.path, address, data, length);
+  // Programming byte by byte over the serial flash takes long: the step
+  // moves as the part takes the bytes.
+  ProcedureProgress& progress = host.Progress();
+  const int written =
+      overSpi
+          ? SpiProgramFlash(request.path, address, data, length, request.chip.flashMaker,
+                            request.chip.altFlashProc != 0,
+                            [&progress, length](uint32_t done) { progress.Advance(done, length); })
+          : WriteFlashAt(request.path, address, data, length);
   if (!written) {
     host.SetStatusText(texts::kWriteCommandFail);
     return 0;
@@ -216,6 +234,24 @@ int EraseUnitsAndCheck(const ProcedureRequest& request, ProcedureHost& host, uin
         return 0;
       }
     }
+    host.Progress().Advance(unit + 1, units);
+  }
+  return 1;
+}
+
+int WritePagesAndVerify(const ProcedureRequest& request, ProcedureHost& host, const uint8_t* image,
+                        uint32_t pages, bool overSpi) {
+  ProcedureProgress& progress = host.Progress();
+  const uint64_t total = static_cast<uint64_t>(pages) * kPageSize;
+  for (uint32_t page = 0; page < pages; ++page) {
+    const uint32_t address = page * kPageSize;
+    {
+      const ProgressPart piece(progress, address, kPageSize, total);
+      if (!WritePageAndVerify(request, host, address, image + address, kPageSize, overSpi))
+        return 0;
+    }
+    progress.Advance(address + kPageSize, total);
+    host.SetStatusText(host.StatusText() + kBlockDot);
   }
   return 1;
 }

@@ -54,6 +54,12 @@ int ReadFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, uint32
 int WritePageAndVerify(const ProcedureRequest& request, ProcedureHost& host, uint32_t address,
                        const uint8_t* data, uint32_t length, bool overSpi);
 
+// Writes and verifies `pages` 16 KB pages of `image` from address 0 (over
+// the serial-flash sequence when `overSpi`), a dot in the status line after
+// each; stops at the first page that fails, its text in the status line.
+int WritePagesAndVerify(const ProcedureRequest& request, ProcedureHost& host,
+                        const uint8_t* image, uint32_t pages, bool overSpi);
+
 // Erases `units` 32 KB units from 0 with a sector erase each and checks
 // both 16 KB pages of every unit blank ("Erase command fail!!", "Read back
 // after erase fail!!", "Data not 0xff !!").

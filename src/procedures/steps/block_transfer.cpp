@@ -71,6 +71,7 @@ int ReadFlashRange(ProcedureHost& host, std::string_view path, uint32_t start, u
   if (length <= 0 || destination == nullptr || blockSize <= 0) return 0;
 
   int32_t remaining = RoundUpToTransferUnit(length);
+  const auto total = static_cast<uint64_t>(remaining);
   AlignedBuffer buffer(static_cast<size_t>(remaining));
   if (!buffer) return 0;
   int32_t offset = 0;
@@ -86,6 +87,7 @@ int ReadFlashRange(ProcedureHost& host, std::string_view path, uint32_t start, u
     offset += block;
     result = 1;
     remaining -= block;
+    host.Progress().Advance(static_cast<uint64_t>(offset), total);
     AppendDot(host);
   }
   std::memcpy(destination, buffer.data(), static_cast<size_t>(length));
@@ -98,6 +100,7 @@ int WriteFlashRange(ProcedureHost& host, std::string_view path, uint32_t start,
   if (length <= 0 || source == nullptr || settings.TransferBlockSize <= 0) return 0;
 
   int32_t remaining = RoundUpToTransferUnit(length);
+  const auto total = static_cast<uint64_t>(remaining);
   AlignedBuffer buffer(static_cast<size_t>(remaining));
   if (!buffer) return 0;
   std::memcpy(buffer.data(), source, static_cast<size_t>(length));
@@ -121,6 +124,7 @@ int WriteFlashRange(ProcedureHost& host, std::string_view path, uint32_t start,
     }
     offset += block;
     result = 1;
+    host.Progress().Advance(static_cast<uint64_t>(offset), total);
     host.StepProgress(kProgressPerWrittenBlock);
     remaining -= block;
     AppendDot(host);

@@ -43,10 +43,12 @@ int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32
   }
   // A copy of what could not be read would be no backup.
   if (!read(data.data(), length)) return fail();
+  host.Progress().Advance(1, 1);
   if (!SaveBackupFile(fileName, data.data(), length, nullptr, ExistingFile::Replace)) {
     host.SetStatusText(texts::kOpenBackupFileError);
     return fail();
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   host.ProcessMessages();
   return 1;

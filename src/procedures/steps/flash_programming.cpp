@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include "block_transfer.h"
 #include "clock.h"
 #include "flash_commands.h"
-#include "block_transfer.h"
 #include "flash_settings.h"
 #include "procedure_host.h"
 #include "procedure_texts.h"
+#include "progress.h"
 
 namespace fwtool {
 
@@ -16,6 +17,10 @@ namespace {
 constexpr int kBlockEraseMode = 2;
 constexpr int kSectorEraseMode = 1;
 constexpr int kChipEraseMode = 3;
+// The write (with the erases it brings) takes most of an attempt; the
+// read-back goes at the controller's read speed.
+constexpr WeightedStep kProgramAndVerifySteps[] = {{ProgressStep::Program, 9},
+                                                   {ProgressStep::Verify, 1}};
 
 }  // namespace
 
@@ -43,11 +48,13 @@ int ProgramAndVerify(ProcedureHost& host, std::string_view path, uint32_t start,
   auto stage = [&] {
     if (progressPerStage > 0) host.StepProgress(progressPerStage);
   };
+  ProgressSteps steps(host.Progress(), kProgramAndVerifySteps);
   if (!WriteFlashRange(host, path, start, image, length, mode)) {
     failure = texts::kWriteBinFileFail;
     host.SetStatusText(failure);
   }
   stage();
+  steps.Begin(ProgressStep::Verify);
   WaitDeviceReady(path);
   const bool readOk = ReadFlashRange(host, path, start, readBack, length) != 0;
   if (!readOk) failure = texts::kReadCommandFail;

@@ -8,6 +8,7 @@
 #include "backup_file.h"
 #include "block_transfer.h"
 #include "procedure_texts.h"
+#include "progress.h"
 #include "serial_flash_steps.h"
 
 namespace fwtool {
@@ -19,6 +20,7 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     fileName = texts::kDefaultBackupFile;
     host.MessageBox(texts::kDefaultBackupBox, kCaptionMessage);
   }
+  const ProgressSteps steps(host.Progress(), {{ProgressStep::Backup, 1}});
   host.SetStatusText(texts::kBackupStep);
   host.ProcessMessages();
 
@@ -52,6 +54,7 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     host.SetStatusText(texts::kOpenBackupFileError);
     return 0;
   }
+  host.BackupSaved(fileName);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

@@ -2,14 +2,15 @@
 // operator includes it.
 #include <algorithm>
 
+#include "block_transfer.h"
 #include "clock.h"
 #include "flash_commands.h"
 #include "operator.h"
-#include "serial_flash_commands.h"
-#include "transport.h"
-#include "block_transfer.h"
 #include "procedure_texts.h"
+#include "progress.h"
+#include "serial_flash_commands.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -21,6 +22,12 @@ constexpr int kSectorEraseMode = 1;
 // ATMEL parts get a second erase command for the second half of their first
 // 64 KB.
 constexpr uint32_t kAtmelSecondEraseAt = 0x8000;
+// The settings area read and written back around the erase; the erase and
+// the read of the whole flash that shows it blank.
+constexpr WeightedStep kEraseOnlySteps[] = {{ProgressStep::Prepare, 1},
+                                            {ProgressStep::Erase, 85},
+                                            {ProgressStep::Verify, 10},
+                                            {ProgressStep::Settings, 4}};
 
 // The mode byte of the erase command: the whole chip (MXIC parts with the
 // first-block flag that lifts their protection); ATMEL and EON parts erase by
@@ -39,10 +46,11 @@ bool IsBlank(const AlignedBuffer& flash, int32_t length) {
 // when it does not read blank. Returns the failure text, or null when the
 // flash reads blank.
 const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
-                          const AlignedBuffer& pattern, AlignedBuffer& readBack,
-                          int32_t flashSize) {
+                          const AlignedBuffer& pattern, AlignedBuffer& readBack, int32_t flashSize,
+                          ProgressSteps& steps) {
   const int maker = request.chip.flashMaker;
   const uint8_t mode = EraseModeFor(maker);
+  steps.Begin(ProgressStep::Erase);
   if (!WriteFlash(request.path, 0, pattern.data(), kNvramSize, mode))
     return texts::kEraseCommandFail;
   SleepMs(kEraseSettleMs);
@@ -50,18 +58,21 @@ const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
     WriteFlash(request.path, kAtmelSecondEraseAt, pattern.data(), kNvramSize, mode);
     SleepMs(kEraseSettleMs);
   }
+  steps.Begin(ProgressStep::Verify);
   if (ReadFlashRange(host, request.path, 0, readBack.data(), flashSize) &&
       IsBlank(readBack, flashSize))
     return nullptr;
 
   // Not blank, or not known to be: erase again, MXIC parts by the chip
   // erase alone, the others sector by sector.
+  steps.Begin(ProgressStep::Erase);
   const bool erasedAgain =
       maker == kFlashMakerMxic
           ? WriteFlash(request.path, 0, pattern.data(), kNvramSize, kChipEraseMode) != 0
           : EraseFlashByWriting(request, host, flashSize) != 0;
   if (erasedAgain) SleepMs(kEraseSettleMs);
   // Only a flash read in full and blank is erased.
+  steps.Begin(ProgressStep::Verify);
   if (!ReadFlashRange(host, request.path, 0, readBack.data(), flashSize))
     return texts::kReadCommandFail;
   if (!IsBlank(readBack, flashSize)) return texts::kDataNotBlank;
@@ -93,17 +104,20 @@ int EraseFlashOnly(const ProcedureRequest& request, ProcedureHost& host) {
   }
   std::fill(pattern.begin(), pattern.end(), 0xFF);
   const bool keepNvram = !request.options.includeNvram;
+  ProgressSteps steps(host.Progress(), kEraseOnlySteps);
   if (keepNvram && !SaveNvram(request, host, saved.data())) return 0;
 
-  const char* failure = EraseAndCheck(request, host, pattern, readBack, flashSize);
+  const char* failure = EraseAndCheck(request, host, pattern, readBack, flashSize, steps);
   // The settings go back also after a failed erase: the flash may be erased
   // in part, and they exist nowhere else.
+  steps.Begin(ProgressStep::Settings);
   if (keepNvram && !WriteNvramBack(request, host, saved.data()))
     failure = texts::kWriteNvramBackFail;
   if (failure != nullptr) {
     host.SetStatusText(failure);
     return 0;
   }
+  steps.Finish();
   host.SetStatusText(texts::kEraseSuccess);
   return 1;
 }

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "serial_flash_commands.h"
-#include "transport.h"
 #include "firmware.h"
 #include "flash_programming.h"
 #include "procedure_texts.h"
+#include "progress.h"
+#include "serial_flash_commands.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -71,6 +72,12 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   FlashSettings& settings = host.Settings();
   if (chip.Row().flashAccessSetup) FlashAccessSetup(request.path);
 
+  // One pass per bank written, each its attempts of write and read-back.
+  const int passes = layout.banked && chip.flashSizeKB >= kDualBankMinKB ? 2 : 1;
+  std::vector<WeightedStep> plan = {{ProgressStep::Prepare, 1}};
+  for (int pass = 0; pass < passes; ++pass) plan.push_back({ProgressStep::Program, 99 / passes});
+  ProgressSteps steps(host.Progress(), plan);
+
   AlignedBuffer saved(kNvramSize);
   if (keepNvram) {
     if (!saved) {
@@ -99,7 +106,6 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   }
   FillImage(file, layout, keepNvram ? saved.data() : nullptr, image.data());
 
-  int passes = 1;
   if (layout.banked) {
     // Only a file of one bank gets a new checksum; larger files bring their own.
     if (fileSize <= kBank) {
@@ -107,7 +113,6 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
       image[kBankCrcHighAt] = static_cast<uint8_t>(crc >> 8);
       image[kBankCrcLowAt] = static_cast<uint8_t>(crc & 0xFF);
     }
-    if (chip.flashSizeKB >= kDualBankMinKB) passes = 2;
     // The write reaches the checksum, and the settings area when it is kept,
     // even for a short file; it never leaves the bank.
     const int32_t through =
@@ -115,6 +120,7 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
     length = std::min(std::max(length, through), kBank);
   }
 
+  steps.Begin(ProgressStep::Program);
   host.SetStatusText(texts::kProgrammingStep);
   settings.LargeEraseCount = 0;
   settings.SmallEraseCount = 0;
@@ -125,6 +131,7 @@ int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host) {
   int mode = settings.DefaultWriteMode;
   std::string failure;
   for (int pass = 0; pass < passes; ++pass) {
+    if (pass > 0) steps.Next();
     const uint32_t address = pass == 0 ? 0 : static_cast<uint32_t>(kBank);
     if (pass == 1 && fileSize >= kTwoBankFile)
       std::memcpy(image.data(), image.data() + kBank, static_cast<size_t>(kBank));

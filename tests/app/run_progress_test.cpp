@@ -1,0 +1,190 @@
+// "Run" on the engineering face, every procedure in every mode on a healthy
+// simulated unit: the progress its declared steps give climbs from 0 to
+// 100 % without a step back, and a long write moves it many times on the
+// way. The one-click update and a restore the same.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "flash_restore.h"
+#include "procedures.h"
+#include "sim_form_fixture.h"
+
+namespace fwtool {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::SimFormTest;
+
+enum class Mode { Program, EraseOnly, BackupOnly };
+
+struct RunCase {
+  const char* name;
+  const char* unit;
+  Mode mode;
+  size_t fileSize = 65536;
+  int flashType = -1;    // "Flash Type" item of a parallel part
+  bool hddFw = false;    // "VQS175 HDD FW"
+  size_t distinct = 3;   // percentages seen at least
+};
+
+// clang-format off
+const RunCase kCases[] = {
+    {"SerialProgram", "vqs175", Mode::Program},
+    {"SerialErase", "vqs175", Mode::EraseOnly},
+    {"SerialBackup", "vqs175", Mode::BackupOnly, 0, -1, false, 10},
+    {"BasicProgram", "vq64771:maker=mxic", Mode::Program},
+    {"BasicErase", "vq64771:maker=mxic", Mode::EraseOnly},
+    {"BasicBackup", "vq64771:maker=mxic", Mode::BackupOnly, 0, -1, false, 2},
+    {"HeaderProgram", "vqb716:maker=mxic", Mode::Program, 61440},
+    {"HeaderErase", "vqb716:maker=mxic", Mode::EraseOnly},
+    {"HeaderBackup", "vqb716:maker=mxic", Mode::BackupOnly},
+    // One 16 KB page byte by byte over the serial-flash sequence: some
+    // 16,000 commands, the bar moving with each run of 512 bytes.
+    {"PagedProgram", "vqb713:maker=sst", Mode::Program, 16384, -1, false, 30},
+    {"PagedErase", "vqb713:maker=sst", Mode::EraseOnly},
+    {"ParallelProgram", "vq64779:parallel=sst", Mode::Program, 65536, 2},
+    {"ParallelErase", "vq64779:parallel=sst", Mode::EraseOnly, 0, 2},
+    {"ParallelBackup", "vq64779:parallel=sst", Mode::BackupOnly, 0, 2, false, 2},
+    {"Ieee1394Program", "vqb717:bus=sbp2", Mode::Program, 65536, -1, false, 50},
+    {"Ieee1394Erase", "vqb717:bus=sbp2", Mode::EraseOnly},
+    {"DiskHostedProgram", "vqb145:disk=64M", Mode::Program},
+    {"DiskHostedErase", "vqb145:disk=64M", Mode::EraseOnly},
+    {"DiskHostedBackup", "vqb145:disk=64M", Mode::BackupOnly},
+    {"Vqs175DiskProgram", "vqs175:disk=500G", Mode::Program, 65536, -1, true},
+    {"Vqs175DiskErase", "vqs175:disk=500G", Mode::EraseOnly, 0, -1, true},
+    {"Vqs175DiskBackup", "vqs175:disk=500G", Mode::BackupOnly, 0, -1, true},
+};
+// clang-format on
+
+// Every percentage the form's progress went through while an operation ran.
+class ProgressSeen {
+ public:
+  explicit ProgressSeen(ProcedureProgress& progress) : progress_(progress) {
+    id_ = progress_.Subscribe([this](const ProgressState& state) {
+      if (state.running) percents.push_back(state.percent);
+      ended = !state.running;
+    });
+  }
+  ~ProgressSeen() { progress_.Unsubscribe(id_); }
+  ProgressSeen(const ProgressSeen&) = delete;
+  ProgressSeen& operator=(const ProgressSeen&) = delete;
+
+  void ExpectClimbedToTheEnd(size_t distinct) const {
+    ASSERT_FALSE(percents.empty()) << "no steps were declared";
+    EXPECT_EQ(percents.front(), 0);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << "the bar moved back";
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(ended) << "the operation did not end";
+    EXPECT_GE(std::set<int>(percents.begin(), percents.end()).size(), distinct);
+  }
+
+  std::vector<int> percents;
+  bool ended = false;
+
+ private:
+  ProcedureProgress& progress_;
+  int id_ = 0;
+};
+
+Bytes Pattern(size_t size) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  return bytes;
+}
+
+class RunProgress : public SimFormTest, public ::testing::WithParamInterface<RunCase> {
+ protected:
+  std::string WriteFile(const std::string& name, const Bytes& bytes) {
+    const auto path = dir / name;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+};
+
+TEST_P(RunProgress, ClimbsToTheEnd) {
+  const RunCase& c = GetParam();
+  Build(c.unit);
+  auto& f = Open();
+  f.ShowEngineeringFace();
+  if (c.hddFw) f.VQS175HDDFwChk.SetChecked(true);
+  if (c.flashType >= 0) f.FlashTypeList.SetItemIndex(c.flashType);
+  switch (c.mode) {
+    case Mode::Program:
+      op.fileAnswers.push_back(WriteFile("firmware.bin", Pattern(c.fileSize)));
+      f.LoadBtnClick(f.LoadBtn);
+      break;
+    case Mode::EraseOnly:
+      f.EraseOnlyCheck.SetChecked(true);
+      break;
+    case Mode::BackupOnly:
+      f.BackupFWCheckBox.SetChecked(true);
+      op.fileAnswers.push_back((dir / "backup.bin").string());
+      f.BackupBtnClick(f.BackupBtn);
+      break;
+  }
+  const ProgressSeen seen(f.Progress());
+  f.UpdateBtnClick(f.UpdateBtn);
+  ASSERT_TRUE(f.LastRun().ran);
+  ASSERT_EQ(f.LastRun().result, 1) << f.StatusEdit.Text();
+  seen.ExpectClimbedToTheEnd(c.distinct);
+}
+
+INSTANTIATE_TEST_SUITE_P(Procedures, RunProgress, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<RunCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+class OperationProgress : public SimFormTest {};
+
+// Chip type 13 is never identified as such (the controller reports 10):
+// its staged procedure runs on a request that names the type.
+TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
+  Build("vqs713:maker=mxic");
+  auto& f = Open();
+  const std::string file = (dir / "firmware.bin").string();
+  {
+    std::ofstream out(file, std::ios::binary);
+    const Bytes bytes = Pattern(65536);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  ProcedureRequest request = f.ProcedureRequestFor(f.Devices[0].Path);
+  request.chip.type = 13;
+  request.chip.row = &ChipRowFor(13);
+  request.options.rdVersion = true;
+  request.options.firmwareFile = file;
+  const ProgressSeen seen(f.Progress());
+  ASSERT_EQ(RunStagedFlashUpdate(request, f.Host()), 1) << f.StatusEdit.Text();
+  seen.ExpectClimbedToTheEnd(4);
+}
+
+// The one-click update and a restore of its backup, on a 128 KB part.
+TEST_F(OperationProgress, UpdateAndRestoreClimbToTheEnd) {
+  Build("vqb719:size=128");
+  enumerator = farm->Enumerator();
+  form = std::make_unique<TV77xFwTool>(op, *enumerator, timers);
+  auto& f = *form;
+  f.SetBackupTarget((dir / "before.bin").string());
+  ASSERT_EQ(f.ListedCount(), 1);
+  {
+    const ProgressSeen seen(f.Progress());
+    f.EraseButton.Click();
+    ASSERT_EQ(f.Face(), OneClickFace::Done);
+    seen.ExpectClimbedToTheEnd(20);
+  }
+  const Bytes backup = ReadFile(dir / "before.bin");
+  ASSERT_EQ(backup.size(), 131072u);
+  const ProgressSeen seen(f.Progress());
+  const auto identification = static_cast<uint16_t>(f.ChipSubRev << 8 | f.ChipType);
+  ASSERT_EQ(RestoreFlashBackup(f.Host(), f.Devices[0].Path, identification, backup), 1);
+  seen.ExpectClimbedToTheEnd(20);
+}
+
+}  // namespace
+}  // namespace fwtool
