@@ -226,9 +226,11 @@ void RegisterRestoreCommand(CLI::App& app, CliContext& ctx) {
                    "The backup: as large as the unit's part, no firmware for another chip")
       ->type_name("FILE")
       ->required();
-  restore->add_option("--flash-type", options->flashType,
-                      "Parallel flash part of chip types 2 and 21 (atmel, pmc, sst or the "
-                      "item's text); needed for those units");
+  restore
+      ->add_option("--flash-type", options->flashType,
+                   "Parallel flash part of chip types 2 and 21 (atmel, pmc, sst or the "
+                   "item's text); needed for those units")
+      ->type_name("NAME");
   restore->add_flag("--a1-chip", options->a1Chip,
                     "The unit is the A1 member: no switch to internal code");
   restore->add_flag("--hdd-fw", options->hddFirmware,

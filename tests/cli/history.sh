@@ -17,10 +17,14 @@ state=$dir/state
 path='sim:usbsto#disk&ven_talve&prod_vqb719#0'
 unit=(--simulate vqb719 --sim-state "$state")
 
-# The top-level fields of each record, in the order the records were added.
+# The top-level fields of each record, in the order the records were added,
+# with the time stamp in a backup's name written as STAMP.
 fields() {
-  grep -E '^    "(procedure|result|backup)":' "$dir/$1.txt"
+  grep -E '^    "(procedure|result|backup)":' "$dir/$1.txt" |
+    sed -E 's/-[0-9]{8}-[0-9]{6}(-[0-9]+)?\.bin"/-STAMP.bin"/'
 }
+# The copy the engineering run saves before it writes.
+copy=$XDG_DATA_HOME/fwtool/backups/sim_usbsto_disk_ven_talve_prod_vqb719_0
 digest() {
   sha256sum "$1" | cut -d' ' -f1
 }
@@ -40,7 +44,7 @@ expected='    "procedure": "one-click update",
     "backup": "'$dir'/before.bin"
     "procedure": "RunFlashUpdate",
     "result": "success",
-    "backup": null
+    "backup": "'$copy'-STAMP.bin"
     "procedure": "restore",
     "result": "success",
     "backup": null'
@@ -64,7 +68,7 @@ row() {
     "$dir/table.txt" || fail "table: no row '$1'" table
 }
 row "one-click update +[0-9.]+ -> 2\.08\.12\.16\.00 +success +$dir/before\.bin"
-row "RunFlashUpdate +2\.08\.12\.16\.00 -> 2\.08\.12\.16\.00 +success +-"
+row "RunFlashUpdate +2\.08\.12\.16\.00 -> 2\.08\.12\.16\.00 +success +$copy-[0-9]{8}-[0-9]{6}\.bin"
 row "restore +2\.08\.12\.16\.00 -> [0-9.]+ +success +-"
 
 # One unit, by its path or its serial number; a unit never written to.
