@@ -95,6 +95,13 @@ class SimController {
   void LoadDiskFirmware(std::span<const uint8_t> image);
   // The sectors the host is shown (before any capacity fault).
   uint64_t VisibleSectors() const;
+  // The user partitions what the host is shown now and fills it: a
+  // partition from kPartitionStart (1 MB into a disk of 512-byte sectors, as
+  // partitioning tools align it) to the last sector shown. A unit that runs
+  // its firmware from the disk keeps it beyond. False when the host is
+  // shown no more than kPartitionStart sectors.
+  static constexpr uint64_t kPartitionStart = 2048;
+  bool PartitionDisk();
   bool RunsFromDisk() const { return runsFromDisk_; }
 
   void SetFaults(const FaultPlan& faults);

@@ -15,9 +15,6 @@ namespace {
 
 // What the disk-hosted controllers boot from their reserved stretch.
 constexpr uint32_t kDiskFirmwareSize = 65536;
-// Where a user's partition starts: 1 MB into a disk of 512-byte sectors,
-// as partitioning tools align it.
-constexpr uint64_t kPartitionStart = 2048;
 
 std::string Lower(std::string_view text) {
   std::string lower;
@@ -256,16 +253,10 @@ std::unique_ptr<SimUnit> SimFarm::MakeUnit(const UnitConfig& config, size_t inde
     controller.Flash().SetNonVolatileStatus(controller.Flash().NonVolatileStatus() |
                                             controller.Flash().Part().protectBits);
   controller.PowerCycle();
-  if (config.partition) {
-    // The user partitioned what the host is shown and filled it; a unit
-    // that runs its firmware from the disk keeps it beyond that.
-    const uint64_t visible = controller.VisibleSectors();
-    if (visible <= kPartitionStart || !controller.Disk().SetPartition(kPartitionStart, visible))
-      return fail(
-          fmt::format("partition needs a disk the host is shown beyond sector {} (it is "
-                      "shown {} sectors)",
-                      kPartitionStart, visible));
-  }
+  if (config.partition && !controller.PartitionDisk())
+    return fail(fmt::format(
+        "partition needs a disk the host is shown beyond sector {} (it is shown {} sectors)",
+        SimController::kPartitionStart, controller.VisibleSectors()));
   controller.SetFaults(config.faults);
   unit->diskPath = PathFor(*unit, *profile, false);
   if (config.cdrom) unit->cdromPath = PathFor(*unit, *profile, true);
