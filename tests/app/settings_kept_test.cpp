@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,18 +53,23 @@ const KeptCase kCases[] = {
 };
 // clang-format on
 
+void PrintTo(const KeptCase& c, std::ostream* os) {
+  *os << c.unit;
+}
+
 class SettingsKept : public SimFormTest, public ::testing::WithParamInterface<KeptCase> {
  protected:
   std::string file;
+  uint64_t operationsBefore = 0;  // the unit's erases and programs before the run
 
   Bytes Settled() {
     auto& flash = farm->Controller(0).Flash();
     return flash.ContentsAt(std::max(clock->Now(), flash.ReadyAt()));
   }
 
-  // The procedure on a fresh unit whose reads from command `flipFrom` on
-  // have one bit flipped (0: none). The unit's flash before, and the result.
-  int RunWithFlip(uint64_t flipFrom, Bytes& before) {
+  // The procedure on a fresh unit with the faults (none: a clean run). The
+  // unit's flash before, and the result.
+  int RunWith(const sim::FaultPlan& faults, Bytes& before) {
     const KeptCase& c = GetParam();
     Build(c.unit);
     auto& f = Open();
@@ -81,32 +87,40 @@ class SettingsKept : public SimFormTest, public ::testing::WithParamInterface<Ke
     f.Settings.SelectedFlashSize = static_cast<int32_t>(Flash().size());
     before = Settled();
     auto& unit = farm->Controller(0);
-    if (flipFrom != 0) {
-      sim::FaultPlan faults;
-      faults.flipReadBitFrom = flipFrom;
-      unit.SetFaults(faults);
-    }
+    unit.SetFaults(faults);
     unit.ClearLog();
+    operationsBefore = unit.Flash().Statistics().operations;
     return ProcedureFor(c.procedure)(request, f.Host());
   }
-};
 
-TEST_P(SettingsKept, ABitTurnedInTheirReadNeverReachesTheFlash) {
-  const KeptCase& c = GetParam();
-  if (c.fileSize != 0) {
+  void SetUp() override {
+    SimFormTest::SetUp();
+    const KeptCase& c = GetParam();
+    if (c.fileSize == 0) return;
     const Bytes bytes = testing::Pattern(c.fileSize, 0xF11E);
     file = (dir / "firmware.bin").string();
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
   }
-  Bytes before;
-  ASSERT_EQ(RunWithFlip(0, before), 1) << form->StatusEdit.Text();
-  const auto settings = [&](const Bytes& flash) {
+
+  Bytes Settings(const Bytes& flash) const {
+    const KeptCase& c = GetParam();
     return Bytes(flash.begin() + static_cast<std::ptrdiff_t>(c.at),
                  flash.begin() + static_cast<std::ptrdiff_t>(c.at + c.length));
-  };
-  ASSERT_EQ(settings(Settled()), settings(before)) << "a clean run does not keep them";
+  }
+
+  // A clean run, which keeps the settings.
+  void CleanRun(Bytes& before) {
+    ASSERT_EQ(RunWith({}, before), 1) << form->StatusEdit.Text();
+    ASSERT_EQ(Settings(Settled()), Settings(before)) << "a clean run does not keep them";
+  }
+};
+
+TEST_P(SettingsKept, ABitTurnedInTheirReadNeverReachesTheFlash) {
+  Bytes before;
+  CleanRun(before);
+  if (HasFatalFailure()) return;
 
   // Every read before the first block that carries data to the unit.
   std::vector<uint64_t> reads;
@@ -117,8 +131,30 @@ TEST_P(SettingsKept, ABitTurnedInTheirReadNeverReachesTheFlash) {
   ASSERT_FALSE(reads.empty());
   for (uint64_t n : reads) {
     SCOPED_TRACE("read-flip=" + std::to_string(n));
-    if (RunWithFlip(n, before) == 1) {
-      EXPECT_EQ(settings(Settled()), settings(before)) << "success, but the settings changed";
+    sim::FaultPlan faults;
+    faults.flipReadBitFrom = n;
+    if (RunWith(faults, before) == 1) {
+      EXPECT_EQ(Settings(Settled()), Settings(before)) << "success, but the settings changed";
+    }
+  }
+}
+
+// Written back, they count only once the flash shows them: a power loss in
+// any of the run's last erases and programs (the write-back among them) is
+// never taken for success unless the settings are there.
+TEST_P(SettingsKept, APowerLossInTheirWriteBackIsNoSuccess) {
+  Bytes before;
+  CleanRun(before);
+  if (HasFatalFailure()) return;
+  const uint64_t first = operationsBefore;
+  const uint64_t last = farm->Controller(0).Flash().Statistics().operations;
+  ASSERT_GT(last, first);
+  for (uint64_t n = std::max(first + 1, last > 8 ? last - 8 : 1); n <= last; ++n) {
+    SCOPED_TRACE("power-loss=" + std::to_string(n));
+    sim::FaultPlan faults;
+    faults.powerLossAtOperation = n;
+    if (RunWith(faults, before) == 1) {
+      EXPECT_EQ(Settings(Settled()), Settings(before)) << "success, but the settings changed";
     }
   }
 }
