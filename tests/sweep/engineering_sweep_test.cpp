@@ -1,7 +1,8 @@
 // "Run" of the engineering face against the faults a unit can show, at
-// every command of the run (evenly spaced ones where the run is long): a
-// refused command, a lost status, a unit pulled out, a power loss in any
-// erase or program, a bit flipped in a read (disk reads included). Each of
+// every command of the run (sampled where the run is long): a refused
+// command, a lost status, a unit pulled out, a bit flipped in a read (disk
+// reads included), and a power loss in the middle of an erase or program of
+// the flash or of a write to the disk. Each of
 // the nine procedures runs on one or two units of the chip types the run
 // table sends to it, through the form's entry as `fwtool run` drives it.
 // Whatever happens:
@@ -66,11 +67,12 @@ constexpr size_t kSector = 4096;
 // ---- What each run is asked for, worked out by hand ---------------------
 
 // What a run starts from: the part before it, the file it programs (empty
-// for an erase), and where the unit's disk area lies (the simulator knows).
+// for an erase), and the unit's disk as the simulator knows it.
 struct Given {
   const Bytes& before;
   const Bytes& file;
-  uint64_t areaStart = 0;
+  uint64_t diskSectors = 0;
+  bool runsFromDisk = false;  // the unit booted the firmware in its disk area
 };
 
 Expected Whole(Bytes bytes) {
@@ -130,18 +132,23 @@ Expected StagedImage(const Given& g) {
   return {bytes, bytes.size()};
 }
 
-// The disk area: the file in the first 64 KB, zero padded, with the
-// location marker at bytes 150..155 (55, the anchor's four bytes most
-// significant first, AA); the anchor is the sector after the area's last,
-// one further without flag 17. The second 64 KB are not touched.
+// The disk area: the file, zero padded to whole 64 KB blocks, with the
+// location marker at bytes 150..155: 55, the anchor's four bytes most
+// significant first, AA. The anchor is the one the controller goes by: that
+// of the marker it booted from, else the disk's last sector. Blocks past the
+// file are not touched.
 Expected AreaProgrammed(const Given& g) {
   Bytes bytes = g.before;
-  std::fill_n(bytes.begin(), 65536, 0);
+  std::fill_n(bytes.begin(), (g.file.size() + 65535) / 65536 * 65536, 0);
   std::copy(g.file.begin(), g.file.end(), bytes.begin());
-  const uint64_t anchor = g.areaStart + 256 + 1;
-  bytes[150] = 0x55;
-  for (int i = 0; i < 4; ++i) bytes[151 + i] = static_cast<uint8_t>(anchor >> (24 - 8 * i));
-  bytes[155] = 0xAA;
+  if (g.runsFromDisk) {
+    std::copy_n(g.before.begin() + 150, 6, bytes.begin() + 150);
+  } else {
+    const uint64_t anchor = g.diskSectors - 1;
+    bytes[150] = 0x55;
+    for (int i = 0; i < 4; ++i) bytes[151 + i] = static_cast<uint8_t>(anchor >> (24 - 8 * i));
+    bytes[155] = 0xAA;
+  }
   return Whole(std::move(bytes));
 }
 
@@ -195,6 +202,9 @@ struct EngineeringCase {
   bool hddFirmware = false;  // "VQS175 HDD FW"
   // Chip type 13 identifies as type 10; the operator names it.
   bool type13 = false;
+  // Program: the file is the firmware the simulator keeps on the disk of a
+  // unit of this description (one the unit boots), instead of plain bytes.
+  const char* fileFromDiskOf = nullptr;
 };
 
 constexpr size_t kRegionSector500G = 1048569856;
@@ -213,7 +223,10 @@ const EngineeringCase kCases[] = {
     {"ieee1394_erase_vqb717", "vqb717:bus=sbp2", ProcedureTag::Ieee1394, Part::Flash, Mode::EraseOnly, 0, ErasedButSettings<0x8000, 1024>, std::nullopt, 65536},
     {"parallel_program_vq64779", "vq64779:parallel=pmc", ProcedureTag::Parallel, Part::Parallel, Mode::Program, 20000, FileThenErased, std::nullopt, std::nullopt, 1},
     {"parallel_erase_vq64779u", "vq64779u:parallel=sst", ProcedureTag::Parallel, Part::Parallel, Mode::EraseOnly, 0, AllErased, std::nullopt, std::nullopt, 2},
-    {"disk_program_vqb145", "vqb145:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::Program, 20000, AreaProgrammed},
+    {"disk_program_vqb145", "vqb145:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::Program, 100000, AreaProgrammed},
+    // A blank disk given firmware the unit boots: cut short, it may boot what
+    // was written and hide the area from the host.
+    {"disk_firmware_vqb145", "vqb145:fw=blank:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::Program, 0, AreaProgrammed, std::nullopt, std::nullopt, -1, false, false, "vqb145:disk=64M"},
     {"disk_clear_vq64775e", "vq64775e:maker=0:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::EraseOnly, 0, AreaCleared},
     {"region_program_vqs175", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, Part::Region, Mode::Program, 20000, RegionProgrammed, std::nullopt, std::nullopt, -1, true},
     {"staged_program_vqs713", "vqs713:maker=mxic", ProcedureTag::Staged, Part::Flash, Mode::Program, 20000, StagedImage, std::nullopt, std::nullopt, -1, false, true},
@@ -226,7 +239,8 @@ void PrintTo(const EngineeringCase& c, std::ostream* os) {
 
 // Where the faults go: around every turn from one kind of command to the
 // next and evenly over the whole run (see FaultPoints), at most this many
-// of each kind; power losses evenly over the run's erases and programs.
+// of each kind; power losses evenly over the run's erases and programs (its
+// writes, where the part lies on the disk).
 // The whole sweep stays within a minute.
 constexpr size_t kStretchEnds = 2;
 constexpr size_t kSpread = 24;
@@ -260,10 +274,14 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
 
   void SetUp() override {
     const EngineeringCase& c = Case();
-    if (c.mode == Mode::Program) {
+    if (c.mode != Mode::Program) return;
+    if (c.fileFromDiskOf != nullptr) {
+      if (!Build(c.fileFromDiskOf)) return;
+      file = Unit().Disk().Bytes(Unit().ReservedStart(), 65536);
+    } else {
       file = testing::Pattern(c.fileSize, 0x5EED0000u + static_cast<uint32_t>(c.fileSize));
-      firmwareFile = dir.Write("firmware.bin", file);
     }
+    firmwareFile = dir.Write("firmware.bin", file);
   }
 
   // The part as the simulated unit holds it once its flash has settled.
@@ -286,14 +304,26 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     return {};
   }
 
-  Expected ExpectedFrom(const Bytes& before) {
-    return Case().expected({before, file, Unit().ReservedStart()});
+  // What the run must leave, from the part as it was and whether the unit
+  // ran the firmware on its disk then.
+  Expected ExpectedFrom(const Bytes& before, bool ranFromDisk) {
+    return Case().expected({before, file, Unit().Disk().Sectors(), ranFromDisk});
   }
 
+  bool OnDisk() const { return Case().part == Part::DiskArea || Case().part == Part::Region; }
+
+  // The unit's erases and programs so far: of its flash, or the writes to
+  // its disk where its part lies there.
   uint64_t Operations() {
     auto& unit = Unit();
+    if (OnDisk()) return unit.DiskWrites();
     return unit.Flash().Statistics().operations +
            (unit.Parallel() != nullptr ? unit.Parallel()->Statistics().operations : 0);
+  }
+
+  // A power loss in the middle of operation `n`.
+  std::string PowerLossAt(uint64_t n) const {
+    return OnDisk() ? "power-loss-write=" + std::to_string(n) : FaultItem(FaultKind::PowerLoss, n);
   }
 
   // A form as `fwtool run` makes it: every recognised controller listed,
@@ -359,13 +389,14 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     auto form = OpenForm();
     if (!form) return clean;
     const Bytes before = PartNow();
+    const bool ranFromDisk = Unit().RunsFromDisk();
     clean.firstOperation = Operations();
     Unit().ClearLog();
     const Outcome outcome = RunOnce(*form, dir.Path("clean.bin"));
     EXPECT_EQ(procedure, c.procedure);
     EXPECT_TRUE(outcome.success) << form->StatusEdit.Text();
     EXPECT_TRUE(outcome.backupWritten);
-    ExpectHolds(ExpectedFrom(before), before, PartNow());
+    ExpectHolds(ExpectedFrom(before, ranFromDisk), before, PartNow());
     EXPECT_NE(PartNow(), before) << "the run changed nothing: no fault could show";
     clean.log = Unit().Log();
     clean.operations = Operations() - clean.firstOperation;
@@ -377,8 +408,11 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     ASSERT_LE(expected.exact, after.size());
     const auto exactEnd = after.begin() + static_cast<std::ptrdiff_t>(expected.exact);
     const auto differs = std::mismatch(after.begin(), exactEnd, expected.bytes.begin()).first;
-    EXPECT_TRUE(differs == exactEnd) << "the part does not hold what was asked (from byte 0x"
-                                     << std::hex << (differs - after.begin()) << " on)";
+    const auto at = static_cast<size_t>(differs - after.begin());
+    EXPECT_TRUE(differs == exactEnd)
+        << "the part does not hold what was asked: byte 0x" << std::hex << at << " is 0x"
+        << (differs == exactEnd ? 0 : int{*differs}) << ", not 0x"
+        << (differs == exactEnd ? 0 : int{expected.bytes[at]});
     for (size_t at = expected.exact / kSector * kSector; at < after.size(); at += kSector) {
       const size_t from = std::max(at, expected.exact);
       const size_t to = std::min(at + kSector, after.size());
@@ -399,15 +433,17 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     const std::string backup = dir.Path("backup-" + std::to_string(++runs) + ".bin");
     Outcome outcome;
     Bytes before;
+    bool ranFromDisk = false;
     {
       auto form = OpenForm();
       ASSERT_TRUE(form);
       before = PartNow();
+      ranFromDisk = Unit().RunsFromDisk();
       Unit().Disk().ClearWrites();
       outcome = RunOnce(*form, backup);
     }
     const Bytes after = PartNow();
-    if (outcome.success) ExpectHolds(ExpectedFrom(before), before, after);
+    if (outcome.success) ExpectHolds(ExpectedFrom(before, ranFromDisk), before, after);
     if (outcome.backupWritten) {
       EXPECT_TRUE(ReadFile(backup) == before) << "the copy is not the part as it was";
     } else {
@@ -474,16 +510,17 @@ TEST_P(EngineeringSweep, NothingLostNothingClaimedFalsely) {
   }
   const auto start = std::chrono::steady_clock::now();
   for (uint64_t n : points) {
-    RunWith(FaultItem(kind, n));
+    RunWith(kind == FaultKind::PowerLoss ? PowerLossAt(n) : FaultItem(kind, n));
     if (HasFatalFailure()) return;
   }
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
   RecordProperty("runs", static_cast<int>(points.size()));
-  std::printf("%s %s: %zu runs (%zu commands, %llu flash operations in the clean run), %lld ms\n",
-              c.name, KindName(kind), points.size(), clean.log.size(),
-              static_cast<unsigned long long>(clean.operations),
-              static_cast<long long>(took.count()));
+  std::printf(
+      "%s %s: %zu runs (%zu commands, %llu erases, programs or disk writes in the clean run), %lld "
+      "ms\n",
+      c.name, KindName(kind), points.size(), clean.log.size(),
+      static_cast<unsigned long long>(clean.operations), static_cast<long long>(took.count()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
