@@ -27,6 +27,7 @@
 
 #include "Fwupdate.h"
 #include "byte_pattern.h"
+#include "engineering_expectations.h"
 #include "fault_points.h"
 #include "flash_restore.h"
 #include "recording_operator.h"
@@ -40,6 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using Mode = RunRequest::Mode;
+using namespace sweep;  // what each run is asked for
 using testing::FaultItem;
 using testing::FaultKind;
 using testing::IsPoll;
@@ -54,137 +56,18 @@ enum class Part {
   Region,    // type 12's 64 KB region, 2 MB below the disk's last 1 MB boundary
 };
 
-// What a run must leave in the part: `bytes` over the first `exact` bytes;
-// past them every 4 KB sector either as it was or erased (a procedure that
-// writes a short image may erase more of the part than the image covers).
-struct Expected {
-  Bytes bytes;
-  size_t exact = 0;
-};
-
+// Past what a run was asked to write, each 4 KB sector is kept or erased.
 constexpr size_t kSector = 4096;
 
-// ---- What each run is asked for, worked out by hand ---------------------
-
-// What a run starts from: the part before it, the file it programs (empty
-// for an erase), and the unit's disk as the simulator knows it.
-struct Given {
-  const Bytes& before;
-  const Bytes& file;
-  uint64_t diskSectors = 0;
-  bool runsFromDisk = false;  // the unit booted the firmware in its disk area
-};
-
-Expected Whole(Bytes bytes) {
-  const size_t size = bytes.size();
-  return {std::move(bytes), size};
-}
-
-// Erase only, "Include 4K NVRAM" ticked: everything erased.
-Expected AllErased(const Given& g) {
-  return Whole(Bytes(g.before.size(), 0xFF));
-}
-
-// Erase only with the unit's settings kept: erased but for `length` bytes at
-// `at`, which hold what they held.
-template <size_t at, size_t length>
-Expected ErasedButSettings(const Given& g) {
-  Bytes bytes(g.before.size(), 0xFF);
-  std::copy_n(g.before.begin() + at, length, bytes.begin() + at);
-  return Whole(std::move(bytes));
-}
-
-// The file as it is, nothing merged, at the start of the part.
-Expected FileAsItIs(const Given& g) {
-  return {g.file, g.file.size()};
-}
-
-// The parallel part: the file, then erased cells to the part's end.
-Expected FileThenErased(const Given& g) {
-  Bytes bytes(g.before.size(), 0xFF);
-  std::copy(g.file.begin(), g.file.end(), bytes.begin());
-  return Whole(std::move(bytes));
-}
-
-// The header-area chips keep the unit's first 4 KB (its settings) in front
-// of a file that brings none; the file follows them.
-Expected SettingsThenFile(const Given& g) {
-  Bytes bytes(g.before.begin(), g.before.begin() + 4096);
-  bytes.insert(bytes.end(), g.file.begin(), g.file.end());
-  return {bytes, bytes.size()};
-}
-
-// The 1394 bridge: a file of up to 32 KB fills the first half, zero padded;
-// the second half (the unit's settings) is not touched.
-Expected FirstHalfPadded(const Given& g) {
-  Bytes bytes = g.before;
-  std::fill_n(bytes.begin(), 32768, 0);
-  std::copy(g.file.begin(), g.file.end(), bytes.begin());
-  return Whole(std::move(bytes));
-}
-
-// The staged procedure: the unit's first 4 KB in place of the file's, the
-// image zero padded to a whole 8 KB.
-Expected StagedImage(const Given& g) {
-  Bytes bytes((g.file.size() + 8191) / 8192 * 8192, 0);
-  std::copy(g.file.begin(), g.file.end(), bytes.begin());
-  std::copy_n(g.before.begin(), 4096, bytes.begin());
-  return {bytes, bytes.size()};
-}
-
-// The disk area: the file, zero padded to whole 64 KB blocks, with the
-// location marker at bytes 150..155: 55, the anchor's four bytes most
-// significant first, AA. The anchor is the one the controller goes by: that
-// of the marker it booted from, else the disk's last sector. Blocks past the
-// file are not touched.
-Expected AreaProgrammed(const Given& g) {
-  Bytes bytes = g.before;
-  std::fill_n(bytes.begin(), (g.file.size() + 65535) / 65536 * 65536, 0);
-  std::copy(g.file.begin(), g.file.end(), bytes.begin());
-  if (g.runsFromDisk) {
-    std::copy_n(g.before.begin() + 150, 6, bytes.begin() + 150);
-  } else {
-    const uint64_t anchor = g.diskSectors - 1;
-    bytes[150] = 0x55;
-    for (int i = 0; i < 4; ++i) bytes[151 + i] = static_cast<uint8_t>(anchor >> (24 - 8 * i));
-    bytes[155] = 0xAA;
-  }
-  return Whole(std::move(bytes));
-}
-
-// The area cleared: its first 64 KB zero but for the location marker, which
-// the controller that keeps its firmware there needs to find it again.
-Expected AreaCleared(const Given& g) {
-  Bytes bytes = g.before;
-  std::fill_n(bytes.begin(), 65536, 0);
-  std::copy_n(g.before.begin() + 150, 6, bytes.begin() + 150);
-  return Whole(std::move(bytes));
-}
-
-// Type 12's region: the file, zero padded to 64 KB, with the CRC-32 of its
-// code area (polynomial 04C11DB7, most significant bit first, start value
-// 52325032, no final inversion, fed the 32-bit little-endian words of
-// 0..BFFB most significant byte first) stored little-endian at BFFC.
-uint32_t RegionCrc(const Bytes& region) {
-  uint32_t crc = 0x52325032;
-  for (size_t at = 0; at < 0xBFFC; at += 4) {
-    for (int b = 3; b >= 0; --b) {
-      crc ^= static_cast<uint32_t>(region[at + static_cast<size_t>(b)]) << 24;
-      for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-  }
-  return crc;
-}
-
-Expected RegionProgrammed(const Given& g) {
-  Bytes bytes(65536, 0);
-  std::copy(g.file.begin(), g.file.end(), bytes.begin());
-  const uint32_t crc = RegionCrc(bytes);
-  for (int i = 0; i < 4; ++i)
-    bytes[0xBFFC + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
-  return Whole(std::move(bytes));
-}
+// Where the faults go: around every turn from one kind of command to the
+// next and evenly over the whole run (see FaultPoints), at most this many
+// of each kind; power losses evenly over the run's erases and programs (its
+// writes, where the part lies on the disk). The whole sweep stays within a
+// minute.
+constexpr size_t kStretchEnds = 2;
+constexpr size_t kSpread = 24;
+constexpr size_t kMostPoints = 64;
+constexpr size_t kMostPowerLosses = 32;
 
 // ---- The units ----------------------------------------------------------
 
@@ -194,7 +77,7 @@ struct EngineeringCase {
   ProcedureTag procedure;  // where the run table sends it
   Part part;
   Mode mode;
-  size_t fileSize;  // Program: a file of this many bytes
+  size_t fileSize = 0;  // Program: a file of this many bytes
   Expected (*expected)(const Given& given);
   std::optional<bool> includeNvram = std::nullopt;
   std::optional<int32_t> flashSize = std::nullopt;
@@ -205,47 +88,59 @@ struct EngineeringCase {
   // Program: the file is the firmware the simulator keeps on the disk of a
   // unit of this description (one the unit boots), instead of plain bytes.
   const char* fileFromDiskOf = nullptr;
+  // Fault points of each kind at most (fewer on a run of many commands).
+  size_t most = kMostPoints;
 };
 
 constexpr size_t kRegionSector500G = 1048569856;
 
 // clang-format off
 const EngineeringCase kCases[] = {
-    {"serial_program_vqb719", "vqb719", ProcedureTag::SerialFlash, Part::Flash, Mode::Program, 65536, FileAsItIs, true},
-    {"serial_erase_vqs175", "vqs175", ProcedureTag::SerialFlash, Part::Flash, Mode::EraseOnly, 0, ErasedButSettings<0xC000, 4096>, false},
-    {"basic_program_vq64773", "vq64773:maker=winbond:size=128", ProcedureTag::Basic, Part::Flash, Mode::Program, 65536, FileAsItIs},
-    {"basic_erase_vq64771", "vq64771:maker=mxic", ProcedureTag::Basic, Part::Flash, Mode::EraseOnly, 0, AllErased, std::nullopt, 65536},
-    {"header_program_vqb716", "vqb716", ProcedureTag::HeaderHandling, Part::Flash, Mode::Program, 61440, SettingsThenFile, false},
-    {"header_erase_vqb716", "vqb716:maker=mxic", ProcedureTag::HeaderHandling, Part::Flash, Mode::EraseOnly, 0, ErasedButSettings<0, 4096>, false, 65536},
-    {"paged_program_vqb713", "vqb713:maker=sst", ProcedureTag::Paged, Part::Flash, Mode::Program, 16384, FileAsItIs},
-    {"paged_erase_vqb713", "vqb713:maker=sst", ProcedureTag::Paged, Part::Flash, Mode::EraseOnly, 0, AllErased, std::nullopt, 65536},
-    {"ieee1394_program_vqb717", "vqb717:bus=sbp2", ProcedureTag::Ieee1394, Part::Flash, Mode::Program, 20000, FirstHalfPadded},
-    {"ieee1394_erase_vqb717", "vqb717:bus=sbp2", ProcedureTag::Ieee1394, Part::Flash, Mode::EraseOnly, 0, ErasedButSettings<0x8000, 1024>, std::nullopt, 65536},
-    {"parallel_program_vq64779", "vq64779:parallel=pmc", ProcedureTag::Parallel, Part::Parallel, Mode::Program, 20000, FileThenErased, std::nullopt, std::nullopt, 1},
-    {"parallel_erase_vq64779u", "vq64779u:parallel=sst", ProcedureTag::Parallel, Part::Parallel, Mode::EraseOnly, 0, AllErased, std::nullopt, std::nullopt, 2},
-    {"disk_program_vqb145", "vqb145:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::Program, 100000, AreaProgrammed},
+    {.name = "serial_program_vqb719", .unit = "vqb719", .procedure = ProcedureTag::SerialFlash,
+     .part = Part::Flash, .mode = Mode::Program, .fileSize = 65536, .expected = FileAsItIs, .includeNvram = true},
+    {.name = "serial_erase_vqs175", .unit = "vqs175", .procedure = ProcedureTag::SerialFlash,
+     .part = Part::Flash, .mode = Mode::EraseOnly, .expected = ErasedButSettings<0xC000, 4096>, .includeNvram = false},
+    {.name = "basic_program_vq64773", .unit = "vq64773:maker=winbond:size=128", .procedure = ProcedureTag::Basic,
+     .part = Part::Flash, .mode = Mode::Program, .fileSize = 65536, .expected = FileAsItIs},
+    {.name = "basic_erase_vq64771", .unit = "vq64771:maker=mxic", .procedure = ProcedureTag::Basic,
+     .part = Part::Flash, .mode = Mode::EraseOnly, .expected = AllErased, .flashSize = 65536},
+    {.name = "header_program_vqb716", .unit = "vqb716", .procedure = ProcedureTag::HeaderHandling,
+     .part = Part::Flash, .mode = Mode::Program, .fileSize = 61440, .expected = SettingsThenFile, .includeNvram = false},
+    {.name = "header_erase_vqb716", .unit = "vqb716:maker=mxic", .procedure = ProcedureTag::HeaderHandling,
+     .part = Part::Flash, .mode = Mode::EraseOnly, .expected = ErasedButSettings<0, 4096>, .includeNvram = false,
+     .flashSize = 65536},
+    // One 16 KB page byte by byte: some 16,600 commands a run.
+    {.name = "paged_program_vqb713", .unit = "vqb713:maker=sst", .procedure = ProcedureTag::Paged,
+     .part = Part::Flash, .mode = Mode::Program, .fileSize = 16384, .expected = FileAsItIs, .most = 20},
+    {.name = "paged_erase_vqb713", .unit = "vqb713:maker=sst", .procedure = ProcedureTag::Paged,
+     .part = Part::Flash, .mode = Mode::EraseOnly, .expected = AllErased, .flashSize = 65536},
+    {.name = "ieee1394_program_vqb717", .unit = "vqb717:bus=sbp2", .procedure = ProcedureTag::Ieee1394,
+     .part = Part::Flash, .mode = Mode::Program, .fileSize = 20000, .expected = FirstHalfPadded},
+    {.name = "ieee1394_erase_vqb717", .unit = "vqb717:bus=sbp2", .procedure = ProcedureTag::Ieee1394,
+     .part = Part::Flash, .mode = Mode::EraseOnly, .expected = ErasedButSettings<0x8000, 1024>, .flashSize = 65536},
+    {.name = "parallel_program_vq64779", .unit = "vq64779:parallel=pmc", .procedure = ProcedureTag::Parallel,
+     .part = Part::Parallel, .mode = Mode::Program, .fileSize = 20000, .expected = FileThenErased, .flashType = 1},
+    {.name = "parallel_erase_vq64779u", .unit = "vq64779u:parallel=sst", .procedure = ProcedureTag::Parallel,
+     .part = Part::Parallel, .mode = Mode::EraseOnly, .expected = AllErased, .flashType = 2},
+    // Two blocks over the firmware the disk holds.
+    {.name = "disk_program_vqb145", .unit = "vqb145:disk=64M", .procedure = ProcedureTag::DiskHosted,
+     .part = Part::DiskArea, .mode = Mode::Program, .fileSize = 100000, .expected = AreaProgrammed},
     // A blank disk given firmware the unit boots: cut short, it may boot what
     // was written and hide the area from the host.
-    {"disk_firmware_vqb145", "vqb145:fw=blank:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::Program, 0, AreaProgrammed, std::nullopt, std::nullopt, -1, false, false, "vqb145:disk=64M"},
-    {"disk_clear_vq64775e", "vq64775e:maker=0:disk=64M", ProcedureTag::DiskHosted, Part::DiskArea, Mode::EraseOnly, 0, AreaCleared},
-    {"region_program_vqs175", "vqs175:disk=500G", ProcedureTag::Vqs175Disk, Part::Region, Mode::Program, 20000, RegionProgrammed, std::nullopt, std::nullopt, -1, true},
-    {"staged_program_vqs713", "vqs713:maker=mxic", ProcedureTag::Staged, Part::Flash, Mode::Program, 20000, StagedImage, std::nullopt, std::nullopt, -1, false, true},
+    {.name = "disk_firmware_vqb145", .unit = "vqb145:fw=blank:disk=64M", .procedure = ProcedureTag::DiskHosted,
+     .part = Part::DiskArea, .mode = Mode::Program, .expected = AreaProgrammed, .fileFromDiskOf = "vqb145:disk=64M"},
+    {.name = "disk_clear_vq64775e", .unit = "vq64775e:maker=0:disk=64M", .procedure = ProcedureTag::DiskHosted,
+     .part = Part::DiskArea, .mode = Mode::EraseOnly, .expected = AreaCleared},
+    {.name = "region_program_vqs175", .unit = "vqs175:disk=500G", .procedure = ProcedureTag::Vqs175Disk,
+     .part = Part::Region, .mode = Mode::Program, .fileSize = 20000, .expected = RegionProgrammed, .hddFirmware = true},
+    {.name = "staged_program_vqs713", .unit = "vqs713:maker=mxic", .procedure = ProcedureTag::Staged,
+     .part = Part::Flash, .mode = Mode::Program, .fileSize = 20000, .expected = StagedImage, .type13 = true},
 };
 // clang-format on
 
 void PrintTo(const EngineeringCase& c, std::ostream* os) {
   *os << c.unit;
 }
-
-// Where the faults go: around every turn from one kind of command to the
-// next and evenly over the whole run (see FaultPoints), at most this many
-// of each kind; power losses evenly over the run's erases and programs (its
-// writes, where the part lies on the disk).
-// The whole sweep stays within a minute.
-constexpr size_t kStretchEnds = 2;
-constexpr size_t kSpread = 24;
-constexpr size_t kMostPoints = 64;
-constexpr size_t kMostPowerLosses = 32;
 
 struct Clean {
   std::vector<sim::LoggedCommand> log;
@@ -493,16 +388,16 @@ TEST_P(EngineeringSweep, NothingLostNothingClaimedFalsely) {
       std::vector<uint64_t> operations;
       for (uint64_t n = 1; n <= clean.operations; ++n)
         operations.push_back(clean.firstOperation + n);
-      points = testing::Spread(operations, kMostPowerLosses);
+      points = testing::Spread(operations, std::min(c.most, kMostPowerLosses));
       break;
     }
     case FaultKind::ReadFlip:
-      points = testing::FaultPoints(clean.log, ReturnsData, kStretchEnds, kSpread, kMostPoints);
+      points = testing::FaultPoints(clean.log, ReturnsData, kStretchEnds, kSpread, c.most);
       break;
     case FaultKind::FailCommand:
     case FaultKind::StatusLost:
     case FaultKind::Vanish:
-      points = testing::FaultPoints(clean.log, AnyCommand, kStretchEnds, kSpread, kMostPoints);
+      points = testing::FaultPoints(clean.log, AnyCommand, kStretchEnds, kSpread, c.most);
       break;
     case FaultKind::Slow:
       points = {0};
