@@ -83,13 +83,14 @@ clean:
 
 # libFuzzer targets (clang-15, ASan + UBSan) over the parsers that take bytes
 # from outside: images, command blocks into the simulator, `--simulate`,
-# sysfs, recorded runs, the frames on fwtool-helper's input. `make fuzz` runs each for
+# sysfs, recorded runs, the frames on fwtool-helper's input, the firmware
+# files of the engineering runs. `make fuzz` runs each for
 # FUZZ_SECONDS from its committed corpus (fuzz/corpus) and keeps what it
 # finds in build/fuzz/findings; `make test` runs each over its corpus and a
 # few seconds more.
 FUZZ_SECONDS ?= 60
 FUZZERS := image_fuzzer sim_command_fuzzer farm_description_fuzzer sysfs_fuzzer \
-	recorded_run_fuzzer helper_frame_fuzzer
+	recorded_run_fuzzer helper_frame_fuzzer procedure_intake_fuzzer
 .PHONY: fuzz-build fuzz test-fuzz
 fuzz-build: deps
 	@test -f build/fuzz/build.ninja || cmake --preset fuzz
