@@ -107,6 +107,8 @@ class SimController {
   void SetFaults(const FaultPlan& faults);
   const FaultPlan& Faults() const { return faults_; }
   uint64_t CommandCount() const { return commandCount_; }
+  // Writes to the disk over the unit's life.
+  uint64_t DiskWrites() const { return diskWrites_; }
 
   const std::vector<LoggedCommand>& Log() const { return log_; }
   void ClearLog() { log_.clear(); }
@@ -211,6 +213,8 @@ class SimController {
 
   FaultPlan faults_;
   bool vanishFired_ = false;
+  uint64_t diskWrites_ = 0;  // over the unit's life
+  bool diskPowerLost_ = false;
   bool stuckFired_ = false;
   bool flipFired_ = false;
   uint64_t commandCount_ = 0;

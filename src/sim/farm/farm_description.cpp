@@ -141,7 +141,7 @@ class UnitParser {
           "chip",       "rev",      "maker",    "size",         "jedec",      "fw",
           "version",    "serial",   "bus",      "fail-command", "fail-match", "vanish",
           "power-loss", "bank",     "reg",      "parallel",     "disk",       "sector",
-          "visible",    "capacity", "identify", "status-lost",  "read-flip"};
+          "visible",    "capacity", "identify", "status-lost",  "read-flip",  "power-loss-write"};
       if (std::find(kKeys.begin(), kKeys.end(), key) != kKeys.end())
         return fmt::format("has \"{}\" without a value ({}=...)", key, key);
       return fmt::format("has \"{}\", which is neither a chip name nor an option", key);
@@ -308,6 +308,10 @@ class UnitParser {
       auto n = Counter(key, value, reason);
       if (!n) return reason;
       config_.faults.powerLossAtOperation = *n;
+    } else if (key == "power-loss-write") {
+      auto n = Counter(key, value, reason);
+      if (!n) return reason;
+      config_.faults.powerLossAtDiskWrite = *n;
     } else if (key == "status-lost") {
       auto n = Counter(key, value, reason);
       if (!n) return reason;
