@@ -44,9 +44,9 @@ gui: build
 screenshots: build
 	BUILD_DIR=$(BUILD_DIR) scripts/screenshot
 
-# The Debian packages fwtool and fwtool-gui, into $(BUILD_DIR)/packages.
+# The Debian packages fwtool (with fwtool-helper) and fwtool-gui, into $(BUILD_DIR)/packages.
 package: configure
-	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui fwtool_package_files
+	cmake --build --preset $(PRESET) -j $(JOBS) --target fwtool fwtool-gui fwtool-helper fwtool_package_files
 	cd $(BUILD_DIR) && cpack -G DEB
 
 # WINDOWS=0 leaves the Windows programs and their wine tests out.
@@ -83,11 +83,14 @@ clean:
 
 # libFuzzer targets (clang-15, ASan + UBSan) over the parsers that take bytes
 # from outside: images, command blocks into the simulator, `--simulate`,
-# sysfs, recorded runs. `make fuzz` runs each for FUZZ_SECONDS from its committed corpus
-# (fuzz/corpus) and keeps what it finds in build/fuzz/findings; `make test`
-# runs each over its corpus and a few seconds more.
+# sysfs, recorded runs, the frames on fwtool-helper's input, the firmware
+# files of the engineering runs. `make fuzz` runs each for
+# FUZZ_SECONDS from its committed corpus (fuzz/corpus) and keeps what it
+# finds in build/fuzz/findings; `make test` runs each over its corpus and a
+# few seconds more.
 FUZZ_SECONDS ?= 60
-FUZZERS := image_fuzzer sim_command_fuzzer farm_description_fuzzer sysfs_fuzzer recorded_run_fuzzer
+FUZZERS := image_fuzzer sim_command_fuzzer farm_description_fuzzer sysfs_fuzzer \
+	recorded_run_fuzzer helper_frame_fuzzer procedure_intake_fuzzer
 .PHONY: fuzz-build fuzz test-fuzz
 fuzz-build: deps
 	@test -f build/fuzz/build.ninja || cmake --preset fuzz

@@ -425,6 +425,9 @@ class TV77xFwTool : private ControlObserver {
     void SetImageHasHeaderArea(bool hasArea) override {
       form_.ImageHasHeaderArea = hasArea ? 1 : 0;
     }
+    bool QuestionBox(const std::string& text, const std::string& caption) override {
+      return form_.op_.QuestionBox(text, caption);
+    }
     void BackupSaved(const std::string& path) override { form_.lastRun_.backupFile = path; }
 
    private:

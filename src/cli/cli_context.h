@@ -25,6 +25,7 @@ struct CliContext {
   std::string record;                    // --record FILE
   int exitCode = 0;                      // set by the subcommand that ran
   PlatformServices* platform = nullptr;  // enumerator and device-change watcher
+  bool rightsAsked = false;              // the helper asked for once per run
 };
 
 // The lines of examples under a command's help: "Examples:" and one

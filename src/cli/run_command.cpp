@@ -3,7 +3,8 @@
 //   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
 //          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
-//          [--block-size SIZE] [--check-sum] [--chip-type 13] [--yes] [--json]
+//          [--block-size SIZE] [--check-sum] [--overwrite-disk-data] [--chip-type 13]
+//          [--yes] [--json]
 //
 // The arguments become one request to the form's entries, as the window's
 // engineering face would make it: the list holds every recognised
@@ -29,6 +30,7 @@
 #include "form_texts.h"
 #include "host_services.h"
 #include "pass_through.h"
+#include "procedure_texts.h"
 #include "run_table.h"
 #include "status_view.h"
 #include "terminal_session.h"
@@ -54,6 +56,7 @@ struct RunArguments {
   bool a1Chip = false;
   bool hddFirmware = false;
   std::optional<int> chipType;
+  bool overwriteDiskData = false;
   bool json = false;
 };
 
@@ -213,6 +216,9 @@ bool RequestFor(const TV77xFwTool& form, const RunArguments& a, RunRequest& requ
   request.checkSum = a.checkSum;
   request.backupFile = a.backupFile;
   request.firmwareFile = a.file;
+  // Nobody is asked in the middle of a run: the disk's own data is kept
+  // unless the arguments say otherwise.
+  request.overwriteDiskData = a.overwriteDiskData;
   return true;
 }
 
@@ -307,6 +313,15 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   if (run.result != 1) {
     if (!a.json && !lastFailed.empty())
       std::printf("Last failed command: %s\n", lastFailed.c_str());
+    // The procedure kept sectors of the disk's user and wrote nothing.
+    const std::string& status = form.StatusEdit.Text();
+    if (status.starts_with(texts::kDiskDataRefused) ||
+        status.starts_with(texts::kDiskDataUnreadable)) {
+      if (!a.json)
+        std::fprintf(stderr,
+                     "fwtool run: those sectors are written only with --overwrite-disk-data.\n");
+      return outcome(Verdict::Refused, kExitFailed, a.device);
+    }
     return outcome(Verdict::Failure, kExitFailed, a.device);
   }
   return outcome(Verdict::Success, kExitOk, a.device);
@@ -346,6 +361,10 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
                   "What identification cannot tell: 13 for a VQS175/713 unit, which "
                   "identifies as type 10 (VQB713)")
       ->type_name("TYPE");
+  run->add_flag("--overwrite-disk-data", a->overwriteDiskData,
+                "Let the disk-hosted procedures write sectors the host is shown that hold data "
+                "(neither zeros nor a firmware copy); without it they are kept and nothing is "
+                "written");
   run->add_flag("--yes", a->yes, "Do not ask before erasing or programming");
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "

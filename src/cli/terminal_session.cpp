@@ -47,8 +47,32 @@ void TerminalOperator::DebugOutput(const std::string& text) {
   std::fprintf(stderr, "%s%s", text.c_str(), ended ? "" : "\n");
 }
 
+namespace {
+
+// A user without the rights to the attached devices: fwtool-helper is
+// started through polkit (the administrator's password is asked for on the
+// terminal or by the desktop's agent), once per run, before the devices
+// are first used.
+void BorrowRightsWhenNeeded(CliContext& ctx) {
+  if (ctx.rightsAsked || !ctx.platform->rights || ctx.platform->rights->Held()) return;
+  const std::string problem = ctx.platform->enumerator->AccessProblem();
+  if (problem.empty()) return;
+  ctx.rightsAsked = true;
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "fwtool: %s; starting fwtool-helper, which asks for an administrator's password "
+               "(polkit)\n",
+               problem.c_str());
+  const DeviceRights::Answer answer = ctx.platform->rights->Ask();
+  if (answer.outcome != DeviceRights::Outcome::Granted)
+    std::fprintf(stderr, "fwtool: no helper: %s\n", answer.reason.c_str());
+}
+
+}  // namespace
+
 std::shared_ptr<InterfaceEnumerator> Devices(CliContext& ctx) {
   if (auto devices = SimulatedDevices()) return RecordedDevices(devices);
+  BorrowRightsWhenNeeded(ctx);
   return RecordedDevices(ctx.platform->enumerator);
 }
 

@@ -12,6 +12,7 @@ DeviceEnvironment PlatformEnvironment() {
   PlatformServices services = InstallPlatformServices();
   environment.enumerator = std::move(services.enumerator);
   environment.watcher = std::move(services.watcher);
+  environment.rights = std::move(services.rights);
 #else
   environment.enumerator = std::make_shared<NoInterfaces>();
   environment.watcher = std::make_unique<NoDeviceChanges>();

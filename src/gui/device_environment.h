@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "device_rights.h"
 #include "enumeration.h"
 #include "gui_options.h"
 
@@ -16,6 +17,9 @@ namespace fwtool::gui {
 struct DeviceEnvironment {
   std::shared_ptr<InterfaceEnumerator> enumerator;
   std::shared_ptr<DeviceChangeWatcher> watcher;
+  // How to get the rights to the devices when they cannot be opened (the
+  // platform's helper); null for simulated units.
+  std::shared_ptr<DeviceRights> rights;
   // Watchers without a descriptor to wait on are asked for due events this
   // often (0: they deliver by themselves).
   int pollIntervalMs = 0;

@@ -68,7 +68,8 @@ int RunWindow(fwtool::gui::GuiApplication& app, const fwtool::gui::GuiOptions& o
 
     FormWindow window(form, options.engineering);
     window.setWindowIcon(app.windowIcon());
-    AccessNotice access(form, *devices->enumerator);
+    // Devices it cannot open: the window asks for the rights (the helper).
+    AccessNotice access(form, *devices->enumerator, devices->rights.get());
     QObject::connect(&window, &FormWindow::FaceSettled, &window, [&access](OneClickFace face) {
       if (face == OneClickFace::NothingToDo) access.Check();
     });

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "device_rights.h"
 #include "enumeration.h"
 
 namespace fwtool {
@@ -12,6 +13,9 @@ namespace fwtool {
 struct PlatformServices {
   std::shared_ptr<InterfaceEnumerator> enumerator;  // never null
   std::unique_ptr<DeviceChangeWatcher> watcher;     // never null; Start may refuse
+  // How to get the rights to the devices when the program lacks them
+  // (AccessProblem() of the enumerator); null where there is no way.
+  std::shared_ptr<DeviceRights> rights;
 };
 
 // Registers the platform's pass-through backend (SetPlatformBackend) and

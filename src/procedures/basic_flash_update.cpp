@@ -14,6 +14,7 @@
 #include "procedure_texts.h"
 #include "progress.h"
 #include "serial_flash_commands.h"
+#include "settings_read.h"
 
 namespace fwtool {
 
@@ -98,7 +99,10 @@ int ProgramFromFile(const ProcedureRequest& request, ProcedureHost& host) {
     }
     if (!ShortWait(path)) host.SetStatusText(texts::kNotReadyAfterErase);
   } else {
-    const bool saved = ReadFlashAt(path, kSettingsAt, settings.data(), kSettingsSize) != 0;
+    const auto read = [&](uint8_t* data) {
+      return ReadFlashAt(path, kSettingsAt, data, kSettingsSize);
+    };
+    const bool saved = ReadSettingsTwice(settings.data(), kSettingsSize, read) != 0;
     host.DebugOutput(saved ? texts::kNvramReadOk : texts::kNvramReadFail);
     if (restoreSettings && !saved) {
       host.SetStatusText(texts::kBackupNvramFail);

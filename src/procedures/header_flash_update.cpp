@@ -15,6 +15,7 @@
 #include "procedure_texts.h"
 #include "progress.h"
 #include "serial_flash_commands.h"
+#include "settings_read.h"
 
 namespace fwtool {
 
@@ -93,7 +94,10 @@ int RunHeaderFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   std::vector<uint8_t> saved(kHeaderArea, 0);
   if (keep) {
     WaitDeviceReady(request.path);
-    if (!ReadFlashAt(request.path, 0, saved.data(), kHeaderArea)) {
+    const auto read = [&](uint8_t* data) {
+      return ReadFlashAt(request.path, 0, data, kHeaderArea);
+    };
+    if (!ReadSettingsTwice(saved.data(), kHeaderArea, read)) {
       host.SetStatusText(texts::kBackupNvramFail);
       return 0;
     }

@@ -14,6 +14,7 @@
 #include "procedure_texts.h"
 #include "progress.h"
 #include "serial_flash_steps.h"
+#include "settings_read.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -41,13 +42,28 @@ bool StartsHalf(uint32_t address) {
   return address % kHalfSize1394 == 0;
 }
 
-// Reads the settings area into `saved`; status "Backup NVRAM command fail!"
-// when it cannot be read.
+// Reads the settings area into `saved`, twice; status "Backup NVRAM command
+// fail!" when it cannot be read or the reads differ.
 int SaveNvram1394(ProcedureHost& host, std::string_view path, uint8_t* saved) {
   std::fill_n(saved, kNvramSize1394, 0);
-  if (ReadFlashRange(host, path, kNvramAddress1394, saved, kNvramSize1394)) return 1;
+  const auto read = [&](uint8_t* data) {
+    return ReadFlashRange(host, path, kNvramAddress1394, data, kNvramSize1394);
+  };
+  if (ReadSettingsTwice(saved, kNvramSize1394, read)) return 1;
   host.SetStatusText(texts::kBackupNvramFail);
   return 0;
+}
+
+// Writes the saved settings area back and reads it again: 1 only when the
+// flash shows it. The area exists nowhere else, and a write the unit took
+// can still come to nothing (its power gone before the part finished).
+int WriteNvramBack1394(ProcedureHost& host, std::string_view path, const uint8_t* saved) {
+  AlignedBuffer check(kNvramSize1394);
+  if (!check) return 0;
+  if (!WriteFlashRange1394(host, path, kNvramAddress1394, saved, kNvramSize1394)) return 0;
+  WaitDeviceReady(path);
+  return ReadFlashRange(host, path, kNvramAddress1394, check.data(), kNvramSize1394) &&
+         std::equal(saved, saved + kNvramSize1394, check.data());
 }
 
 }  // namespace
@@ -180,8 +196,7 @@ int EraseFlash1394(const ProcedureRequest& request, ProcedureHost& host) {
   }
   steps.Begin(ProgressStep::Settings);
   WaitDeviceReady(request.path);
-  if (!WriteFlashRange1394(host, request.path, kNvramAddress1394, saved.data(), kNvramSize1394))
-    failure = texts::kWriteNvramBackFail;
+  if (!WriteNvramBack1394(host, request.path, saved.data())) failure = texts::kWriteNvramBackFail;
   if (failure != nullptr) {
     host.SetStatusText(failure);
     return 0;

@@ -13,6 +13,7 @@
 #include "operator.h"
 #include "procedure_texts.h"
 #include "progress.h"
+#include "settings_read.h"
 
 namespace fwtool {
 
@@ -109,7 +110,10 @@ int RunStagedFlashUpdate(const ProcedureRequest& request, ProcedureHost& host) {
   std::vector<uint8_t> settings(kSettingsArea, 0);
   if (keep) {
     AtaWaitReady(request.path);
-    if (!AtaReadFlash(request.path, 0, settings.data(), kSettingsArea)) {
+    const auto read = [&](uint8_t* data) {
+      return AtaReadFlash(request.path, 0, data, kSettingsArea);
+    };
+    if (!ReadSettingsTwice(settings.data(), kSettingsArea, read)) {
       host.SetStatusText(texts::kBackupNvramFail);
       return 0;
     }

@@ -244,8 +244,81 @@ TEST(AccessNotice, TellsOnceWhatRightsAreMissing) {
   const std::string& text = rig.op.boxes[0].text;
   EXPECT_NE(text.find("/dev/sg2"), std::string::npos);
   EXPECT_NE(text.find("root"), std::string::npos);
-  EXPECT_NE(text.find("CAP_SYS_RAWIO"), std::string::npos);
+  EXPECT_NE(text.find("pkexec"), std::string::npos);
   EXPECT_EQ(rig.op.boxes[0].icon, MessageIcon::Warning);
+}
+
+// Rights as the platform would lend them: the answer a test chooses, and
+// what the helper changes once it runs (the enumerator's problem goes).
+class ScriptedRights : public DeviceRights {
+ public:
+  explicit ScriptedRights(Answer answer) : answer_(std::move(answer)) {}
+  bool Held() const override { return held_; }
+  Answer Ask() override {
+    ++asks;
+    held_ = answer_.outcome == Outcome::Granted;
+    if (held_ && onGranted) onGranted();
+    return answer_;
+  }
+  int asks = 0;
+  std::function<void()> onGranted;
+
+ private:
+  Answer answer_;
+  bool held_ = false;
+};
+
+constexpr char kClosedProblem[] =
+    "1 storage device found, but raw SCSI commands need root or CAP_SYS_RAWIO";
+
+TEST(AccessNotice, AsksForTheRightsAndListsAgainThroughTheHelper) {
+  WindowRig rig;
+  rig.enumerator.problem = kClosedProblem;
+  rig.Open();
+  const int refreshes = rig.enumerator.diskCalls;
+  ScriptedRights rights({DeviceRights::Outcome::Granted, {}});
+  rights.onGranted = [&] { rig.enumerator.problem.clear(); };
+  AccessNotice notice(*rig.form, rig.enumerator, &rights);
+  EXPECT_FALSE(notice.Check()) << "no box when the rights come";
+  EXPECT_EQ(rights.asks, 1);
+  EXPECT_EQ(rig.enumerator.diskCalls, refreshes + 1) << "the list is made again";
+  EXPECT_TRUE(rig.op.boxes.empty());
+  EXPECT_FALSE(notice.Check());
+  EXPECT_EQ(rights.asks, 1);
+}
+
+TEST(AccessNotice, SaysSoWhenThePromptIsRefusedOrCannotBeShown) {
+  const std::string lead =
+      std::string("The attached storage devices cannot be opened: ") + kClosedProblem + ".\n\n";
+  struct Case {
+    DeviceRights::Answer answer;
+    std::string box;
+  };
+  const std::vector<Case> cases = {
+      {{DeviceRights::Outcome::Refused, "the password was not given"},
+       lead + "The administrator's password was not given, so the helper that sends the commands "
+              "(fwtool-helper) did not start. Start fwtool-gui again to be asked once more."},
+      {{DeviceRights::Outcome::Unavailable, "/usr/bin/pkexec is not installed"},
+       lead +
+           "The helper that sends the commands (fwtool-helper) could not be started: "
+           "/usr/bin/pkexec is not installed.\n\n" +
+           AccessNeededText()},
+  };
+  for (const auto& c : cases) {
+    WindowRig rig;
+    rig.enumerator.problem = kClosedProblem;
+    rig.Open();
+    const int refreshes = rig.enumerator.diskCalls;
+    ScriptedRights rights(c.answer);
+    AccessNotice notice(*rig.form, rig.enumerator, &rights);
+    EXPECT_TRUE(notice.Check());
+    EXPECT_FALSE(notice.Check()) << "once per run";
+    EXPECT_EQ(rights.asks, 1);
+    EXPECT_EQ(rig.enumerator.diskCalls, refreshes);
+    ASSERT_EQ(rig.op.boxes.size(), 1u);
+    EXPECT_EQ(rig.op.boxes[0].text, c.box);
+    EXPECT_EQ(rig.op.boxes[0].caption, "TALVE VQB719 FW Update Utility");
+  }
 }
 
 TEST(AccessNotice, SilentWhenNothingIsMissing) {

@@ -8,8 +8,10 @@
 #   lintian        no lintian errors (warnings are printed)
 #   desktop-entry  desktop-file-validate accepts the desktop entry
 #   appstream      appstreamcli validate --no-net accepts the metainfo
-#   polkit         the polkit action runs the launcher's helper, as root, on the display
-#   installed-run  the unpacked programs run: --version, a simulated update
+#   polkit         the one polkit action starts fwtool-helper and nothing else;
+#                  no root window, no wrapper that runs one
+#   installed-run  the unpacked programs run: --version, a simulated update,
+#                  the helper refuses arguments
 #   depends        every package named in Depends is installed here, at the
 #                  version asked for, and the programs need no other library
 #   completion     bash completion offers the subcommands and options
@@ -92,9 +94,8 @@ case $step in
     entry=$root/usr/share/applications/fwtool-gui.desktop
     [[ -f $entry ]] || fail "no desktop entry in the package"
     desktop-file-validate "$entry" || fail "desktop-file-validate"
-    # The menu starts the launcher, which asks for the rights.
-    grep -qx 'Exec=fwtool-gui-launch' "$entry" || fail "the entry does not start fwtool-gui-launch"
-    [[ -x $root/usr/bin/fwtool-gui-launch ]] || fail "no /usr/bin/fwtool-gui-launch"
+    # The menu starts the window as the user; it asks for the helper itself.
+    grep -qx 'Exec=fwtool-gui' "$entry" || fail "the entry does not start fwtool-gui"
     for size in 16 32 48 64 256; do
       icon=$root/usr/share/icons/hicolor/${size}x${size}/apps/fwtool-gui.png
       [[ -f $icon ]] || fail "no ${size}x${size} icon"
@@ -116,23 +117,32 @@ case $step in
 
   polkit)
     need xmllint libxml2-utils
-    policy=$root/usr/share/polkit-1/actions/org.fwtool.policy
-    [[ -f $policy ]] || fail "no polkit action in the package"
+    actions=$root/usr/share/polkit-1/actions
+    policy=$actions/org.fwtool.helper.policy
+    [[ -f $policy ]] || fail "no polkit action in the packages"
     xmllint --noout "$policy" || fail "the polkit action is not well-formed XML"
-    # The action the launcher asks for runs the helper the launcher names,
-    # which is in the package; an administrator's password, kept a while.
+    # One action, the helper's; no program of the packages runs a window as root.
+    found=$(ls "$actions")
+    [[ $found == org.fwtool.helper.policy ]] || fail "polkit actions in the packages: $found"
+    [[ $(xmllint --xpath 'count(//action)' "$policy") == 1 ]] || fail "more than one action"
     annotation() {
-      xmllint --xpath "string(//action[@id='org.fwtool.gui']/annotate[@key='$1'])" "$policy"
+      xmllint --xpath "string(//action[@id='org.fwtool.helper']/annotate[@key='$1'])" "$policy"
     }
     path=$(annotation org.freedesktop.policykit.exec.path)
-    [[ $path == /usr/libexec/fwtool-gui/fwtool-gui-root ]] || fail "exec.path is '$path'"
-    [[ -x $root$path ]] || fail "$path is not in the package"
-    [[ $(annotation org.freedesktop.policykit.exec.allow_gui) == true ]] ||
-      fail "the action does not keep the display"
-    grep -qx "helper=$path" "$root/usr/bin/fwtool-gui-launch" || fail "the launcher runs another helper"
-    grep -qx "exec /usr/bin/fwtool-gui \"\$@\"" "$root$path" || fail "the helper runs another program"
-    active=$(xmllint --xpath "string(//action[@id='org.fwtool.gui']/defaults/allow_active)" "$policy")
+    [[ $path == /usr/libexec/fwtool/fwtool-helper ]] || fail "exec.path is '$path'"
+    [[ -x $root$path ]] || fail "$path is not in the packages"
+    [[ -z $(annotation org.freedesktop.policykit.exec.allow_gui) ]] ||
+      fail "the helper's action keeps the display"
+    contents=$(dpkg-deb -c "$(deb fwtool)")
+    grep -q "\./usr/libexec/fwtool/fwtool-helper$" <<<"$contents" ||
+      fail "fwtool-helper is not in the fwtool package"
+    active=$(xmllint --xpath "string(//action[@id='org.fwtool.helper']/defaults/allow_active)" "$policy")
     [[ $active == auth_admin_keep ]] || fail "allow_active is '$active'"
+    for gone in usr/bin/fwtool-gui-launch usr/libexec/fwtool-gui; do
+      [[ ! -e $root/$gone ]] || fail "/$gone is still in the packages"
+    done
+    # The helper is no Qt program and takes nothing from a toolkit.
+    ldd "$root$path" | grep -qi 'libqt' && fail "fwtool-helper links Qt"
     ;;
 
   installed-run)
@@ -147,6 +157,14 @@ case $step in
     [[ $("$fwtool" --version) == "fwtool $upstream" ]] || fail "fwtool --version: $("$fwtool" --version)"
     [[ $(QT_QPA_PLATFORM=offscreen "$gui" --version) == "fwtool-gui $upstream" ]] ||
       fail "fwtool-gui --version: $(QT_QPA_PLATFORM=offscreen "$gui" --version 2>&1)"
+    helper=$root/usr/libexec/fwtool/fwtool-helper
+    [[ $("$helper" --version) == "fwtool-helper $upstream" ]] || fail "fwtool-helper --version"
+    for args in --help "--simulate vqb719" "--version x"; do
+      # shellcheck disable=SC2086
+      "$helper" $args </dev/null >/dev/null 2>&1
+      rc=$?
+      [[ $rc -eq 2 ]] || fail "fwtool-helper $args: exit code $rc, not 2"
+    done
     out=$("$fwtool" --simulate vqb719 --sim-state state update --yes --backup before.bin 2>&1)
     rc=$?
     echo "$out"
@@ -170,6 +188,12 @@ case $step in
         IFS='|' read -ra alternatives <<<"$group"
         for alt in "${alternatives[@]}"; do
           read -r pkg op version <<<"$(tr -d '()' <<<"$alt")"
+          # A package of ours is met by the one built beside it.
+          if [[ -f $(ls "$debs/${pkg}"_*.deb 2>/dev/null | head -1) ]]; then
+            ours=$(dpkg-deb -f "$(deb "$pkg")" Version)
+            [[ -z ${op:-} ]] || dpkg --compare-versions "$ours" "$op" "$version" && met=1
+            continue
+          fi
           installed=$(dpkg-query -W -f='${Status} ${Version}' "$pkg" 2>/dev/null) || continue
           [[ $installed == "install ok installed "* ]] || continue
           if [[ -z ${op:-} ]] || dpkg --compare-versions "${installed##* }" "$op" "$version"; then
@@ -188,7 +212,11 @@ case $step in
     for pkg in libc6 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
       grep -qw "$pkg" <<<"$gui_depends" || fail "fwtool-gui does not depend on $pkg"
     done
-    for program in "$root"/usr/bin/fwtool "$root"/usr/bin/fwtool-gui; do
+    # The window's helper comes with fwtool, of the same version.
+    grep -qF "fwtool (= $(dpkg-deb -f "$(deb fwtool)" Version))" <<<"$gui_depends" ||
+      fail "fwtool-gui does not depend on its fwtool"
+    for program in "$root"/usr/bin/fwtool "$root"/usr/bin/fwtool-gui \
+      "$root"/usr/libexec/fwtool/fwtool-helper; do
       missing=$(ldd "$program" | grep 'not found')
       [[ -z $missing ]] || fail "$program: $missing"
       readelf -d "$program" | grep -qE 'RPATH|RUNPATH' && fail "$program keeps a run path"

@@ -6,6 +6,7 @@
 #include <bit>
 
 #include "clock.h"
+#include "disk_commands.h"
 #include "enumeration.h"
 #include "flash_commands.h"
 #include "sim_fixture.h"
@@ -158,6 +159,22 @@ TEST_F(FaultsTest, PowerLossDuringAProgramLeavesThePagePartlyProgrammed) {
   EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 128, [](uint8_t b) { return b == 0x00; }));
   EXPECT_TRUE(std::all_of(back.begin() + 128, back.end(), [](uint8_t b) { return b == 0xFF; }))
       << "the second half of the page and the pages queued after it were never programmed";
+}
+
+TEST_F(FaultsTest, PowerLossDuringADiskWriteLeavesHalfItsSectorsAndTheUnitGone) {
+  // Write 1 goes through; the power drops in write 2, of eight sectors.
+  Build("vqb145:disk=64M:power-loss-write=2");
+  const Bytes first(512, 0x11);
+  const Bytes second(8 * 512, 0x22);
+  EXPECT_EQ(Write10(Path(), first.data(), 100, 512, 512), 1);
+  EXPECT_EQ(Write10(Path(), second.data(), 200, 8 * 512, 512), 0) << "the command never ends";
+  EXPECT_FALSE(Unit().Present());
+  EXPECT_EQ(Unit().DiskWrites(), 2u);
+  farm->PowerCycle(0);
+  EXPECT_EQ(Unit().Disk().Bytes(100, 512), first);
+  EXPECT_EQ(Unit().Disk().Bytes(200, 4 * 512), Bytes(4 * 512, 0x22));
+  EXPECT_EQ(Unit().Disk().Bytes(204, 4 * 512), Bytes(4 * 512, 0x00))
+      << "the second half of the write never reached the disk";
 }
 
 TEST_F(FaultsTest, AUnitPulledOutWhileItErasesKeepsThePartDone) {

@@ -39,6 +39,11 @@ class FakeProcedureHost : public ProcedureHost {
   void DebugOutput(const std::string& text) override { debug.push_back(text); }
   void TickIncludeNvram() override { includeNvramTicked = true; }
   void SetImageHasHeaderArea(bool hasArea) override { imageHasHeaderArea = hasArea; }
+  // Recorded as "caption: text" in `questions`; answered with `answer`.
+  bool QuestionBox(const std::string& text, const std::string& caption) override {
+    questions.push_back(caption + ": " + text);
+    return answer;
+  }
 
   FlashSettings settings;
   int flashMaker = 0;
@@ -54,6 +59,8 @@ class FakeProcedureHost : public ProcedureHost {
   std::vector<std::string> debug;
   bool includeNvramTicked = false;
   std::optional<bool> imageHasHeaderArea;
+  std::vector<std::string> questions;
+  bool answer = false;
 };
 
 }  // namespace fwtool::testing

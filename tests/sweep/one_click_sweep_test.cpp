@@ -19,6 +19,7 @@
 
 #include "Fwupdate.h"
 #include "expected_update.h"
+#include "fault_points.h"
 #include "firmware.h"
 #include "procedures.h"
 #include "recording_operator.h"
@@ -32,51 +33,13 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// Status reads (FF 04 12): the busy polls between the blocks.
-bool IsPoll(const sim::LoggedCommand& c) {
-  return c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x12;
-}
-
+using testing::FaultItem;
+using testing::FaultKind;
+using testing::IsPoll;
+using testing::KindName;
 using testing::MergedImage;
 using testing::ReadFile;
-
-enum class FaultKind { FailCommand, StatusLost, ReadFlip, Vanish, PowerLoss, Slow };
-
-const char* KindName(FaultKind kind) {
-  switch (kind) {
-    case FaultKind::FailCommand:
-      return "fail_command";
-    case FaultKind::StatusLost:
-      return "status_lost";
-    case FaultKind::ReadFlip:
-      return "read_flip";
-    case FaultKind::Vanish:
-      return "vanish";
-    case FaultKind::PowerLoss:
-      return "power_loss";
-    case FaultKind::Slow:
-      return "slow";
-  }
-  return "?";
-}
-
-std::string FaultItem(FaultKind kind, uint64_t n) {
-  switch (kind) {
-    case FaultKind::FailCommand:
-      return "fail-command=" + std::to_string(n);
-    case FaultKind::StatusLost:
-      return "status-lost=" + std::to_string(n);
-    case FaultKind::ReadFlip:
-      return "read-flip=" + std::to_string(n);
-    case FaultKind::Vanish:
-      return "vanish=" + std::to_string(n);
-    case FaultKind::PowerLoss:
-      return "power-loss=" + std::to_string(n);
-    case FaultKind::Slow:
-      return "slow";
-  }
-  return {};
-}
+using testing::Sample;
 
 struct UnitCase {
   const char* name;
@@ -101,9 +64,6 @@ const UnitCase kUnits[] = {
 // What ctest shows beside each case's name.
 void PrintTo(const UnitCase& unit, std::ostream* os) {
   *os << unit.description;
-}
-void PrintTo(FaultKind kind, std::ostream* os) {
-  *os << KindName(kind);
 }
 
 struct Result {
@@ -207,16 +167,6 @@ class OneClickSweep : public ::testing::TestWithParam<std::tuple<UnitCase, Fault
 };
 
 constexpr uint64_t kMostPowerLosses = 128;
-
-// Every command that is not a busy poll, and every fourth poll: a poll that
-// fails or loses its status only ends the wait it belongs to early.
-std::vector<uint64_t> Sample(const std::vector<uint64_t>& commands,
-                             const std::vector<uint64_t>& polls) {
-  std::vector<uint64_t> picked = commands;
-  for (size_t i = 0; i < polls.size(); i += 4) picked.push_back(polls[i]);
-  std::sort(picked.begin(), picked.end());
-  return picked;
-}
 
 TEST_P(OneClickSweep, NothingLostNothingClaimedFalsely) {
   const auto& [unit, kind] = GetParam();

@@ -58,16 +58,16 @@ TEST(SetupDiEnumerator, SerialNumberIsTheInstancePartTheDeviceGave) {
     const char* path;
     const char* serial;
   } cases[] = {
-      {"\\?\usbstor#disk&ven_talve&prod_vqb719&rev_1.00#0123456789ab&0#"
+      {"\\\\?\\usbstor#disk&ven_talve&prod_vqb719&rev_1.00#0123456789ab&0#"
        "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
        "0123456789ab"},
-      {"\\?\usbstor#disk&ven_talve&prod_vqb719&rev_1.00#6&2b7&0&000#"
+      {"\\\\?\\usbstor#disk&ven_talve&prod_vqb719&rev_1.00#6&2b7&0&000#"
        "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
        ""},
-      {"\\?\sbp2#talve&vqb717&lun0#0030e0f4e0123456#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+      {"\\\\?\\sbp2#talve&vqb717&lun0#0030e0f4e0123456#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
        "0030e0f4e0123456"},
-      {"\\?\ide#diskwdc#5&1c3e&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", ""},
-      {"\\?\usbstor#disk", ""},
+      {"\\\\?\\ide#diskwdc#5&1c3e&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", ""},
+      {"\\\\?\\usbstor#disk", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(SerialFromInterfacePath(c.path), c.serial) << c.path;
 }

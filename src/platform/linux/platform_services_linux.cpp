@@ -1,5 +1,6 @@
 #include <memory>
 
+#include "helper_rights.h"
 #include "pass_through.h"
 #include "platform_services.h"
 #include "sg_io_backend.h"
@@ -11,8 +12,12 @@ namespace fwtool {
 PlatformServices InstallPlatformServices() {
   SetPlatformBackend(std::make_shared<platform::SgIoBackend>());
   PlatformServices services;
-  services.enumerator = std::make_shared<platform::SysfsEnumerator>();
+  auto devices =
+      std::make_shared<platform::RoutedEnumerator>(std::make_shared<platform::SysfsEnumerator>());
+  services.enumerator = devices;
   services.watcher = std::make_unique<platform::UdevWatcher>();
+  services.rights =
+      std::make_shared<platform::HelperRights>(devices, platform::LaunchFromEnvironment());
   return services;
 }
 

@@ -3,13 +3,14 @@
 // kept across an erase or programming, and the restart afterwards.
 #include <algorithm>
 
+#include "block_transfer.h"
 #include "chip_rows.h"
 #include "flash_commands.h"
 #include "operator.h"
-#include "transport.h"
-#include "block_transfer.h"
 #include "procedure_texts.h"
 #include "serial_flash_steps.h"
+#include "settings_read.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -44,7 +45,10 @@ int32_t SerialFlashSize(const ProcedureRequest& request, const FlashSettings& se
 int SaveNvram(const ProcedureRequest& request, ProcedureHost& host, uint8_t* saved) {
   std::fill_n(saved, kNvramSize, 0);
   const uint32_t at = SerialFlashLayoutOf(request.chip.Row()).nvramAddress;
-  if (!ReadFlashRange(host, request.path, at, saved, kNvramSize)) {
+  const auto read = [&](uint8_t* data) {
+    return ReadFlashRange(host, request.path, at, data, kNvramSize);
+  };
+  if (!ReadSettingsTwice(saved, kNvramSize, read)) {
     host.SetStatusText(texts::kBackupNvramFail);
     return 0;
   }

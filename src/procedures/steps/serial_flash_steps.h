@@ -54,8 +54,8 @@ int EraseFlashByWriting(const ProcedureRequest& request, ProcedureHost& host, in
 // asks for the restart the unit needs.
 int ProgramFlashFromFile(const ProcedureRequest& request, ProcedureHost& host);
 
-// Reads the settings area into `saved` (kNvramSize bytes); status "Backup
-// NVRAM command fail!" when it cannot be read.
+// Reads the settings area into `saved` (kNvramSize bytes), twice; status
+// "Backup NVRAM command fail!" when it cannot be read or the reads differ.
 int SaveNvram(const ProcedureRequest& request, ProcedureHost& host, uint8_t* saved);
 // Programs the saved settings area back without an erase and reads it back:
 // 1 when the flash holds it. The status line is left to the caller.

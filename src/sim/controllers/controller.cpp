@@ -7,6 +7,7 @@ namespace fwtool::sim {
 
 namespace {
 std::atomic<uint64_t> gSequence{0};
+constexpr uint16_t kHostNoConnect = 0x01;
 constexpr uint16_t kHostTimedOut = 0x03;
 }  // namespace
 
@@ -77,9 +78,10 @@ void SimController::PowerCycle() {
 }
 
 void SimController::Restore(std::span<const uint8_t> flash, uint8_t flashStatus,
-                            std::span<const uint8_t> memory) {
+                            std::span<const uint8_t> memory, std::span<const uint8_t> parallel) {
   flash_.Load(flash);
   flash_.SetNonVolatileStatus(flashStatus);
+  if (parallel_ && !parallel.empty()) parallel_->Load(parallel);
   std::fill(memory_.begin(), memory_.end(), 0);
   std::copy_n(memory.begin(), std::min<size_t>(memory.size(), memory_.size()), memory_.begin());
   Boot(false);
@@ -233,7 +235,13 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   else
     reply = Dispatch(rq, iface);
 
-  if (faults_.statusLostAtCommand != 0 && faults_.statusLostAtCommand == commandCount_) {
+  if (diskPowerLost_) {
+    // The power went in the middle of the command: the host sees the unit
+    // drop off the bus instead of its status.
+    reply = Reply{};
+    reply.hostStatus = kHostNoConnect;
+    reply.detail = "no such device";
+  } else if (faults_.statusLostAtCommand != 0 && faults_.statusLostAtCommand == commandCount_) {
     // The work is done but the status phase never arrives: the host waits
     // out its time-out and gives up on the command.
     GetClock().Sleep(std::chrono::seconds(rq.timeoutSeconds));
@@ -274,9 +282,9 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
   log_.push_back(std::move(entry));
 
   const Duration now = GetClock().Now();
-  if (flash_.PowerLost() || (parallel_ && parallel_->PowerLost())) {
+  if (flash_.PowerLost() || (parallel_ && parallel_->PowerLost()) || diskPowerLost_) {
     // The power drops in the middle of an erase or program: the flash
-    // keeps what was done by then.
+    // keeps what was done by then (the disk, the sectors it wrote).
     Duration drop = now;
     if (flash_.PowerDropAt())
       drop = *flash_.PowerDropAt();
@@ -285,6 +293,7 @@ PassThroughResult SimController::Execute(const PassThroughRequest& rq, Interface
     CutFlashPower(drop);
     flash_.ClearPowerLoss();
     if (parallel_) parallel_->ClearPowerLoss();
+    diskPowerLost_ = false;
     powered_ = false;
     pendingSpi_.reset();
     Leave(now);

@@ -95,11 +95,20 @@ class SimController {
   void LoadDiskFirmware(std::span<const uint8_t> image);
   // The sectors the host is shown (before any capacity fault).
   uint64_t VisibleSectors() const;
+  // The user partitions what the host is shown now and fills it: a
+  // partition from kPartitionStart (1 MB into a disk of 512-byte sectors, as
+  // partitioning tools align it) to the last sector shown. A unit that runs
+  // its firmware from the disk keeps it beyond. False when the host is
+  // shown no more than kPartitionStart sectors.
+  static constexpr uint64_t kPartitionStart = 2048;
+  bool PartitionDisk();
   bool RunsFromDisk() const { return runsFromDisk_; }
 
   void SetFaults(const FaultPlan& faults);
   const FaultPlan& Faults() const { return faults_; }
   uint64_t CommandCount() const { return commandCount_; }
+  // Writes to the disk over the unit's life.
+  uint64_t DiskWrites() const { return diskWrites_; }
 
   const std::vector<LoggedCommand>& Log() const { return log_; }
   void ClearLog() { log_.clear(); }
@@ -112,10 +121,12 @@ class SimController {
   using PresenceListener = std::function<void(bool present, Duration at)>;
   void SetPresenceListener(PresenceListener listener) { presenceListener_ = std::move(listener); }
 
-  // Restores saved contents: flash cells and protection, then controller
-  // memory, as if the unit had been powered off with them.
-  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus,
-               std::span<const uint8_t> memory);
+  // Restores saved contents: flash cells and protection, the parallel part
+  // (left as it is when `parallel` is empty), then controller memory, as if
+  // the unit had been powered off with them. A saved disk goes back into
+  // Disk() before this, so that the unit boots what it holds.
+  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus, std::span<const uint8_t> memory,
+               std::span<const uint8_t> parallel = {});
 
  private:
   struct Reply {
@@ -202,6 +213,8 @@ class SimController {
 
   FaultPlan faults_;
   bool vanishFired_ = false;
+  uint64_t diskWrites_ = 0;  // over the unit's life
+  bool diskPowerLost_ = false;
   bool stuckFired_ = false;
   bool flipFired_ = false;
   uint64_t commandCount_ = 0;

@@ -83,6 +83,11 @@ uint64_t SimController::VisibleSectors() const {
   return runsFromDisk_ ? reservedStart_ : disk_.Sectors();
 }
 
+bool SimController::PartitionDisk() {
+  const uint64_t visible = VisibleSectors();
+  return visible > kPartitionStart && disk_.SetPartition(kPartitionStart, visible);
+}
+
 void SimController::BootFromDisk() {
   runsFromDisk_ = false;
   if (!profile_.firmwareOnDisk || !HasReservedStretch()) return;
@@ -132,6 +137,14 @@ SimController::Reply SimController::DiskTransfer(const PassThroughRequest& rq, b
   if (write) {
     if (rq.direction != DataDirection::Out || rq.data == nullptr || rq.length < bytes)
       return InvalidField();
+    if (++diskWrites_ == faults_.powerLossAtDiskWrite) {
+      // The drive takes the sectors one after the other: half of them are
+      // on the disk when the power goes.
+      const uint64_t done = count / 2;
+      if (done > 0) disk_.Write(lba, {rq.data, static_cast<size_t>(done * disk_.SectorSize())});
+      diskPowerLost_ = true;
+      return Good();
+    }
     disk_.Write(lba, {rq.data, static_cast<size_t>(bytes)});
     return Good();
   }

@@ -48,6 +48,11 @@ struct FaultPlan {
   // is gone until power-cycled.
   // 0 = never.
   uint64_t powerLossAtOperation = 0;
+  // Power drops in the middle of the n-th write to the disk (counted over
+  // the unit's life): the first half of its sectors reach the disk, the
+  // rest do not, the host never sees the command end, and the unit is gone
+  // until power-cycled. 0 = never.
+  uint64_t powerLossAtDiskWrite = 0;
   // Erase operations that leave the first cell of their range with bit 0
   // programmed (a cell that will not erase): -1 every one, N the first N,
   // 0 none.
