@@ -21,8 +21,8 @@
 #include "enumeration.h"
 #include "flash_settings.h"
 #include "form_requests.h"
-#include "history.h"
 #include "held_node.h"
+#include "history.h"
 #include "operator.h"
 #include "procedure.h"
 #include "procedure_host.h"
@@ -413,6 +413,9 @@ class TV77xFwTool : private ControlObserver {
       form_.op_.MessageBox(text, caption, MessageIcon::None);
     }
     void SimpleMessage(const std::string& text) override { form_.op_.SimpleMessage(text); }
+    bool QuestionBox(const std::string& text, const std::string& caption) override {
+      return form_.op_.QuestionBox(text, caption);
+    }
     void BackupSaved(const std::string& path) override { form_.lastRun_.backupFile = path; }
 
    private:

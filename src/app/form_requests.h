@@ -43,6 +43,11 @@ struct RunRequest {
   // it is.
   std::string backupFile = {};
   std::string firmwareFile = {};
+  // Sectors of the disk's user that a disk-hosted procedure would write
+  // (inside the capacity the host is shown, holding neither zeros nor a
+  // firmware copy): true overwrites them, false keeps them and writes
+  // nothing; unset asks the operator in a Yes/No box that names them.
+  std::optional<bool> overwriteDiskData = std::nullopt;
 };
 
 // What the last "Run" did.

@@ -56,6 +56,8 @@ std::vector<HistoryOption> HistoryOptions(const EngineeringOptions& options,
       {"blockSize", int64_t{settings.TransferBlockSize}},
   };
   if (!flashType.empty()) list.push_back({"flashType", flashType});
+  // The operator allowed the disk's own sectors to be overwritten.
+  if (options.diskData == DiskDataChoice::Overwrite) list.push_back({"overwriteDiskData", true});
   return list;
 }
 

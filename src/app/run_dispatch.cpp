@@ -39,7 +39,10 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
     UpdateBtn.SetEnabled(true);
     return lastRun_;
   }
-  const ProcedureRequest procedureRequest = ProcedureRequestFor(record->Path);
+  ProcedureRequest procedureRequest = ProcedureRequestFor(record->Path);
+  if (request.overwriteDiskData)
+    procedureRequest.options.diskData =
+        *request.overwriteDiskData ? DiskDataChoice::Overwrite : DiskDataChoice::Keep;
   const RunDispatchInput input{procedureRequest.chip, procedureRequest.path,
                                procedureRequest.options, op_};
   const size_t rowIndex = SelectRunRow(input);

@@ -3,7 +3,7 @@
 //   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
 //          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
-//          [--block-size SIZE] [--check-sum] [--yes] [--json]
+//          [--block-size SIZE] [--check-sum] [--overwrite-disk-data] [--yes] [--json]
 //
 // The arguments become one request to the form's entries, as the window's
 // engineering face would make it: the list holds every recognised
@@ -27,6 +27,7 @@
 #include "form_texts.h"
 #include "host_services.h"
 #include "pass_through.h"
+#include "procedure_texts.h"
 #include "run_table.h"
 #include "status_view.h"
 #include "terminal_session.h"
@@ -51,6 +52,7 @@ struct RunArguments {
   std::string flashType;
   bool a1Chip = false;
   bool hddFirmware = false;
+  bool overwriteDiskData = false;
   bool json = false;
 };
 
@@ -210,6 +212,9 @@ bool RequestFor(const TV77xFwTool& form, const RunArguments& a, RunRequest& requ
   request.checkSum = a.checkSum;
   request.backupFile = a.backupFile;
   request.firmwareFile = a.file;
+  // Nobody is asked in the middle of a run: the disk's own data is kept
+  // unless the arguments say otherwise.
+  request.overwriteDiskData = a.overwriteDiskData;
   return true;
 }
 
@@ -301,6 +306,15 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   if (run.result != 1) {
     if (!a.json && !lastFailed.empty())
       std::printf("Last failed command: %s\n", lastFailed.c_str());
+    // The procedure kept sectors of the disk's user and wrote nothing.
+    const std::string& status = form.StatusEdit.Text();
+    if (status.starts_with(texts::kDiskDataRefused) ||
+        status.starts_with(texts::kDiskDataUnreadable)) {
+      if (!a.json)
+        std::fprintf(stderr,
+                     "fwtool run: those sectors are written only with --overwrite-disk-data.\n");
+      return outcome(Verdict::Refused, kExitFailed, a.device);
+    }
     return outcome(Verdict::Failure, kExitFailed, a.device);
   }
   return outcome(Verdict::Success, kExitOk, a.device);
@@ -336,6 +350,10 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
                 "The unit is the A1 member: no switch to internal code (\"A1 Chip\")");
   run->add_flag("--hdd-fw", a->hddFirmware,
                 "Work on the firmware a type-12 unit keeps on its disk (\"VQS175 HDD FW\")");
+  run->add_flag("--overwrite-disk-data", a->overwriteDiskData,
+                "Let the disk-hosted procedures write sectors the host is shown that hold data "
+                "(neither zeros nor a firmware copy); without it they are kept and nothing is "
+                "written");
   run->add_flag("--yes", a->yes, "Do not ask before erasing or programming");
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "

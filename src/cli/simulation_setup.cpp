@@ -67,7 +67,7 @@ void AddSimulationOptions(CLI::App& app, CliContext& ctx) {
                      "recorded with --record")
           ->type_name("UNITS");
   app.add_option("--sim-state", ctx.simState,
-                 "Directory that keeps the simulated units' flash and memory between runs")
+                 "Directory that keeps the simulated units' flash, memory and disks between runs")
       ->type_name("DIR")
       ->needs(simulate);
   app.add_option("--sim-time-scale", TheSimulation().timeScale,

@@ -1,6 +1,6 @@
 // The simulated units of a fwtool run: `--simulate UNITS` builds a farm
 // from a description and installs it as the simulator backend before the
-// subcommand runs; `--sim-state DIR` loads the units' flash and memory
+// subcommand runs; `--sim-state DIR` loads the units' flash, memory and disks
 // before and saves them after, so a demo keeps its state between runs.
 // `--simulate replay:FILE` answers the run from a recording (--record) and
 // fails it at the first command that differs.

@@ -30,6 +30,14 @@ class OperatorServices {
                           MessageIcon icon) = 0;
   // The toolkit's simple message box (the application title is its caption).
   virtual void SimpleMessage(const std::string& text) = 0;
+  // A modal box with Yes and No buttons; true for Yes. Services with nobody
+  // at a screen to ask (the command line takes its answers from its
+  // arguments) answer No.
+  virtual bool QuestionBox(const std::string& text, const std::string& caption) {
+    (void)text;
+    (void)caption;
+    return false;
+  }
   // Empty when the operator cancels.
   virtual std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) = 0;
   // Lets the view repaint and handle input between blocks of a long transfer.

@@ -68,6 +68,12 @@ void Win32Operator::SimpleMessage(const std::string& text) {
   ::MessageBoxA(nullptr, text.c_str(), applicationTitle_.c_str(), MB_OK | MB_TASKMODAL);
 }
 
+bool Win32Operator::QuestionBox(const std::string& text, const std::string& caption) {
+  // No is the default: Enter alone never overwrites anything.
+  return ::MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+                       MB_YESNO | MB_DEFBUTTON2 | MB_TASKMODAL | MB_ICONWARNING) == IDYES;
+}
+
 std::optional<std::string> Win32Operator::OpenFileDialog(const FileDialogRequest& request) {
   namespace fs = std::filesystem;
   std::error_code ec;

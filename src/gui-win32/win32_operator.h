@@ -29,6 +29,7 @@ class Win32Operator : public OperatorServices {
 
   void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void SimpleMessage(const std::string& text) override;
+  bool QuestionBox(const std::string& text, const std::string& caption) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   void ProcessMessages() override { PumpPendingMessages(); }
   void DebugOutput(const std::string& text) override;

@@ -57,6 +57,15 @@ void QtOperator::SimpleMessage(const std::string& text) {
   ShowBox(QString::fromStdString(text), applicationTitle_, QMessageBox::NoIcon);
 }
 
+bool QtOperator::QuestionBox(const std::string& text, const std::string& caption) {
+  // No is the default: Enter alone never overwrites anything.
+  QMessageBox box(QMessageBox::Warning, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  box.setWindowModality(Qt::ApplicationModal);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::string> QtOperator::OpenFileDialog(const FileDialogRequest& request) {
   QFileDialog dialog(nullptr, QString::fromStdString(request.title));
   dialog.setWindowModality(Qt::ApplicationModal);

@@ -19,6 +19,7 @@ class QtOperator : public OperatorServices {
 
   void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void SimpleMessage(const std::string& text) override;
+  bool QuestionBox(const std::string& text, const std::string& caption) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   void ProcessMessages() override;
   void DebugOutput(const std::string& text) override;

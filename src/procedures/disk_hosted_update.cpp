@@ -52,6 +52,24 @@ uint32_t RoundUp(uint64_t value, uint64_t unit) {
   return static_cast<uint32_t>((value + unit - 1) / unit * unit);
 }
 
+// Whether the `length` bytes from the area's start may be written: see
+// MayWriteDiskSectors. The controller's own firmware there carries the
+// location marker that points at this area.
+int MayWriteArea(const ProcedureRequest& request, ProcedureHost& host, const DiskFirmwareArea& area,
+                 uint64_t length) {
+  const DiskWriteTarget target{area.start, length / area.sectorSize, area.sectorSize,
+                               area.visibleSectors};
+  return MayWriteDiskSectors(
+      request, host, target,
+      [&](uint8_t* data, uint64_t bytes) {
+        return ReadDiskFirmwareAreaBytes(request.path, area, data, bytes);
+      },
+      [&](const uint8_t* data, uint64_t) {
+        const auto marker = ReadLocationMarker(data);
+        return marker && area.MarkedBy(*marker);
+      });
+}
+
 }  // namespace
 
 std::optional<DiskFirmwareArea> LocateDiskFirmwareArea(const ProcedureRequest& request,
@@ -114,7 +132,7 @@ int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kClearSteps);
   const auto area = LocateDiskFirmwareArea(request, host);
-  if (!area) return 0;
+  if (!area || !MayWriteArea(request, host, *area, kDiskBlockSize)) return 0;
   steps.Begin(ProgressStep::Erase);
   AlignedBuffer written(kDiskBlockSize);
   AlignedBuffer readBack(kDiskBlockSize);
@@ -172,6 +190,7 @@ int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host
   const uint32_t blocks = RoundUp(file.size(), kDiskBlockSize) / kDiskBlockSize;
   std::vector<uint8_t> image(static_cast<size_t>(blocks) * kDiskBlockSize, 0);
   std::copy(file.begin(), file.end(), image.begin());
+  if (!MayWriteArea(request, host, *area, image.size())) return 0;
   host.SetStatusText(texts::kProgrammingStep);
   // The marker tells the controller where its firmware lies, whatever the
   // file holds there.

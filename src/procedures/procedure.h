@@ -41,6 +41,11 @@ struct ChipFacts {
   const ChipRow& Row() const { return *row; }
 };
 
+// What a disk-hosted step does when the sectors it would write hold data
+// of the disk's user: asks the operator in a Yes/No box that names them,
+// overwrites them (the operator said so before the run), or keeps them.
+enum class DiskDataChoice : uint8_t { Ask, Overwrite, Keep };
+
 // The options of the engineering face, as the operator left them when
 // "Run" was pressed.
 struct EngineeringOptions {
@@ -53,6 +58,7 @@ struct EngineeringOptions {
   int flashTypeIndex = -1;   // "Flash Type": the parallel flash part, -1 = none chosen
   std::string firmwareFile;  // FwFilenameEdit
   std::string backupFile;    // BackupFileEdit
+  DiskDataChoice diskData = DiskDataChoice::Ask;
 };
 
 struct ProcedureRequest {

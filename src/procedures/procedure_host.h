@@ -1,8 +1,8 @@
 // What a flash procedure needs of the window it runs in: the status line,
 // the progress bar, the progress of its declared steps, the flash maker
 // found by the information check, the shared flash settings, a chance to
-// let the window handle pending input, the operator's message boxes, and
-// where a backup went.
+// let the window handle pending input, the operator's message boxes and
+// questions, and where a backup went.
 // The form implements it; tests use a small fake.
 #pragma once
 
@@ -40,6 +40,13 @@ class ProcedureHost {
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
   // The toolkit's simple message box.
   virtual void SimpleMessage(const std::string& text) = 0;
+  // A modal box with Yes and No; true for Yes. A host with nobody to ask
+  // answers No.
+  virtual bool QuestionBox(const std::string& text, const std::string& caption) {
+    (void)text;
+    (void)caption;
+    return false;
+  }
 
   // A backup of the unit's flash or disk area now lies complete in `path`.
   virtual void BackupSaved(const std::string& path) { (void)path; }

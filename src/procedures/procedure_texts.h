@@ -103,5 +103,15 @@ inline constexpr const char* kDiskAreaNotFound = "The firmware area on the disk 
 inline constexpr const char* kFirmwareFileEmpty = "The firmware file is empty!!";
 inline constexpr const char* kFileLargerThanDiskArea =
     "The firmware file is larger than the firmware area on the disk!!";
+// Sectors the host is shown that hold the disk's own data: refused unless
+// the operator allows it. Each text goes on with the sectors ("A..B").
+inline constexpr const char* kDiskDataRefused =
+    "Nothing written: the disk's user keeps data in sectors ";
+inline constexpr const char* kDiskDataUnreadable =
+    "Nothing written: cannot read what is in sectors ";
+inline constexpr const char* kDiskDataQuestion = "The disk's user keeps data in sectors ";
+inline constexpr const char* kDiskDataQuestionEnd =
+    ": they lie inside the disk the computer is shown and hold neither zeros nor a firmware "
+    "copy. Overwrite them?";
 
 }  // namespace fwtool::texts

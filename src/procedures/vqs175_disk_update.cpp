@@ -39,6 +39,27 @@ int WriteRegion(const std::string& path, const Vqs175Region& region, const uint8
                  static_cast<uint32_t>(region.start >> 32), length, region.sectorSize);
 }
 
+// Whether the first `length` bytes of the region may be written: see
+// MayWriteDiskSectors. The controller's own code area ends with its CRC-32.
+int MayWriteRegion(const ProcedureRequest& request, ProcedureHost& host, const Vqs175Region& region,
+                   uint32_t length) {
+  const DiskWriteTarget target{region.start, length / region.sectorSize, region.sectorSize,
+                               region.visibleSectors};
+  return MayWriteDiskSectors(
+      request, host, target,
+      [&](uint8_t* data, uint64_t bytes) {
+        return ReadVqs175Region(request.path, region, data, static_cast<uint32_t>(bytes));
+      },
+      [](const uint8_t* data, uint64_t bytes) {
+        if (bytes < kVqs175CodeSize) return false;
+        uint32_t crc = kCrc32Initial;
+        Crc32OverWords(data, kVqs175CrcAt, false, crc);
+        uint32_t stored = 0;
+        for (size_t i = 4; i-- > 0;) stored = stored << 8 | data[kVqs175CrcAt + i];
+        return crc == stored;
+      });
+}
+
 }  // namespace
 
 int ReadVqs175Region(const std::string& path, const Vqs175Region& region, uint8_t* data,
@@ -90,7 +111,7 @@ int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& ho
   const uint32_t length = RegionLength(request);
   ProgressSteps steps(host.Progress(), kClearSteps);
   const auto region = LocateVqs175Region(request, host);
-  if (!region) return 0;
+  if (!region || !MayWriteRegion(request, host, *region, length)) return 0;
   steps.Begin(ProgressStep::Erase);
   AlignedBuffer zeros(length);
   if (!zeros) {
@@ -130,6 +151,7 @@ int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& 
   Crc32OverWords(image.data(), kVqs175CrcAt, false, crc);
   for (int i = 0; i < 4; ++i)
     image[kVqs175CrcAt + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+  if (!MayWriteRegion(request, host, *region, RegionLength(request))) return 0;
   host.SetStatusText(texts::kProgrammingStep);
 
   steps.Begin(ProgressStep::Program);

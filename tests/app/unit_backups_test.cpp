@@ -88,7 +88,12 @@ class RunBackups : public SimFormTest, public ::testing::WithParamInterface<Back
   // The engineering face set up for the case, "Run" not yet pressed.
   TV77xFwTool& Prepare(const BackupCase& c) {
     Build(c.units);
-    if (c.fillDisk) farm->Controller(0).Disk().Load(c.lba, Pattern(c.diskBytes, 0x5EED));
+    if (c.fillDisk) {
+      farm->Controller(0).Disk().Load(c.lba, Pattern(c.diskBytes, 0x5EED));
+      // The region lies inside the disk the host sees: the window asks
+      // before it overwrites the user's data, and the operator says Yes.
+      op.questionAnswers.push_back(true);
+    }
     auto& f = Open();
     f.ShowEngineeringFace();
     if (c.flashType >= 0) f.FlashTypeList.SetItemIndex(c.flashType);
@@ -124,6 +129,7 @@ TEST_P(RunBackups, TheCopyIsThePartAsItWasAndRestoreBringsItBack) {
   const Bytes copy = ReadFile(run.backupFile);
   EXPECT_TRUE(copy == before) << copy.size() << " bytes saved, the part holds " << before.size();
   ASSERT_NE(PartBytes(c), before) << "the run wrote nothing";
+  EXPECT_TRUE(op.questionAnswers.empty()) << "the window did not ask";
 
   // The way back: the same part through the same commands.
   clock->Advance(std::chrono::seconds(10));  // a unit that restarted is back

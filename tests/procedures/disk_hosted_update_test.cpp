@@ -121,6 +121,9 @@ TEST_F(DiskHostedUpdate, ClearWithoutFirmwareOnTheDiskZerosTheWholeBlock) {
   Unit().Disk().Load(start, Bytes(65536, 0x77));
   ProcedureRequest request = Request();
   request.options.eraseOnly = true;
+  // The area lies inside the disk the host sees and holds data: only the
+  // operator's word lets the clear through.
+  request.options.diskData = DiskDataChoice::Overwrite;
   EXPECT_EQ(RunDiskHostedUpdate(request, host), 1);
   EXPECT_EQ(DiskBytes(start, 65536), Bytes(65536, 0));
 }
@@ -190,6 +193,10 @@ TEST_F(DiskHostedUpdate, RefusalsWriteNothingAndSayWhy) {
        notFound + "the capacity the controller reports does not match the drive"},
       {"a capacity beyond the drive", "vqb145:fw=blank:disk=64M:capacity=200000", Mode::Clear, 1000,
        nullptr, notFound + "the capacity lies beyond the drive"},
+      // The area lies beyond the capacity, and without IDENTIFY nothing
+      // says where the disk ends.
+      {"no drive size", "vqb145:disk=64M:identify=fail", Mode::Program, 1000, nullptr,
+       notFound + "the drive's size is unknown: it does not answer IDENTIFY DEVICE"},
       {"an empty file", "vqb145:disk=64M", Mode::Program, 0, nullptr,
        "The firmware file is empty!!"},
       {"no file", "vqb145:disk=64M", Mode::Program, SIZE_MAX, nullptr, "Open File Error!!"},

@@ -92,6 +92,9 @@ TEST_F(Vqs175DiskUpdate, WithoutTheNvramOnlyTheCodeAreaIsTouched) {
 
   ProcedureRequest request = Request(dir.Write("fw.bin", file));
   request.options.includeNvram = false;
+  // The region lies inside the disk the host sees and holds no firmware:
+  // the operator lets it be overwritten.
+  request.options.diskData = DiskDataChoice::Overwrite;
   EXPECT_EQ(RunVqs175DiskFirmwareUpdate(request, host), 1) << host.status;
   Bytes expected = WithCrc(file);
   std::fill(expected.begin() + 0xC000, expected.end(), 0x5A);
@@ -125,6 +128,7 @@ TEST_F(Vqs175DiskUpdate, RefusalsAndFailuresWriteNothingAndSayWhy) {
     Mode mode;
     size_t fileSize;
     std::string status;
+    DiskDataChoice diskData = DiskDataChoice::Ask;
   };
   const Case cases[] = {
       {"no capacity and no IDENTIFY", "vqs175:disk=976773168s:identify=fail:capacity=fail",
@@ -135,9 +139,13 @@ TEST_F(Vqs175DiskUpdate, RefusalsAndFailuresWriteNothingAndSayWhy) {
       {"a file longer than the region", "vqs175:disk=976773168s", Mode::Program, 65537,
        "The firmware file is larger than the firmware area on the disk!!"},
       {"the clear's write is refused", "vqs175:disk=976773168s:fail-match=85", Mode::Clear, 1000,
-       "Write Data SCSI16 To HDD FAIL!!"},
+       "Write Data SCSI16 To HDD FAIL!!", DiskDataChoice::Overwrite},
       {"the program's write is refused", "vqs175:disk=976773168s:fail-match=85", Mode::Program,
-       1000, "Write Data SCSI16 To HDD FAIL!!"},
+       1000, "Write Data SCSI16 To HDD FAIL!!", DiskDataChoice::Overwrite},
+      // Sectors the host is shown are written only when it is known what
+      // they hold.
+      {"the region cannot be read to see what it holds", "vqs175:disk=976773168s:fail-match=85",
+       Mode::Program, 1000, "Nothing written: cannot read what is in sectors 976769024..976769151"},
       {"the backup cannot be read", "vqs175:disk=976773168s:fail-match=85", Mode::Backup, 1000,
        "Read Back to Backup Error!!"},
   };
@@ -146,6 +154,7 @@ TEST_F(Vqs175DiskUpdate, RefusalsAndFailuresWriteNothingAndSayWhy) {
     ProcedureRequest request = Request(dir.Write("fw.bin", Pattern(c.fileSize, 2)));
     request.options.eraseOnly = c.mode == Mode::Clear;
     request.options.backupOnly = c.mode == Mode::Backup;
+    request.options.diskData = c.diskData;
     std::filesystem::remove(request.options.backupFile);
     EXPECT_EQ(RunVqs175DiskFirmwareUpdate(request, host), 0) << c.name;
     EXPECT_EQ(host.status, c.status) << c.name;

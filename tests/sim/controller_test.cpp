@@ -308,6 +308,42 @@ TEST_F(ControllerTest, MemoryRegistersOfTheBootCode) {
   EXPECT_EQ(Bytes(word.begin(), word.begin() + 3), (Bytes{1, 2, 3}));
 }
 
+// READ CAPACITY as a disk bridge answers it: the 10-byte answer holds the
+// last LBA in 32 bits and saturates at FFFFFFFF on a disk of 2^32 sectors
+// or more; the 16-byte answer holds all 64 bits, then the block length.
+TEST_F(ControllerTest, ReadCapacityTenSaturatesAndSixteenTellsTheWholeDisk) {
+  struct Case {
+    const char* description;
+    Bytes ten;      // READ CAPACITY(10): last LBA, block length
+    Bytes sixteen;  // the first 12 bytes of READ CAPACITY(16)
+  };
+  const Case cases[] = {
+      {"vqb719:disk=2048s",
+       {0, 0, 0x07, 0xFF, 0, 0, 0x02, 0},
+       {0, 0, 0, 0, 0, 0, 0x07, 0xFF, 0, 0, 0x02, 0}},
+      {"vqb719:disk=4294967295s",
+       {0xFF, 0xFF, 0xFF, 0xFE, 0, 0, 0x02, 0},
+       {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFE, 0, 0, 0x02, 0}},
+      {"vqb719:disk=4294967301s:sector=4096",
+       {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0x10, 0},
+       {0, 0, 0, 0x01, 0, 0, 0, 0x04, 0, 0, 0x10, 0}},
+  };
+  for (const auto& c : cases) {
+    Build(c.description);
+    Bytes ten(8);
+    ASSERT_EQ(In(Block({0x25}), ten), 1) << c.description;
+    EXPECT_EQ(ten, c.ten) << c.description;
+    Bytes block(16, 0);
+    block[0] = 0x9E;
+    block[1] = 0x10;
+    block[13] = 32;
+    Bytes sixteen(32);
+    ASSERT_EQ(SendCommandIn(Path(), block.data(), 16, sixteen.data(), 32, nullptr), 1)
+        << c.description;
+    EXPECT_EQ(Bytes(sixteen.begin(), sixteen.begin() + 12), c.sixteen) << c.description;
+  }
+}
+
 TEST_F(ControllerTest, AnswersTheCommandsTheKernelSendsToAUsbDisk) {
   Build("vqb719:cdrom");
   Bytes data(64);

@@ -1,6 +1,8 @@
 // The farm description: what good descriptions set, and what bad ones say.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "simulator.h"
 
 namespace fwtool::sim {
@@ -122,6 +124,54 @@ TEST(FarmDescriptionTest, DiskHostedUnitsKeepTheirFirmwareBehindTheCapacity) {
 
   EXPECT_FALSE(SimFarm::Create("vqb145:disk=1000s:visible=600", &error));
   EXPECT_NE(error.find("visible= needs a multiple of 256 sectors"), std::string::npos) << error;
+}
+
+// A user's partition: an MBR in sector 0 with one entry (LBA-only CHS
+// fields, type 83, first sector 2048, sector count little-endian, 55 AA at
+// the end), and the partition's sectors in 32-byte rows that name them.
+TEST(FarmDescriptionTest, APartitionFillsWhatTheHostIsShown) {
+  std::string error;
+  auto farm = SimFarm::Create(
+      "vqb145:fw=blank:disk=1000000s:partition,vqb145:disk=1000000s:partition", &error);
+  ASSERT_TRUE(farm) << error;
+  auto row = [](uint64_t lba) {
+    char text[33];
+    std::snprintf(text, sizeof text, "user data sector %014llx\n",
+                  static_cast<unsigned long long>(lba));
+    return std::vector<uint8_t>(text, text + 32);
+  };
+  // The blank unit shows all 1,000,000 sectors: 997,952 = 0x000F3A40 in
+  // the partition. The unit that runs from its disk shows 999,680:
+  // 997,632 = 0x000F3900.
+  const std::vector<uint8_t> counts[] = {{0x40, 0x3A, 0x0F, 0x00}, {0x00, 0x39, 0x0F, 0x00}};
+  const uint64_t lastShown[] = {999'999, 999'679};
+  for (size_t u = 0; u < 2; ++u) {
+    const SimDisk& disk = farm->Controller(u).Disk();
+    std::vector<uint8_t> mbr(512, 0);
+    const std::vector<uint8_t> entry = {0x00, 0xFE, 0xFF, 0xFF, 0x83, 0xFE,
+                                        0xFF, 0xFF, 0x00, 0x08, 0x00, 0x00};
+    std::copy(entry.begin(), entry.end(), mbr.begin() + 446);
+    std::copy(counts[u].begin(), counts[u].end(), mbr.begin() + 458);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    EXPECT_EQ(disk.Bytes(0, 512), mbr) << "unit " << u;
+    EXPECT_EQ(disk.Bytes(2047, 512), std::vector<uint8_t>(512, 0)) << "unit " << u;
+    for (uint64_t lba : {uint64_t{2048}, uint64_t{654'321}, lastShown[u]}) {
+      const auto sector = disk.Bytes(lba, 512);
+      for (size_t at = 0; at < 512; at += 32)
+        ASSERT_EQ(std::vector<uint8_t>(sector.begin() + at, sector.begin() + at + 32), row(lba))
+            << "unit " << u << " sector " << lba;
+    }
+    EXPECT_NE(disk.Bytes(lastShown[u] + 1, 32), row(lastShown[u] + 1)) << "unit " << u;
+    EXPECT_TRUE(disk.Writes().empty()) << "unit " << u;
+  }
+  EXPECT_FALSE(farm->Controller(0).RunsFromDisk());
+  EXPECT_TRUE(farm->Controller(1).RunsFromDisk()) << "its firmware lies beyond the partition";
+
+  EXPECT_FALSE(SimFarm::Create("vqb145:disk=2000s:partition", &error));
+  EXPECT_NE(error.find("partition needs a disk the host is shown beyond sector 2048"),
+            std::string::npos)
+      << error;
 }
 
 TEST(FarmDescriptionTest, BadDescriptionsSayWhatIsWrongAndWhere) {

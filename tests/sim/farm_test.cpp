@@ -8,6 +8,7 @@
 
 #include "clock.h"
 #include "command_block.h"
+#include "disk_commands.h"
 #include "enumeration.h"
 #include "firmware_version_place.h"
 #include "flash_commands.h"
@@ -27,6 +28,11 @@ fs::path TempDir(const std::string& name) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
+}
+
+Bytes ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 class FarmTest : public SimFixture {};
@@ -245,6 +251,56 @@ TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
   EXPECT_FALSE(farm->LoadState(dir.string(), &error));
   EXPECT_NE(error.find("belongs to chip type 8"), std::string::npos) << error;
   EXPECT_TRUE(farm->LoadState((dir / "nothing-here").string(), &error));
+  fs::remove_all(dir);
+}
+
+// The parallel part and the disk are kept too, each in a file of its own
+// (0600 like the others): the part's 64 KB as they are, and of the disk only
+// the sectors that differ from an unwritten one, each as its number (8
+// bytes, least significant first) and its bytes, in order.
+TEST_F(FarmTest, TheParallelPartAndTheDisksSectorsComeBackFromFilesOfTheirOwn) {
+  const fs::path dir = TempDir("disk-state");
+  const std::string units = "vq64779:parallel=sst,vqb145:fw=blank:disk=1000000s:partition";
+  Build(units);
+  const Bytes parallel = Pattern(65536, 31);
+  Unit(0).Parallel()->Load(parallel);
+  const Bytes outside = Pattern(512, 32);
+  const Bytes inside = Pattern(1024, 33);
+  ASSERT_EQ(Write10(Path(1), outside.data(), 5, 512, 512), 1);
+  ASSERT_EQ(Write10(Path(1), inside.data(), 2048, 1024, 512), 1);
+  // A sector written with what the partition held there takes no room.
+  const Bytes same = Unit(1).Disk().Bytes(4096, 512);
+  ASSERT_EQ(Write10(Path(1), same.data(), 4096, 512, 512), 1);
+  std::string error;
+  ASSERT_TRUE(farm->SaveState(dir.string(), &error)) << error;
+
+  Bytes records;
+  for (uint64_t lba : {uint64_t{5}, uint64_t{2048}, uint64_t{2049}}) {
+    for (int i = 0; i < 8; ++i) records.push_back(static_cast<uint8_t>(lba >> (8 * i)));
+    const Bytes& from = lba == 5 ? outside : inside;
+    const size_t at = lba == 2049 ? 512 : 0;
+    records.insert(records.end(), from.begin() + at, from.begin() + at + 512);
+  }
+  EXPECT_EQ(ReadBytes(dir / "unit1-vqb145.disk"), records);
+  EXPECT_EQ(ReadBytes(dir / "unit0-vq64779.parallel"), parallel);
+  for (const char* name : {"unit1-vqb145.disk", "unit0-vq64779.parallel"})
+    EXPECT_EQ(fs::status(dir / name).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << name;
+
+  Build(units);
+  ASSERT_TRUE(farm->LoadState(dir.string(), &error)) << error;
+  EXPECT_EQ(Unit(0).Parallel()->Contents(), parallel);
+  EXPECT_EQ(Unit(1).Disk().Bytes(5, 512), outside);
+  EXPECT_EQ(Unit(1).Disk().Bytes(2048, 1024), inside);
+  EXPECT_EQ(Unit(1).Disk().Bytes(4096, 512), same);
+
+  // Another disk is refused with a reason.
+  Build("vq64779:parallel=sst,vqb145:fw=blank:disk=1000000s");
+  EXPECT_FALSE(farm->LoadState(dir.string(), &error));
+  EXPECT_NE(error.find("belongs to another disk than this unit's (1000000 sectors of 512 bytes)"),
+            std::string::npos)
+      << error;
   fs::remove_all(dir);
 }
 

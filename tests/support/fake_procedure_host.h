@@ -35,6 +35,11 @@ class FakeProcedureHost : public ProcedureHost {
     boxes.push_back(caption + ": " + text);
   }
   void SimpleMessage(const std::string& text) override { boxes.push_back(text); }
+  // Recorded as "caption: text" in `questions`; answered with `answer`.
+  bool QuestionBox(const std::string& text, const std::string& caption) override {
+    questions.push_back(caption + ": " + text);
+    return answer;
+  }
 
   FlashSettings settings;
   int flashMaker = 0;
@@ -47,6 +52,8 @@ class FakeProcedureHost : public ProcedureHost {
   std::function<void()> onProcessMessages;
   // Every box shown, as "caption: text" (simple messages as their text).
   std::vector<std::string> boxes;
+  std::vector<std::string> questions;
+  bool answer = false;
 };
 
 }  // namespace fwtool::testing

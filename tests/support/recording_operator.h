@@ -1,5 +1,5 @@
 // An operator for tests: records every box and debug text, answers file dialogs
-// from a script, and can run a hook whenever pending messages are processed
+// and questions from a script, and can run a hook whenever pending messages are processed
 // (to deliver events in the middle of a transfer).
 #pragma once
 
@@ -12,7 +12,7 @@ namespace fwtool {
 
 class RecordingOperator : public OperatorServices {
  public:
-  enum class Kind { Box, Simple };
+  enum class Kind { Box, Simple, Question };
   struct Shown {
     Kind kind;
     std::string text;
@@ -25,6 +25,14 @@ class RecordingOperator : public OperatorServices {
   }
   void SimpleMessage(const std::string& text) override {
     shown.push_back({Kind::Simple, text, {}, MessageIcon::None});
+  }
+  // Recorded like a box; answered from `questionAnswers` (No when empty).
+  bool QuestionBox(const std::string& text, const std::string& caption) override {
+    shown.push_back({Kind::Question, text, caption, MessageIcon::Question});
+    if (questionAnswers.empty()) return false;
+    const bool answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
   }
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override {
     dialogs.push_back(request);
@@ -49,6 +57,7 @@ class RecordingOperator : public OperatorServices {
   std::vector<std::string> debug;
   std::vector<FileDialogRequest> dialogs;
   std::deque<std::optional<std::string>> fileAnswers;
+  std::deque<bool> questionAnswers;
   int processCount = 0;
   std::function<void()> onProcessMessages;
 };

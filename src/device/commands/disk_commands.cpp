@@ -135,6 +135,26 @@ uint64_t ReadCapacity16(std::string_view path) {
   return BigEndian64(data.data());
 }
 
+std::optional<uint64_t> ReadHostCapacity(std::string_view path) {
+  std::array<uint8_t, kCapacity10Length> data{};
+  if (!SendBlockIn(path, ReadCapacityBlock(CdbForm::Ten), data.data(), kCapacity10Length))
+    return std::nullopt;
+  const uint32_t last = BigEndian32(data.data());
+  if (last != 0xFFFFFFFF) return uint64_t{last} + 1;
+  return HostCapacityAfter(path, last);
+}
+
+std::optional<uint64_t> HostCapacityAfter(std::string_view path, uint32_t lastLba10) {
+  if (lastLba10 == 0) return std::nullopt;
+  if (lastLba10 != 0xFFFFFFFF) return uint64_t{lastLba10} + 1;
+  // The 10-byte answer saturates on a disk of 2^32 sectors or more.
+  std::array<uint8_t, kCapacity16Length> data{};
+  if (!ReadCapacity16Raw(path, data.data(), kCapacity16Length)) return std::nullopt;
+  const uint64_t last = BigEndian64(data.data());
+  if (last == UINT64_MAX) return std::nullopt;
+  return last + 1;
+}
+
 int Read10(std::string_view path, uint8_t* buffer, uint32_t lba, uint32_t length,
            uint32_t sectorSize) {
   return ReadBlocks(path, CdbForm::Ten, lba, buffer, length, sectorSize);

@@ -49,6 +49,15 @@ int ReadCapacity16Raw(std::string_view path, uint8_t* buffer, uint8_t length);
 // The 64-bit last LBA of READ CAPACITY(16); 0 when it fails.
 uint64_t ReadCapacity16(std::string_view path);
 
+// The number of sectors the host is shown: READ CAPACITY(10), or
+// READ CAPACITY(16) when (10) answers 0xFFFFFFFF (a disk of 2^32 sectors or
+// more, for which the 10-byte answer saturates). nullopt when it cannot be
+// read: a failed command, or a last LBA of all ones in the 16-byte answer.
+std::optional<uint64_t> ReadHostCapacity(std::string_view path);
+// The same from the last LBA a READ CAPACITY(10) already gave (0 when it
+// failed): asks only READ CAPACITY(16), and only when that LBA saturated.
+std::optional<uint64_t> HostCapacityAfter(std::string_view path, uint32_t lastLba10);
+
 // Byte length / sector size blocks (integer division); a sector size of 0
 // sends nothing and fails.
 int Read10(std::string_view path, uint8_t* buffer, uint32_t lba, uint32_t length,

@@ -3,14 +3,14 @@
 // and each of them can fail or be wrong; a place that cannot be trusted is
 // refused with the reason rather than guessed.
 #include "ata_commands.h"
-#include "disk_commands.h"
-#include "flash_commands.h"
-#include "operator.h"
-#include "transport.h"
 #include "backup_file.h"
+#include "disk_commands.h"
 #include "disk_hosted_steps.h"
 #include "firmware.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -90,6 +90,7 @@ std::optional<DiskFirmwareArea> FindDiskFirmwareArea(const std::string& path, in
   area.wide = (q.driveSectors >> 32) != 0;
   area.anchor = static_cast<uint32_t>(q.anchor);
   area.markerKept = q.supported;
+  area.flag17 = q.flag17;
   // The area ends at the last 256-sector boundary at or below the anchor
   // less one (the anchor itself with the flag); on a small disk there is no
   // room below it.
@@ -100,14 +101,23 @@ std::optional<DiskFirmwareArea> FindDiskFirmwareArea(const std::string& path, in
   }
   const uint64_t end = (q.anchor - back) / kDiskAreaSectors * kDiskAreaSectors;
   area.start = end - kDiskAreaSectors;
-  const uint64_t diskSectors =
-      q.driveSectors != 0 ? q.driveSectors : static_cast<uint64_t>(q.lastLba) + 1;
-  if (end > diskSectors) {
+  if (q.driveSectors == 0) {
+    // Without the drive's own count only the capacity is known, and a
+    // controller that keeps its firmware on the disk hides the stretch
+    // behind it: where the disk ends is not known.
+    if (end > static_cast<uint64_t>(q.lastLba) + 1) {
+      why = "the drive's size is unknown: it does not answer IDENTIFY DEVICE";
+      return std::nullopt;
+    }
+  } else if (end > q.driveSectors) {
     why = "the firmware area would lie beyond the end of the disk";
     return std::nullopt;
   }
-  if (!area.wide) {
-    const uint64_t visible = static_cast<uint64_t>(q.lastLba) + 1;
+  // What the host is shown; on a disk of 2^32 sectors or more the 10-byte
+  // answer saturates and READ CAPACITY(16) tells it.
+  area.visibleSectors = HostCapacityAfter(path, q.lastLba);
+  if (area.visibleSectors) {
+    const uint64_t visible = *area.visibleSectors;
     // A controller that runs its firmware from the disk hides the area
     // behind the capacity it reports; the others show their whole disk.
     if (q.supported && area.start < visible) {
@@ -151,11 +161,17 @@ std::optional<Vqs175Region> FindVqs175Region(const std::string& path, std::strin
     why = "the disk is smaller than the firmware region";
     return std::nullopt;
   }
+  // The first megabyte holds the partition table and the boot code.
+  if (top < 3 * unit) {
+    why = "the firmware region would start inside the first 1 MB of the disk";
+    return std::nullopt;
+  }
   region.start = top - 2 * unit;
   if (region.start + kVqs175RegionSize / region.sectorSize > diskSectors) {
     why = "the firmware region would lie beyond the end of the disk";
     return std::nullopt;
   }
+  region.visibleSectors = ReadHostCapacity(path);
   return region;
 }
 

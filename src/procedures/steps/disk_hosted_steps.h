@@ -3,7 +3,9 @@
 // and program it. Each step reads only its request and the host, reports
 // through the status line and returns 1 on success, 0 on failure. Nothing
 // is written unless every sector of the write lies inside the stretch the
-// controller reserves at the end of its disk.
+// controller reserves at the end of its disk, and sectors the host is shown
+// are written only when they hold nothing of the disk's user (or the
+// operator says so).
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,28 @@ int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32
 bool ReadDiskFirmwareFile(const ProcedureRequest& request, ProcedureHost& host, uint64_t room,
                           std::vector<uint8_t>& file);
 
+// ---- the disk's own data ------------------------------------------------------
+
+// The sectors a step is about to write.
+struct DiskWriteTarget {
+  uint64_t first = 0;
+  uint64_t sectors = 0;
+  uint32_t sectorSize = 512;
+  std::optional<uint64_t> visibleSectors;  // what the host is shown; unknown: all of it
+};
+
+// Whether the step may write `target`. The sectors the host is shown belong
+// to the disk's user: they are written only when they hold zeros, or when
+// the whole target holds the controller's own firmware (`firmwareCopy`
+// says so of its bytes), or when the operator allows it: the request's
+// choice, or with DiskDataChoice::Ask a Yes in the box that names the
+// sectors. `read` reads the target's bytes with the step's own commands.
+// 1 when the step may write; 0 with the status saying why.
+int MayWriteDiskSectors(
+    const ProcedureRequest& request, ProcedureHost& host, const DiskWriteTarget& target,
+    const std::function<int(uint8_t* data, uint64_t length)>& read,
+    const std::function<bool(const uint8_t* data, uint64_t length)>& firmwareCopy);
+
 // ---- chip types 5, 15 and 16 -------------------------------------------------
 
 // The firmware area: 256 sectors that end at the last 256-sector boundary
@@ -41,8 +65,19 @@ struct DiskFirmwareArea {
   uint32_t anchor = 0;      // what the location marker carries
   bool wide = false;        // a disk of 2^32 sectors or more: the 16-byte commands
   bool markerKept = false;  // the controller keeps its firmware here now
+  bool flag17 = false;      // the area ends below the anchor, not below the anchor less one
+  // The sectors the host is shown; nullopt when the capacity is unknown.
+  std::optional<uint64_t> visibleSectors;
 
   uint64_t Bytes() const { return kDiskAreaSectors * sectorSize; }
+  // Whether a location marker that holds `anchor` (an anchor sector's low
+  // 32 bits) points at this area. The arithmetic wraps at 2^32 as the
+  // marker does; 256 divides 2^32, so the low halves tell.
+  bool MarkedBy(uint32_t anchor) const {
+    const auto sectors = static_cast<uint32_t>(kDiskAreaSectors);
+    const uint32_t end = (anchor - (flag17 ? 0u : 1u)) / sectors * sectors;
+    return end - sectors == static_cast<uint32_t>(start);
+  }
 };
 
 // Asks the disk and the controller; nullopt with the reason in `why` when
@@ -78,6 +113,8 @@ struct Vqs175Region {
   uint64_t start = 0;
   uint32_t sectorSize = 512;
   bool ata = false;  // the drive answered IDENTIFY: ATA DMA transfers
+  // The sectors the host is shown; nullopt when the capacity is unknown.
+  std::optional<uint64_t> visibleSectors;
 };
 
 std::optional<Vqs175Region> FindVqs175Region(const std::string& path, std::string& why);

@@ -78,9 +78,10 @@ void SimController::PowerCycle() {
 }
 
 void SimController::Restore(std::span<const uint8_t> flash, uint8_t flashStatus,
-                            std::span<const uint8_t> memory) {
+                            std::span<const uint8_t> memory, std::span<const uint8_t> parallel) {
   flash_.Load(flash);
   flash_.SetNonVolatileStatus(flashStatus);
+  if (parallel_ && !parallel.empty()) parallel_->Load(parallel);
   std::fill(memory_.begin(), memory_.end(), 0);
   std::copy_n(memory.begin(), std::min<size_t>(memory.size(), memory_.size()), memory_.begin());
   Boot(false);

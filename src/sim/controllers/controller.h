@@ -95,6 +95,13 @@ class SimController {
   void LoadDiskFirmware(std::span<const uint8_t> image);
   // The sectors the host is shown (before any capacity fault).
   uint64_t VisibleSectors() const;
+  // The user partitions what the host is shown now and fills it: a
+  // partition from kPartitionStart (1 MB into a disk of 512-byte sectors, as
+  // partitioning tools align it) to the last sector shown. A unit that runs
+  // its firmware from the disk keeps it beyond. False when the host is
+  // shown no more than kPartitionStart sectors.
+  static constexpr uint64_t kPartitionStart = 2048;
+  bool PartitionDisk();
   bool RunsFromDisk() const { return runsFromDisk_; }
 
   void SetFaults(const FaultPlan& faults);
@@ -114,10 +121,12 @@ class SimController {
   using PresenceListener = std::function<void(bool present, Duration at)>;
   void SetPresenceListener(PresenceListener listener) { presenceListener_ = std::move(listener); }
 
-  // Restores saved contents: flash cells and protection, then controller
-  // memory, as if the unit had been powered off with them.
-  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus,
-               std::span<const uint8_t> memory);
+  // Restores saved contents: flash cells and protection, the parallel part
+  // (left as it is when `parallel` is empty), then controller memory, as if
+  // the unit had been powered off with them. A saved disk goes back into
+  // Disk() before this, so that the unit boots what it holds.
+  void Restore(std::span<const uint8_t> flash, uint8_t flashStatus, std::span<const uint8_t> memory,
+               std::span<const uint8_t> parallel = {});
 
  private:
   struct Reply {

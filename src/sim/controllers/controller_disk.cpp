@@ -83,6 +83,11 @@ uint64_t SimController::VisibleSectors() const {
   return runsFromDisk_ ? reservedStart_ : disk_.Sectors();
 }
 
+bool SimController::PartitionDisk() {
+  const uint64_t visible = VisibleSectors();
+  return visible > kPartitionStart && disk_.SetPartition(kPartitionStart, visible);
+}
+
 void SimController::BootFromDisk() {
   runsFromDisk_ = false;
   if (!profile_.firmwareOnDisk || !HasReservedStretch()) return;

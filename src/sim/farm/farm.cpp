@@ -253,6 +253,10 @@ std::unique_ptr<SimUnit> SimFarm::MakeUnit(const UnitConfig& config, size_t inde
     controller.Flash().SetNonVolatileStatus(controller.Flash().NonVolatileStatus() |
                                             controller.Flash().Part().protectBits);
   controller.PowerCycle();
+  if (config.partition && !controller.PartitionDisk())
+    return fail(fmt::format(
+        "partition needs a disk the host is shown beyond sector {} (it is shown {} sectors)",
+        SimController::kPartitionStart, controller.VisibleSectors()));
   controller.SetFaults(config.faults);
   unit->diskPath = PathFor(*unit, *profile, false);
   if (config.cdrom) unit->cdromPath = PathFor(*unit, *profile, true);

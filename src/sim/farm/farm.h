@@ -2,7 +2,7 @@
 // routes each block by path to the unit's controller, lists the units'
 // disk and CD-ROM interfaces like the platform's enumeration does, plugs and
 // unplugs units at run time with device-change events, and keeps the units'
-// flash and memory in files between runs.
+// flash, memory and disks in files between runs.
 //
 // Paths: "sim:" + bus marker + "#" + interface + "&ven_talve&prod_" + chip
 // name + "#" + unit number, for example
@@ -111,9 +111,11 @@ class SimFarm final : public PassThroughBackend, public std::enable_shared_from_
   const BusTimings& Timings() const { return timings_; }
   void SetTimeScale(double scale);
 
-  // Flash cells, flash protection and controller memory of every unit, one
-  // set of files per unit in `directory`. Loading skips units without files
-  // and refuses files that belong to another chip or flash size.
+  // Flash cells, flash protection, controller memory, the parallel part and
+  // the disk's sectors that differ from an unwritten disk, of every unit,
+  // one set of files per unit in `directory` (farm_state.cpp describes the
+  // disk file). Loading skips units without files and refuses files that
+  // belong to another chip, flash size or disk.
   bool SaveState(const std::string& directory, std::string* error) const;
   bool LoadState(const std::string& directory, std::string* error);
 

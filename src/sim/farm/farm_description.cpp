@@ -134,7 +134,7 @@ class UnitParser {
   std::string Option(const std::string& key, std::string_view value, bool hasValue,
                      const std::vector<std::string_view>& items, size_t& index) {
     static const std::vector<std::string> kFlags = {"cdrom", "protect", "stuck-busy", "bit-error",
-                                                    "a1",    "flag17",  "slow"};
+                                                    "a1",    "flag17",  "slow",       "partition"};
     const bool isFlag = std::find(kFlags.begin(), kFlags.end(), key) != kFlags.end();
     if (!hasValue && !isFlag) {
       static const std::vector<std::string> kKeys = {
@@ -247,7 +247,7 @@ class UnitParser {
       else
         return fmt::format("has parallel=\"{}\": give atmel, pmc or sst", value);
     } else if (key == "disk" || key == "sector" || key == "visible" || key == "capacity" ||
-               key == "identify" || key == "flag17") {
+               key == "identify" || key == "flag17" || key == "partition") {
       return DiskOption(key, value, hasValue);
     } else if (key == "a1") {
       auto flag = Flag(key, value, hasValue, reason);
@@ -333,10 +333,10 @@ class UnitParser {
   // "500G", "64M", "2T", "4096s": bytes or sectors.
   std::string DiskOption(const std::string& key, std::string_view value, bool hasValue) {
     std::string reason;
-    if (key == "flag17") {
+    if (key == "flag17" || key == "partition") {
       auto flag = Flag(key, value, hasValue, reason);
       if (!flag) return reason;
-      config_.flag17 = *flag;
+      (key == "flag17" ? config_.flag17 : config_.partition) = *flag;
     } else if (key == "disk") {
       const char unit = value.empty() ? '\0' : static_cast<char>(std::tolower(value.back()));
       const std::string_view digits = std::isdigit(static_cast<unsigned char>(unit))

@@ -10,6 +10,7 @@
 // "vqs175:bank=bad1" (a dual-bank unit whose second bank was left half
 // written), "vq64765:reg=207", "vq64779:parallel=pmc:a1",
 // "vqb145:disk=500G:sector=4096" (firmware kept on a 500 GB disk),
+// "vqb145:fw=blank:disk=1000000s:partition" (a disk with the user's data),
 // "vqb145:disk=3T:capacity=fail",
 // "vqb719:size=512:slow:status-lost=12:read-flip=30:power-loss=4".
 // The README's "Simulated controllers" section lists every key.
@@ -71,6 +72,10 @@ struct UnitConfig {
   uint32_t sectorSize = 512;
   std::optional<uint64_t> visibleSectors;
   bool flag17 = false;
+  // partition: the disk carries a user's data, an MBR partition table with
+  // one partition from sector 2048 to the last sector the host is shown,
+  // whose sectors hold a pattern made from their numbers.
+  bool partition = false;
   FaultPlan faults;
 };
 

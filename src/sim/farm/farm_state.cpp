@@ -1,5 +1,12 @@
 // Keeping a farm's units between runs: per unit a raw flash file, a raw
-// controller memory file and a small JSON file that says whose they are.
+// controller memory file, the parallel part's cells (the units that have
+// one), the disk's sectors that differ from an unwritten disk, and a small
+// JSON file that says whose they are.
+//
+// The disk file is a run of records in ascending sector order, each the
+// sector number (8 bytes, least significant first) followed by the
+// sector's bytes: a check from outside can read which sectors a run wrote
+// and what they hold, and compare the unit before and after a run.
 #include <fmt/format.h>
 
 #include <filesystem>
@@ -31,6 +38,38 @@ bool WriteFile(const fs::path& path, std::span<const uint8_t> bytes, std::string
   return false;
 }
 
+constexpr size_t kLbaBytes = 8;
+
+std::vector<uint8_t> DiskRecords(const SimDisk& disk) {
+  std::vector<uint8_t> records;
+  records.reserve(disk.Stored().size() * (kLbaBytes + disk.SectorSize()));
+  for (const auto& [lba, sector] : disk.Stored()) {
+    for (size_t i = 0; i < kLbaBytes; ++i) records.push_back(static_cast<uint8_t>(lba >> (8 * i)));
+    records.insert(records.end(), sector.begin(), sector.end());
+  }
+  return records;
+}
+
+std::optional<SimDisk::StoredSectors> SectorsFromRecords(std::span<const uint8_t> records,
+                                                         uint32_t sectorSize) {
+  const size_t record = kLbaBytes + sectorSize;
+  if (records.size() % record != 0) return std::nullopt;
+  SimDisk::StoredSectors sectors;
+  for (size_t at = 0; at < records.size(); at += record) {
+    uint64_t lba = 0;
+    for (size_t i = kLbaBytes; i-- > 0;) lba = lba << 8 | records[at + i];
+    const auto bytes = records.subspan(at + kLbaBytes, sectorSize);
+    sectors[lba].assign(bytes.begin(), bytes.end());
+  }
+  return sectors;
+}
+
+nlohmann::json PartitionJson(const SimDisk& disk) {
+  const auto partition = disk.UserPartition();
+  if (!partition) return nullptr;
+  return {partition->first, partition->end};
+}
+
 std::optional<std::vector<uint8_t>> ReadFile(const fs::path& path, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -40,6 +79,33 @@ std::optional<std::vector<uint8_t>> ReadFile(const fs::path& path, std::string* 
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
   return bytes;
+}
+
+// The disk's kept sectors, when the state has them and belongs to a disk
+// like this one (its size, sector size and partition).
+bool LoadDisk(const fs::path& base, const nlohmann::json& meta, SimDisk& disk, std::string* error) {
+  const fs::path path = base.string() + ".disk";
+  if (!fs::exists(path)) return true;  // kept before disks were
+  const bool same = meta.contains("diskSectors") && meta["diskSectors"].is_number() &&
+                    meta["diskSectors"].get<uint64_t>() == disk.Sectors() &&
+                    meta.contains("sectorSize") && meta["sectorSize"].is_number() &&
+                    meta["sectorSize"].get<uint32_t>() == disk.SectorSize() &&
+                    meta.contains("partition") && meta["partition"] == PartitionJson(disk);
+  if (!same) {
+    if (error != nullptr)
+      *error = fmt::format("{} belongs to another disk than this unit's ({} sectors of {} bytes{})",
+                           path.string(), disk.Sectors(), disk.SectorSize(),
+                           disk.UserPartition() ? ", with a partition" : "");
+    return false;
+  }
+  auto records = ReadFile(path, error);
+  if (!records) return false;
+  auto sectors = SectorsFromRecords(*records, disk.SectorSize());
+  if (!sectors || !disk.ReplaceStored(std::move(*sectors))) {
+    if (error != nullptr) *error = path.string() + " is not a disk state file of this unit";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -56,10 +122,17 @@ bool SimFarm::SaveState(const std::string& directory, std::string* error) const 
         {"subRevision", controller.Profile().subRev},
         {"flashSize", controller.Flash().Size()},
         {"flashStatus", controller.Flash().NonVolatileStatus()},
+        {"diskSectors", controller.Disk().Sectors()},
+        {"sectorSize", controller.Disk().SectorSize()},
+        {"partition", PartitionJson(controller.Disk())},
     };
     const std::string metaText = meta.dump(2) + "\n";
+    const ParallelFlash* parallel = controller.Parallel();
     if (!WriteFile(base.string() + ".flash", controller.Flash().Contents(), error) ||
         !WriteFile(base.string() + ".ram", controller.Memory(), error) ||
+        (parallel != nullptr &&
+         !WriteFile(base.string() + ".parallel", parallel->Contents(), error)) ||
+        !WriteFile(base.string() + ".disk", DiskRecords(controller.Disk()), error) ||
         !WriteFile(base.string() + ".json",
                    std::span(reinterpret_cast<const uint8_t*>(metaText.data()), metaText.size()),
                    error))
@@ -106,10 +179,22 @@ bool SimFarm::LoadState(const std::string& directory, std::string* error) {
       if (!bytes) return false;
       memory = std::move(*bytes);
     }
+    std::vector<uint8_t> parallel;
+    if (const ParallelFlash* part = controller.Parallel();
+        part != nullptr && fs::exists(base.string() + ".parallel")) {
+      auto bytes = ReadFile(base.string() + ".parallel", error);
+      if (!bytes) return false;
+      if (bytes->size() != part->Part().size) {
+        if (error != nullptr) *error = base.string() + ".parallel has the wrong size";
+        return false;
+      }
+      parallel = std::move(*bytes);
+    }
+    if (!LoadDisk(base, meta, controller.Disk(), error)) return false;
     const uint8_t status = meta.contains("flashStatus") && meta["flashStatus"].is_number()
                                ? meta["flashStatus"].get<uint8_t>()
                                : controller.Flash().NonVolatileStatus();
-    controller.Restore(*flash, status, memory);
+    controller.Restore(*flash, status, memory, parallel);
   }
   return true;
 }

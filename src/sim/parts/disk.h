@@ -1,11 +1,17 @@
 // The hard disk behind a simulated bridge: sparse sectors of 512 or 4096
 // bytes (or any power of two the description names), any number of them
 // (well beyond 2^32), and a record of every sector written so that tests can
-// prove where writes went.
+// prove where writes went. A disk can carry a user's partition: an MBR
+// partition table in sector 0 and one partition whose sectors read as a
+// pattern made from their numbers until something is written over them.
+// The pattern is made on every read, so a partition of terabytes costs
+// nothing; only sectors that differ from what the disk holds unwritten
+// (zeros, or the partition's table and pattern) are kept.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -35,12 +41,36 @@ class SimDisk {
   const std::vector<WriteRecord>& Writes() const { return writes_; }
   void ClearWrites() { writes_.clear(); }
 
+  // The user's partition: sectors [first, end), with the partition table in
+  // sector 0. Whatever those sectors held is gone, as after partitioning
+  // and filling the disk. False when the range does not fit the disk.
+  struct Partition {
+    uint64_t first = 0;
+    uint64_t end = 0;
+  };
+  bool SetPartition(uint64_t first, uint64_t end);
+  std::optional<Partition> UserPartition() const { return partition_; }
+  // What a sector holds before anything is written over it: zeros, the
+  // partition table (sector 0) or the partition's pattern: 32-byte rows of
+  // "user data sector " and the sector number in 14 hexadecimal digits,
+  // ending in a line feed.
+  std::vector<uint8_t> UnwrittenSector(uint64_t lba) const;
+
+  // The sectors that differ from what the disk holds unwritten, by number;
+  // replacing them puts a saved disk back.
+  using StoredSectors = std::map<uint64_t, std::vector<uint8_t>>;
+  const StoredSectors& Stored() const { return stored_; }
+  // False (and nothing changes) when a sector lies beyond the disk or has
+  // the wrong size.
+  bool ReplaceStored(StoredSectors sectors);
+
  private:
   void Put(uint64_t lba, std::span<const uint8_t> data);
 
   uint64_t sectors_;
   uint32_t sectorSize_;
-  std::map<uint64_t, std::vector<uint8_t>> written_;
+  std::optional<Partition> partition_;
+  StoredSectors stored_;
   std::vector<WriteRecord> writes_;
 };
 

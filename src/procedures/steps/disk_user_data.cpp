@@ -1,0 +1,72 @@
+// The disk behind a bridge is its user's. A controller that runs its own
+// internal code shows the host the whole disk, and the place it keeps its
+// firmware then lies inside what the host partitions and fills: writing
+// there destroys the user's last sectors. Such sectors are written only
+// when they hold nothing (zeros), when they hold the controller's firmware
+// already, or when the operator says so.
+#include <algorithm>
+#include <string>
+
+#include "disk_hosted_steps.h"
+#include "flash_commands.h"
+#include "operator.h"
+#include "procedure_texts.h"
+#include "transport.h"
+
+namespace fwtool {
+
+namespace {
+
+std::string SectorRange(const DiskWriteTarget& target) {
+  return std::to_string(target.first) + ".." + std::to_string(target.first + target.sectors - 1);
+}
+
+// How many of the target's sectors, from its first on, the host is shown.
+uint64_t VisiblePart(const DiskWriteTarget& target) {
+  if (!target.visibleSectors) return target.sectors;
+  const uint64_t visible = *target.visibleSectors;
+  if (target.first >= visible) return 0;
+  return std::min(target.sectors, visible - target.first);
+}
+
+}  // namespace
+
+int MayWriteDiskSectors(
+    const ProcedureRequest& request, ProcedureHost& host, const DiskWriteTarget& target,
+    const std::function<int(uint8_t* data, uint64_t length)>& read,
+    const std::function<bool(const uint8_t* data, uint64_t length)>& firmwareCopy) {
+  const uint64_t visible = VisiblePart(target);
+  if (visible == 0 || target.sectors == 0) return 1;
+  if (request.options.diskData == DiskDataChoice::Overwrite) return 1;
+  auto refuse = [&](const char* text) {
+    host.SetStatusText(text + SectorRange(target));
+    host.ProcessMessages();
+    return 0;
+  };
+  const uint64_t length = target.sectors * target.sectorSize;
+  AlignedBuffer data(static_cast<size_t>(length));
+  if (!data) {
+    host.SetStatusText(texts::kAllocateReadBufferError);
+    return 0;
+  }
+  if (!read(data.data(), length)) return refuse(texts::kDiskDataUnreadable);
+  const uint8_t* begin = data.data();
+  const uint8_t* end = begin + visible * target.sectorSize;
+  const bool zeros = std::all_of(begin, end, [](uint8_t b) { return b == 0; });
+  if (zeros || firmwareCopy(data.data(), length)) return 1;
+  switch (request.options.diskData) {
+    case DiskDataChoice::Ask:
+      if (host.QuestionBox(
+              texts::kDiskDataQuestion + SectorRange(target) + texts::kDiskDataQuestionEnd,
+              kCaptionMessage))
+        return 1;
+      return refuse(texts::kDiskDataRefused);
+    case DiskDataChoice::Keep:
+      return refuse(texts::kDiskDataRefused);
+    case DiskDataChoice::Overwrite:
+      return 1;
+  }
+  return 0;
+}
+
+}  // namespace fwtool
