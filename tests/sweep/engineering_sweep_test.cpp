@@ -216,6 +216,17 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
            (unit.Parallel() != nullptr ? unit.Parallel()->Statistics().operations : 0);
   }
 
+  // Every sector written to the disk since the run began lies in the part:
+  // the rest of the disk is its user's.
+  void ExpectDiskWritesInPart() {
+    auto& unit = Unit();
+    const uint64_t first = Case().part == Part::Region ? kRegionSector500G : unit.ReservedStart();
+    const uint64_t end = first + PartNow().size() / unit.Disk().SectorSize();
+    for (const auto& write : unit.Disk().Writes())
+      EXPECT_TRUE(write.lba >= first && write.lba + write.count <= end)
+          << write.count << " sectors written at " << write.lba << ", outside the part";
+  }
+
   // A power loss in the middle of operation `n`.
   std::string PowerLossAt(uint64_t n) const {
     return OnDisk() ? "power-loss-write=" + std::to_string(n) : FaultItem(FaultKind::PowerLoss, n);
@@ -260,7 +271,9 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     form.SetRunOptions(request);
     // Loading the file checks the unit again, which names its own type.
     if (Case().type13) NameType13(form);
-    EXPECT_TRUE(form.RunAvailable());
+    // As `fwtool run`, nothing when "Run" is not available.
+    procedure = ProcedureTag::None;
+    if (!form.RunAvailable()) return {};
     const RunOutcome run = form.Run(request);
     // A unit that did not answer the check at "Load File" runs nothing.
     if (run.procedure != ProcedureTag::None) {
@@ -291,6 +304,7 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     EXPECT_EQ(procedure, c.procedure);
     EXPECT_TRUE(outcome.success) << form->StatusEdit.Text();
     EXPECT_TRUE(outcome.backupWritten);
+    EXPECT_TRUE(ReadFile(dir.Path("clean.bin")) == before) << "the copy is not the part as it was";
     ExpectHolds(ExpectedFrom(before, ranFromDisk), before, PartNow());
     EXPECT_NE(PartNow(), before) << "the run changed nothing: no fault could show";
     clean.log = Unit().Log();
@@ -308,13 +322,14 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
         << "the part does not hold what was asked: byte 0x" << std::hex << at << " is 0x"
         << (differs == exactEnd ? 0 : int{*differs}) << ", not 0x"
         << (differs == exactEnd ? 0 : int{expected.bytes[at]});
-    for (size_t at = expected.exact / kSector * kSector; at < after.size(); at += kSector) {
-      const size_t from = std::max(at, expected.exact);
-      const size_t to = std::min(at + kSector, after.size());
+    for (size_t sector = expected.exact / kSector * kSector; sector < after.size();
+         sector += kSector) {
+      const size_t from = std::max(sector, expected.exact);
+      const size_t to = std::min(sector + kSector, after.size());
       const bool kept = std::equal(after.begin() + from, after.begin() + to, before.begin() + from);
       const bool erased = std::all_of(after.begin() + from, after.begin() + to,
                                       [](uint8_t b) { return b == 0xFF; });
-      EXPECT_TRUE(kept || erased) << "the sector at 0x" << std::hex << at
+      EXPECT_TRUE(kept || erased) << "the sector at 0x" << std::hex << sector
                                   << " past what was asked is neither kept nor erased";
     }
   }
@@ -338,6 +353,7 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
       outcome = RunOnce(*form, backup);
     }
     const Bytes after = PartNow();
+    ExpectDiskWritesInPart();
     if (outcome.success) ExpectHolds(ExpectedFrom(before, ranFromDisk), before, after);
     if (outcome.backupWritten) {
       EXPECT_TRUE(ReadFile(backup) == before) << "the copy is not the part as it was";
@@ -368,6 +384,7 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
         << "restore outcome " << static_cast<int>(report.outcome) << ": "
         << form->StatusEdit.Text();
     EXPECT_TRUE(PartNow() == before) << "the restore did not bring the part back";
+    ExpectDiskWritesInPart();
   }
 };
 
