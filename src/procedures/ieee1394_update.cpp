@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedure of chip type 7 reached over IEEE 1394: erase only, backup
 // only, or program from a file, with the unit's settings area kept.
 #include <algorithm>
