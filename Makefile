@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Wraps the README's commands. `make run` and `make test` work on a fresh
 # Debian 12 machine as root: they install what is missing first.
 PRESET ?= default

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross build for 64-bit Windows with the mingw-w64 compilers of Debian.
 # The "-posix" variant has the C++ threads of the standard library; the C++
 # runtime, libgcc and winpthread are linked into each program, so a .exe

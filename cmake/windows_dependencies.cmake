@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The libraries of the Windows build, from the Debian packages' headers:
 # CLI11 and nlohmann-json are header-only, fmt's compiled part is built once
 # here (cmake/windows/fmt_library.cpp), GoogleTest is built from the Debian

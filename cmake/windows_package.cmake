@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Windows programs as a user gets them: the command line's resources
 # (icon, manifest, version), and a zip with fwtool.exe, fwtool-gui.exe and the
 # README (`make windows`, or the target fwtool_windows_zip).

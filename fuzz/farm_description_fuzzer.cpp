@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary text as the argument of `--simulate`: the parser must answer
 // with units or with a reason, and a farm made of what it accepts must come
 // up (or refuse) without harm.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary bytes on the helper's standard input: the frame reader cuts
 // them into frames, the decoder takes or refuses each body, and the helper
 // answers every request it takes, as fwtool-helper does with whatever the

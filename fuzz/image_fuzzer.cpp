@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary bytes as a firmware image: what `fwtool image info` and
 // `fwtool image check` run on a file a user hands them. Every layout reader
 // must stay inside the bytes it was given, every text it produces must print

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary bytes as the firmware file of an engineering run: the file
 // tests of "Load File" ("Check CheckSum" included), the size rules of the
 // run table and of each procedure, the header-area tests and the merges of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary bytes as a recorded run (`--simulate replay:FILE`): the reader
 // must answer with a run or with a reason, never throw, never take more than
 // the file's own bounds; a run it accepts must be written out and read back,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary command blocks and data phases into one simulated unit: the
 // decoder must answer every block (good, check condition or a transport
 // failure) without reading or writing past the blocks and buffers it got.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary sysfs trees for the enumerator: device directory names,
 // attribute contents, driver links and class links as a broken or hostile
 // kernel, or a half-removed device, could leave them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The compiled part of fmt for the Windows build, from the headers of the
 // Debian package (libfmt-dev ships no Windows library): the definitions in
 // format-inl.h and the instantiations every user of format.h links against,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window as a toolkit-free model: the form TV77xFwTool with every
 // control under its designer name, the form's state fields, its handlers and
 // the three window messages it reacts to besides clicks (device change, the

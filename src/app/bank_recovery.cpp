@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // RecoverBankImage: the controller of chip type 12 boots from whichever of
 // its two 64 KB flash banks holds a valid image. When only one does (an
 // update cut short), the valid bank is copied over the other, after the

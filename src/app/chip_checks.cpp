@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the device list asks of each controller: is it a target chip, what is
 // it called, and does it run the embedded image already.
 #include <fmt/format.h>

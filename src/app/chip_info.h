@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the information check learns from a controller besides its chip
 // type: the erase units of its flash maker, the running firmware's version
 // as the controller reports it, and whether it runs that firmware from its

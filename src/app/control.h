@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One control of the main window as plain data: what a view renders and what a
 // test reads. Every change made through a setter is reported to the control's
 // observer (the form), which tells the views.

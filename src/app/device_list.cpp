@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device list: which attached controllers can take the embedded image
 // (or, for the engineering face, every recognised controller), and the
 // one-click face that follows from it.

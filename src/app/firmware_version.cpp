@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The running firmware as the controller reports it: the version text of
 // its chip information, and whether it runs from the flash at all.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which flash part the selected controller drives: found by the host's own
 // probe, by the code the controller reports, by the AMIC and Atmel kind
 // reads, or over ATA PASS-THROUGH; and what the controller is told about it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The form: its controls as the designer left them, construction and
 // destruction in their fixed order, change notification, the busy state and
 // the status-line and progress-bar conventions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window messages the form handles besides clicks: device arrival and
 // removal, the deferred-refresh timer and dropped files.
 #include "Fwupdate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The handlers the form description binds to the buttons and lists. Each
 // reads what its controls hold (or asks the open dialog), builds the request
 // and calls the entry for the action; the entries do the work, so a window's

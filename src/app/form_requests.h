@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a face asks of the form: one typed request per thing the operator
 // does, and what came of it. The windows build them from their controls in
 // the click handlers; the command line builds them from its arguments. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every text the main window shows, letter for letter, in one place.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every view of the form shares beyond the controls themselves: where
 // the one-click face's controls sit in the 419 x 113 client area as designed,
 // and the switch that brings the engineering face into view.

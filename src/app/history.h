@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The history of what was written to which unit: one record per operation
 // that writes to a unit (the one-click update, an engineering run that erases
 // or programs, a restore, the bank repair), kept as one JSON object per line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The information check: what the selected controller is, whether "Run" may start,
 // how the engineering panel is arranged for it, which flash part it drives
 // and which firmware it runs.

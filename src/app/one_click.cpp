@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "YES": the one-click update of the selected device with the embedded image.
 #include "Fwupdate.h"
 #include "chip_rows.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the history says of an operation: the unit as the form knows it, the
 // file that went in, how it ended.
 #include "operation_record.h"

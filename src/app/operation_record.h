@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The history record of one operation that writes to a unit: begun before
 // the first write (the unit as the form knows it, the version it runs, and
 // from then on a watch on the commands sent to it), added to the form's

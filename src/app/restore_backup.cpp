@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Restore: a backup of the selected unit's whole part back into it, through
 // the commands of the procedure that would erase the unit.
 #include "Fwupdate.h"

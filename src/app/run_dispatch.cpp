@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "Run": the procedure that fits the selected unit's chip, chosen by the
 // first matching row of the run table, with the options of the engineering
 // face.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The engineering face's options: the face switch, the three mode boxes and
 // the rules by which they enable "Run", the size boxes, the NVRAM box, the
 // two files, and all of them set at once as a request says.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The rows "Run" chooses a procedure by: the first row whose condition holds
 // decides. Conditions look at the chip facts the information check found,
 // the device path and the options of the engineering face; two of them ask

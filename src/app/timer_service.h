@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window timers: SetTimer(id, ms) arms (or re-arms) timer `id`, which then
 // fires every `ms` milliseconds until KillTimer(id). The window implements it
 // with its toolkit's timers; the command line and tests use

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The copy of the unit's whole part that an engineering run takes before it
 // erases or programs, and the notice that names it.
 #include "Fwupdate.h"

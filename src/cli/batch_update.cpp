@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool update --all: the one-click update of every unit at once.
 //
 // Each unit gets what a single update has: its own form (over a device list

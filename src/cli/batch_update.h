@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool update --all: every unit that the one-click face would list, updated
 // side by side, each by its own form on its own thread.
 #pragma once

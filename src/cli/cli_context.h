@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Options shared by every fwtool subcommand.
 #pragma once
 

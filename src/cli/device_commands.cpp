@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool list / fwtool update: the one-click window's job from the terminal.
 //
 //   fwtool [--simulate UNITS] list [--json]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool info: the engineering face's fields from the terminal.
 //
 //   fwtool [--simulate UNITS] info [--device N] [--chip-type 13] [--json]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool history: what was written to which unit, when, from which version
 // to which, and where its backup lies.
 //

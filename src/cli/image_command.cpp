@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool image: inspect a firmware image and test it against a chip type.
 //
 //   fwtool image info FILE [--json]          what the image's layout says

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool: the command-line face of the firmware update utility.
 #include <fmt/format.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool restore: a backup of a unit's whole part back into the unit.
 //
 //   fwtool [--simulate UNITS] restore --device N|PATH --file BACKUP

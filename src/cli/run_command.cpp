@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool run: the engineering face's "Run" from the terminal.
 //
 //   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // `--record FILE`: every command of the run and every device list it asks
 // for go into FILE (see recorded_run.h), whichever backend answers them.
 #pragma once

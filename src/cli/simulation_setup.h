@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulated units of a fwtool run: `--simulate UNITS` builds a farm
 // from a description and installs it as the simulator backend before the
 // subcommand runs; `--sim-state DIR` loads the units' flash, memory and disks

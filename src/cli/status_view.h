@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A running update, procedure or restore on the terminal: one line redrawn
 // in place with a bar, the percentage and the status line's step; without a
 // terminal, plain lines a log can follow (`progress N%` when the percentage

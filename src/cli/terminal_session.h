@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every device subcommand of fwtool shares: the operator at a terminal,
 // Ctrl-C held while a unit is written, and a session that builds the form
 // over this run's devices.

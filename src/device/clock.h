@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one clock every sleep and time-out goes through. The program runs on the
 // steady clock; tests and the simulator swap in a virtual clock so that settle
 // times and busy waits cost nothing.

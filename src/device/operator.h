@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the program asks of the person at the screen. The window implements it
 // with dialogs, the command line with the terminal, tests with a script.
 #pragma once

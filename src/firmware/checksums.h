@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The checksums that protect firmware images: the CRC-16 of the header
 // parameter records and of a bank image, the CRC-32 of the disk-side image,
 // and the 8-bit file sum. None of them can fail.

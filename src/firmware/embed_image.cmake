@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Writes a C++ source that holds the bytes of a firmware image as the array
 # VQB719FW and hands them out through fwtool::EmbeddedImage().
 #   cmake -DINPUT=<image file> -DOUTPUT=<source file> -P embed_image.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware image the program carries for the two target chip types: a
 // complete image with its 4 KB header area, built into the executable.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tests a firmware file must pass before it is written: does it carry
 // its own header area, does its 8-bit sum hold, is it meant for the chip,
 // does it fit the flash.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Firmware images: their layouts, checksums, the file tests and the image
 // the program carries.
 #pragma once

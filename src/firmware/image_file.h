@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A firmware file opened for the file tests: regular files only, read by
 // position, closed when the object goes.
 #pragma once

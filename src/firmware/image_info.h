@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Everything the layouts say about one image, for the image inspection of
 // the command line and for tests: where its signature blocks lie, its header
 // area and record checksums, its end marker, bank checksums and file sum.

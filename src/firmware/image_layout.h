@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The layouts of firmware images: the 10-byte signature block and where each
 // chip type keeps it, the 4 KB header area with the unit's settings and its
 // nine parameter records, the end marker, and the 64 KB bank of chip type 12.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SHA-256 of the files the program writes into a unit, so that a record of
 // an update says exactly which bytes went in (the digest `sha256sum` prints).
 #pragma once

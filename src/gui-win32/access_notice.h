@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tells the operator, once, when attached storage cannot be opened without
 // administrator rights, instead of leaving only "No device found!!".
 #pragma once

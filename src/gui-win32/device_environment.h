@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the Windows window's devices come from: the platform (SetupDi
 // enumerator, device notifications, the pass-through backend) or, with
 // --simulate, the simulated farm with its own enumerator and watcher. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "face_driver.h"
 
 #include "host_services.h"

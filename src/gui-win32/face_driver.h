@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The screenshot script's remote control (hidden options of fwtool-gui.exe):
 // writes every face the window settles in to a log, presses "YES" once the
 // window is ready, and closes the window a while after the update ended, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where every control of the form sits in the Windows window. The one-click
 // band keeps the designed coordinates of the 419 x 113 client area; the
 // engineering column and the "RD Version" panel follow below it, each a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window on Windows: a Win32 view of the form model with the
 // system's standard controls. Every control of the form is a child window at
 // the form's own coordinates, with the form's fonts and colours; a change in

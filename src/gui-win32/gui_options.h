@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Command-line options of fwtool-gui.exe. The program itself takes no
 // arguments; these serve engineers, demonstrations and the screenshot script,
 // and match the Linux window's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool-gui.exe: the one-click firmware update window on Windows.
 #include <windows.h>
 

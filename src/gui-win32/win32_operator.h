@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The operator services of the Windows window: system message boxes (no
 // owner window, a single OK button, modal to the whole program), the system's
 // file-open dialog, the message pump for "process pending messages" and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window texts: the form's texts are UTF-8, and the programs ask Windows for
 // UTF-8 as their code page (application manifest), so the "A" functions take
 // them as they are; systems older than that show the ASCII texts alike.

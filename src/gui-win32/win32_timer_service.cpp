@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "win32_timer_service.h"
 
 namespace fwtool::win32 {

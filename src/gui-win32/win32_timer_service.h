@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window timers on the system's own timers: timer `id` fires every `ms`
 // milliseconds until it is killed. A message-only window of the thread that
 // makes the service receives WM_TIMER and hands the id to the form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // When attached storage cannot be opened for lack of rights, the window asks
 // for them once: the platform's DeviceRights start the helper that sends
 // the commands (fwtool-helper, after the administrator's password), and the

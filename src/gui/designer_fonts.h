@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The fonts of the form as its designer chose them, mapped onto fonts that
 // exist on this machine with the same metrics. The form description gives
 // heights as negative numbers: those are character heights in pixels, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds a device-change watcher from the Qt event loop: when the watcher has
 // a descriptor (the udev monitor socket on Linux), a socket notifier calls its
 // Dispatch whenever the descriptor is readable, and the watcher hands the

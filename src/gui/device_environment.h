@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the window's devices come from: the platform (enumerator, device-change
 // watcher, pass-through backend) or, with --simulate, the simulated farm with
 // its own enumerator and watcher. Either way the form sees only the two

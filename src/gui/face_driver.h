@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The screenshot script's remote control (hidden options of fwtool-gui):
 // grabs the window into DIR at each face state, presses "YES" once the window
 // is ready, and closes the window when the update has ended.

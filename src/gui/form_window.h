@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: a Qt Widgets view of the form model. Every control of the
 // form is a widget under the control's designer name; a change in the model
 // repaints its widget, and the operator's clicks, selections and edits go to

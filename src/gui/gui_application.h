@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application object of the window. It keeps the one rule the program has
 // for exceptions: one that escapes an event handler is shown in a box and the
 // program then ends with exit code 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Draws the window's icon: a bridge controller chip with an arrow bringing new
 // firmware into its flash. Run at build time; writes one PNG per size so the
 // window and the desktop entry get crisp pictures instead of scaled ones.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool-gui: the one-click firmware update window.
 #include <QtCore/QStringList>
 #include <QtCore/QTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The operator services of the window: Qt dialogs for the boxes and the file
 // chooser, the Qt event pump for "process pending messages", and the log for
 // the debug trace.

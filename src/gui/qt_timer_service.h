@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window timers on QTimer: timer `id` fires every `ms` milliseconds until it
 // is killed, like the timers of the original window system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --simulate UNITS and --sim-state DIR: a farm of simulated controllers in
 // place of the attached devices.
 #include <cstdio>

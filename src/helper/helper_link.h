@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frames of the helper protocol over a file descriptor: the helper's
 // standard input and output, or the program's end of the socket it shares
 // with the helper. Blocking, one message at a time.

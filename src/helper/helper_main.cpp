@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool-helper: sends SCSI commands to USB-storage, UAS and SBP-2 disk and
 // CD-ROM interfaces for fwtool and fwtool-gui, which run with the user's
 // rights. Started through polkit (pkexec, action org.fwtool.helper) or,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What fwtool and its privileged helper, fwtool-helper, say to each other
 // over one byte stream (the helper's standard input and output): frames of
 // one message each, every length bounded.

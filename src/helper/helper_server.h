@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The privileged side of the helper protocol: serves one program over one
 // link. It lists the USB-storage, UAS and SBP-2 disk and CD-ROM interfaces
 // itself and opens nothing else; every session, every command and every

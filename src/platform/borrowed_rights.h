@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Rights a program of ours runs with but did not start with: set-user-id or
 // file capabilities (the kernel then marks the process secure), or a start
 // through pkexec. Such a process takes no test option (a simulated unit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the program asks of the operating system besides its devices: where
 // its files go and how a file is created safely and made to last, the folder it runs from, the
 // console's interrupt key and whether a stream is a terminal. One file per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Systems without a platform layer: no pass-through, no devices, no
 // notifications. Only simulated paths work in such a build.
 #include <memory>

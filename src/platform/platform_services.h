@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the operating system offers the views: the enumerator of disk and
 // CD-ROM interfaces, the device-change watcher, and the pass-through backend
 // for every path that is not simulated.

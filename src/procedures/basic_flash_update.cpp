@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedure of the older family members whose controllers reach a small
 // flash by address: erase only, backup only, or program from a file. The
 // flash is erased (by sector up to 64 KB, the whole chip above), checked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk-hosted procedure of chip types 5, 15 and 16: the firmware lives
 // in a reserved stretch at the end of the attached disk and is moved with
 // the standard block commands, 64 KB at a time. Erase only, backup only, or

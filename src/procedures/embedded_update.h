@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one-click update: the image the program carries goes into the flash of
 // a target controller, with the unit's own settings carried over from its
 // current header, then is read back and compared, up to three attempts.

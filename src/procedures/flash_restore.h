@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A unit's whole part put back from a backup: the part's size learnt by
 // reading it, the backup refused unless it fits (exactly the part's size,
 // and no firmware in it that names another chip), then written back through

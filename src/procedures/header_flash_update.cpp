@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedure of the controllers whose flash starts with the unit's own
 // 4 KB header area (its settings): the area is kept across an update unless
 // the operator includes the file's own; the flash is erased in 32 KB units

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedure of chip type 7 reached over IEEE 1394: erase only (the
 // unit's settings area kept), backup only, or program from a file (a file
 // of up to 32 KB leaves the settings area alone, a longer one replaces it).

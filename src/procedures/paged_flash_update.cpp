@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The paged procedure: explicit 32 KB erases each checked blank, then the
 // file programmed page by page (16 KB) through the serial-flash programming
 // sequence, each page read back and compared. The file goes to the flash

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The parallel flash procedure of chip types 2 and 21: a 64 KB part of the
 // kind the operator chose in "Flash Type", whose unlock sequences the host
 // hands to the controller. Erase only, backup only, or program from a file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The shape every engineering procedure shares: one request in (the device,
 // what the information check learnt about its chip, the options of the
 // engineering face), the host it reports through, a result out (1 success,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a flash procedure needs of the window it runs in: the status line,
 // the progress bar, the progress of its declared steps, the flash maker
 // found by the information check, the shared flash settings, a chance to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedure behind each tag the Run dispatch rows name, and its name.
 #include "procedure.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status texts and box texts of the flash procedures, in one place.
 // They are shown letter for letter, blanks and typos included.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Flash update procedures: block transfer with the erase-on-write rule, and
 // the procedures built on it.
 #pragma once

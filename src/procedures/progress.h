@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How far a procedure has come, as the steps it declared: before it starts,
 // a procedure names the steps it will take (back up, erase, program,
 // verify...) with a weight each, the share of the time that step takes on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The copy an engineering run takes before it erases or programs: the whole
 // part the procedure works on, read twice, saved to a new file only when
 // both reads agree. Without it the procedure does not run.

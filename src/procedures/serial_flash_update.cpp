@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The serial flash procedure of chip types 8, 9, 11 and 12: erase only,
 // backup only, or program from a file, as the engineering face asks.
 #include "procedure.h"

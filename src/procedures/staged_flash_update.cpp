@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The staged procedure of the controller reached over ATA PASS-THROUGH: the
 // controller erases, programs and reads whole ranges itself and answers with
 // a result code; the host announces four stages (erase, program, read back,

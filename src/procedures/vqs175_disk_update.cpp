@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk-hosted procedure of chip type 12: a 64 KB region 2 MB below the
 // last 1 MB boundary of the disk, whose first 48 KB are code ending with a
 // CRC-32 and whose rest, from 0xC000, holds the unit's settings. Without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The repair of a dual-bank flash (chip type 12) in which one 64 KB bank
 // lost its image: the unit's flash is saved first, then the valid bank is
 // copied over the other.

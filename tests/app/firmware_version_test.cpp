@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The version text of a chip-information reply, whether a controller runs
 // firmware from its flash, and the probe of register 0x506A.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The form's entries against the clicks they stand for: the same unit, once
 // worked through the controls (boxes clicked, items picked, files chosen in
 // the open dialog, "Run" pressed) and once through one request to the entry,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The history file: a record written and read back whole, the lines a crash
 // or stray bytes leave skipped with a warning and no other record lost,
 // writers in several processes that never mix their lines, and a file that

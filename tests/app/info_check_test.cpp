@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The chip and firmware information check against simulated units of every
 // chip group: what the engineering panel shows and which flash part the
 // procedures are told to work with.

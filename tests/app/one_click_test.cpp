@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device list and the one-click update against simulated units.
 #include <gtest/gtest.h>
 #include <unistd.h>

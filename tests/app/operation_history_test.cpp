@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the form adds to the history: one record for every operation that
 // writes to a unit (the one-click update, a Run that erases or programs, the
 // bank repair), whatever its result; nothing for what only reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Each operation of the form opens a unit once: the update and "Run" for
 // themselves, a refresh of one device shared.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "Run" on the form for the parallel flash units and the 1394 bridge: the
 // part chosen in "Flash Type" and the "A1 Chip" box reach the procedure, and
 // a type-7 unit on an sbp2 path is written in 256-byte blocks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "Run" on the engineering face, every procedure in every mode on a healthy
 // simulated unit: the progress its declared steps give climbs from 0 to
 // 100 % without a step back, and a long write moves it many times on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The unit's own settings, which a procedure reads before it erases and
 // writes back afterwards, exist nowhere else while it works: a bit the bus
 // turns in any read the procedure makes before it first writes must never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A form over a farm of simulated units on a virtual clock (the shared
 // fixture), with the engineering face's listing of every recognised
 // controller, and backups kept in a folder of the test's own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The copy an engineering run takes before it writes, and restore, over a
 // table of simulated units (one per kind of part a procedure works on; the
 // staged procedure, which identification never selects, is tested with its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The benchmark's floor for every engineering procedure: the work the
 // procedure did, replayed by an ideal host, never takes longer than the
 // procedure itself, and the time the host spent waiting after the part was

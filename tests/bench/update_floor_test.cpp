@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The benchmark's floor: the work a unit did during the one-click update,
 // replayed without polling, never takes longer than the update itself.
 #include "update_floor.h"

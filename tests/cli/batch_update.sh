@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool update --all on three simulated units, the middle one with a flash
 # that flips bits when programmed: the closing table, the exit codes, the
 # JSON outcome, the backups and which units the next list finds updated.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Programs that run with rights they did not start with take no test option
 # and no option of the toolkit: fwtool and fwtool-gui as set-user-id root and
 # with a file capability, both started by a user without rights, and as root

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What the fwtool command-line test scripts share. Source it with $fwtool
 # and $dir set; every check that fails prints why and counts in $failures.
 failures=0

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool run on simulated units that keep their firmware on the disk behind
 # the bridge: program, backup and erase of a type-15 unit, a refusal that
 # writes nothing, and type 12's disk copy with --hdd-fw. Checks exact exit

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The disk behind the bridge is its user's. On simulated disks that carry a
 # user's partition, every disk-hosted run (program and erase, types 15 and
 # 12) without --overwrite-disk-data writes nothing and says why; the disk

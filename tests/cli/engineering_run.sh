@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The engineering face from the terminal on a simulated type-12 unit: info,
 # run --file (program), info again showing the new version, backup-only,
 # erase-only, and the refusals. Checks exact exit codes and lines.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool --help for the program and every command: each option's value is
 # named for what it takes (FILE, DIR, N, PATH, NAME, SIZE, ...), never by its
 # type in the code (TEXT, INT, FLOAT), and every command ends with examples.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool history after a simulated update, an engineering run and a restore:
 # three records with their results, files and backup files, as JSON and as a
 # table, for one unit or all; a damaged line in the middle and one left

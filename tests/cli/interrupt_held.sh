@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sends SIGINT to `fwtool update` while it writes the flash and checks that
 # the update still ends in success, having said that the close was held.
 set -u

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The progress of fwtool run, update and restore: plain `progress N%` lines
 # that climb from 0 to 100 without a terminal, one bar redrawn in place on a
 # terminal (a pseudo-terminal made by script(1)), for a procedure that

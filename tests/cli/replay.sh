@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Recorded runs replayed: `fwtool list` and `fwtool update` recorded through
 # the real USB storage stack (tools/kernel-harness/record-fixture) answer the
 # same run again; a recording changed at one command stops the run there,

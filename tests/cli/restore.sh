@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool restore on simulated units: a backup written back byte for byte, and
 # the files it refuses (size, chip, unreadable) with their exit codes and
 # lines; nothing is written when it refuses.

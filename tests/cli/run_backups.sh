@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool run saves the unit's whole part before it writes, and fwtool restore
 # puts that copy back: over a table of simulated units kept in --sim-state
 # (one per flash procedure), the copy equals the unit's saved flash before

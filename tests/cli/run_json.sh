@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fwtool run --json on simulated units: the outcome is one object on stdout,
 # field for field, for a program run, a backup, a run whose disk reads are
 # refused and a file that fails its checksum; the exit codes are those of

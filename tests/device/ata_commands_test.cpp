@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ATA PASS-THROUGH family as blocks on the wire, the sector count from
 // IDENTIFY DEVICE, the busy wait, and the codes of the flash ranges.
 #include "ata_commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk-side commands as blocks on the wire, the capacity and drive
 // size they read, and where they find the reserved stretch, from scripted
 // answers.

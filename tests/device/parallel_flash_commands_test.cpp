@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The parallel flash commands: their blocks, the unlock scripts of each part
 // written out from the datasheets' sequences, and how the busy answer reads.
 #include "parallel_flash_commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Recorded runs: what the recording decorator writes for each command, and a
 // replay that answers the same run and stops at the first command that
 // differs, naming it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The serial-flash pass-through as blocks on the wire: every instruction's
 // block, direction, length and data, the status waits, and how programming
 // cuts its data into instructions and judges their results.

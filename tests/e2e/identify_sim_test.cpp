@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Identification of every simulated controller variant: the chip type and
 // sub-revision that the controller's answers lead to, and the one box that
 // identification may show.

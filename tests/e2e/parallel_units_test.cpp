@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Several units updated side by side, each by its own form on its own
 // thread, the way `fwtool update --all` runs them: every unit ends with the
 // image and its own header, every command reached the unit it was meant for,

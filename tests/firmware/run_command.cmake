@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs one command and checks its exit code and output.
 #   -DCOMMAND=prog|arg|...   the command ('|' separates arguments)
 #   -DEXPECT_RC=n            the exit code it must give

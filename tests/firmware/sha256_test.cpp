@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SHA-256 against the examples of the standard (FIPS 180-2, appendix B, and
 // the long messages of its test vectors), given whole and in uneven pieces.
 #include "sha256.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One application object for all window tests, on the offscreen platform so
 // they run without a display (CTest also sets it; test discovery at build
 // time runs this too).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Answers the modal dialogs a test provokes: when the next one opens, the
 // handler inspects it and closes it. Without this a test would wait forever.
 #pragma once

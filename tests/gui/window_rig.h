@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A window over a form with test doubles for everything outside: an operator
 // that records boxes instead of showing them (and pumps the Qt loop like the
 // real one), a scripted enumerator and watcher, and the real Qt timers.

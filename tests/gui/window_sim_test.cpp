@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window against simulated controllers: the faces of the one-click update
 // as the operator sees them, the closing command, and hot-plug.
 #include <gtest/gtest.h>

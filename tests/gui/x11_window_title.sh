@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The window's name as the window system has it: fwtool-gui on a virtual X
 # display under a real window manager; its top-level window's WM_NAME and
 # _NET_WM_NAME must be the form's caption exactly, and the window manager

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the program comes to its helper: through pkexec (stand-ins answer as
 // pkexec does: run the helper, 126 for a refused prompt, 127 for no way to
 // ask), through a descriptor handed over in FWTOOL_HELPER_FD, and the real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frames fwtool and fwtool-helper exchange: the bytes of a frame as the
 // format lays them down, every message through the frame reader in any
 // pieces, and the bodies the decoder refuses, with the reason it gives.

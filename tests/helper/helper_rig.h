@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A helper serving simulated units over a socket pair, on a thread of its
 // own: the helper's logic exactly as fwtool-helper runs it, without root.
 #pragma once

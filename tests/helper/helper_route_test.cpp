@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's side through the helper: the one-click update of the form,
 // as the window runs it, with every command and the device list going over
 // the socket to a helper that serves simulated units; the helper's bound

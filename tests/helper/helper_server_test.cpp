@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The helper as the program meets it: hello first, the list it made itself,
 // sessions and commands on listed paths only, and every refusal answered
 // with its reason: the stream stays in step after a path it did not list

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian packages of fwtool, one step at a time (one ctest case each):
 #
 #   check_packages.sh --build-dir DIR --work DIR STEP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Rights a program did not start with: which processes count as such, which
 // arguments they refuse, and which environment variables the window keeps.
 #include "borrowed_rights.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's files on Linux: a planted link or a file that is there
 // already is never written through or over; new files are the user's only,
 // and so are the folders made for them; a file of the program's own is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A copy of the parts of /sys and /dev that the enumerator and the backend
 // read, built in a temporary directory: SCSI devices below USB interfaces,
 // FireWire units and SATA ports, with their sg and block nodes, symlinked

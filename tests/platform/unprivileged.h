@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a piece of a test with the rights of an ordinary user: in a child
 // process that drops to uid/gid 65534 when the tests run as root (an
 // ordinary user runs it as is). The child's text comes back to the test.

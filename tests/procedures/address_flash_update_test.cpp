@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedures of the older family members over simulated units: the
 // basic one (types 1, 3, 4, 7, 14, 16), the one that keeps the header area
 // (6, 10, 11), the paged one (SST parts, the alternative procedure) and the

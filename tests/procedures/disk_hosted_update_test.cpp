@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk-hosted procedure of chip types 5, 15 and 16 against simulated
 // units with disks behind them: backup, clear and program of the firmware
 // area, where the area lies, and every refusal that keeps a write from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A simulated unit with a disk behind it, for the tests of the disk-hosted
 // procedures: the request the engineering face would make, the sectors the
 // unit wrote, and the bytes of its disk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk behind the bridge is its user's: where a disk-hosted procedure
 // would write sectors the host is shown, and they hold the user's data,
 // nothing is written unless the operator says so, before the run or in the

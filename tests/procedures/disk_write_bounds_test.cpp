@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Over many disks (a few hundred sectors to beyond 2^32, 512- and 4096-byte
 // sectors) and capacity answers that fail or lie: every sector a
 // disk-hosted procedure writes lies inside the stretch the controller

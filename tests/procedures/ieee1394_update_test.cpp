@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedure of chip type 7 over IEEE 1394 on a simulated unit: 256-byte
 // writes whose flag erases the half they start, the unit's 1 KB settings at
 // 0x8000 kept through a program and an erase, and what a unit that fails at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The parallel flash procedure of chip types 2 and 21 over simulated units:
 // each part programmed, erased and backed up with its own scripts, a foreign
 // script that leaves the part untouched, and what a unit that fails at any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Progress as declared steps: the percentage a view shows for weighted
 // steps, steps within steps, pieces of a step, and what listeners hear.
 #include "progress.h"

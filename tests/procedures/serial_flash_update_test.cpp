@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The serial flash procedure of chip types 8, 9, 11 and 12 over simulated
 // units: programming from a file, erase only, backup only, the attempts and
 // their write modes, and what a unit that fails at any point leads to.

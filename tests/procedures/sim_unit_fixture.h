@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One simulated unit on a virtual clock for the procedure tests (the shared
 // fixture), with a fake host, a scratch folder and the faults the tests
 // give it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk-hosted procedure of chip type 12 against simulated units: the
 // region 2 MB below the last 1 MB boundary, the code area's CRC-32, the
 // settings left alone without "Include 4K NVRAM", the reset, and the

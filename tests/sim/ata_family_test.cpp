@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ATA PASS-THROUGH family of a simulated unit: information, IDENTIFY
 // DEVICE, flash ranges that round-trip, erase with verify, the busy status,
 // the flash configuration, and ILLEGAL REQUEST for what the unit lacks (the

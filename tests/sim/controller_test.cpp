@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A simulated controller seen from the transport: flash writes erase the
 // units the erase-on-write rule names, the busy bit follows the timing
 // model, the firmware version follows the flash across a reset, unknown

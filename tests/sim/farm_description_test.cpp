@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The farm description: what good descriptions set, and what bad ones say.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The farm: paths and enumeration, hot-plug events, the units' factory
 // firmware, fw=embedded, saved state, the command log and the time scale.
 #include <gtest/gtest.h>

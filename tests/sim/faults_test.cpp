@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Each fault, seen only from the transport: a failed call, CHECK CONDITION,
 // wrong data, a unit that cannot be opened.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the units answer to the identification questions: the bytes the
 // program reads from INQUIRY, the configuration word, the chip information,
 // the chip id string and the revision register; and, for every profile

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The parallel flash part models: each obeys its own command sequences (as
 // its datasheet writes them) and ignores any other; status while busy;
 // typical erase and program times.

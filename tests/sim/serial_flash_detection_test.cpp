@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Recognising the flash part of a simulated unit by its own identification
 // instructions, through the controller's SPI pass-through and through ATA
 // PASS-THROUGH: maker code, opcodes and size for every maker's parts, the

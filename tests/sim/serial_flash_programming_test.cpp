@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Programming, erasing and unprotecting a simulated unit's flash through the
 // SPI pass-through: what ends up in the flash cells.
 #include <gtest/gtest.h>

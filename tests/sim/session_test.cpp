@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A unit's interface held open for an operation: what other programs see,
 // and how a unit that leaves in the middle fails.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A farm of simulated units on a virtual clock, installed as the simulator
 // backend for one test (the shared fixture), with blocks sent through the
 // transport as the program sends them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The flash part's physics: programming clears bits only, erase sets its
 // unit, the part is busy for exactly the time the model gives, protection
 // and the write-enable latch gate every change, and the identification

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bytes for tests to write and look for. Pattern: the same seed gives the
 // same bytes, another seed or another place other bytes, so a block that
 // lands in the wrong place or a stale copy shows. Tagged: a text repeated,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A pass-through backend for unit tests of the command layer: records every
 // request it receives (with a copy of the data-out bytes) and answers from a
 // script.

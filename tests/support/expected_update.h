@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the one-click update must leave in a unit's flash, worked out from
 // the image and the unit's flash before the update, for the tests that
 // check it.

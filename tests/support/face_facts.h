@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the operator sees of the one-click band in each face of the window,
 // written down from the window's description (not from either view): which
 // of the band's controls show, which take clicks, the texts that show and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An interface enumerator for tests: fixed lists of paths, a count of the
 // enumerations asked for, and a hook that runs inside each one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A procedure host for tests: a status line, a progress bar and the flash
 // settings, without a form.
 #pragma once

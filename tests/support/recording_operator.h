@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An operator for tests: records every box and debug text, answers file dialogs
 // and questions from a script, and can run a hook whenever pending messages are processed
 // (to deliver events in the middle of a transfer).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Simulated units on a virtual clock, installed as the process's simulator
 // backend: what every test of a simulated unit starts from, whether as a
 // fixture (SimulatedUnitTest) or inside a test's own rig.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A scratch folder for one test, removed with everything in it afterwards.
 #pragma once
 

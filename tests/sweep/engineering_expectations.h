@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What each engineering run of the sweep is asked for, worked out by hand
 // from the chips' layouts: the bytes the unit's part must hold afterwards,
 // from the part as it was and the file programmed.

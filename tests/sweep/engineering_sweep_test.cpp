@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "Run" of the engineering face against the faults a unit can show, at
 // every command of the run (sampled where the run is long): a refused
 // command, a lost status, a unit pulled out, a bit flipped in a read (disk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The faults the sweeps show a simulated unit, as items of its description,
 // and the points of a run they are put at: every command of a clean run,
 // or evenly spaced ones where the run is long.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one-click update against every fault a unit can show, at every command
 // of the update: a refused command, a lost status, a flipped read bit, a unit
 // pulled out, a power loss in any erase or program, a slow part. Whatever

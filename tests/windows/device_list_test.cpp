@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device list on Windows: the SetupDi enumeration on this system (a wine
 // prefix has disks, but no USB or SBP-2 storage), the lower-cased paths, and
 // the device notifications that feed the form's refresh timer.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cmake -DFILE=path -DSIZE=bytes -P file_size_is.cmake: fails unless FILE
 # exists with exactly SIZE bytes.
 if(NOT EXISTS "${FILE}")

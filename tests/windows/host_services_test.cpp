@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows host services: the per-user folder, a file that is never put in
 // place of another, the program's folder and a standard input that is no
 // console.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The request record the Windows backend hands to DeviceIoControl, from the
 // caller's block through the transport's rules (1 byte sent as 2, time-outs,
 // direction), and the backend against real handles of this system.

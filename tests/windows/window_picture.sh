@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Opens fwtool-gui.exe under wine on the virtual X display, waits for a
 # face, reads the window's caption from the window system and takes the
 # window's picture from it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows window over simulated controllers: its faces as the window
 // system shows them, held to the same table as the Qt window's; caption,
 // border, designed places and fonts; dropped files; the refresh timer; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs `fwtool update --all` on one simulated unit and then on UNITS (8)
 // simulated units at once, each on the steady clock, so the units spend their
 // bus, erase and program times (scaled by TIME_SCALE, 1 = the model's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs each engineering procedure, programming a firmware file into a
 // simulated unit of its chip type with the virtual clock, and prints one
 // row per procedure:

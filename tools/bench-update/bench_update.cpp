@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the one-click update ("YES") on simulated units with the virtual
 // clock and prints for each unit, one figure a line:
 //   commands, status_polls  blocks the unit received during the update

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Each engineering procedure programming a firmware file into a simulated
 // unit of its chip type, timed on the virtual clock against the least time
 // an ideal host needs for the same work (the replay floor of timed_run.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A simulated unit on the virtual clock, with a piece of host work timed
 // against the least time an ideal host needs for the same work.
 //

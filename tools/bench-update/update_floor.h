@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one-click update of one simulated unit, timed on the virtual clock,
 // and the least time an ideal host would need for the same work (the
 // replay floor of timed_run.h).

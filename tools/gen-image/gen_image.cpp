@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // fwtool-gen-image: writes the stand-in firmware image that the program
 // carries as VQB719FW. It has the controller's layout (4 KB header area with
 // the unit settings, the "VQ" marker and nine checksummed parameter records,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // as-user: runs a command as an ordinary user, optionally beside a
 // fwtool-helper started as root, as polkit would start it on a desktop.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The USB mass-storage Bulk-Only Transport as a device sees it: command
 // block wrappers in, command status wrappers out, and between them the SCSI
 // command of one logical unit answered by a pass-through backend. Nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Serves a StorageTarget as a USB Bulk-Only mass-storage interface through
 // a mounted FunctionFS instance: one bulk IN and one bulk OUT endpoint, the
 // class requests Get Max LUN and Bulk-Only Reset on ep0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ffs-storage-gadget: a USB mass-storage device served through FunctionFS,
 // whose logical units are answered by pass-through backends.
 //

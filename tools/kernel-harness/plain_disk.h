@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A plain blank disk: it answers what the kernel's USB storage and disk
 // drivers send when a device arrives (INQUIRY with VPD page 0, TEST UNIT
 // READY, READ CAPACITY(10), MODE SENSE(6), PREVENT ALLOW MEDIUM REMOVAL,

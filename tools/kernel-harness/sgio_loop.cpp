@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // sgio-loop: sends one command block many times through SG_IO and prints
 // the mean, smallest and largest time per command, to see what one command
 // costs through the kernel's SCSI generic and USB storage drivers.

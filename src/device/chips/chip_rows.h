@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One row per chip type code (0..21) with everything the program knows about
 // that type: its model number and label, where its firmware image carries its
 // signature and which chip id a firmware file of the type must carry, whether

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The flash maker codes: what the serial-flash detection and the controllers
 // report, and the name shown for each in the Flash Type field. (The chip type
 // codes keep their model numbers and labels in their rows, chip_rows.h.)

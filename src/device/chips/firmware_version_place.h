@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a firmware image for the flash-based controllers keeps the version
 // numbers that the controller reports in its chip-information reply once it
 // runs that image: six bytes right after the 10-byte signature block at 0x1000.

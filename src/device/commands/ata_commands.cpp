@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The single commands of the ATA PASS-THROUGH family: each fills a register
 // record and sends the block one builder makes of it.
 #include "ata_commands.h"

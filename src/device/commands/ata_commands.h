@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vendor commands that ride inside ATA PASS-THROUGH(12) blocks (ATA
 // command 0xB0 with a vendor feature code), and the 48-bit DMA sector
 // transfers inside ATA PASS-THROUGH(16). Chip type 13, and the disk-side

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the ATA PASS-THROUGH commands make together: the disk's size, the
 // controller's busy wait, its information, the serial flash part behind it
 // and the flash ranges.

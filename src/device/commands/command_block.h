@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builders for the vendor block families. Multi-byte fields are most
 // significant byte first.
 #pragma once

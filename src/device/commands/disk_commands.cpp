@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capacity and block commands of the disk behind the bridge, the
 // controller's drive identification, and the location of the reserved
 // stretch built on them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk behind the bridge: the standard capacity and block commands, the
 // controller's drive identification, and the queries that find where the
 // disk-hosted members keep their firmware (a reserved stretch of sectors at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading and writing the controller's firmware flash and internal memory,
 // and the host-link and reset controls. Each returns 1 on success, 0 on
 // failure, unless said otherwise.

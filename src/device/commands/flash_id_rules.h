@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How a serial flash part is recognised from its own identification
 // instructions, whichever route the instructions take to the part (the
 // controller's SPI pass-through, or the same inside ATA PASS-THROUGH).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Identification of the bridge controller behind a disk device: a fixed
 // series of questions that ends in a chip type code (1..21, 0 = not
 // recognised) and a sub-revision, and the commands that ask them.

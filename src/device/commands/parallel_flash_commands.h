@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The commands of the oldest members (chip types 2 and 21), whose firmware
 // lies in a 64 KB parallel flash part. The controller does not know the
 // part's command protocol: the host hands it the unlock sequences (address,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The serial-flash pass-through: single flash instructions, the status
 // waits built on them, unprotect, the kind reads and the controller's flash
 // configuration blocks.

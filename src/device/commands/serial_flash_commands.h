@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Commands that reach the serial (SPI) flash part behind the controller: the
 // raw pass-through of one flash instruction, the identification of the part
 // by its own instructions, the opcodes and page size the controller is told

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Recognising the serial flash part: which identification instruction each
 // maker's parts answer, with which bytes, and how those bytes encode the
 // part's size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Programming the serial flash through the pass-through: page programming,
 // and SST's auto-address-increment modes (a byte or a word per instruction,
 // the part advancing the address itself).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Rights to the devices that the program does not hold itself. On Linux a
 // small privileged helper (fwtool-helper), started through polkit once the
 // operator has given an administrator's password, sends the commands for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One open of a device for the length of one operation (a refresh of one
 // device, an update, a procedure run) instead of one open per command.
 //

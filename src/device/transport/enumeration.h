@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the platform tells about attached storage: the disk and CD-ROM
 // interfaces present now, and a signal when one arrives or leaves.
 #pragma once

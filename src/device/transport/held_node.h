@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A device node kept open across the commands of one operation. A session
 // (device_session.h) owns the HeldNode for its path; the backend that serves
 // the path opens the node at the first command, keeps its handle here and

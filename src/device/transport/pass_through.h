@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The boundary between the command layer and whatever carries a SCSI command
 // block to a device: the platform's pass-through (SG_IO, SPTD) or the
 // simulator. A command is data: one request in, one result out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Recorded runs: every command a run sends (block, direction, lengths, both
 // data phases, status, sense, time) and every device list it asks for, kept
 // in a JSON file that a maintainer can read and that answers a later run in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a recorded run from a file someone sent: nothing in it is trusted.
 // The file is read up to a bound, every field is checked for its type and
 // range before it is used, every length is bounded before anything is

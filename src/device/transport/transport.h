@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The only code that sends blocks to devices: one block, one optional data
 // phase, one result. A call stands alone (the backend opens and closes the
 // device around it) unless a DeviceSession (device_session.h) holds the

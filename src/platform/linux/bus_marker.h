@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How a listed path names the bus its device sits on: "<marker>:<node>", for
 // example "usbsto:/dev/sg2" or "sbp2:/dev/sg3". The device list picks USB
 // mass storage and SBP-2 devices by these substrings on every platform.

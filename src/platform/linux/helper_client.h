@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's side of fwtool-helper: one connection to a running helper,
 // and the pass-through backend and enumerator that go through it. Above
 // the backend nothing changes: sessions, blocks and results are the same as

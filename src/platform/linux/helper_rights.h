@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How fwtool and fwtool-gui, running with the user's rights, come to reach
 // the devices: when the enumerator says that the attached storage cannot be
 // opened, they ask for the rights (DeviceRights::Ask) and this starts

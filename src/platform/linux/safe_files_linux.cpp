@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Creating the program's files on Linux: a temporary file made with O_EXCL
 // and O_NOFOLLOW beside the target, flushed, and renamed into place with
 // RENAME_NOREPLACE (or a hard link where the file system has no such

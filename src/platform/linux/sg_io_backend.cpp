@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "sg_io_backend.h"
 
 #include <fcntl.h>

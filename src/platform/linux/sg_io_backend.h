@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Linux pass-through backend: one SG_IO request per command on the node
 // that the listed path names (/dev/sgN preferred, /dev/sdX or /dev/srN work
 // too). Like every backend it opens the node, sends one block and closes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Lists the disk and CD-ROM interfaces of USB mass-storage and SBP-2 devices
 // by reading sysfs. Each is listed as "<bus marker>:<node>", lower-cased:
 // "usbsto:/dev/sg2" for a disk behind usb-storage or uas, "sbp2:/dev/sg3" for

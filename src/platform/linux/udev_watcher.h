@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Device arrival and removal on Linux: a libudev monitor on the disk block
 // devices and the sg nodes, turned into the arrival/removal events the device
 // list reacts to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Appending one line to a file that several programs (or the threads of one)
 // add to: the lock, the single write, the cut after a failed write.
 #include <windows.h>

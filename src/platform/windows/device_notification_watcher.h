@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Device arrival and removal on Windows: a message-only window of the thread
 // that starts the watch registers for the disk and CD-ROM interface classes;
 // the system's WM_DEVICECHANGE messages reach it through that thread's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Creating the program's files on Windows: a temporary file made with
 // CREATE_NEW beside the target (which fails on any name that exists, a link
 // included), flushed, and moved into place without MOVEFILE_REPLACE_EXISTING,

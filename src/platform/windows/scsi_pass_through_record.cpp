@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "scsi_pass_through_record.h"
 
 #include <fmt/format.h>

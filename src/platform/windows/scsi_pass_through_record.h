@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The request record of one direct SCSI pass-through call on Windows: the
 // system's SCSI_PASS_THROUGH_DIRECT followed by a sense area, filled from a
 // PassThroughRequest. Kept apart from the call itself so that the bytes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Lists the present disk and CD-ROM device interfaces through the device
 // setup interface, in its member order, each path lower-cased
 // ("\\?\usbstor#disk&ven_talve&prod_vqb719#...#{53f56307-...}"), so that the

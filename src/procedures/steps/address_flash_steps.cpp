@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The erase-only, backup and page steps of the address-based procedures.
 #include "address_flash_steps.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The steps that the procedures of the older family members share: their
 // controllers read, program and erase the flash by address (FF 04 10..14).
 // Each step reports through the status line and returns 1 on success, 0 on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the updates keep the unit's flash before they write, and how a
 // backup file is written: complete or not at all, and never over another
 // file.

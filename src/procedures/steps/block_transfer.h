@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Moving a range of the controller's flash in blocks: a busy wait before each
 // block, one ReadFlash/WriteFlash per block, and on writes the rule that
 // decides which block makes the controller erase a unit before programming.

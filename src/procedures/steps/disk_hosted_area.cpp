@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the disk-hosted controllers keep their firmware. The place is
 // derived from the disk's capacity, its drive size and the location marker,
 // and each of them can fail or be wrong; a place that cannot be trusted is

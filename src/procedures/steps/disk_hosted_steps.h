@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The procedures of the controllers that keep their firmware on the attached
 // disk: where that firmware lies, and the steps that back it up, clear it
 // and program it. Each step reads only its request and the host, reports

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk behind a bridge is its user's. A controller that runs its own
 // internal code shows the host the whole disk, and the place it keeps its
 // firmware then lies inside what the host partitions and fills: writing

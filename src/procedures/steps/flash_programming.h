@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Programming a range of the flash with verification, as the update
 // procedures do it: each attempt writes the image, reads it back and
 // compares; a failed attempt is followed by one with a finer erase (block

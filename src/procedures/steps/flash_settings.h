@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The transfer and erase settings that every flash procedure shares. The
 // form owns the one instance of a running program and hands it to the
 // procedures through their host; nothing keeps them in a global.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The steps of the procedure for chip type 7 reached over IEEE 1394: a 64 KB
 // flash in two 32 KB halves, written in 256-byte blocks whose erase flag
 // makes the controller erase the half the block starts; the unit's 1 KB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The steps of the parallel flash procedure (chip types 2 and 21): erase
 // only, back up to a file, program from a file. Each reads only its request
 // and the host, reports through the status line and returns 1 on success,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Backing the flash up to a file.
 #include <algorithm>
 #include <string>

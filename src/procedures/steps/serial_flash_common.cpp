@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the steps of the serial flash procedure share: the flash layout of a
 // chip type, the size a backup or erase covers, the unit's settings area
 // kept across an erase or programming, and the restart afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Erasing the whole flash, with the unit's settings area kept unless the
 // operator includes it.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Programming the flash from a firmware file: the unit's settings area kept
 // unless the operator includes the file's, the bank checksum of dual-bank
 // units, then write, read back and compare, up to three attempts per bank.

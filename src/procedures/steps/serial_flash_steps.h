@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The steps of the serial flash procedure (chip types 8, 9, 11 and 12): back
 // the flash up to a file, erase it, program it from a firmware file. Each
 // reads only its request and the host, reports through the status line and

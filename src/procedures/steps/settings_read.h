@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The unit's own settings, read before a procedure erases the flash that
 // holds them. Until they are written back they exist only in the host's
 // memory, so the copy must be the flash's and not what the bus made of it:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The unit's whole part as one piece (its flash, or the stretch of its disk
 // that holds its firmware), reached through the family of commands of the
 // procedure that works on it: read in full, and written back in full with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the whole part through the commands of its procedure.
 #include <algorithm>
 #include <string>

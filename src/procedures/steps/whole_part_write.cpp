@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing the whole part back through the commands of its procedure, each
 // kind erased the way its procedure erases it, then read back and compared.
 #include <algorithm>

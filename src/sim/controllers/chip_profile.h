@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What one simulated controller answers: identification data, the command
 // families it knows, its registers and what its boot code looks for in
 // flash. A profile is its type's row (type_rows.h) with the sub-revision put

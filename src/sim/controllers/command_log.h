@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a simulated unit received, in order, for tests to assert on.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One simulated bridge controller with its serial flash: answers command
 // blocks as the controller of its chip type would, keeps time on the
 // process clock, boots the firmware its flash holds, and shows the faults it

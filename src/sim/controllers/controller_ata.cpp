@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ATA PASS-THROUGH family: the controller takes ATA command 0xB0 with a
 // vendor feature as its own commands (information, raw SPI instructions,
 // flash configuration, flash read, write and erase, busy status), and

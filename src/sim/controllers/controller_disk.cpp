@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disk behind the bridge: READ CAPACITY as the unit reports it (the
 // reserved stretch hidden while the unit runs firmware from it), the block
 // commands in both forms, the DMA transfers inside ATA PASS-THROUGH(16),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vendor command families: the DF blocks (flash, memory, configuration
 // word), the FF-04 blocks (flash by address, status, erase, SPI
 // pass-through, flash set-up, id string, controller info, host link, reset),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The parallel flash commands of the oldest controllers (FF 04 00..05): the
 // controller plays the unlock sequences the host hands it against its
 // parallel part, byte by byte, and reports the part's toggle bit as busy.

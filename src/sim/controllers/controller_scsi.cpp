@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The standard SCSI commands a bridge answers (those the kernel's disk
 // driver sends by itself, and INQUIRY with the chip id token), and the
 // chip-information reply.

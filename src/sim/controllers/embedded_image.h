@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bundled firmware image file (resources/VQB719FW.bin) that units
 // described with fw=embedded carry in their flash. Its place is fixed at
 // build time and can be changed at run time.

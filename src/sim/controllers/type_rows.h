@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Everything the simulator knows about one chip type of the family, in one
 // row: its names, how it answers identification and where it reports its
 // sub-revision, the command families it knows, its registers, what its boot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware a simulated unit carries and how its boot code finds it: the
 // older image a unit leaves the factory with (a header area holding the
 // unit's own settings where the chip keeps one, its 4 KB settings area, the

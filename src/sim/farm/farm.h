@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A farm of simulated units behind the `sim:` pass-through backend: it
 // routes each block by path to the unit's controller, lists the units'
 // disk and CD-ROM interfaces like the platform's enumeration does, plugs and

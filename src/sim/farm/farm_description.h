@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The short text that describes a farm of simulated units, for tests, demos
 // and `fwtool --simulate`:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keeping a farm's units between runs: per unit a raw flash file, a raw
 // controller memory file, the parallel part's cells (the units that have
 // one), the disk's sectors that differ from an unwritten disk, and a small

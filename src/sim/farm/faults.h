@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Faults a simulated unit can be told to show. Each shows up only as real
 // hardware would show it: a failed call, a CHECK CONDITION, wrong data.
 #pragma once

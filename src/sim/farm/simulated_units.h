@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulated units a window runs with in place of the attached devices
 // (--simulate, --sim-state and --sim-time-scale of fwtool-gui, on Linux and
 // on Windows alike): a farm built from its description, its units' flash and

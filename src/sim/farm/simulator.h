@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulated controller family: a farm of units (farm.h) behind the
 // `sim:` pass-through backend, their controllers (controller.h), chip
 // profiles (chip_profile.h), flash parts (flash_part.h, spi_flash.h),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The hard disk behind a simulated bridge: sparse sectors of 512 or 4096
 // bytes (or any power of two the description names), any number of them
 // (well beyond 2^32), and a record of every sector written so that tests can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Serial NOR flash parts the simulated controllers carry: what each answers
 // to the identification instructions, how it erases and programs, and how
 // long that takes (the datasheet's typical and maximum figures).

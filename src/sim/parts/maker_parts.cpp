@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The typical serial flash part of each maker: how it answers the
 // identification instructions and the datasheet figures for its program and
 // erase times. One row per maker (two where the parts change with size).

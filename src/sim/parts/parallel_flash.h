@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The 64 KB parallel flash parts of the oldest controllers, as the
 // controller's bus sees them: byte reads and byte writes. A part erases or
 // programs only after its own unlock sequence of writes (address, data) in

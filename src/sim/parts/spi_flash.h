@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A serial NOR flash part as its controller sees it over SPI: one
 // transaction at a time (chip select low, bytes clocked out, bytes clocked
 // in, chip select high). Programming can only clear bits; an erase sets its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What things cost on a simulated unit: the bus that carries each command
 // block and its data, and the flash part that erases and programs. The same
 // figures pace the simulated devices and let a benchmark compute the physical
