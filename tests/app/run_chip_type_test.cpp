@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The operator's word on the chip type: a VQS175/713 unit identifies as type
 // 10, and only once the operator says 13 does the form check it over ATA
 // PASS-THROUGH and run the staged procedure on it. The word holds for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "Run" on the engineering face from the information check on: a type-10
 // unit whose file is bigger than its flash is refused with a box and "Run"
 // stays disabled; an SST part that answers BF 25 sends the unit to the paged

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A VQS175/713 unit identifies as type 10; --chip-type 13 makes fwtool take it
 # for what it is: info shows the flash found over ATA PASS-THROUGH, and run
 # programs it through the staged procedure (erase, program, read back,
