@@ -35,11 +35,16 @@ refusal() {
     "root shell or with the user's own rights"
 }
 
+# The copies live where the other user can reach them: the build folder may
+# lie under one only its owner can enter (a clone in a mktemp folder).
+run_dir=$(mktemp -d /tmp/fwtool-borrowed-rights.XXXXXX) || exit 1
+trap 'rm -rf "$run_dir"' EXIT
+chmod 755 "$run_dir"
+
 # Copies a program where a user may run it: set-user-id root, or with
 # CAP_SYS_RAWIO in its file capabilities.
-chmod 755 "$dir"
 copy() {
-  local program=$1 way=$2 to=$dir/$way-$(basename "$1")
+  local program=$1 way=$2 to=$run_dir/$way-$(basename "$1")
   cp "$program" "$to"
   case $way in
     setuid) chown root:root "$to" && chmod 4755 "$to" ;;
@@ -48,7 +53,7 @@ copy() {
   echo "$to"
 }
 as_user() {
-  (cd "$dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH=/usr/bin:/bin "$@")
+  (cd "$run_dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH=/usr/bin:/bin "$@")
 }
 
 # check NAME EXPECTED_RC EXPECTED_LINE COMMAND...: the exit code and the
@@ -68,7 +73,7 @@ for way in setuid setcap; do
   cli=$(copy "$fwtool" "$way")
   check "$way-simulate" 4 "$(refusal fwtool --simulate)" as_user "$cli" --simulate vqb719 list
   check "$way-sim-state" 4 "$(refusal fwtool --sim-state)" \
-    as_user "$cli" list --sim-state "$dir/refused-state"
+    as_user "$cli" list --sim-state "$run_dir/refused-state"
   check "$way-joined" 4 "$(refusal fwtool --simulate=vqb719:fw=/etc/shadow)" \
     as_user "$cli" --simulate=vqb719:fw=/etc/shadow list
   # Without test options it runs: the unit list of this machine, whatever it holds.
@@ -80,11 +85,11 @@ for way in setuid setcap; do
     check "$way-gui-screenshots" 4 "$(refusal fwtool-gui --screenshot-dir)" \
       as_user "$window" --screenshot-dir /etc
     check "$way-gui-platform" 4 "$(refusal fwtool-gui -platformpluginpath)" \
-      as_user "$window" -platformpluginpath "$dir" -platform offscreen
+      as_user "$window" -platformpluginpath "$run_dir" -platform offscreen
     check "$way-gui-version" 0 "fwtool-gui ${version#fwtool }" as_user "$window" --version
   fi
 done
-[[ ! -e $dir/refused-state ]] || fail "a refused --sim-state made its folder"
+[[ ! -e $run_dir/refused-state ]] || fail "a refused --sim-state made its folder"
 
 # Root started by pkexec: the same refusals.
 check pkexec-simulate 4 "$(refusal fwtool --simulate)" \

@@ -204,7 +204,12 @@ Ran RunHelper(const std::vector<std::string>& args, const std::vector<uint8_t>& 
     ::_exit(127);
   }
   ::close(pair[1]);
-  EXPECT_EQ(::write(pair[0], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  // A helper that refuses its arguments may be gone before anything is
+  // sent: nothing to send then, and no signal when its end is closed.
+  if (!input.empty()) {
+    EXPECT_EQ(::send(pair[0], input.data(), input.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(input.size()));
+  }
   ::shutdown(pair[0], SHUT_WR);
   Ran ran;
   FrameLink link(pair[0], pair[0]);
