@@ -227,7 +227,7 @@ class TV77xFwTool : private ControlObserver {
   // nothing changes, for a type identification tells by itself.
   bool SayChipType(const ChipTypeRequest& request);
   // The type the operator said; 0 for none.
-  uint8_t SaidChipType() const { return saidChipType_; }
+  std::optional<uint8_t> SaidChipType() const { return saidChipType_; }
   // "Load File" with the file chosen: the firmware file field takes it (and
   // the check runs), its sum is tested when "Check CheckSum" is ticked, and
   // "Run" follows.
@@ -557,7 +557,7 @@ class TV77xFwTool : private ControlObserver {
   bool keepOutcomeFace_ = false;
   int busyDepth_ = 0;
   int listedCount_ = 0;
-  uint8_t saidChipType_ = 0;
+  std::optional<uint8_t> saidChipType_;
 };
 
 }  // namespace fwtool

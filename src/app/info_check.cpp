@@ -42,8 +42,8 @@ void TV77xFwTool::CheckSelectedUnit() {
   ChipType = ChipTypeOf(identification);
   ChipSubRev = ChipSubRevOf(identification);
   // Where identification cannot tell, the operator's word decides.
-  if (saidChipType_ != 0 && ChipRowFor(saidChipType_).identifiedAs == ChipType)
-    ChipType = saidChipType_;
+  if (saidChipType_ && ChipRowFor(*saidChipType_).identifiedAs == ChipType)
+    ChipType = *saidChipType_;
   const ChipRow& row = ChipRowFor(ChipType);
 
   // "Run" follows the firmware file, or the erase/backup-only boxes.
@@ -121,11 +121,11 @@ void TV77xFwTool::CheckSelectedUnit() {
 }
 
 bool TV77xFwTool::SayChipType(const ChipTypeRequest& request) {
-  const int type = request.chipType.value_or(0);
-  if (type != 0 &&
-      (type < 0 || type >= kChipTypeCount || !ChipRowFor(type).identifiedAs.has_value()))
-    return false;
-  saidChipType_ = static_cast<uint8_t>(type);
+  // Only a type that identification cannot tell may be said: its row names
+  // the type it identifies as.
+  if (request.chipType && !ChipRowFor(*request.chipType).identifiedAs.has_value()) return false;
+  saidChipType_.reset();
+  if (request.chipType) saidChipType_ = static_cast<uint8_t>(*request.chipType);
   // A running operation keeps the facts it started with; the next check
   // takes the word.
   if (!Busy()) CheckSelectedUnit();
