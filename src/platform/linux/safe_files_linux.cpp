@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "host_services.h"
+#include "numbered_name.h"
 
 namespace fwtool::host {
 
@@ -137,16 +138,6 @@ int RenameNoReplace(int folder, const std::string& temporary, const std::string&
   if (::linkat(folder, temporary.c_str(), folder, name.c_str(), 0) != 0) return errno;
   ::unlinkat(folder, temporary.c_str(), 0);
   return 0;
-}
-
-// "stem-N.ext" for the N-th name (N from 2), or the name itself for 1.
-std::string NumberedName(const std::string& name, int n) {
-  if (n == 1) return name;
-  const size_t dot = name.rfind('.');
-  const bool hasExtension = dot != std::string::npos && dot != 0;
-  const std::string stem = hasExtension ? name.substr(0, dot) : name;
-  const std::string extension = hasExtension ? name.substr(dot) : std::string();
-  return stem + "-" + std::to_string(n) + extension;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "host_services.h"
+#include "numbered_name.h"
 
 namespace fwtool::host {
 
@@ -44,16 +45,6 @@ std::string RandomSuffix() {
   std::string suffix;
   for (int i = 0; i < 6; ++i) suffix += kDigits[random() % 36];
   return suffix;
-}
-
-// "stem-N.ext" for the N-th name (N from 2), or the name itself for 1.
-std::string NumberedName(const std::string& name, int n) {
-  if (n == 1) return name;
-  const size_t dot = name.rfind('.');
-  const bool hasExtension = dot != std::string::npos && dot != 0;
-  const std::string stem = hasExtension ? name.substr(0, dot) : name;
-  const std::string extension = hasExtension ? name.substr(dot) : std::string();
-  return stem + "-" + std::to_string(n) + extension;
 }
 
 }  // namespace
