@@ -610,6 +610,34 @@ TEST_F(AddressFlash, PagedEraseOnlyAndBackupUseTheSharedSteps) {
   EXPECT_TRUE(host.includeNvramTicked);
 }
 
+// The block reader of a type-10 backup waits for the flash before and after
+// every block it reads (FF 04 12 around each FF 04 10), and tells the debug
+// output when the flash was not ready at its start.
+TEST_F(AddressFlash, Type10BackupWaitsAroundEveryBlockRead) {
+  const Bytes before = Prepare(kType10Sst);
+  const ProcedureRequest backup = BackupRequest(false);
+  EXPECT_EQ(RunPagedFlashUpdate(backup, host), 1);
+  EXPECT_EQ(Differs(ReadFile(backup.options.backupFile), Slice(before, 0, 65536)), "");
+  std::string flashOps;  // 's' a status read, 'r' a block read
+  for (const auto& command : Controller().Log()) {
+    if (command[0] != 0xFF || command[1] != 0x04) continue;
+    if (command[2] == 0x12) flashOps += 's';
+    if (command[2] == 0x10) flashOps += 'r';
+  }
+  // The first wait, then eight 8 KB blocks, each between two waits.
+  EXPECT_EQ(flashOps, "s" "srs" "srs" "srs" "srs" "srs" "srs" "srs" "srs");
+  EXPECT_TRUE(host.debug.empty());
+
+  Prepare(kType10Sst);
+  sim::FaultPlan faults;
+  faults.stuckBusyFrom = 1;
+  Controller().SetFaults(faults);
+  EXPECT_EQ(RunPagedFlashUpdate(BackupRequest(false), host), 0);
+  EXPECT_EQ(host.status, "Read Back to Backup Error!!");
+  ASSERT_FALSE(host.debug.empty());
+  EXPECT_EQ(host.debug.front(), "0.1 Device initial not ready!!");
+}
+
 // Erase only works on the size picked in "Firmware size", also on a type-10
 // unit whose flash size the information check did not find or found larger.
 TEST_F(AddressFlash, Type10EraseOnlyCoversTheChosenSize) {

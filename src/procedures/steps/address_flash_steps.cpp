@@ -169,15 +169,18 @@ int ReadFlashBlocks(const ProcedureRequest& request, ProcedureHost& host, uint32
                     uint8_t* destination, int32_t length) {
   const int32_t block = host.Settings().TransferBlockSize;
   if (length <= 0 || block <= 0) return 0;
-  WaitDeviceReady(request.path);
+  if (!WaitDeviceReady(request.path)) host.DebugOutput(texts::kDeviceInitialNotReady);
   host.SetStatusText(kReadFlashStep);
   host.ProcessMessages();
+  // The block loop of the erase, with a read in place of the erase: the
+  // same waits before and after each block, and the same debug texts.
   for (int32_t offset = 0; offset < length; offset += block) {
     WaitDeviceReady(request.path);
     const auto count = static_cast<uint32_t>(std::min(block, length - offset));
     if (!ReadFlashAt(request.path, start + static_cast<uint32_t>(offset), destination + offset,
                      count))
       return 0;
+    if (!WaitDeviceReady(request.path)) host.DebugOutput(texts::kNotReadyAfterErase);
     host.Progress().Advance(static_cast<uint64_t>(offset) + count, static_cast<uint64_t>(length));
     host.SetStatusText(host.StatusText() + kBlockDot);
     host.ProcessMessages();
