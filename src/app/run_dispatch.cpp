@@ -77,6 +77,9 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
           break;
         }
         steps.Next();
+        // The procedure counts its blocks on the status line from empty, as
+        // it does without a copy in front of it.
+        ClearStatus();
         lastRun_.result = procedure(procedureRequest, host_);
         lastRun_.ran = true;
         if (lastRun_.result == 1) steps.Finish();

@@ -5,6 +5,7 @@
 // procedure with word programming.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,31 @@ TEST_F(RunFromIdentification, AnSstPartAnsweringBf25IsProgrammedPageByPageInWord
   EXPECT_TRUE(Bytes(flash.begin(), flash.begin() + 49152) == expected);
   EXPECT_GT(SpiInstructions(0xAD), 0u);
   EXPECT_EQ(SpiInstructions(0x02), 0u);
+}
+
+// The copy before the run reads with "ReadFlash..." and its dots; the basic
+// procedure appends one dot per block it programs to the status line, which
+// must start empty again once the copy is saved.
+TEST_F(RunFromIdentification, TheProcedureCountsItsBlocksOnAClearStatusLineAfterTheCopy) {
+  Build("vq64771:maker=mxic");
+  auto& f = Open((dir / "copy.bin").string());
+  f.ShowEngineeringFace();
+  std::vector<std::string> seen;
+  op.onProcessMessages = [&] {
+    if (seen.empty() || seen.back() != f.StatusEdit.Text()) seen.push_back(f.StatusEdit.Text());
+  };
+  RunRequest request;
+  request.firmwareFile = WriteFile(Pattern(20000, 1));
+  const RunOutcome run = f.Run(request);
+  op.onProcessMessages = nullptr;
+  ASSERT_EQ(run.result, 1) << f.StatusEdit.Text();
+  EXPECT_EQ(ReadFile(dir / "copy.bin").size(), 65536u);
+  // 20,000 bytes make a 32 KB image: four 8 KB blocks.
+  const auto dots = std::find(seen.begin(), seen.end(), ".");
+  ASSERT_NE(dots, seen.end());
+  EXPECT_EQ(std::vector<std::string>(dots, dots + std::min<std::ptrdiff_t>(4, seen.end() - dots)),
+            (std::vector<std::string>{".", "..", "...", "...."}));
+  for (auto it = dots; it != seen.end(); ++it) EXPECT_EQ(it->find("ReadFlash"), std::string::npos);
 }
 
 }  // namespace
