@@ -36,6 +36,16 @@ marker=$(od -An -tx1 -j150 -N6 "$dir/backup.bin" | tr -d ' \n')
 run erase 0 "vqb145:disk=3T:sector=4096" run --erase-only --yes
 expect erase "Erase all data in HDD success!!"
 
+# A drive of 2^32 + 5 sectors whose controller shows 4,294,966,784 of them
+# (0xFFFFFE00): the firmware is written there, right behind the capacity,
+# and nowhere else.
+head -c 65536 /dev/urandom >"$dir/fw64k.bin"
+run big-disk 0 "vqb145:disk=4294967301s:visible=4294966784" --trace run --file "$dir/fw64k.bin" --yes
+expect big-disk "Programming Success!!"
+writes=$(grep -oE 'OUT +\[(8A|2A)( [0-9A-F]{2}){9}' "$dir/big-disk.txt" | sort -u | tr '\n' ';')
+[[ $writes == "OUT [8A 00 00 00 00 00 FF FF FE 00;" ]] ||
+  fail "big-disk: disk writes $writes, expected one WRITE(16) at 0xFFFFFE00" big-disk
+
 run refused 1 "vqb145:disk=64M:capacity=fail" run --file "$firmware" --yes
 expect refused "The firmware area on the disk was not found: the disk's capacity cannot be read"
 

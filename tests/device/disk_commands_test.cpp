@@ -155,6 +155,14 @@ class ReservedArea : public DiskCommands {
         data[6] = 0x02;
         return put(data);
       }
+      case 0x9E: {  // READ CAPACITY(16)
+        if (lastLba16 == 0) return Answered(true, 2);
+        Bytes data(16, 0);
+        for (int i = 0; i < 8; ++i)
+          data[static_cast<size_t>(i)] = static_cast<uint8_t>(lastLba16 >> (56 - 8 * i));
+        data[10] = 0x02;
+        return put(data);
+      }
       case 0xFF: {  // FF 04 A0: controller information
         Bytes info(rq.length, 0);
         info[8] = 0x40;
@@ -210,6 +218,7 @@ class ReservedArea : public DiskCommands {
   // What the scripted unit answers; the cases change them.
   uint32_t lastLba = 999'999;
   bool capacityAnswers = true;
+  uint64_t lastLba16 = 0;  // READ CAPACITY(16); 0: it fails
   uint64_t sectors = 1'000'000;
   uint8_t flag17 = 0;
   uint8_t infoReserved = 0;
@@ -305,16 +314,60 @@ TEST_F(ReservedArea, ALargeDiskIsFoundByItsDriveSizeInSixtyFourBits) {
   ASSERT_TRUE(q.known);
   EXPECT_EQ(q.anchor, 0xFFFFFFFFull);
 
-  // With firmware on the disk the marker is read with READ(16) at the
-  // drive's size, and keeps the drive's high half.
-  sectors = (uint64_t{1} << 32) + 5;
+  // With firmware on the disk the marker is read with READ(16) right
+  // behind the capacity READ CAPACITY(16) gives, and the anchor is the
+  // first sector at or after it whose low 32 bits the marker holds.
+  struct Case {
+    uint64_t sectors;
+    uint64_t visible;  // the capacity the controller shows
+    uint32_t marker;
+    uint64_t anchor;
+  };
+  const Case cases[] = {
+      {(uint64_t{1} << 32) + 5, 0xFFFFFE00, 0xFFFFFF01, 0xFFFFFF01},
+      {0x180000000, 0x100000100, 0x00000201, 0x100000201},
+      // An anchor just past 2^32 seen from a marker just below it.
+      {0x180000000, 0xFFFFFF80, 0x00000081, 0x100000081},
+  };
   memoryC000 = {0x55, 0xAA, 0xAA, 0x55};
-  disk[sectors] = MarkerSector(4);
-  q = QueryReservedArea("/dev/x", 512, 15);
-  ASSERT_TRUE(q.known);
-  EXPECT_EQ(q.anchor, (uint64_t{1} << 32) + 4);
-  EXPECT_EQ(readAt.back(), sectors);
-  EXPECT_EQ(backend_->commands.back().request.cdb[0], 0x88);
+  for (const Case& c : cases) {
+    sectors = c.sectors;
+    lastLba16 = c.visible - 1;
+    disk.clear();
+    disk[c.visible] = MarkerSector(c.marker);
+    q = QueryReservedArea("/dev/x", 512, 15);
+    ASSERT_TRUE(q.known) << c.visible;
+    EXPECT_TRUE(q.fromMarker);
+    EXPECT_EQ(q.anchor, c.anchor) << c.visible;
+    EXPECT_EQ(readAt.back(), c.visible);
+    EXPECT_EQ(backend_->commands.back().request.cdb[0], 0x88);
+  }
+}
+
+// On a big disk the drive's own end lies beyond what the host sees, so a
+// place derived from it would pass every later check: without a marker
+// there is no place.
+TEST_F(ReservedArea, ALargeDiskWithoutAReadableMarkerHasNoPlace) {
+  sectors = (uint64_t{1} << 32) + 5;
+  lastLba = 0xFFFFFFFF;
+  struct Case {
+    const char* name;
+    uint64_t lastLba16;
+    bool markerThere;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"READ CAPACITY(16) fails", 0, true, "the disk's 64-bit capacity cannot be read"},
+      {"the marker sector cannot be read", 0xFFFFFDFF, false, "the marker sector cannot be read"},
+  };
+  for (const Case& c : cases) {
+    lastLba16 = c.lastLba16;
+    disk.clear();
+    if (c.markerThere) disk[0xFFFFFE00] = MarkerSector(0xFFFFFF01);
+    const ReservedAreaQuery q = QueryReservedArea("/dev/x", 512, 15);
+    EXPECT_FALSE(q.known) << c.name;
+    EXPECT_STREQ(q.reason, c.reason) << c.name;
+  }
 }
 
 }  // namespace

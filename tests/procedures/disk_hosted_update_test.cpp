@@ -144,6 +144,25 @@ TEST_F(DiskHostedUpdate, DisksOfMoreThan2To32SectorsUseTheSixteenByteCommands) {
   EXPECT_FALSE(Sent(0x2A));
 }
 
+// A controller that hides 517 sectors of a drive of 2^32 + 5 sectors: its
+// firmware starts at the capacity it shows, 4,294,966,784 (0xFFFFFE00),
+// below 2^32, where the marker is read, and not 256 sectors before the
+// drive's end.
+TEST_F(DiskHostedUpdate, OnABigDiskTheMarkerIsReadRightBehindTheCapacity) {
+  ASSERT_TRUE(Create("vqb145:disk=4294967301s:visible=4294966784", kInstant));
+  ASSERT_TRUE(Unit().RunsFromDisk());
+  const Bytes file = Pattern(65536, 6);
+  EXPECT_EQ(RunDiskHostedUpdate(Request(dir.Write("fw.bin", file)), host), 1) << host.status;
+  EXPECT_TRUE(SameWrites(Writes(), {{4'294'966'784, 128}}));
+  bool markerRead = false;
+  for (const auto& entry : Unit().Log()) {
+    const Bytes lba(entry.cdb.begin() + 2, entry.cdb.begin() + 10);
+    if (entry.cdb[0] == 0x88 && lba == Bytes{0, 0, 0, 0, 0xFF, 0xFF, 0xFE, 0x00}) markerRead = true;
+  }
+  EXPECT_TRUE(markerRead);
+  EXPECT_EQ(DiskBytes(4'294'966'784, 150), Bytes(file.begin(), file.begin() + 150));
+}
+
 // A drive of exactly 2^32 sectors: its last sector is 2^32 - 1, and the
 // area ends at the boundary below it, not 2^32 sectors further on.
 TEST_F(DiskHostedUpdate, TheLastSectorOfALargeDiskIsFoundWithoutWrapping) {
@@ -211,6 +230,12 @@ TEST_F(DiskHostedUpdate, RefusalsWriteNothingAndSayWhy) {
        nullptr, "Write Data SCSI16 To HDD FAIL!!"},
       {"the backup cannot be read", "vqb145:fw=blank:disk=64M:fail-match=28", Mode::Backup, 1000,
        nullptr, "Read Back to Backup Error!!"},
+      // On a big disk the drive's own end lies beyond what the host is
+      // shown, so a place taken from it would pass every later check.
+      {"the marker cannot be read on a large disk", "vqb145:disk=3T:fail-match=88", Mode::Program,
+       1000, nullptr, notFound + "the marker sector cannot be read"},
+      {"READ CAPACITY(16) fails on a large disk", "vqb145:disk=3T:fail-match=9e", Mode::Clear,
+       1000, nullptr, notFound + "the disk's 64-bit capacity cannot be read"},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Create(c.description, kInstant)) << c.name;

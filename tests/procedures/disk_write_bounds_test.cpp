@@ -85,8 +85,10 @@ class DiskWriteBounds : public DiskUnitTest {
         }
       }
     }
-    // The sweep is worth something only if most units were written.
-    EXPECT_GT(wrote, 100);
+    // The sweep is worth something only if many units were written. (A unit
+    // on a disk of 2^32 sectors or more whose capacity cannot be read, or
+    // reads where no marker is, is refused as on a smaller disk.)
+    EXPECT_GT(wrote, 80);
   }
 };
 

@@ -257,14 +257,40 @@ ReservedAreaQuery QueryReservedArea(std::string_view path, uint32_t sectorSize, 
   AlignedBuffer sectors(static_cast<size_t>(kMarkerSectors) * sectorSize);
   if (!sectors) return Unknown(q, "no memory for the marker sector");
   const uint32_t length = kMarkerSectors * sectorSize;
-  const int read = wide ? Read16(path, sectors.data(), static_cast<uint32_t>(n),
-                                 static_cast<uint32_t>(n >> 32), length, sectorSize)
-                        : Read10(path, sectors.data(), q.lastLba + 1, length, sectorSize);
-  if (!read) return q;
+  if (!wide) {
+    // A failed read leaves the fallback, the last sector the host sees: the
+    // area check then refuses it.
+    if (!Read10(path, sectors.data(), q.lastLba + 1, length, sectorSize)) return q;
+    const auto marker = ReadLocationMarker(sectors.data());
+    if (!marker) return Unknown(q, "the marker sector holds no location marker");
+    q.fromMarker = true;
+    q.anchor = *marker;
+    return q;
+  }
+  // On a big disk the marker sits right behind the capacity the host is
+  // shown, as on a small one; the drive's own end lies further on and holds
+  // nothing of the controller's. The fallback there would lie beyond what
+  // the host sees and pass every check, so without a marker there is no
+  // place.
+  const uint64_t lastLba = ReadCapacity16(path);
+  if (lastLba == 0 || lastLba == UINT64_MAX)
+    return Unknown(q, "the disk's 64-bit capacity cannot be read");
+  // A capacity that shows the whole drive hides nothing: the fallback is
+  // inside what the host sees, and the area check refuses it.
+  if (lastLba + 1 >= n) return q;
+  const uint64_t markerLba = lastLba + 1;
+  if (!Read16(path, sectors.data(), static_cast<uint32_t>(markerLba),
+              static_cast<uint32_t>(markerLba >> 32), length, sectorSize))
+    return Unknown(q, "the marker sector cannot be read");
   const auto marker = ReadLocationMarker(sectors.data());
   if (!marker) return Unknown(q, "the marker sector holds no location marker");
+  // The marker keeps the anchor's low 32 bits; the anchor lies just past
+  // the area that holds the marker, so it is the first such sector at or
+  // after the marker's own.
+  uint64_t anchor = (markerLba & ~uint64_t{0xFFFFFFFF}) | *marker;
+  if (anchor < markerLba) anchor += uint64_t{1} << 32;
   q.fromMarker = true;
-  q.anchor = wide ? ((n >> 32) << 32) | *marker : *marker;
+  q.anchor = anchor;
   return q;
 }
 
