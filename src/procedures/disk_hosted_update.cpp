@@ -176,9 +176,19 @@ int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host)
   const int32_t chosen = std::max(host.Settings().SelectedFlashSize, 0);
   const uint32_t length =
       RoundUp(std::min<uint64_t>(static_cast<uint64_t>(chosen), area->Bytes()), area->sectorSize);
-  return BackupDiskBytes(request, host, length, [&](uint8_t* data, uint32_t bytes) {
-    return ReadBlock(request.path, *area, area->start, data, bytes);
-  });
+  if (!BackupDiskBytes(request, host, length, [&](uint8_t* data, uint32_t bytes) {
+        return ReadBlock(request.path, *area, area->start, data, bytes);
+      }))
+    return 0;
+  // A size beyond the area is cut to the area; the operator is told how
+  // much the file holds.
+  if (length < static_cast<uint32_t>(chosen)) {
+    host.SetStatusText(std::string(texts::kBackupSuccess) + " " + std::to_string(length) +
+                       texts::kBackupCutToAreaMiddle + std::to_string(chosen) +
+                       texts::kBackupCutToAreaEnd);
+    host.ProcessMessages();
+  }
+  return 1;
 }
 
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {

@@ -25,6 +25,11 @@ inline constexpr const char* kDefaultBackupBox = "Default backup firmware as Old
 inline constexpr const char* kReadBackToBackupError = "Read Back to Backup Error!!";
 inline constexpr const char* kOpenBackupFileError = "Open Backup File Error!!";
 inline constexpr const char* kBackupSuccess = "Read flash and backup success!";
+// After kBackupSuccess when the size asked for is more than the disk's
+// firmware area holds: "<saved> of <asked> bytes saved: ...".
+inline constexpr const char* kBackupCutToAreaMiddle = " of ";
+inline constexpr const char* kBackupCutToAreaEnd =
+    " bytes saved: the firmware area on the disk holds no more.";
 
 // Erasing the flash.
 inline constexpr const char* kEraseOnlyStep = "Start Erase only!";

@@ -33,6 +33,13 @@ size=$(stat -c %s "$dir/backup.bin" 2>/dev/null || echo missing)
 marker=$(od -An -tx1 -j150 -N6 "$dir/backup.bin" | tr -d ' \n')
 [[ $marker == 550001ff01aa ]] || fail "backup: marker $marker, expected 550001ff01aa"
 
+# More than the area holds: the 128 KB of the area, and the output says so.
+run backup-512k 0 "vqb145:disk=64M" run --backup-only --flash-size 512KB \
+  --backup-file "$dir/backup-512k.bin"
+expect backup-512k "Read flash and backup success! 131072 of 524288 bytes saved: the firmware area on the disk holds no more."
+size=$(stat -c %s "$dir/backup-512k.bin" 2>/dev/null || echo missing)
+[[ $size == 131072 ]] || fail "backup-512k: size $size, expected 131072"
+
 run erase 0 "vqb145:disk=3T:sector=4096" run --erase-only --yes
 expect erase "Erase all data in HDD success!!"
 

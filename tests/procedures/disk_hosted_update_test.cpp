@@ -81,6 +81,33 @@ TEST_F(DiskHostedUpdate, BackupClearAndProgramTheAreaBehindTheCapacity) {
   EXPECT_FALSE(Sent(0x8A));
 }
 
+// The backup takes the size chosen in "Firmware size" up to the area's
+// 128 KB, and says so when it saved less than was asked.
+TEST_F(DiskHostedUpdate, ABackupLargerThanTheAreaIsCutAndSaysItsSize) {
+  struct Case {
+    int32_t chosen;
+    size_t saved;
+    std::string status;
+  };
+  const Case cases[] = {
+      {65536, 65536, "Read flash and backup success!"},
+      {131072, 131072, "Read flash and backup success!"},
+      {524288, 131072,
+       "Read flash and backup success! 131072 of 524288 bytes saved: the firmware area on the "
+       "disk holds no more."},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Create("vqb145:disk=64M", kInstant));
+    host.settings.SelectedFlashSize = c.chosen;
+    ProcedureRequest request = Request();
+    request.options.backupOnly = true;
+    std::filesystem::remove(request.options.backupFile);
+    EXPECT_EQ(RunDiskHostedUpdate(request, host), 1) << c.chosen;
+    EXPECT_EQ(host.status, c.status);
+    EXPECT_EQ(ReadFile(request.options.backupFile), DiskBytes(k64MStart, c.saved)) << c.chosen;
+  }
+}
+
 // The 32-bit start from the anchor: A = 1,000 gives 512 with or without the
 // flag; A = 768 gives 256 without it and 512 with it. Blank units show
 // their whole disk, so the anchor is the last sector (the sector count with
