@@ -430,6 +430,7 @@ class TV77xFwTool : private ControlObserver {
       return form_.op_.QuestionBox(text, caption);
     }
     void BackupSaved(const std::string& path) override { form_.lastRun_.backupFile = path; }
+    void Notice(const std::string& text) override { form_.SetNotice(text); }
 
    private:
     TV77xFwTool& form_;

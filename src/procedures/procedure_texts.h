@@ -25,6 +25,11 @@ inline constexpr const char* kDefaultBackupBox = "Default backup firmware as Old
 inline constexpr const char* kReadBackToBackupError = "Read Back to Backup Error!!";
 inline constexpr const char* kOpenBackupFileError = "Open Backup File Error!!";
 inline constexpr const char* kBackupSuccess = "Read flash and backup success!";
+// The notice line when the backup file cannot be written.
+inline const std::string kBackupFileExistsNotice = "The backup file ";
+inline constexpr const char* kBackupFileExistsNoticeEnd =
+    " exists already and was left as it is: give the backup another name.";
+inline const std::string kBackupFileNotWrittenNotice = "The backup file cannot be written: ";
 // After kBackupSuccess when the size asked for is more than the disk's
 // firmware area holds: "<saved> of <asked> bytes saved: ...".
 inline constexpr const char* kBackupCutToAreaMiddle = " of ";

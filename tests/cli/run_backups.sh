@@ -84,6 +84,19 @@ fw no-copy 1 --simulate "vqb145:disk=64M:capacity=fail" run --erase-only --yes
 expect no-copy "The firmware area on the disk was not found: the disk's capacity cannot be read"
 expect no-copy "The unit's contents could not be saved; nothing was written to the device."
 
+# A backup file the operator names that exists already is kept as it is,
+# whatever procedure reads the unit; the notice says so and asks for
+# another name.
+for unit in "basic|vq64771:maker=mxic" "serial|vqs175" "disk|vqb145:disk=64M"; do
+  name=exists-${unit%%|*}
+  printf 'keep me' >"$dir/$name.bin"
+  fw "$name" 1 --simulate "${unit#*|}" run --backup-only --backup-file "$dir/$name.bin"
+  expect "$name" "The backup file $dir/$name.bin exists already and was left as it is: give the backup another name."
+  [[ $(cat "$dir/$name.bin") == "keep me" ]] || fail "$name: the existing file was changed"
+done
+expect exists-basic "Open Backup File Error!!"
+expect exists-serial "Open Backup File Error!!"
+
 # Refusals, nothing written: a copy of another size (exit 3), a parallel
 # unit without its part named (exit 2), options for another kind of unit
 # (exit 2), a unit without firmware to restore (exit 3).

@@ -40,6 +40,7 @@ class FakeProcedureHost : public ProcedureHost {
   void DebugOutput(const std::string& text) override { debug.push_back(text); }
   void TickIncludeNvram() override { includeNvramTicked = true; }
   void SetImageHasHeaderArea(bool hasArea) override { imageHasHeaderArea = hasArea; }
+  void Notice(const std::string& text) override { notices.push_back(text); }
   // Recorded as "caption: text" in `questions`; answered with `answer`.
   bool QuestionBox(const std::string& text, const std::string& caption) override {
     questions.push_back(caption + ": " + text);
@@ -62,6 +63,7 @@ class FakeProcedureHost : public ProcedureHost {
   std::optional<bool> imageHasHeaderArea;
   std::vector<std::string> questions;
   bool answer = false;
+  std::vector<std::string> notices;
 };
 
 }  // namespace fwtool::testing

@@ -136,13 +136,9 @@ int BackupFlashImage(const ProcedureRequest& request, ProcedureHost& host, int32
     return 0;
   }
   host.Progress().Advance(1, 1);
-  std::string written;
-  if (!SaveBackupFile(file.path, flash.data() + leaveOut, static_cast<size_t>(length - leaveOut),
-                      nullptr, file.existing, &written)) {
-    host.SetStatusText(texts::kOpenBackupFileError);
+  if (!SaveEngineeringBackup(host, file, flash.data() + leaveOut,
+                             static_cast<size_t>(length - leaveOut)))
     return 0;
-  }
-  host.BackupSaved(written);
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }

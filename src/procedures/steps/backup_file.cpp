@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "host_services.h"
+#include "procedure_host.h"
+#include "procedure_texts.h"
 
 namespace fwtool {
 
@@ -55,19 +57,47 @@ BackupTarget EngineeringBackupTarget(const std::string& operatorFile, const char
   return {(fs::path(DefaultBackupFolder()) / defaultName).string(), ExistingFile::Number, false};
 }
 
-int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length, std::string* error,
-                   ExistingFile existing, std::string* written) {
-  if (path.empty()) {
-    SetError(error, "no backup file name");
-    return 0;
-  }
+namespace {
+
+constexpr const char* kExistsAlready = "exists already";
+
+// WriteNewFile's reason, empty on success.
+std::string WriteBackup(const std::string& path, const uint8_t* data, size_t length,
+                        ExistingFile existing, std::string* written) {
+  if (path.empty()) return "no backup file name";
   const host::TakenName taken =
       existing == ExistingFile::Number ? host::TakenName::Number : host::TakenName::Refuse;
   std::string why;
-  if (!host::WriteNewFile(path, std::span<const uint8_t>(data, length), taken, written, &why)) {
-    SetError(error, path + (why == "exists already" ? " " : ": ") + why);
+  if (host::WriteNewFile(path, std::span<const uint8_t>(data, length), taken, written, &why))
+    return {};
+  return why.empty() ? std::string("cannot be written") : why;
+}
+
+}  // namespace
+
+int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length, std::string* error,
+                   ExistingFile existing, std::string* written) {
+  const std::string why = WriteBackup(path, data, length, existing, written);
+  if (why.empty()) return 1;
+  if (path.empty())
+    SetError(error, why);
+  else
+    SetError(error, path + (why == kExistsAlready ? " " : ": ") + why);
+  return 0;
+}
+
+int SaveEngineeringBackup(ProcedureHost& host, const BackupTarget& file, const uint8_t* data,
+                          size_t length) {
+  std::string written;
+  const std::string why = WriteBackup(file.path, data, length, file.existing, &written);
+  if (!why.empty()) {
+    host.SetStatusText(texts::kOpenBackupFileError);
+    host.Notice(why == kExistsAlready
+                    ? texts::kBackupFileExistsNotice + file.path + texts::kBackupFileExistsNoticeEnd
+                    : texts::kBackupFileNotWrittenNotice + file.path + ": " + why);
     return 0;
   }
+  host.BackupSaved(written);
   return 1;
 }
 

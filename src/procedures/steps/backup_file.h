@@ -46,4 +46,13 @@ int SaveBackupFile(const std::string& path, const uint8_t* data, size_t length,
                    std::string* error = nullptr, ExistingFile existing = ExistingFile::Refuse,
                    std::string* written = nullptr);
 
+class ProcedureHost;
+
+// The engineering backup's last step: the bytes into `file`, the host told
+// where they went. When the file cannot be written the status line gets
+// "Open Backup File Error!!" and the notice line the reason: a file of the
+// operator's that exists already is kept, and another name is needed.
+int SaveEngineeringBackup(ProcedureHost& host, const BackupTarget& file, const uint8_t* data,
+                          size_t length);
+
 }  // namespace fwtool

@@ -46,12 +46,7 @@ int BackupDiskBytes(const ProcedureRequest& request, ProcedureHost& host, uint32
   // A copy of what could not be read would be no backup.
   if (!read(data.data(), length)) return fail();
   host.Progress().Advance(1, 1);
-  std::string written;
-  if (!SaveBackupFile(file.path, data.data(), length, nullptr, file.existing, &written)) {
-    host.SetStatusText(texts::kOpenBackupFileError);
-    return fail();
-  }
-  host.BackupSaved(written);
+  if (!SaveEngineeringBackup(host, file, data.data(), length)) return fail();
   host.SetStatusText(texts::kBackupSuccess);
   host.ProcessMessages();
   return 1;

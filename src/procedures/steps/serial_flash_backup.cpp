@@ -48,12 +48,7 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     }
   }
 
-  std::string written;
-  if (!SaveBackupFile(file.path, from, length, nullptr, file.existing, &written)) {
-    host.SetStatusText(texts::kOpenBackupFileError);
-    return 0;
-  }
-  host.BackupSaved(written);
+  if (!SaveEngineeringBackup(host, file, from, length)) return 0;
   host.SetStatusText(texts::kBackupSuccess);
   return 1;
 }
