@@ -124,7 +124,10 @@ TEST(Transport, TimeOutRule) {
       {{0xFF, 0x04, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 100},     // chip erase
       {{0x2A, 0, 0x13, 0, 0, 0, 0, 0, 1, 0}, 100},              // any opcode with byte 2 0x13
       {{0xDF, 0x03, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 100},  // whole-chip write
+      {{0xDF, 0x83, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 100},  // the same on an MXIC part
       {{0xDF, 0x02, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 50},
+      {{0xDF, 0x82, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 50},
+      {{0xDF, 0x81, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFB}, 50},
       {{0xDF, 0x03, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0xFA}, 50},
       {{0x2A, 0x03, 0, 0, 0, 0, 0, 0, 1, 0}, 50},  // 10 bytes: no byte 11
   };

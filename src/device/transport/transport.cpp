@@ -84,7 +84,10 @@ uint32_t EffectiveLength(uint32_t length) {
 uint32_t DataOutTimeout(const uint8_t* block, int blockLength) {
   auto byteAt = [&](int i) -> uint8_t { return i < blockLength ? block[i] : 0; };
   if (byteAt(2) == 0x13) return kLongDataOutTimeout;
-  if (byteAt(11) == 0xFB && byteAt(1) == 3) return kLongDataOutTimeout;
+  // A flash write's erase mode sits in the low three bits of byte 1; the
+  // bit above them marks the MXIC part, whose whole-chip write erases the
+  // chip as long as any other's.
+  if (byteAt(11) == 0xFB && (byteAt(1) & 0x07) == 3) return kLongDataOutTimeout;
   return kDataOutTimeout;
 }
 
