@@ -176,7 +176,7 @@ void TV77xFwTool::Design() {
   VQS175HDDFwChk.SetText(texts::kVQS175HDDFwChk);
 
   Panel2.SetHeight(kPanel2Height);
-  diskLabel.SetText(texts::kDiskLabelUsb);
+  diskLabel.SetText(texts::kDiskLabelDesign);
   diskLabel.Hide();
   FwPgBurnSizeLabel.SetText(texts::kFwPgBurnSizeLabel);
   FwPgBurnSizeLabel.Hide();

@@ -22,7 +22,9 @@ inline constexpr const char* kA1ChipCheck = "A1 Chip";
 inline constexpr const char* kNVRAMCheck = "Include 4K NVRAM";
 inline constexpr const char* kChkSumChk = "Check CheckSum";
 inline constexpr const char* kVQS175HDDFwChk = "VQS175 HDD FW ";
-inline constexpr const char* kDiskLabelUsb = "USB Disk";
+// The design caption; a refresh that lists a USB unit sets kDiskLabelUsb.
+inline constexpr const char* kDiskLabelDesign = "USB Disk";
+inline constexpr const char* kDiskLabelUsb = "USB DISK";
 inline constexpr const char* kDiskLabel1394 = "1394 DISK";
 inline constexpr const char* kFwPgBurnSizeLabel = "Flash PgSz";
 inline constexpr const char* kFlashTypeLabel = "Flash Type ";

@@ -112,10 +112,13 @@ namespace {
 
 constexpr size_t kRecordHeadSize = 4;
 
-ParameterRecordState RecordState(std::span<const uint8_t> header, uint32_t offset) {
+// `coveredUpTo`: where the words a record covers must end.
+ParameterRecordState RecordState(std::span<const uint8_t> header, uint32_t offset,
+                                 size_t coveredUpTo = kHeaderRecordArea) {
   ParameterRecordState state;
   state.offset = offset;
-  const size_t area = std::min(header.size(), kHeaderRecordArea);
+  const size_t area = std::min(header.size(), coveredUpTo);
+  if (offset + kRecordHeadSize > std::min(header.size(), kHeaderRecordArea)) return state;
   if (offset + kRecordHeadSize > area) return state;
   state.present = true;
   state.words = header[offset + 2];
@@ -129,13 +132,25 @@ ParameterRecordState RecordState(std::span<const uint8_t> header, uint32_t offse
 
 }  // namespace
 
-void UpdateHeaderChecksums(std::span<uint8_t> header) {
+namespace {
+
+void StoreChecksums(std::span<uint8_t> data, size_t coveredUpTo) {
   for (const uint32_t offset : kParameterRecordOffsets) {
-    const ParameterRecordState state = RecordState(header, offset);
+    const ParameterRecordState state = RecordState(data, offset, coveredUpTo);
     if (!state.present) continue;
-    header[offset] = static_cast<uint8_t>(state.computed);
-    header[offset + 1] = static_cast<uint8_t>(state.computed >> 8);
+    data[offset] = static_cast<uint8_t>(state.computed);
+    data[offset + 1] = static_cast<uint8_t>(state.computed >> 8);
   }
+}
+
+}  // namespace
+
+void UpdateHeaderChecksums(std::span<uint8_t> header) {
+  StoreChecksums(header, kHeaderRecordArea);
+}
+
+void UpdateWrittenHeaderChecksums(std::span<uint8_t> image) {
+  StoreChecksums(image, image.size());
 }
 
 std::array<ParameterRecordState, kParameterRecordCount> CheckHeaderChecksums(

@@ -106,6 +106,11 @@ struct ParameterRecordState {
 // record reads N = 255) are covered up to that end, and a record whose head
 // lies outside `header` is left alone. Nothing else changes.
 void UpdateHeaderChecksums(std::span<uint8_t> header);
+// The same over an image as it goes into the flash: each record's N words
+// are taken from the image wherever they lie, past the first 1,024 bytes
+// too, so that every checksum is the checksum of bytes the flash holds.
+// Only the words past the image's end are left out.
+void UpdateWrittenHeaderChecksums(std::span<uint8_t> image);
 // The same figures without changing anything.
 std::array<ParameterRecordState, kParameterRecordCount> CheckHeaderChecksums(
     std::span<const uint8_t> header);

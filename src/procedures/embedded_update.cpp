@@ -43,7 +43,6 @@ void MergeDeviceHeader(std::span<uint8_t> deviceHead, std::span<uint8_t> newHead
   // ...which then makes up the records of the merged header.
   std::copy(newHeader.begin() + 256, newHeader.begin() + kMergedHeaderSize,
             deviceHead.begin() + 256);
-  UpdateHeaderChecksums(deviceHead.first(kMergedHeaderSize));
 }
 
 int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
@@ -116,6 +115,10 @@ int UpdateEmbeddedImage(ProcedureHost& host, std::string_view path,
   if (valid) {
     MergeDeviceHeader(std::span<uint8_t>(deviceHead.data(), deviceHead.size()), newHeader);
     std::copy_n(deviceHead.data(), kMergedHeaderSize, image.data());
+    // A record may cover words past the merged 1 KB (an erased record reads
+    // N = 255): its checksum is worked over what the flash will hold there,
+    // the image's own bytes.
+    UpdateWrittenHeaderChecksums(std::span<uint8_t>(image.data(), image.size()));
     out.headerMerged = true;
   }
 

@@ -62,8 +62,9 @@ inline constexpr const char* kFlashBackupFail = "Backup of the flash fail!";
 // Merges the unit's settings into the first 1024 bytes of the new image:
 // `deviceHead` (at least 1024 bytes, the unit's current header) and
 // `newHeader` (the image's first 1024 bytes) are worked on in place; the
-// merged header, with recomputed parameter-record checksums, ends in the
-// first 1024 bytes of `deviceHead`.
+// merged header ends in the first 1024 bytes of `deviceHead`. Its
+// parameter-record checksums are worked afterwards over the whole image
+// as written (UpdateWrittenHeaderChecksums).
 void MergeDeviceHeader(std::span<uint8_t> deviceHead, std::span<uint8_t> newHeader);
 
 struct EmbeddedUpdateOptions {

@@ -105,7 +105,7 @@ TEST_F(OneClick, BusPrefixes) {
   ASSERT_EQ(f.ListedCount(), 2);
   EXPECT_EQ(f.DeviceList.Items()[0].rfind("<<1394>> ", 0), 0u);
   EXPECT_EQ(f.DeviceList.Items()[1].rfind("<<USB>> ", 0), 0u);
-  EXPECT_EQ(f.diskLabel.Text(), "USB Disk");  // the last one listed
+  EXPECT_EQ(f.diskLabel.Text(), "USB DISK");  // the last one listed
 }
 
 TEST_F(OneClick, AlreadyUpdatedUnitIsNotListed) {
@@ -233,6 +233,35 @@ TEST_F(OneClick, UpdateKeepsTheUnitsSettings) {
   EXPECT_EQ(flags, (std::vector<uint8_t>{2, 0x82, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(f.EraseOnly, 0u);
   EXPECT_EQ(f.ImageHasHeaderArea, 1u);
+}
+
+// Records whose words reach past the merged 1 KB: the unit's own word
+// counts (kept with its settings) of 250 at 0x140, 40 at 0x380 and an
+// erased 255 at 0x380. Each checksum in the flash afterwards is the
+// checksum of the bytes the flash holds there.
+TEST_F(OneClick, RecordsReachingPastTheMergedHeaderGetTheChecksumOfTheFlash) {
+  EXPECT_EQ(testing::WordCrc16(reinterpret_cast<const uint8_t*>("abcd"), 4), 0x40D7);
+  struct Case {
+    size_t record;
+    uint8_t words;
+  };
+  for (const Case c : {Case{0x140, 250}, Case{0x380, 40}, Case{0x380, 255}}) {
+    SCOPED_TRACE(c.record);
+    SCOPED_TRACE(c.words);
+    Build("vqb719");
+    Bytes before = Flash();
+    before[c.record + 2] = c.words;
+    Unit().Flash().Load(before);
+    Open();
+    Update();
+    const Bytes after = Flash();
+    ASSERT_EQ(after[c.record + 2], c.words);  // the unit's count kept
+    for (const size_t at : testing::kRecordOffsets) {
+      const uint16_t stored = static_cast<uint16_t>(after[at] | after[at + 1] << 8);
+      EXPECT_EQ(stored, testing::WordCrc16(after.data() + at + 4, 4u * after[at + 2])) << at;
+    }
+    EXPECT_EQ(after, MergedImage(before));
+  }
 }
 
 TEST_F(OneClick, UnitWithoutMarkerGetsTheImageAsItIs) {
