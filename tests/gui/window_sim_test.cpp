@@ -224,8 +224,11 @@ TEST(SimulatedWindow, EngineeringFaceAsFirstShownIsArrangedForTheSelectedUnit) {
       EXPECT_EQ(shows("VQS175HDDFwChk"), *c.shown.hddBox);
     }
     if (c.shown.partList) {
-      EXPECT_TRUE(w.Widget<QComboBox>("FlashTypeList")->isEnabled());
+      auto* list = w.Widget<QComboBox>("FlashTypeList");
+      EXPECT_TRUE(list->isEnabled());
       EXPECT_TRUE(window.WidgetFor("A1ChipCheck")->isEnabled());
+      // The box's own size hint holds its longest item.
+      EXPECT_GE(list->width(), list->sizeHint().width()) << "the part's name is cut";
     }
     // At most one field named "Flash Type" is on screen.
     EXPECT_LE(int{shows("SFlashTypeLable")} + int{shows("FlashTypeLabel")}, 1);
