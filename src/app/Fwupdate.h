@@ -496,6 +496,9 @@ class TV77xFwTool : private ControlObserver {
   // `request`.
   ProcedureRequest RestoreProcedureRequest(const std::string& path,
                                            const RestoreRequest& request) const;
+  // Whether a file that does not match the chip may be programmed: the
+  // operator's word, or the answer to the question.
+  bool OtherChipFileAccepted(const ProcedureRequest& request, std::optional<bool> operatorWord);
   // What the history keeps of a run besides the procedure: the options and
   // the file.
   void DescribeRun(const ProcedureRequest& request, OperationRecord& record) const;

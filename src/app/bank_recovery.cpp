@@ -12,6 +12,7 @@
 #include "form_texts.h"
 #include "operation_record.h"
 #include "procedures.h"
+#include "serial_flash_commands.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -95,6 +96,10 @@ bool TV77xFwTool::RecoverBankImage(const std::string& path, uint8_t chipType) {
   const std::string saved = texts::kRepairBackupSaved + backupPath + texts::kRepairBackupSavedEnd;
   SetStatus(saved);
 
+  // The controller write-protects an MXIC part at boot and lifts it only
+  // for a write that starts the flash; the second bank's write never does.
+  // Lifting it over the serial pass-through leaves the good bank untouched.
+  if (FlashMaker == FlashMaker::Mxic) SpiUnprotect(path);
   bool repaired = false;
   for (const int mode : kRepairModes) {
     // Each attempt erases the bank again from its first unit.

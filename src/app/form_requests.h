@@ -58,6 +58,10 @@ struct RunRequest {
   // firmware copy): true overwrites them, false keeps them and writes
   // nothing; unset asks the operator in a Yes/No box that names them.
   std::optional<bool> overwriteDiskData = std::nullopt;
+  // A firmware file that does not match the unit's chip: true programs it
+  // all the same, false refuses the run; unset asks the operator in a
+  // Yes/No box (No by default) that names the file and the chip.
+  std::optional<bool> otherChipFile = std::nullopt;
 };
 
 // What the last "Run" did.
@@ -66,6 +70,9 @@ struct RunOutcome {
   ProcedureTag procedure = ProcedureTag::None;
   bool ran = false;  // a procedure ran
   int result = 0;    // its result: 1 success, 0 failure
+  // The file does not match the chip and the operator did not want it
+  // written: nothing ran.
+  bool otherChipFileRefused = false;
   // The backup of this run: the copy of the unit's whole part taken before
   // a run that writes, or the file a backup-only run saved; empty when none
   // (a run that writes and has none did not run its procedure).

@@ -73,6 +73,14 @@ inline constexpr const char* kDropOneFileOnly = "Please Drag and Drop One File O
 inline constexpr const char* kUpdateBtnPress = "Update Btn Press\n";
 inline constexpr const char* kCheckFileChecksum = "Please check the firmware file with checksum!";
 inline constexpr const char* kFileNotMatchChip = "The firmware file seems not match this chip!";
+// "Run" with such a file: asked, and said when refused.
+inline constexpr const char* kOtherChipFileQuestion = "The firmware file ";
+inline constexpr const char* kOtherChipFileQuestionMiddle = " does not seem to be made for this ";
+inline constexpr const char* kOtherChipFileQuestionEnd =
+    " unit. A unit programmed with another chip's firmware may not start again. Program it "
+    "anyway?";
+inline constexpr const char* kOtherChipFileRefused =
+    "The firmware file does not match this chip: nothing written.";
 // kFileBiggerThanFlash is shared with the procedures (procedure_texts.h).
 
 // The chip information check.

@@ -5,6 +5,7 @@
 #include "Fwupdate.h"
 #include "chip_rows.h"
 #include "device_session.h"
+#include "file_tests.h"
 #include "flash_commands.h"
 #include "form_texts.h"
 #include "image_file.h"
@@ -52,6 +53,12 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   lastRun_.procedure = row.procedure;
   switch (row.action) {
     case RunAction::RunProcedure:
+      if (RunProgramsFile(row.procedure, procedureRequest.options) &&
+          !OtherChipFileAccepted(procedureRequest, request.otherChipFile)) {
+        lastRun_.otherChipFileRefused = true;
+        SetStatus(texts::kOtherChipFileRefused);
+        break;
+      }
       if (const Procedure procedure = ProcedureFor(row.procedure)) {
         // One open for the whole run; a run that may write has the device
         // to itself.
@@ -102,6 +109,18 @@ RunOutcome TV77xFwTool::Run(const RunRequest& request) {
   }
   UpdateBtn.SetEnabled(true);
   return lastRun_;
+}
+
+bool TV77xFwTool::OtherChipFileAccepted(const ProcedureRequest& request,
+                                        std::optional<bool> operatorWord) {
+  // A file that cannot be read is the procedure's to report.
+  const FileVerdict verdict = MatchFirmwareFile(request.options.firmwareFile, Identification());
+  if (!verdict.opened || verdict.passes) return true;
+  if (operatorWord) return *operatorWord;
+  return op_.QuestionBox(texts::kOtherChipFileQuestion + request.options.firmwareFile +
+                             texts::kOtherChipFileQuestionMiddle + ChipLabelEdit.Text() +
+                             texts::kOtherChipFileQuestionEnd,
+                         kCaptionMessage);
 }
 
 void TV77xFwTool::DescribeRun(const ProcedureRequest& request, OperationRecord& record) const {

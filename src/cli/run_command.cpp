@@ -4,7 +4,8 @@
 //   fwtool [--simulate UNITS] run --device N (--file FILE | --erase-only | --backup-only)
 //          [--backup-file FILE] [--nvram | --no-nvram] [--flash-size SIZE]
 //          [--flash-type NAME] [--a1-chip] [--hdd-fw]
-//          [--block-size SIZE] [--check-sum] [--overwrite-disk-data] [--chip-type 13]
+//          [--block-size SIZE] [--check-sum] [--overwrite-disk-data] [--other-chip-file]
+//          [--chip-type 13]
 //          [--yes] [--json]
 //
 // The arguments become one request to the form's entries, as the window's
@@ -58,6 +59,7 @@ struct RunArguments {
   bool hddFirmware = false;
   std::optional<int> chipType;
   bool overwriteDiskData = false;
+  bool otherChipFile = false;
   bool json = false;
 };
 
@@ -220,6 +222,7 @@ bool RequestFor(const TV77xFwTool& form, const RunArguments& a, RunRequest& requ
   // Nobody is asked in the middle of a run: the disk's own data is kept
   // unless the arguments say otherwise.
   request.overwriteDiskData = a.overwriteDiskData;
+  request.otherChipFile = a.otherChipFile;
   return true;
 }
 
@@ -304,6 +307,13 @@ int RunProcedure(CliContext& ctx, const RunArguments& a) {
   if (!form.HistoryError().empty())
     std::fprintf(stderr, "fwtool run: %s%s\n", texts::kHistoryFailedNotice,
                  form.HistoryError().c_str());
+  if (run.otherChipFileRefused) {
+    if (!a.json)
+      std::fprintf(stderr,
+                   "fwtool run: a file made for another chip is programmed only with "
+                   "--other-chip-file.\n");
+    return outcome(Verdict::Refused, kExitFailed, a.device);
+  }
   if (!run.ran) {
     const bool refused = run.row >= 0 && RunDispatchRows()[static_cast<size_t>(run.row)].action ==
                                              RunAction::RefuseLargeFile;
@@ -366,6 +376,10 @@ void RegisterRunCommand(CLI::App& app, CliContext& ctx) {
                 "Let the disk-hosted procedures write sectors the host is shown that hold data "
                 "(neither zeros nor a firmware copy); without it they are kept and nothing is "
                 "written");
+  run->add_flag("--other-chip-file", a->otherChipFile,
+                "Program a file that does not seem to be made for the unit's chip (\"The "
+                "firmware file seems not match this chip!\"); without it such a run writes "
+                "nothing");
   run->add_flag("--yes", a->yes, "Do not ask before erasing or programming");
   run->add_flag("--json", a->json,
                 "Print the outcome as one JSON object (unit, procedure, result, status texts, "

@@ -41,6 +41,12 @@ bool RunWrites(ProcedureTag tag, const EngineeringOptions& options) {
   return !backupOnly;
 }
 
+bool RunProgramsFile(ProcedureTag tag, const EngineeringOptions& options) {
+  if (tag == ProcedureTag::None) return false;
+  const bool modeBoxes = options.rdVersion || !ModeBoxesNeedRdVersion(tag);
+  return !(modeBoxes && (options.backupOnly || options.eraseOnly));
+}
+
 int SaveRunBackup(const ProcedureRequest& request, WholePart part, ProcedureHost& host,
                   const std::string& backupPath, RunBackupReport* report) {
   RunBackupReport local;

@@ -18,6 +18,9 @@ inline constexpr const char* kRunBackupFail = "Backup before writing fail! Nothi
 // Whether the procedure behind `tag` erases or programs with these options:
 // everything but "Backup Old Firmware Only" does.
 bool RunWrites(ProcedureTag tag, const EngineeringOptions& options);
+// Whether the run programs the firmware file (neither erase only nor
+// backup only).
+bool RunProgramsFile(ProcedureTag tag, const EngineeringOptions& options);
 
 struct RunBackupReport {
   bool written = false;

@@ -79,6 +79,10 @@ TEST_F(BankRepair, OneSpoiledBankIsSavedThenRestoredFromTheOther) {
       {"vqs175:maker=winbond:bank=bad1", 1, 0x02, false},
       // The first bank: MXIC parts get bit 7 with the block at address 0.
       {"vqs175:bank=bad0", 0, 0x82, false},
+      // The second bank of an MXIC part, which the controller protects at
+      // boot: lifted over the serial pass-through, never by a write into the
+      // good bank.
+      {"vqs175:bank=bad1", 1, 0x02, false},
       {"vqs175:maker=winbond:bank=bad0", 0, 0x02, true},
   };
   int n = 0;
@@ -166,11 +170,12 @@ TEST_F(BankRepair, NoBackupNoWrite) {
   EXPECT_EQ(ReadFile(existing), Bytes(earlier.begin(), earlier.end()));
 }
 
-// The controller write-protects an MXIC part at boot and only a write that
-// starts at address 0 lifts it: the second bank cannot be written then. Both
-// attempts are made (large units, then small), and the outcome says so.
+// The controller write-protects an MXIC part at boot; when the status write
+// that lifts it (01 over the serial pass-through) is refused, the second
+// bank cannot be written.
+// Both attempts are made (large units, then small), and the outcome says so.
 TEST_F(BankRepair, ABankTheFlashRefusesEndsInFailure) {
-  Build("vqs175:bank=bad1");
+  Build("vqs175:bank=bad1:fail-match=ff0420020001");
   const Bytes before = Flash();
   const auto backup = dir / "refused.bin";
   auto& f = Open(backup.string());

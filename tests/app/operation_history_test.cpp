@@ -133,9 +133,11 @@ TEST_F(OperationHistory, RunsThatEraseOrProgramAreRecordedAndABackupOnlyIsNot) {
 }
 
 TEST_F(OperationHistory, TheBankRepairIsRecordedWithItsBackupAndItsOutcome) {
-  // An MXIC part refuses the second bank (write-protected at boot).
+  // An MXIC part whose protection cannot be lifted (the status write
+  // refused) keeps the second bank as it is.
   for (const auto& [unit, repaired] :
-       {std::pair{"vqs175:maker=winbond:bank=bad1", true}, std::pair{"vqs175:bank=bad1", false}}) {
+       {std::pair{"vqs175:maker=winbond:bank=bad1", true}, std::pair{"vqs175:bank=bad1", true},
+        std::pair{"vqs175:bank=bad1:fail-match=ff0420020001", false}}) {
     SCOPED_TRACE(unit);
     std::filesystem::remove(historyPath);
     Build(unit);

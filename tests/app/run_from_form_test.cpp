@@ -84,6 +84,7 @@ TEST_F(RunFromIdentification, AnSstPartAnsweringBf25IsProgrammedPageByPageInWord
   const Bytes file = Pattern(40960, 11);
   Load(f, file);
   Unit().ClearLog();
+  op.questionAnswers = {true};  // a pattern, not a file made for the chip: Yes
   f.UpdateBtnClick(f.UpdateBtn);
   EXPECT_EQ(f.LastRun().procedure, ProcedureTag::Paged);
   EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
@@ -109,6 +110,7 @@ TEST_F(RunFromIdentification, TheProcedureCountsItsBlocksOnAClearStatusLineAfter
   };
   RunRequest request;
   request.firmwareFile = WriteFile(Pattern(20000, 1));
+  request.otherChipFile = true;
   const RunOutcome run = f.Run(request);
   op.onProcessMessages = nullptr;
   ASSERT_EQ(run.result, 1) << f.StatusEdit.Text();
@@ -119,6 +121,51 @@ TEST_F(RunFromIdentification, TheProcedureCountsItsBlocksOnAClearStatusLineAfter
   EXPECT_EQ(std::vector<std::string>(dots, dots + std::min<std::ptrdiff_t>(4, seen.end() - dots)),
             (std::vector<std::string>{".", "..", "...", "...."}));
   for (auto it = dots; it != seen.end(); ++it) EXPECT_EQ(it->find("ReadFlash"), std::string::npos);
+}
+
+// A file whose signature names chip "719", on a VQS118 unit (type 11): the
+// box at "Load File" as ever, and then "Run" asks before it writes, naming
+// the file and the chip. No keeps the unit as it was; Yes programs it.
+TEST_F(RunFromIdentification, AFileForAnotherChipIsWrittenOnlyAfterTheOperatorSaysYes) {
+  Bytes file = Pattern(40960, 19);
+  const Bytes signature = {0x55, 0xAA, 0xAA, 0x55, '7', '1', '9', '0', 0, 0};
+  std::copy(signature.begin(), signature.end(), file.begin());
+  for (const bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    Build("vqs118:rev=5");
+    auto& f = Open();
+    f.ShowEngineeringFace();
+    ASSERT_EQ(f.ChipType, 11);
+    op.shown.clear();
+    Load(f, file);
+    ASSERT_FALSE(op.shown.empty());
+    EXPECT_EQ(op.shown.front().text, "The firmware file seems not match this chip!");
+    ASSERT_TRUE(f.RunAvailable());  // "Load File" enables it again
+    const Bytes before = Flash();
+    op.shown.clear();
+    op.questionAnswers = {yes};
+    Unit().ClearLog();
+    const RunOutcome run = f.Run(RunRequest{});
+    ASSERT_FALSE(op.shown.empty());
+    EXPECT_EQ(op.shown[0].kind, RecordingOperator::Kind::Question);
+    EXPECT_EQ(op.shown[0].text, "The firmware file " + (dir / "firmware.bin").string() +
+                                    " does not seem to be made for this VQS118/175 Series unit. A "
+                                    "unit programmed with another chip's firmware may not start "
+                                    "again. Program it anyway?");
+    EXPECT_EQ(op.shown[0].caption, "Message");
+    EXPECT_EQ(run.ran, yes);
+    EXPECT_EQ(run.otherChipFileRefused, !yes);
+    if (yes) {
+      EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
+      EXPECT_FALSE(Flash() == before);
+    } else {
+      EXPECT_EQ(f.StatusEdit.Text(),
+                "The firmware file does not match this chip: nothing written.");
+      EXPECT_TRUE(Flash() == before);
+      EXPECT_TRUE(run.backupFile.empty());
+      for (const auto& c : Unit().Log()) EXPECT_NE(c.direction, DataDirection::Out);
+    }
+  }
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ TEST_F(RunFromForm, FlashTypeAndA1ChipReachTheParallelProcedure) {
   Load(f, WriteFile(file));
   f.FlashTypeList.SetItemIndex(1);  // "PMC OM39LV512"
   f.A1ChipCheck.SetChecked(true);
+  op.questionAnswers = {true};  // a pattern, not a file made for the chip: Yes
   f.UpdateBtnClick(f.UpdateBtn);
   EXPECT_EQ(f.StatusEdit.Text(), "Programming & Compare Success!!");
   EXPECT_EQ(CountBlocks(Log(), {0xFF, 0x04, 0x05}), 0u);
@@ -61,6 +62,7 @@ TEST_F(RunFromForm, Type7OnSbp2IsWrittenInQuarterKilobyteBlocks) {
   f.ShowEngineeringFace();
   const Bytes file = Pattern(65536, 7);
   Load(f, WriteFile(file));
+  op.questionAnswers = {true};  // a pattern, not a file made for the chip: Yes
   f.UpdateBtnClick(f.UpdateBtn);
   EXPECT_EQ(f.StatusEdit.Text(), "Programming Success!!");
   size_t writes = 0;

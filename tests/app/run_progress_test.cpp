@@ -124,6 +124,7 @@ TEST_P(RunProgress, ClimbsToTheEnd) {
   switch (c.mode) {
     case Mode::Program:
       request.firmwareFile = WriteFile("firmware.bin", Pattern(c.fileSize, 1));
+      request.otherChipFile = true;  // a pattern, made for no chip in particular
       break;
     case Mode::EraseOnly:
       request.mode = RunRequest::Mode::EraseOnly;

@@ -8,6 +8,7 @@
 // before anything is written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,8 @@ class RunBackups : public SimFormTest, public ::testing::WithParamInterface<Back
                  static_cast<std::streamsize>(bytes.size()));
       op.fileAnswers.push_back(file.string());
       f.LoadBtnClick(f.LoadBtn);
+      // A pattern, not a file made for the chip: "Run" asks, and Yes.
+      op.questionAnswers.push_back(true);
     }
     return f;
   }
@@ -130,7 +133,12 @@ TEST_P(RunBackups, TheCopyIsThePartAsItWasAndRestoreBringsItBack) {
   const Bytes copy = ReadFile(run.backupFile);
   EXPECT_TRUE(copy == before) << copy.size() << " bytes saved, the part holds " << before.size();
   ASSERT_NE(PartBytes(c), before) << "the run wrote nothing";
-  EXPECT_TRUE(op.questionAnswers.empty()) << "the window did not ask";
+  if (c.fillDisk) {
+    const bool asked = std::any_of(op.shown.begin(), op.shown.end(), [](const auto& shown) {
+      return shown.text.rfind("The disk's user keeps data in sectors ", 0) == 0;
+    });
+    EXPECT_TRUE(asked) << "the window did not ask";
+  }
 
   // The way back: the same part through the same commands.
   clock->Advance(std::chrono::seconds(10));  // a unit that restarted is back
@@ -192,6 +200,7 @@ TEST_P(FailedRun, TheNoticeGivesTheWayBack) {
              static_cast<std::streamsize>(bytes.size()));
   op.fileAnswers.push_back(file.string());
   f.LoadBtnClick(f.LoadBtn);
+  op.questionAnswers.push_back(true);  // a pattern, not a file made for the chip: Yes
   f.UpdateBtnClick(f.UpdateBtn);
   const RunOutcome& run = f.LastRun();
   ASSERT_TRUE(run.ran);
@@ -204,6 +213,33 @@ TEST_P(FailedRun, TheNoticeGivesTheWayBack) {
 
 INSTANTIATE_TEST_SUITE_P(Parts, FailedRun, ::testing::ValuesIn(kFailedRuns),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A type-11 controller answers flash reads right only once its flash access
+// is set up (FF 04 25): the copy before a run sends it before its reads.
+TEST_F(RunBackups, TheCopyOfAType11UnitSetsUpTheFlashAccessFirst) {
+  for (const char* units : {"vqs118:rev=0:maker=mxic", "vqs118:rev=5"}) {
+    SCOPED_TRACE(units);
+    Build(units);
+    auto& f = Open((dir / "copy.bin").string());
+    f.ShowEngineeringFace();
+    ASSERT_EQ(f.ChipType, 11);
+    f.EraseOnlyCheck.SetChecked(true);
+    farm->Controller(0).ClearLog();
+    f.UpdateBtnClick(f.UpdateBtn);
+    ASSERT_FALSE(f.LastRun().backupFile.empty());
+    const auto log = farm->Controller(0).Log();
+    const auto setUp = std::find_if(log.begin(), log.end(), [](const auto& c) {
+      return c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x25;
+    });
+    // Flash reads: DF .. FA, or FF 04 10 of the older members.
+    const auto firstRead = std::find_if(log.begin(), log.end(), [](const auto& c) {
+      return (c[0] == 0xDF && c[11] == 0xFA) || (c[0] == 0xFF && c[1] == 0x04 && c[2] == 0x10);
+    });
+    ASSERT_NE(setUp, log.end());
+    EXPECT_LT(setUp - log.begin(), firstRead - log.begin());
+    std::filesystem::remove(dir / "copy.bin");
+  }
+}
 
 // A run that only backs up takes no copy of its own: its backup is the
 // operator's file.

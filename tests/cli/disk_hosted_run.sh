@@ -20,7 +20,7 @@ run() {
 firmware=$dir/firmware.bin
 head -c 20000 /dev/urandom >"$firmware"
 
-run program 0 "vqb145:disk=64M" run --file "$firmware" --yes
+run program 0 "vqb145:disk=64M" run --other-chip-file --file "$firmware" --yes
 expect program "Programming Success!!"
 expect program "Message: Please Turn-Off the Power and Turn-On Again!"
 
@@ -47,16 +47,16 @@ expect erase "Erase all data in HDD success!!"
 # (0xFFFFFE00): the firmware is written there, right behind the capacity,
 # and nowhere else.
 head -c 65536 /dev/urandom >"$dir/fw64k.bin"
-run big-disk 0 "vqb145:disk=4294967301s:visible=4294966784" --trace run --file "$dir/fw64k.bin" --yes
+run big-disk 0 "vqb145:disk=4294967301s:visible=4294966784" --trace run --other-chip-file --file "$dir/fw64k.bin" --yes
 expect big-disk "Programming Success!!"
 writes=$(grep -oE 'OUT +\[(8A|2A)( [0-9A-F]{2}){9}' "$dir/big-disk.txt" | sort -u | tr '\n' ';')
 [[ $writes == "OUT [8A 00 00 00 00 00 FF FF FE 00;" ]] ||
   fail "big-disk: disk writes $writes, expected one WRITE(16) at 0xFFFFFE00" big-disk
 
-run refused 1 "vqb145:disk=64M:capacity=fail" run --file "$firmware" --yes
+run refused 1 "vqb145:disk=64M:capacity=fail" run --other-chip-file --file "$firmware" --yes
 expect refused "The firmware area on the disk was not found: the disk's capacity cannot be read"
 
-run hdd-fw 0 "vqs175:disk=500G" run --hdd-fw --file "$firmware" --yes
+run hdd-fw 0 "vqs175:disk=500G" run --hdd-fw --other-chip-file --file "$firmware" --yes
 expect hdd-fw "Programming Success!!"
 expect hdd-fw "Message: VQS175 Auto reset, Please wait device re-attached!"
 

@@ -58,9 +58,9 @@ done
 
 # name|units|arguments|sectors named
 table=(
-  "t15-program|$t15|--file $firmware|999680..999935"
+  "t15-program|$t15|--other-chip-file --file $firmware|999680..999935"
   "t15-erase|$t15|--erase-only|999680..999807"
-  "t12-program|$t12|--hdd-fw --file $small|995328..995455"
+  "t12-program|$t12|--hdd-fw --other-chip-file --file $small|995328..995455"
   "t12-erase|$t12|--hdd-fw --erase-only|995328..995455"
 )
 for row in "${table[@]}"; do
@@ -79,13 +79,13 @@ copy=$(saved_copy t15-program)
 cmp -s "$copy" <(user_sectors 999680 999935) ||
   fail "t15-program: the copy ($copy) is not the partition's sectors 999680..999935"
 
-fw refused-json 1 --simulate "$t15" run --file "$firmware" --yes --json
+fw refused-json 1 --simulate "$t15" run --other-chip-file --file "$firmware" --yes --json
 grep -qF '"result": "refused"' "$dir/refused-json.txt" || fail "refused-json: not refused" refused-json
 
 # With the option the area is written: the kept disk holds exactly its 256
 # sectors, and the next run reads the firmware back from them.
 fw overwrite 0 --simulate "$t15" --sim-state "$dir/t15" run --file "$firmware" \
-  --overwrite-disk-data --yes
+  --overwrite-disk-data --other-chip-file --yes
 expect overwrite "Programming Success!!"
 [[ $(sectors "$dir/t15/unit0-vqb145.disk" | tr '\n' ' ') == "$(seq -s ' ' 999680 999935) " ]] ||
   fail "overwrite: the kept disk does not hold exactly sectors 999680..999935"
@@ -97,7 +97,7 @@ cmp -s -n 150 "$dir/area.bin" "$firmware" || fail "read-back: the area does not 
 
 # The parallel part of a type-2 unit is kept as it is after the run.
 fw parallel 0 --simulate "vq64779:parallel=sst" --sim-state "$dir/parallel" run \
-  --flash-type sst --file "$small" --yes
+  --flash-type sst --file "$small" --other-chip-file --yes
 part=$dir/parallel/unit0-vq64779.parallel
 [[ $(stat -c %s "$part" 2>/dev/null) == 65536 && $(mode "$part") == 600 ]] ||
   fail "parallel: $part is not 64 KB of mode 600"
@@ -105,7 +105,7 @@ cmp -s -n 20000 "$part" "$small" || fail "parallel: the kept part does not hold 
 
 # Without IDENTIFY the drive's size is unknown, and the area lies beyond
 # the capacity the host is shown.
-fw unknown-size 1 --simulate "vqb145:disk=64M:identify=fail" run --file "$firmware" --yes
+fw unknown-size 1 --simulate "vqb145:disk=64M:identify=fail" run --file "$firmware" --other-chip-file --yes
 expect unknown-size \
   "The firmware area on the disk was not found: the drive's size is unknown: it does not answer IDENTIFY DEVICE"
 

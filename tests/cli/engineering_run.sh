@@ -59,6 +59,23 @@ run info-erased 0 info --json
 grep -q '"firmwareVersion": "Internal code"' "$dir/info-erased.txt" ||
   fail "info-erased: the erased unit should run its internal code" info-erased
 
+# A file whose signature names another chip ("7190" where the unit's files
+# name "1750"): refused without --other-chip-file, nothing written; taken
+# with it.
+other=$dir/other-chip.bin
+cp "$image" "$other"
+printf '\x37\x31\x39\x30' | dd of="$other" bs=1 seek=$((0xBFF4)) conv=notrunc status=none
+cp "$state/unit0-vqs175.flash" "$dir/before-other.flash"
+run other-chip 1 run --device 0 --file "$other" --yes
+expect other-chip "Message: The firmware file seems not match this chip!"
+expect other-chip "The firmware file does not match this chip: nothing written."
+expect other-chip "fwtool run: a file made for another chip is programmed only with --other-chip-file."
+cmp -s "$state/unit0-vqs175.flash" "$dir/before-other.flash" ||
+  fail "other-chip: the unit's flash changed" other-chip
+grep -q "before the run saved" "$dir/other-chip.txt" && fail "other-chip: a copy was taken" other-chip
+run other-chip-taken 0 run --device 0 --file "$other" --other-chip-file --yes
+expect other-chip-taken "Programming Success!!"
+
 # A unit with a spoiled bank: info shows it and leaves it as it is.
 "$fwtool" --simulate vqs175:bank=bad1 info >"$dir/banks.txt" 2>&1 </dev/null
 rc=$?

@@ -22,14 +22,14 @@ climbs() {
 
 # One 16 KB page written byte by byte over the serial-flash sequence.
 head -c 16384 /dev/zero | tr '\0' '\132' >"$dir/page.bin"
-run_fwtool run 0 --simulate vqb713:maker=sst --sim-time-scale 0 run --file "$dir/page.bin" --yes
+run_fwtool run 0 --simulate vqb713:maker=sst --sim-time-scale 0 run --other-chip-file --file "$dir/page.bin" --yes
 expect run "status Programming"
 expect run "Programming Success!!"
 climbs run
 [[ $(wc -l <"$dir/run.percents") -ge 30 ]] || fail "run: the bar moved fewer than 30 times" run
 
 # On a terminal: the bar, redrawn in place, and no plain lines.
-script -qec "$fwtool --simulate vqb713:maker=sst --sim-time-scale 0 run --file $dir/page.bin --yes" \
+script -qec "$fwtool --simulate vqb713:maker=sst --sim-time-scale 0 run --other-chip-file --file $dir/page.bin --yes" \
   /dev/null </dev/null >"$dir/terminal.txt" 2>&1
 rc=$?
 [[ $rc -eq 0 ]] || fail "terminal: exit code $rc, expected 0" terminal

@@ -39,10 +39,10 @@ head -c 65536 /dev/urandom >"$whole"
 table=(
   "serial|vqb719:size=128|unit0-vqb719.flash|--erase-only"
   "dual-bank|vqs175|unit0-vqs175.flash|--erase-only"
-  "basic|vq64773:maker=winbond:size=128|unit0-vq64773.flash|--file $firmware"
+  "basic|vq64773:maker=winbond:size=128|unit0-vq64773.flash|--other-chip-file --file $firmware"
   "header|vqb716|unit0-vqb716.flash|--erase-only"
   "paged|vqb713:maker=sst|unit0-vqb713.flash|--erase-only"
-  "ieee1394|vqb717:bus=sbp2|unit0-vqb717.flash|--file $whole"
+  "ieee1394|vqb717:bus=sbp2|unit0-vqb717.flash|--other-chip-file --file $whole"
 )
 for row in "${table[@]}"; do
   IFS='|' read -r name units flash mode <<<"$row"
@@ -69,7 +69,7 @@ state=$dir/failing
 fw failing-info 0 --simulate "$unit" --sim-state "$state" info
 cp "$state/unit0-vq64773.flash" "$dir/failing-before.bin"
 fw failing 1 --simulate "$unit:fail-match=ff0411" --sim-state "$state" run \
-  --file "$firmware" --yes
+  --other-chip-file --file "$firmware" --yes
 expect failing "Programming Fail!!"
 copy=$(saved_copy failing)
 path='sim:usbsto#disk&ven_talve&prod_vq64773#0'

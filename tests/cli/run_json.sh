@@ -46,7 +46,7 @@ unit_145='{
     "subRevision": 0
   }'
 
-run_json program 0 "vqb145:disk=64M" --file "$firmware" --yes
+run_json program 0 "vqb145:disk=64M" --file "$firmware" --other-chip-file --yes
 same program <<EOF
 {
   "backupFile": "$XDG_DATA_HOME/fwtool/backups/sim_usbsto_disk_ven_talve_prod_vqb145_0-STAMP.bin",

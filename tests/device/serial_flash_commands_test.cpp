@@ -217,6 +217,21 @@ TEST_F(SerialFlashCommands, StatusWaitsGiveUpAfter300ReReads) {
   EXPECT_EQ(SpiUnprotect("/dev/x"), 0);
 }
 
+// Programming waits for the flash as the procedures' ready wait does: a
+// read and up to 502 re-reads while it stays busy, then it goes on.
+TEST_F(SerialFlashCommands, ProgrammingWaitsForReadyWith502ReReads) {
+  int reads = 0;
+  ScriptStatus(*backend_, {0x01}, &reads);
+  const Bytes data(32, 0x5A);
+  EXPECT_EQ(SpiProgramFlash("/dev/x", 0, data.data(), 32, 5, false), 1);
+  size_t before = 0;
+  for (const auto& c : backend_->commands) {
+    if (c.request.cdb[2] != 0x12) break;
+    ++before;
+  }
+  EXPECT_EQ(before, 503u);
+}
+
 TEST_F(SerialFlashCommands, AFailedStatusReadCountsAsZero) {
   backend_->responder = [](const PassThroughRequest& rq) {
     if (rq.cdb[2] == 0x12) {

@@ -262,6 +262,8 @@ class EngineeringSweep : public ::testing::TestWithParam<std::tuple<EngineeringC
     request.flashSize = c.flashSize;
     if (c.flashType >= 0) request.flashType = c.flashType;
     request.hddFirmware = c.hddFirmware;
+    // The sweep's files are patterns made for no chip in particular.
+    request.otherChipFile = true;
     return request;
   }
 

@@ -25,7 +25,7 @@ constexpr uint32_t kAaiChunk = 512;
 constexpr uint32_t kAaiWordAddressed = 16384;
 
 constexpr uint8_t kStatusBusy = 0x01;
-constexpr int kReadyReReads = 500;
+constexpr int kReadyReReads = 502;  // as the procedures' ready wait
 
 SpiRecord Addressed(uint8_t opcode, uint32_t address) {
   return SpiRecord::Of(4, 1, opcode,

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <string>
 
-#include "flash_commands.h"
-#include "operator.h"
-#include "transport.h"
 #include "backup_file.h"
 #include "block_transfer.h"
+#include "flash_commands.h"
+#include "operator.h"
 #include "procedure_texts.h"
 #include "progress.h"
+#include "serial_flash_commands.h"
 #include "serial_flash_steps.h"
+#include "transport.h"
 
 namespace fwtool {
 
@@ -28,6 +29,9 @@ int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int3
     host.SetStatusText(texts::kAllocateReadBufferError);
     return 0;
   }
+  // As before an erase or a write: the flash reads right only after it.
+  if (request.chip.row != nullptr && request.chip.Row().flashAccessSetup)
+    FlashAccessSetup(request.path);
   if (!ReadFlashRange(host, request.path, 0, flash.data(), flashSize)) {
     host.SetStatusText(texts::kReadBackToBackupError);
     return 0;

@@ -59,9 +59,8 @@ const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
     SleepMs(kEraseSettleMs);
   }
   steps.Begin(ProgressStep::Verify);
-  if (ReadFlashRange(host, request.path, 0, readBack.data(), flashSize) &&
-      IsBlank(readBack, flashSize))
-    return nullptr;
+  const bool read = ReadFlashRange(host, request.path, 0, readBack.data(), flashSize) != 0;
+  if (read && IsBlank(readBack, flashSize)) return nullptr;
 
   // Not blank, or not known to be: erase again, MXIC parts by the chip
   // erase alone, the others sector by sector.
@@ -70,7 +69,12 @@ const char* EraseAndCheck(const ProcedureRequest& request, ProcedureHost& host,
                                ? WriteFlash(request.path, 0, pattern.data(), kNvramSize,
                                             ModeByte(WriteMode::WholeChip)) != 0
                                : EraseFlashByWriting(request, host, flashSize) != 0;
-  if (erasedAgain) SleepMs(kEraseSettleMs);
+  if (erasedAgain) {
+    SleepMs(kEraseSettleMs);
+    // A flash read in full and not blank, erased again: that erase went
+    // through. (After a read that failed nothing is known yet.)
+    if (read) host.SetStatusText(texts::kEraseSuccess);
+  }
   // Only a flash read in full and blank is erased.
   steps.Begin(ProgressStep::Verify);
   if (!ReadFlashRange(host, request.path, 0, readBack.data(), flashSize))

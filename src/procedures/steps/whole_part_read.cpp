@@ -11,6 +11,7 @@
 #include "parallel_flash_commands.h"
 #include "parallel_flash_steps.h"
 #include "procedure_host.h"
+#include "serial_flash_commands.h"
 #include "whole_part.h"
 
 namespace fwtool {
@@ -189,6 +190,11 @@ int ReadWholePartTwice(const ProcedureRequest& request, WholePart part, Procedur
   // otherwise make the part look larger, and the copy hold it twice.
   std::vector<uint8_t> again;
   ProgressSteps reads(host.Progress(), {{ProgressStep::Backup, 1}, {ProgressStep::Backup, 1}});
+  // A controller that needs its flash access set up answers reads before it
+  // with whatever it holds, the same each time: both reads would agree on a
+  // wrong copy.
+  if (request.chip.row != nullptr && request.chip.Row().flashAccessSetup)
+    FlashAccessSetup(request.path);
   if (!ReadWholePart(request, part, host, bytes)) return 0;
   reads.Next();
   if (!ReadWholePart(request, part, host, again)) return 0;
