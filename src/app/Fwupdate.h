@@ -431,6 +431,7 @@ class TV77xFwTool : private ControlObserver {
     }
     void BackupSaved(const std::string& path) override { form_.lastRun_.backupFile = path; }
     void Notice(const std::string& text) override { form_.SetNotice(text); }
+    void NothingWritten() override { form_.lastRun_.nothingWritten = true; }
 
    private:
     TV77xFwTool& form_;

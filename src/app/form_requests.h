@@ -73,6 +73,8 @@ struct RunOutcome {
   // The file does not match the chip and the operator did not want it
   // written: nothing ran.
   bool otherChipFileRefused = false;
+  // The procedure stopped before it wrote anything to the unit.
+  bool nothingWritten = false;
   // The backup of this run: the copy of the unit's whole part taken before
   // a run that writes, or the file a backup-only run saved; empty when none
   // (a run that writes and has none did not run its procedure).

@@ -108,6 +108,7 @@ inline constexpr const char* kBackupMissingNotice =
     "The flash contents could not be saved; nothing was written to the device.";
 // Where an engineering run saved the unit's whole part before it wrote.
 inline constexpr const char* kRunBackupSavedNotice = "The unit's contents before the run saved to ";
+inline constexpr const char* kNothingWrittenNotice = "; nothing was written to the device.";
 inline constexpr const char* kRunBackupMissingNotice =
     "The unit's contents could not be saved; nothing was written to the device.";
 inline constexpr const char* kRefreshHeldNotice =

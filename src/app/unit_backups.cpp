@@ -62,6 +62,11 @@ bool TV77xFwTool::BackUpBeforeRun(const ProcedureRequest& request, ProcedureTag 
 
 void TV77xFwTool::TellRunBackup(const ProcedureRequest& request, ProcedureTag tag) {
   if (lastRun_.backupFile.empty() || lastRun_.result == 1) return;
+  // A run refused before it wrote leaves the unit as the copy holds it.
+  if (lastRun_.nothingWritten) {
+    SetNotice(texts::kRunBackupSavedNotice + lastRun_.backupFile + texts::kNothingWrittenNotice);
+    return;
+  }
   // After a failure the operator needs the way back as much as the file.
   SetNotice(texts::kRunBackupSavedNotice + lastRun_.backupFile + texts::kRestoreHintNotice +
             RestoreCommandLine(request.path, lastRun_.backupFile,

@@ -54,11 +54,10 @@ uint32_t RoundUp(uint64_t value, uint64_t unit) {
   return static_cast<uint32_t>((value + unit - 1) / unit * unit);
 }
 
-// Whether the `length` bytes from the area's start may be written: see
-// MayWriteDiskSectors. The controller's own firmware there carries the
-// location marker that points at this area.
-int MayWriteArea(const ProcedureRequest& request, ProcedureHost& host, const DiskFirmwareArea& area,
-                 uint64_t length) {
+}  // namespace
+
+int MayWriteDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host,
+                             const DiskFirmwareArea& area, uint64_t length, const uint8_t* copy) {
   const DiskWriteTarget target{area.start, length / area.sectorSize, area.sectorSize,
                                area.visibleSectors};
   return MayWriteDiskSectors(
@@ -66,19 +65,19 @@ int MayWriteArea(const ProcedureRequest& request, ProcedureHost& host, const Dis
       [&](uint8_t* data, uint64_t bytes) {
         return ReadDiskFirmwareAreaBytes(request.path, area, data, bytes);
       },
-      [&](const uint8_t* data, uint64_t) {
+      [&](const uint8_t* data, uint64_t bytes) {
         const auto marker = ReadLocationMarker(data);
-        return marker && area.MarkedBy(*marker);
+        return (marker && area.MarkedBy(*marker)) ||
+               (copy != nullptr && CutShortWriteOver(data, copy, bytes, area.sectorSize));
       });
 }
-
-}  // namespace
 
 std::optional<DiskFirmwareArea> LocateDiskFirmwareArea(const ProcedureRequest& request,
                                                        ProcedureHost& host) {
   std::string why;
   auto area = FindDiskFirmwareArea(request.path, request.chip.type, why);
   if (!area) {
+    host.NothingWritten();
     host.SetStatusText(texts::kDiskAreaNotFound + why);
     host.ProcessMessages();
   }
@@ -134,7 +133,7 @@ int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) {
   ProgressSteps steps(host.Progress(), kClearSteps);
   const auto area = LocateDiskFirmwareArea(request, host);
-  if (!area || !MayWriteArea(request, host, *area, kDiskBlockSize)) return 0;
+  if (!area || !MayWriteDiskFirmwareArea(request, host, *area, kDiskBlockSize)) return 0;
   steps.Begin(ProgressStep::Erase);
   AlignedBuffer written(kDiskBlockSize);
   AlignedBuffer readBack(kDiskBlockSize);
@@ -150,8 +149,20 @@ int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host) 
   };
   if (area->markerKept) {
     // The controller finds its firmware by the marker: it survives the clear.
-    if (!ReadBlock(request.path, *area, area->start, readBack.data(), area->sectorSize))
+    // Read twice, as the settings are: a marker a bus error changed on its
+    // way would send the controller elsewhere.
+    AlignedBuffer again(area->sectorSize);
+    if (!again) return fail(texts::kAllocateReadBufferError);
+    if (!ReadBlock(request.path, *area, area->start, readBack.data(), area->sectorSize) ||
+        !ReadBlock(request.path, *area, area->start, again.data(), area->sectorSize)) {
+      host.NothingWritten();
       return fail(ReadFailText(*area));
+    }
+    if (!std::equal(readBack.data() + kMarkerAt, readBack.data() + kMarkerAt + kMarkerLength,
+                    again.data() + kMarkerAt)) {
+      host.NothingWritten();
+      return fail(texts::kMarkerReadsDiffer);
+    }
     std::copy_n(readBack.data() + kMarkerAt, kMarkerLength, written.data() + kMarkerAt);
     std::fill(readBack.begin(), readBack.end(), 0);
   }
@@ -214,7 +225,7 @@ int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host
   const uint32_t blocks = RoundUp(file.size(), kDiskBlockSize) / kDiskBlockSize;
   std::vector<uint8_t> image(static_cast<size_t>(blocks) * kDiskBlockSize, 0);
   std::copy(file.begin(), file.end(), image.begin());
-  if (!MayWriteArea(request, host, *area, image.size())) return 0;
+  if (!MayWriteDiskFirmwareArea(request, host, *area, image.size())) return 0;
   host.SetStatusText(texts::kProgrammingStep);
   // The marker tells the controller where its firmware lies, whatever the
   // file holds there.

@@ -52,6 +52,9 @@ class ProcedureHost {
 
   // A backup of the unit's flash or disk area now lies complete in `path`.
   virtual void BackupSaved(const std::string& path) { (void)path; }
+  // The step stopped before anything was written to the unit (a place it
+  // could not trust, sectors of the disk's user kept).
+  virtual void NothingWritten() {}
   // The line beside the status that tells the operator why a step could not
   // be done and what to do (the form's notice line).
   virtual void Notice(const std::string& text) { (void)text; }

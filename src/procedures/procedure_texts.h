@@ -126,6 +126,9 @@ inline constexpr const char* kDiskDataRefused =
 inline constexpr const char* kDiskDataUnreadable =
     "Nothing written: cannot read what is in sectors ";
 inline constexpr const char* kDiskDataQuestion = "The disk's user keeps data in sectors ";
+// The clear keeps the location marker; two reads of it must agree.
+inline constexpr const char* kMarkerReadsDiffer =
+    "Nothing written: the location marker read differently twice";
 inline constexpr const char* kDiskDataQuestionEnd =
     ": they lie inside the disk the computer is shown and hold neither zeros nor a firmware "
     "copy. Overwrite them?";

@@ -40,10 +40,10 @@ int WriteRegion(const std::string& path, const Vqs175Region& region, const uint8
                  static_cast<uint32_t>(region.start >> 32), length, region.sectorSize);
 }
 
-// Whether the first `length` bytes of the region may be written: see
-// MayWriteDiskSectors. The controller's own code area ends with its CRC-32.
-int MayWriteRegion(const ProcedureRequest& request, ProcedureHost& host, const Vqs175Region& region,
-                   uint32_t length) {
+}  // namespace
+
+int MayWriteVqs175Region(const ProcedureRequest& request, ProcedureHost& host,
+                         const Vqs175Region& region, uint32_t length, const uint8_t* copy) {
   const DiskWriteTarget target{region.start, length / region.sectorSize, region.sectorSize,
                                region.visibleSectors};
   return MayWriteDiskSectors(
@@ -51,7 +51,8 @@ int MayWriteRegion(const ProcedureRequest& request, ProcedureHost& host, const V
       [&](uint8_t* data, uint64_t bytes) {
         return ReadVqs175Region(request.path, region, data, static_cast<uint32_t>(bytes));
       },
-      [](const uint8_t* data, uint64_t bytes) {
+      [&](const uint8_t* data, uint64_t bytes) {
+        if (copy != nullptr && CutShortWriteOver(data, copy, bytes, region.sectorSize)) return true;
         if (bytes < kVqs175CodeSize) return false;
         uint32_t crc = kCrc32Initial;
         Crc32OverWords(data, kVqs175CrcAt, false, crc);
@@ -60,8 +61,6 @@ int MayWriteRegion(const ProcedureRequest& request, ProcedureHost& host, const V
         return crc == stored;
       });
 }
-
-}  // namespace
 
 int ReadVqs175Region(const std::string& path, const Vqs175Region& region, uint8_t* data,
                      uint32_t length) {
@@ -75,6 +74,7 @@ std::optional<Vqs175Region> LocateVqs175Region(const ProcedureRequest& request,
   std::string why;
   auto region = FindVqs175Region(request.path, why);
   if (!region) {
+    host.NothingWritten();
     host.SetStatusText(texts::kDiskAreaNotFound + why);
     host.ProcessMessages();
   }
@@ -112,7 +112,7 @@ int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& ho
   const uint32_t length = RegionLength(request);
   ProgressSteps steps(host.Progress(), kClearSteps);
   const auto region = LocateVqs175Region(request, host);
-  if (!region || !MayWriteRegion(request, host, *region, length)) return 0;
+  if (!region || !MayWriteVqs175Region(request, host, *region, length)) return 0;
   steps.Begin(ProgressStep::Erase);
   AlignedBuffer zeros(length);
   if (!zeros) {
@@ -152,7 +152,7 @@ int ProgramVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& 
   Crc32OverWords(image.data(), kVqs175CrcAt, false, crc);
   for (int i = 0; i < 4; ++i)
     image[kVqs175CrcAt + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
-  if (!MayWriteRegion(request, host, *region, RegionLength(request))) return 0;
+  if (!MayWriteVqs175Region(request, host, *region, RegionLength(request))) return 0;
   host.SetStatusText(texts::kProgrammingStep);
 
   steps.Begin(ProgressStep::Program);

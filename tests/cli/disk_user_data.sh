@@ -24,7 +24,8 @@ fw() {
 # saved_copy NAME: the copy the run's line names.
 saved_copy() {
   sed -n "s/^The unit's contents before the run saved to \(.*\)$/\1/p" "$dir/$1.txt" |
-    sed 's/\. To put them back: .*$//' | head -n 1
+    sed -e 's/\. To put them back: .*$//' -e 's/; nothing was written to the device\.$//' |
+    head -n 1
 }
 # sectors FILE: the sector numbers a kept disk holds, one a line: records of
 # an 8-byte little-endian number and a 512-byte sector.
@@ -70,6 +71,9 @@ for row in "${table[@]}"; do
   fw "$name" 1 --simulate "$units" --sim-state "$state" run $arguments --yes
   expect "$name" "Nothing written: the disk's user keeps data in sectors $range"
   expect "$name" "$hint"
+  # Nothing was written: the notice says so, and names no way back.
+  expect "$name" "The unit's contents before the run saved to $(saved_copy "$name"); nothing was written to the device."
+  grep -q "To put them back" "$dir/$name.txt" && fail "$name: a restore named for a unit not written" "$name"
   cmp -s "$state/unit0-vq"*.disk "$dir/${name%%-*}-before.disk" ||
     fail "$name: the kept disk changed"
 done

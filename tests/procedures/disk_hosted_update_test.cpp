@@ -261,8 +261,8 @@ TEST_F(DiskHostedUpdate, RefusalsWriteNothingAndSayWhy) {
       // shown, so a place taken from it would pass every later check.
       {"the marker cannot be read on a large disk", "vqb145:disk=3T:fail-match=88", Mode::Program,
        1000, nullptr, notFound + "the marker sector cannot be read"},
-      {"READ CAPACITY(16) fails on a large disk", "vqb145:disk=3T:fail-match=9e", Mode::Clear,
-       1000, nullptr, notFound + "the disk's 64-bit capacity cannot be read"},
+      {"READ CAPACITY(16) fails on a large disk", "vqb145:disk=3T:fail-match=9e", Mode::Clear, 1000,
+       nullptr, notFound + "the disk's 64-bit capacity cannot be read"},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Create(c.description, kInstant)) << c.name;
@@ -294,7 +294,8 @@ TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
   };
   const Case cases[] = {
       {"the clear's marker read", true, 0x28, 2, "Read Data From HDD FAIL!!", 0},
-      {"the clear's read-back", true, 0x28, 3, "Read Data From HDD FAIL!!", 1},
+      {"the clear's second marker read", true, 0x28, 3, "Read Data From HDD FAIL!!", 0},
+      {"the clear's read-back", true, 0x28, 4, "Read Data From HDD FAIL!!", 1},
       // The program asks for the anchor twice, each time from the marker;
       // without the second answer the unit's own capacity would place the
       // area where the host sees the disk.
@@ -331,6 +332,53 @@ TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
 // A hand-made type-15 unit whose marker names another anchor the second
 // time it is read (131,071 instead of 130,817; both place the area at
 // 130,560): the program writes nothing.
+// The clear keeps the marker of the area's first sector and reads that
+// sector twice: a marker that reads differently the second time (one bit
+// turned on the bus) is written nowhere.
+TEST(DiskHostedScripted, AClearWhoseMarkerReadsDifferentlyWritesNothing) {
+  auto clock = std::make_shared<VirtualClock>();
+  ScopedClock scopedClock(clock);
+  fwtool::testing::ScopedCaptureBackend backend;
+  int sectorReads = 0;
+  backend->responder = [&sectorReads](const PassThroughRequest& rq) {
+    std::vector<uint8_t> data;
+    if (rq.cdb[0] == 0x25) {  // READ CAPACITY(10): last LBA 130,559, 512-byte sectors
+      data = {0x00, 0x01, 0xFD, 0xFF, 0x00, 0x00, 0x02, 0x00};
+    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xEC) {  // IDENTIFY: 131,072 sectors
+      data.assign(512, 0);
+      data[122] = 0x02;
+    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xFD) {  // memory at 0xC000: 55 AA
+      data = {0x55, 0xAA, 0x00, 0x00};
+    } else if (rq.cdb[0] == 0x28) {
+      // Sector 130,560: behind the capacity, and the area's first. Four
+      // sectors when the area is placed, one when the clear keeps its
+      // marker; that one reads 0x03 in place of 0x01 the second time.
+      data.assign(rq.length, 0);
+      uint8_t low = 0x01;
+      if (rq.length == 512 && ++sectorReads == 2) low = 0x03;
+      const uint8_t marker[] = {0x55, 0x00, 0x01, 0xFF, low, 0xAA};
+      std::copy(std::begin(marker), std::end(marker), data.begin() + 150);
+    }
+    if (rq.direction == DataDirection::In && rq.data != nullptr)
+      std::copy_n(data.begin(), std::min<size_t>(data.size(), rq.length), rq.data);
+    PassThroughResult r = fwtool::testing::Answered();
+    r.transferred = rq.length;
+    return r;
+  };
+  fwtool::testing::FakeProcedureHost host;
+  ProcedureRequest request;
+  request.path = "usbsto#disk&ven_talve&prod_vqb145#0";
+  request.chip.type = 15;
+  request.chip.row = &ChipRowFor(15);
+  request.options.rdVersion = true;
+  request.options.eraseOnly = true;
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 0);
+  EXPECT_EQ(sectorReads, 2);
+  EXPECT_EQ(host.status, "Nothing written: the location marker read differently twice");
+  for (const auto& command : backend->commands) EXPECT_NE(command.request.cdb[0], 0x2A);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
 TEST(DiskHostedScripted, TwoDifferentAnchorsWriteNothing) {
   auto clock = std::make_shared<VirtualClock>();
   ScopedClock scopedClock(clock);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disk_unit_fixture.h"
+#include "whole_part.h"
 
 namespace fwtool {
 namespace {
@@ -150,6 +151,61 @@ TEST_F(DiskUserData, Type12KeepsTheUsersSectorsToo) {
   EXPECT_TRUE(Writes().empty());
   EXPECT_EQ(DiskBytes(995'328, 512), UserSector(995'328));
   EXPECT_TRUE(host.boxes.empty());
+}
+
+// A backup of the firmware area never needs the user's sectors: writing one
+// back keeps them, whatever the request says of the disk's data; over zeros,
+// or over what a write cut short left of the copy, it goes in.
+TEST_F(DiskUserData, ARestoreKeepsTheUsersSectors) {
+  struct Case {
+    const char* name;
+    const char* unit;
+    WholePart part;
+    bool hddFirmware;
+    uint64_t first;
+    size_t bytes;
+    std::string status;  // of a refusal
+  };
+  const Case cases[] = {
+      {"disk area", kUserDisk, WholePart::DiskArea, false, 999'680, 131072,
+       kKept + "999680..999935"},
+      {"type-12 region", "vqs175:disk=1000000s:partition", WholePart::DiskRegion, true, 995'328,
+       65536, kKept + "995328..995455"},
+  };
+  for (const auto& c : cases) {
+    for (const DiskDataChoice choice : {DiskDataChoice::Overwrite, DiskDataChoice::Ask}) {
+      ASSERT_TRUE(Create(c.unit, kInstant)) << c.name;
+      ProcedureRequest request = Request();
+      request.options.hddFirmware = c.hddFirmware;
+      request.options.diskData = choice;
+      host.answer = true;
+      const Bytes backup = Pattern(c.bytes, 4);
+      EXPECT_EQ(WriteWholePart(request, c.part, host, backup), 0) << c.name;
+      EXPECT_EQ(host.status, c.status) << c.name;
+      EXPECT_TRUE(Writes().empty()) << c.name;
+      EXPECT_TRUE(host.questions.empty()) << c.name;
+      EXPECT_EQ(DiskBytes(c.first, 512), UserSector(c.first)) << c.name;
+    }
+    // What a write from the area's start cut short leaves over the copy:
+    // its first sectors changed, the rest still the copy. Written back.
+    ASSERT_TRUE(Create(c.unit, kInstant)) << c.name;
+    Bytes copy = DiskBytes(c.first, c.bytes);
+    const Bytes changed = Pattern(3 * 512, 5);
+    std::copy(changed.begin(), changed.end(), copy.begin());
+    ProcedureRequest cutShort = Request();
+    cutShort.options.hddFirmware = c.hddFirmware;
+    EXPECT_EQ(WriteWholePart(cutShort, c.part, host, copy), 1) << c.name << ": " << host.status;
+    EXPECT_EQ(DiskBytes(c.first, c.bytes), copy) << c.name;
+
+    // The same disk without the partition holds zeros there: written.
+    const std::string unit = c.unit;
+    ASSERT_TRUE(Create(unit.substr(0, unit.rfind(":partition")), kInstant)) << c.name;
+    ProcedureRequest request = Request();
+    request.options.hddFirmware = c.hddFirmware;
+    const Bytes backup = Pattern(c.bytes, 4);
+    EXPECT_EQ(WriteWholePart(request, c.part, host, backup), 1) << c.name << ": " << host.status;
+    EXPECT_EQ(DiskBytes(c.first, c.bytes), backup) << c.name;
+  }
 }
 
 // A disk of 2^32 + 5 sectors: READ CAPACITY(10) answers FFFFFFFF, and the

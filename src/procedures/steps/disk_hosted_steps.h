@@ -54,6 +54,14 @@ int MayWriteDiskSectors(
     const std::function<int(uint8_t* data, uint64_t length)>& read,
     const std::function<bool(const uint8_t* data, uint64_t length)>& firmwareCopy);
 
+// Whether `now` is what a write that started at the target's first sector
+// and was cut short leaves over `copy`: from some sector on, to the last,
+// every sector still holds the copy's bytes (all of them do when nothing
+// was written). Writing the copy back there changes only what that write
+// changed.
+bool CutShortWriteOver(const uint8_t* now, const uint8_t* copy, uint64_t length,
+                       uint32_t sectorSize);
+
 // ---- chip types 5, 15 and 16 -------------------------------------------------
 
 // The firmware area: 256 sectors that end at the last 256-sector boundary
@@ -98,6 +106,16 @@ int ReadDiskFirmwareAreaBytes(const std::string& path, const DiskFirmwareArea& a
 int WriteDiskFirmwareAreaBytes(const std::string& path, ProcedureHost& host,
                                const DiskFirmwareArea& area, const uint8_t* data, uint64_t length);
 
+// Whether the `length` bytes from the area's first sector may be written
+// (MayWriteDiskSectors; the controller's own firmware there carries the
+// location marker that points at this area).
+// `copy` (may be null): the bytes about to be written back, a copy of the
+// area; the sectors may then also be written where a cut-short write of
+// them is all they hold (CutShortWriteOver).
+int MayWriteDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host,
+                             const DiskFirmwareArea& area, uint64_t length,
+                             const uint8_t* copy = nullptr);
+
 int ClearDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
 int BackupDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
 int ProgramDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& host);
@@ -130,6 +148,14 @@ int ReadVqs175Region(const std::string& path, const Vqs175Region& region, uint8_
 // compares; the status names what failed.
 int WriteVqs175RegionChecked(const std::string& path, ProcedureHost& host,
                              const Vqs175Region& region, const uint8_t* data, uint32_t length);
+
+// Whether the first `length` bytes of the region may be written
+// (MayWriteDiskSectors; the controller's own code area ends with its
+// CRC-32).
+// `copy`: as for MayWriteDiskFirmwareArea.
+int MayWriteVqs175Region(const ProcedureRequest& request, ProcedureHost& host,
+                         const Vqs175Region& region, uint32_t length,
+                         const uint8_t* copy = nullptr);
 
 int ClearVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host);
 int BackupVqs175FirmwareRegion(const ProcedureRequest& request, ProcedureHost& host);

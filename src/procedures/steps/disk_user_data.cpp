@@ -32,6 +32,17 @@ uint64_t VisiblePart(const DiskWriteTarget& target) {
 
 }  // namespace
 
+bool CutShortWriteOver(const uint8_t* now, const uint8_t* copy, uint64_t length,
+                       uint32_t sectorSize) {
+  if (sectorSize == 0 || length % sectorSize != 0) return false;
+  // The sectors that still hold the copy, counted back from the last.
+  uint64_t end = length;
+  while (end > 0 && std::equal(now + end - sectorSize, now + end, copy + end - sectorSize))
+    end -= sectorSize;
+  // A write cut short leaves at least the last sector as it was.
+  return end < length || length == 0;
+}
+
 int MayWriteDiskSectors(
     const ProcedureRequest& request, ProcedureHost& host, const DiskWriteTarget& target,
     const std::function<int(uint8_t* data, uint64_t length)>& read,
@@ -40,6 +51,7 @@ int MayWriteDiskSectors(
   if (visible == 0 || target.sectors == 0) return 1;
   if (request.options.diskData == DiskDataChoice::Overwrite) return 1;
   auto refuse = [&](const char* text) {
+    host.NothingWritten();
     host.SetStatusText(text + SectorRange(target));
     host.ProcessMessages();
     return 0;

@@ -150,12 +150,24 @@ int WriteAtaPart(const ProcedureRequest& request, ProcedureHost& host,
   return 1;
 }
 
+// A copy of the firmware area never needs the user's sectors: the sectors
+// the host is shown are written back only when they hold zeros, the
+// controller's own firmware, or what a write of the area that was cut short
+// left over the copy; whatever the run that took the copy was told.
+ProcedureRequest KeepingUserData(const ProcedureRequest& request) {
+  ProcedureRequest keep = request;
+  keep.options.diskData = DiskDataChoice::Keep;
+  return keep;
+}
+
 int WriteDiskAreaPart(const ProcedureRequest& request, ProcedureHost& host,
                       std::span<const uint8_t> bytes) {
   const auto area = LocateDiskFirmwareArea(request, host);
   if (!area) return 0;
   // Never more than the area, whatever the caller holds.
   if (bytes.size() != area->Bytes()) return 0;
+  if (!MayWriteDiskFirmwareArea(KeepingUserData(request), host, *area, bytes.size(), bytes.data()))
+    return 0;
   return WriteDiskFirmwareAreaBytes(request.path, host, *area, bytes.data(), bytes.size());
 }
 
@@ -164,6 +176,9 @@ int WriteDiskRegionPart(const ProcedureRequest& request, ProcedureHost& host,
   const auto region = LocateVqs175Region(request, host);
   if (!region) return 0;
   if (bytes.size() != kVqs175RegionSize) return 0;
+  if (!MayWriteVqs175Region(KeepingUserData(request), host, *region, kVqs175RegionSize,
+                            bytes.data()))
+    return 0;
   return WriteVqs175RegionChecked(request.path, host, *region, bytes.data(), kVqs175RegionSize);
 }
 
