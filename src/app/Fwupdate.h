@@ -343,7 +343,8 @@ class TV77xFwTool : private ControlObserver {
 
   // ---- The engineering face ----------------------------------------------
   // Shows the engineering column (device list, file, status, Run, transfer
-  // size, flash type) and ticks "RD Version", which opens the RD panel.
+  // size) and ticks "RD Version", which opens the RD panel. The fields the
+  // information check arranges for the selected unit keep its arrangement.
   void ShowEngineeringFace();
   // The request "Run" hands to a procedure for the device at `path`: the
   // chip facts of the form and the options as the controls hold them now.

@@ -32,9 +32,15 @@ int ItemOfSize(const std::array<int32_t, N>& table, int32_t size) {
 }  // namespace
 
 void TV77xFwTool::ShowEngineeringFace() {
+  // The column the face always shows. The fields that tell of the unit's
+  // flash part ("Flash Type" and the parallel part's list, "Firmware Ver. ",
+  // "A1 Chip", the NVRAM and disk firmware boxes) are not among them: the
+  // information check has arranged them for the selected unit (a serial
+  // part's maker, or the parallel part's list, or neither for the chips
+  // with their firmware on the disk), and they keep that arrangement.
   for (Control* control :
        {&diskLabel, &RefreshBtn, &DeviceList, &FwFilenameEdit, &LoadBtn, &StatusEdit, &UpdateBtn,
-        &ExiBtn, &FwPgBurnSizeLabel, &FwPgSizeCheck, &FlashTypeLabel, &FlashTypeList, &RdCheckBox})
+        &ExiBtn, &FwPgBurnSizeLabel, &FwPgSizeCheck, &RdCheckBox})
     control->Show();
   // Ticking the box runs its click handler, which shows the RD panel.
   RdCheckBox.SetChecked(true);

@@ -16,23 +16,25 @@ struct Row {
   Rect label;
 };
 
-// Columns of the engineering block: caption at 8, field at 80, second
-// caption at 200, second field at 264, buttons at 328 (83 wide).
+// Columns of the engineering block: caption at 8 (78 wide, room for
+// "Firmware Ver. " on one line: a static control wraps a longer text and
+// loses the line below), field at 88, second caption at 200, second field at
+// 264, buttons at 328 (83 wide).
 constexpr std::array<Row, 27> kRows{{
-    {"diskLabel", Section::Column, {8, 8, 70, 16}, {}},
-    {"DeviceList", Section::Column, {80, 4, 242, 21}, {}},
+    {"diskLabel", Section::Column, {8, 8, 78, 16}, {}},
+    {"DeviceList", Section::Column, {88, 4, 234, 21}, {}},
     {"RefreshBtn", Section::Column, {328, 3, 83, 23}, {}},
-    {"ChipLabelEdit", Section::Column, {80, 31, 112, 21}, {8, 34, 70, 16}},
+    {"ChipLabelEdit", Section::Column, {88, 31, 104, 21}, {8, 34, 78, 16}},
     {"DiskLetterLable", Section::Column, {264, 31, 147, 21}, {200, 34, 62, 16}},
-    {"FwVerLableEdit", Section::Column, {80, 58, 112, 21}, {8, 61, 70, 16}},
+    {"FwVerLableEdit", Section::Column, {88, 58, 104, 21}, {8, 61, 78, 16}},
     {"SFlashTypeLable", Section::Column, {264, 58, 147, 21}, {200, 61, 62, 16}},
-    {"FwFilenameEdit", Section::Column, {80, 85, 242, 21}, {8, 88, 70, 16}},
+    {"FwFilenameEdit", Section::Column, {88, 85, 234, 21}, {8, 88, 78, 16}},
     {"LoadBtn", Section::Column, {328, 84, 83, 23}, {}},
-    {"FwPgBurnSizeLabel", Section::Column, {8, 115, 70, 16}, {}},
-    {"FwPgSizeCheck", Section::Column, {80, 112, 112, 21}, {}},
+    {"FwPgBurnSizeLabel", Section::Column, {8, 115, 78, 16}, {}},
+    {"FwPgSizeCheck", Section::Column, {88, 112, 104, 21}, {}},
     {"FlashTypeLabel", Section::Column, {200, 115, 62, 16}, {}},
     {"FlashTypeList", Section::Column, {264, 112, 147, 21}, {}},
-    {"StatusEdit", Section::Column, {80, 139, 242, 21}, {8, 142, 70, 16}},
+    {"StatusEdit", Section::Column, {88, 139, 234, 21}, {8, 142, 78, 16}},
     {"UpdateBtn", Section::Column, {328, 138, 83, 23}, {}},
     {"RdCheckBox", Section::Column, {8, 170, 150, 17}, {}},
     {"ExiBtn", Section::Column, {328, 167, 83, 23}, {}},

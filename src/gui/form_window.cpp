@@ -289,7 +289,8 @@ void FormWindow::PlaceEngineeringGrid(QGridLayout* grid) {
   put("FwPgBurnSizeLabel", 4, 0);
   put("FwPgSizeCheck", 4, 1);
   put("FlashTypeLabel", 4, 2);
-  put("FlashTypeList", 4, 3);
+  // The parallel part's names are long; the row has no button.
+  put("FlashTypeList", 4, 3, 2);
   put("StatusEdit", 5, 0, 3);
   put("UpdateBtn", 5, 4);
   put("RdCheckBox", 6, 0, 2);

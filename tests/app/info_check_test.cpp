@@ -140,6 +140,38 @@ TEST_F(InfoCheck, EachChipGroupShowsItsFieldsAndVersion) {
   }
 }
 
+// Opening the engineering face leaves the fields of the flash part as the
+// check arranged them for the selected unit: one "Flash Type" field for a
+// serial part, the parallel part's list for types 2 and 21, neither for the
+// chips with their firmware on the disk or without a firmware update.
+TEST_F(InfoCheck, TheEngineeringFaceKeepsTheArrangementForTheUnit) {
+  const struct {
+    const char* unit;
+    Panel panel;
+  } cases[] = {
+      {"vq64771:maker=mxic,vqb719", kSerial},
+      {"vq64779", kParallel},
+      {"vqb145", kVersionOnly},
+      {"vq64765:reg=207", kNothing},
+      {"vqb719", kControllerCodeNvram},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.unit);
+    Build(c.unit);
+    auto& f = Open();
+    f.ShowEngineeringFace();
+    ASSERT_TRUE(f.RdPanel.Visible());
+    EXPECT_TRUE(f.FwPgSizeCheck.Visible());
+    EXPECT_EQ(f.SFlashTypeLable.Visible(), c.panel.flashType);
+    EXPECT_EQ(f.FwVerLableEdit.Visible(), c.panel.version);
+    EXPECT_EQ(f.NVRAMCheck.Visible(), c.panel.nvram);
+    EXPECT_EQ(f.VQS175HDDFwChk.Visible(), c.panel.hddBox);
+    EXPECT_EQ(f.FlashTypeList.Visible(), c.panel.flashList);
+    EXPECT_EQ(f.FlashTypeLabel.Visible(), c.panel.flashList);
+    EXPECT_EQ(f.A1ChipCheck.Visible(), c.panel.flashList);
+  }
+}
+
 // The erase units the controller uses for the maker it reports: 32 KB and
 // 4 KB for PMC and SST, 64 KB and 32 KB for ATMEL, 64 KB and 4 KB for MXIC
 // and WINBOND.

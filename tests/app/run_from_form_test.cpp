@@ -11,6 +11,7 @@
 
 #include "byte_pattern.h"
 #include "sim_form_fixture.h"
+#include "temp_files.h"
 
 namespace fwtool {
 namespace {
@@ -22,11 +23,7 @@ using testing::SimFormTest;
 class RunFromIdentification : public SimFormTest {
  protected:
   std::string WriteFile(const Bytes& bytes) {
-    const auto path = dir / "firmware.bin";
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return testing::WriteFile(dir / "firmware.bin", bytes);
   }
   void Load(TV77xFwTool& f, const Bytes& bytes) {
     op.fileAnswers.push_back(WriteFile(bytes));

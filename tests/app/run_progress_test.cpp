@@ -13,6 +13,7 @@
 #include "byte_pattern.h"
 #include "procedures.h"
 #include "sim_form_fixture.h"
+#include "temp_files.h"
 
 namespace fwtool {
 namespace {
@@ -102,11 +103,7 @@ class ProgressSeen {
 class RunProgress : public SimFormTest, public ::testing::WithParamInterface<RunCase> {
  protected:
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    const auto path = dir / name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return testing::WriteFile(dir / name, bytes);
   }
 };
 
@@ -155,13 +152,7 @@ TEST_F(OperationProgress, StagedProcedureClimbsToTheEnd) {
   Build("vqs713:maker=mxic");
   auto& f = Open();
   ASSERT_TRUE(f.SayChipType({.chipType = 13}));
-  const std::string file = (dir / "firmware.bin").string();
-  {
-    std::ofstream out(file, std::ios::binary);
-    const Bytes bytes = Pattern(65536, 13);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
+  const std::string file = testing::WriteFile(dir / "firmware.bin", Pattern(65536, 13));
   ProcedureRequest request = f.ProcedureRequestFor(f.Devices[0].Path);
   ASSERT_EQ(request.chip.type, 13);
   request.options.rdVersion = true;

@@ -52,6 +52,11 @@ run no-mode 2 run --device 0
 run not-asked 2 run --erase-only
 run no-entry 2 run --device 3 --erase-only --yes
 expect no-entry "fwtool run: no entry 3; the list has 1 (see fwtool info)."
+# The unit's flash is a serial one: its face shows no parallel part to choose.
+run not-parallel 2 run --erase-only --flash-type sst --yes
+expect not-parallel "fwtool run: --flash-type and --a1-chip are for units with a parallel flash (chip types 2 and 21)."
+run not-a1 2 run --erase-only --a1-chip --yes
+expect not-a1 "fwtool run: --flash-type and --a1-chip are for units with a parallel flash (chip types 2 and 21)."
 
 run erase 0 run --erase-only --yes
 expect erase "Erase flash all success!"

@@ -110,8 +110,16 @@ TEST(QtOperator, FileDialogOffersTheFiltersAndAddsTheDefaultExtension) {
 
 TEST(QtOperator, CancelledFileDialogGivesNothing) {
   QtOperator op(QString::fromLatin1(kApplicationTitle));
-  ModalAnswerer answer([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  bool fileDialog = false;
+  ModalAnswerer answer([&fileDialog](QWidget* w) {
+    fileDialog = qobject_cast<QFileDialog*>(w) != nullptr;
+    qobject_cast<QDialog*>(w)->reject();
+  });
   EXPECT_FALSE(op.OpenFileDialog(FirmwareRequest()).has_value());
+  // Nothing because the operator cancelled the dialog, not because none
+  // opened.
+  EXPECT_EQ(answer.Answered(), 1);
+  EXPECT_TRUE(fileDialog);
 }
 
 // "Load File" and "Browse" hand the dialog the form's folder to start in:

@@ -11,6 +11,7 @@
 #include <QtWidgets/QPushButton>
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "capture_backend.h"
 #include "clock.h"
@@ -174,6 +175,64 @@ TEST(SimulatedWindow, EngineeringFaceProgramsATypeTwelveUnitFromAFile) {
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0xBFFC, flash.begin() + 0x10000))
       << "both banks";
   EXPECT_TRUE(run->isEnabled()) << "Run is back once the procedure ended";
+}
+
+// The engineering face as it first shows, for the unit selected at start:
+// which fields of the flash part are on screen (a labelled edit with its
+// caption). A serial flash shows its maker in "Flash Type" and nothing of a
+// parallel part; a parallel flash (type 2) shows the part's list, its label
+// and "A1 Chip" instead; a chip that keeps its firmware on the disk (type 15)
+// shows only the version.
+TEST(SimulatedWindow, EngineeringFaceAsFirstShownIsArrangedForTheSelectedUnit) {
+  struct Shown {
+    bool makerField;  // "Flash Type" (the serial part's maker)
+    bool version;     // "Firmware Ver. "
+    bool partLabel;   // "Flash Type " beside the part's list
+    bool partList;    // the parallel part's list
+    bool a1Chip;      // "A1 Chip"
+    bool nvram;       // "Include 4K NVRAM"
+    // "VQS175 HDD FW ": hidden for the serial flash chips; the parallel and
+    // the disk-hosted chips leave it as it was (nullopt).
+    std::optional<bool> hddBox;
+  };
+  const struct {
+    const char* units;
+    int chipType;
+    Shown shown;
+  } cases[] = {
+      {"vq64771:maker=mxic,vqb719", 1, {true, true, false, false, false, false, false}},
+      {"vq64779", 2, {false, true, true, true, true, false, std::nullopt}},
+      {"vqb145", 15, {false, true, false, false, false, false, std::nullopt}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.units);
+    SimWindow w(c.units, false, /*engineering=*/true);
+    ASSERT_EQ(w.Form().ChipType, c.chipType);
+    FormWindow& window = w.Window();
+    auto shows = [&](const char* name) { return window.WidgetFor(name)->isVisible(); };
+    EXPECT_TRUE(shows("RdPanel"));
+    EXPECT_TRUE(shows("FwPgSizeCheck")) << "the column shows whatever the unit";
+    EXPECT_EQ(shows("SFlashTypeLable"), c.shown.makerField);
+    EXPECT_EQ(window.EditLabelFor("SFlashTypeLable")->isVisible(), c.shown.makerField);
+    EXPECT_EQ(shows("FwVerLableEdit"), c.shown.version);
+    EXPECT_EQ(window.EditLabelFor("FwVerLableEdit")->isVisible(), c.shown.version);
+    EXPECT_EQ(shows("FlashTypeLabel"), c.shown.partLabel);
+    EXPECT_EQ(shows("FlashTypeList"), c.shown.partList);
+    EXPECT_EQ(shows("A1ChipCheck"), c.shown.a1Chip);
+    EXPECT_EQ(shows("NVRAMCheck"), c.shown.nvram);
+    if (c.shown.hddBox) {
+      EXPECT_EQ(shows("VQS175HDDFwChk"), *c.shown.hddBox);
+    }
+    if (c.shown.partList) {
+      auto* list = w.Widget<QComboBox>("FlashTypeList");
+      EXPECT_TRUE(list->isEnabled());
+      EXPECT_TRUE(window.WidgetFor("A1ChipCheck")->isEnabled());
+      // The box's own size hint holds its longest item.
+      EXPECT_GE(list->width(), list->sizeHint().width()) << "the part's name is cut";
+    }
+    // At most one field named "Flash Type" is on screen.
+    EXPECT_LE(int{shows("SFlashTypeLable")} + int{shows("FlashTypeLabel")}, 1);
+  }
 }
 
 TEST(SimulatedWindow, YesOnAUnitThatCannotBeProgrammedEndsInTheRedNotice) {

@@ -625,7 +625,16 @@ TEST_F(AddressFlash, Type10BackupWaitsAroundEveryBlockRead) {
     if (command[2] == 0x10) flashOps += 'r';
   }
   // The first wait, then eight 8 KB blocks, each between two waits.
-  EXPECT_EQ(flashOps, "s" "srs" "srs" "srs" "srs" "srs" "srs" "srs" "srs");
+  EXPECT_EQ(flashOps,
+            "s"
+            "srs"
+            "srs"
+            "srs"
+            "srs"
+            "srs"
+            "srs"
+            "srs"
+            "srs");
   EXPECT_TRUE(host.debug.empty());
 
   Prepare(kType10Sst);
@@ -883,28 +892,52 @@ TEST(FlashOpResult, TextOfEveryCode) {
 
 // ==== Every command of a good run fails, or the unit goes, there =============
 
+// Where a good run puts the file: as it is; behind the unit's 4 KB area; or
+// under it (the area in place of the file's first 4 KB).
+enum class SweepLayout { File, AreaThenFile, AreaOverFile };
+
 struct SweepCase {
   const char* name;
   Runner run;
   UnitCase unit;
   size_t fileSize;
   bool includeNvram;
-  // What a good run leaves in the flash from 0, and the settings that must
-  // survive a failing command (offset, length; length 0: none).
+  SweepLayout layout;
+  // What a good run leaves in the flash from 0 (the layout padded with
+  // zeros), and the settings that must survive a failing command (offset,
+  // length; length 0: none).
   size_t written;
   size_t keptAt;
   size_t keptLength;
 };
+
+// The first `c.written` bytes the flash must hold after a good run.
+Bytes SweepExpected(const SweepCase& c, const Bytes& file, const Bytes& before) {
+  switch (c.layout) {
+    case SweepLayout::File:
+      return Padded(file, c.written);
+    case SweepLayout::AreaThenFile:
+      return Padded(Cat(Slice(before, 0, kArea), file), c.written);
+    case SweepLayout::AreaOverFile: {
+      Bytes expected = Padded(file, c.written);
+      std::copy_n(before.begin(), kArea, expected.begin());
+      return expected;
+    }
+  }
+  return {};
+}
 
 class FaultSweep : public AddressFlash, public ::testing::WithParamInterface<SweepCase> {};
 
 TEST_P(FaultSweep, NeverSuccessUnlessTheFlashHoldsTheFile) {
   const SweepCase& c = GetParam();
   const Bytes file = FirmwareFile(c.fileSize);
-  Prepare(c.unit, 0.0);
+  const Bytes first = Prepare(c.unit, 0.0);
   const ProcedureRequest good = ProgramRequest(file, c.includeNvram);
   ASSERT_EQ(c.run(good, host), 1);
-  const Bytes expected = FlashRange(0, c.written);
+  // Worked from the file and the unit's old flash, not taken from the run.
+  const Bytes expected = SweepExpected(c, file, first);
+  ASSERT_EQ(Differs(FlashRange(0, c.written), expected), "") << "the good run";
   const uint64_t commands = Controller().CommandCount();
   const uint64_t operations = Controller().Flash().Statistics().operations;
   ASSERT_GT(commands, 5u);
@@ -947,11 +980,14 @@ TEST_P(FaultSweep, NeverSuccessUnlessTheFlashHoldsTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     All, FaultSweep,
-    ::testing::Values(
-        SweepCase{"basic_type1", &RunBasicFlashUpdate, kType1, 20000, false, 32768, 0x8000, 512},
-        SweepCase{"header_type6", &RunHeaderFlashUpdate, kType6, 30000, false, 36864, 0, kArea},
-        SweepCase{"paged_type10", &RunPagedFlashUpdate, kType10Sst, 40000, true, 49152, 0, 0},
-        SweepCase{"staged_type13", &RunStagedFlashUpdate, kType13, 40000, false, 40960, 0, kArea}),
+    ::testing::Values(SweepCase{"basic_type1", &RunBasicFlashUpdate, kType1, 20000, false,
+                                SweepLayout::File, 32768, 0x8000, 512},
+                      SweepCase{"header_type6", &RunHeaderFlashUpdate, kType6, 30000, false,
+                                SweepLayout::AreaThenFile, 36864, 0, kArea},
+                      SweepCase{"paged_type10", &RunPagedFlashUpdate, kType10Sst, 40000, true,
+                                SweepLayout::File, 49152, 0, 0},
+                      SweepCase{"staged_type13", &RunStagedFlashUpdate, kType13, 40000, false,
+                                SweepLayout::AreaOverFile, 40960, 0, kArea}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -89,8 +89,7 @@ TEST_F(Progress, AStepNeverMovesBackButARetryStartsItAnew) {
 
 TEST_F(Progress, RepeatedKindsAreTakenInOrder) {
   // Two banks, each its own program step.
-  ProgressSteps steps(progress,
-                      {{Step::Prepare, 2}, {Step::Program, 49}, {Step::Program, 49}});
+  ProgressSteps steps(progress, {{Step::Prepare, 2}, {Step::Program, 49}, {Step::Program, 49}});
   steps.Begin(Step::Program);
   EXPECT_EQ(Percent(), 2);
   steps.Next();

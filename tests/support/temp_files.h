@@ -13,6 +13,14 @@
 
 namespace fwtool::testing {
 
+// Writes the bytes to `path`, replacing what was there; the path as text.
+inline std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -32,11 +40,7 @@ class TempDir {
 
   std::string Path(const std::string& name) const { return (path_ / name).string(); }
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    const std::string file = Path(name);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return file;
+    return WriteFile(path_ / name, bytes);
   }
   std::string Root() const { return path_.string(); }
 

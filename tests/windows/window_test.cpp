@@ -14,12 +14,14 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "clock.h"
 #include "face_facts.h"
 #include "fake_enumerator.h"
+#include "form_layout.h"
 #include "form_views.h"
 #include "form_window.h"
 #include "simulated_units.h"
@@ -94,7 +96,11 @@ class SimWindow {
       throw std::runtime_error("no simulated units");
     }
     enumerator_ = units_.farm->Enumerator();
-    form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_);
+    // The engineering face lists every recognised controller, as the
+    // program's does.
+    FormOptions options;
+    if (engineering) options.scope = DeviceListScope::AllControllers;
+    form_ = std::make_unique<TV77xFwTool>(op_, *enumerator_, timers_, nullptr, options);
     if (engineering) form_->ShowEngineeringFace();
     window_ = std::make_unique<FormWindow>(*form_, engineering);
     ::ShowWindow(window_->Window(), SW_SHOWNOACTIVATE);
@@ -296,6 +302,129 @@ TEST(Win32Window, EngineeringFaceShowsTheColumnAndTheRdPanel) {
   EXPECT_FALSE(::IsWindowVisible(w.Window().ChildFor("BackupFileEdit")));
   ::GetClientRect(window, &client);
   EXPECT_EQ(client.bottom, tall - 97);
+}
+
+// The engineering face as it first shows, for the unit selected at start:
+// which fields of the flash part are on screen (a labelled edit with its
+// caption). A serial flash shows its maker in "Flash Type" and nothing of a
+// parallel part; a parallel flash (type 2) shows the part's list, its label
+// and "A1 Chip" instead; a chip that keeps its firmware on the disk (type 15)
+// shows only the version.
+TEST(Win32Window, EngineeringFaceAsFirstShownIsArrangedForTheSelectedUnit) {
+  struct Shown {
+    bool makerField;  // "Flash Type" (the serial part's maker)
+    bool version;     // "Firmware Ver. "
+    bool partLabel;   // "Flash Type " beside the part's list
+    bool partList;    // the parallel part's list
+    bool a1Chip;      // "A1 Chip"
+    bool nvram;       // "Include 4K NVRAM"
+    // "VQS175 HDD FW ": hidden for the serial flash chips; the parallel and
+    // the disk-hosted chips leave it as it was (nullopt).
+    std::optional<bool> hddBox;
+  };
+  const struct {
+    const char* units;
+    int chipType;
+    Shown shown;
+  } cases[] = {
+      {"vq64771:maker=mxic,vqb719", 1, {true, true, false, false, false, false, false}},
+      {"vq64779", 2, {false, true, true, true, true, false, std::nullopt}},
+      {"vqb145", 15, {false, true, false, false, false, false, std::nullopt}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.units);
+    SimWindow w(c.units, /*engineering=*/true);
+    ASSERT_EQ(w.Form().ChipType, c.chipType);
+    const FormWindow& window = w.Window();
+    auto shows = [&](const char* name) { return ::IsWindowVisible(window.ChildFor(name)) != 0; };
+    auto captionShows = [&](const char* name) {
+      return ::IsWindowVisible(window.EditLabelFor(name)) != 0;
+    };
+    EXPECT_TRUE(shows("FwPgSizeCheck")) << "the column shows whatever the unit";
+    EXPECT_TRUE(shows("BackupFileEdit")) << "the RD panel is open";
+    EXPECT_EQ(shows("SFlashTypeLable"), c.shown.makerField);
+    EXPECT_EQ(captionShows("SFlashTypeLable"), c.shown.makerField);
+    EXPECT_EQ(shows("FwVerLableEdit"), c.shown.version);
+    EXPECT_EQ(captionShows("FwVerLableEdit"), c.shown.version);
+    EXPECT_EQ(shows("FlashTypeLabel"), c.shown.partLabel);
+    EXPECT_EQ(shows("FlashTypeList"), c.shown.partList);
+    EXPECT_EQ(shows("A1ChipCheck"), c.shown.a1Chip);
+    EXPECT_EQ(shows("NVRAMCheck"), c.shown.nvram);
+    if (c.shown.hddBox) {
+      EXPECT_EQ(shows("VQS175HDDFwChk"), *c.shown.hddBox);
+    }
+    if (c.shown.partList) {
+      EXPECT_TRUE(::IsWindowEnabled(window.ChildFor("FlashTypeList")));
+      EXPECT_TRUE(::IsWindowEnabled(window.ChildFor("A1ChipCheck")));
+    }
+    // At most one field named "Flash Type" is on screen.
+    EXPECT_LE(int{shows("SFlashTypeLable")} + int{shows("FlashTypeLabel")}, 1);
+  }
+}
+
+// The extent of `text` in the font the control `child` draws with.
+SIZE TextExtent(HWND child, const std::string& text) {
+  HDC dc = ::GetDC(child);
+  const auto font = reinterpret_cast<HFONT>(::SendMessageA(child, WM_GETFONT, 0, 0));
+  const HGDIOBJ before = ::SelectObject(dc, font);
+  SIZE size{};
+  ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  ::SelectObject(dc, before);
+  ::ReleaseDC(child, dc);
+  return size;
+}
+
+// Every label of the engineering column and the RD panel, and every caption
+// of a labelled edit there, holds its whole text on one line: a static
+// control wraps a text wider than itself and cuts off the lines below its
+// height. A check box needs its box and a gap beside its text.
+TEST(Win32Window, EveryLabelOfTheEngineeringFaceHoldsItsWholeText) {
+  // A unit on each bus, so that "USB Disk" and "1394 DISK" are both measured;
+  // every text of a label is set whether or not it shows.
+  for (const char* units : {"vq64771:maker=mxic", "vqb717:bus=sbp2"}) {
+    SCOPED_TRACE(units);
+    SimWindow w(units, /*engineering=*/true);
+    int measured = 0;
+    for (Control* control : w.Form().Controls()) {
+      const auto place = PlaceOf(control->Name());
+      if (!place || place->section == Section::Band) continue;
+      struct Shown {
+        HWND window;
+        std::string text;
+        int room;  // what the control leaves beside the text
+      };
+      std::vector<Shown> shown;
+      switch (control->Kind()) {
+        case ControlKind::Label:
+          shown.push_back({w.Window().ChildFor(control->Name()), control->Text(), 0});
+          break;
+        case ControlKind::LabeledEdit:
+          shown.push_back({w.Window().EditLabelFor(control->Name()), control->EditLabel(), 0});
+          break;
+        case ControlKind::CheckBox:
+          shown.push_back({w.Window().ChildFor(control->Name()), control->Text(),
+                           ::GetSystemMetrics(SM_CXMENUCHECK) + 6});
+          break;
+        default:
+          break;
+      }
+      for (const Shown& s : shown) {
+        SCOPED_TRACE(control->Name() + " \"" + s.text + "\"");
+        ASSERT_NE(s.window, nullptr);
+        ASSERT_FALSE(s.text.empty());
+        EXPECT_EQ(WindowText(s.window), s.text);
+        RECT client{};
+        ::GetClientRect(s.window, &client);
+        const SIZE extent = TextExtent(s.window, s.text);
+        EXPECT_LE(extent.cx + s.room, client.right) << "the text is cut";
+        EXPECT_LE(extent.cy, client.bottom) << "the line is cut";
+        ++measured;
+      }
+    }
+    // The column's three labels, six captions and the "RD Version" box; the
+    // panel's label, caption and six check boxes.
+    EXPECT_EQ(measured, 18);
+  }
 }
 
 TEST(Win32Window, ExitClosesTheWindow) {

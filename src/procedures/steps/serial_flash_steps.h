@@ -33,9 +33,10 @@ SerialFlashLayout SerialFlashLayoutOf(const ChipRow& row);
 // engineering face, or both banks of a dual-bank unit with more than 64 KB.
 int32_t SerialFlashSize(const ProcedureRequest& request, const FlashSettings& settings);
 
-// Reads the whole flash and writes it to the operator's backup file (or
-// "oldFlash.bak" in the current folder, with a box saying so), replacing a
-// file of that name only once the new one is complete. `excludeLength` 0
+// Reads the whole flash and writes it to the operator's backup file, which
+// must not exist yet, or else to "oldFlash.bak" in the backup folder
+// ("oldFlash-2.bak" and on when that name is taken), with a box saying so;
+// a file is there only once it is complete. `excludeLength` 0
 // saves everything; kNvramSize leaves the settings area out (for dual-bank
 // units everything from it on).
 int BackupFlashToFile(const ProcedureRequest& request, ProcedureHost& host, int32_t excludeLength);

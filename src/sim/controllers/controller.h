@@ -74,6 +74,8 @@ class SimController {
   const ControllerFlashConfig& FlashConfig() const { return flashConfig_; }
   // Whether FF 04 25 (flash access set-up) arrived since the last boot.
   bool FlashAccessSetUp() const { return flashAccessSetUp_; }
+  // The fault plan's turned read bit has reached the host.
+  bool ReadBitFlipped() const { return flipFired_; }
 
   // The disk behind the bridge (2048 sectors of 512 bytes unless told
   // otherwise). Chips that keep their firmware on it hide the reserved
