@@ -64,7 +64,7 @@ void AddSimulationOptions(CLI::App& app, CliContext& ctx) {
   auto* simulate =
       app.add_option("--simulate", ctx.simulate,
                      "Simulated units, e.g. vqb719 or \"vqb719:maker=winbond,chip=11:rev=5\" "
-                     "(README: Simulated controllers), or replay:FILE to answer from a run "
+                     "(docs/simulator.md), or replay:FILE to answer from a run "
                      "recorded with --record")
           ->type_name("UNITS");
   app.add_option("--sim-state", ctx.simState,

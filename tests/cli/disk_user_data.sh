@@ -4,7 +4,7 @@
 # user's partition, every disk-hosted run (program and erase, types 15 and
 # 12) without --overwrite-disk-data writes nothing and says why; the disk
 # kept in --sim-state, read from outside, is as it was, and the run's copy
-# holds the partition's sectors as the README spells them. With the option
+# holds the partition's sectors as docs/simulator.md spells them. With the option
 # the sectors are written, and the next run finds them. --sim-state keeps
 # the parallel part too. The status when the drive's size is unknown.
 # Exact exit codes and lines.
@@ -32,7 +32,7 @@ saved_copy() {
 sectors() {
   od -An -v -w520 -tu8 --endian=little "$1" | awk '{ print $1 }'
 }
-# user_sectors FIRST LAST: the partition's sectors as the README spells them.
+# user_sectors FIRST LAST: the partition's sectors as docs/simulator.md spells them.
 user_sectors() {
   local lba row
   for ((lba = $1; lba <= $2; lba++)); do

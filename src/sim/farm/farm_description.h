@@ -14,7 +14,7 @@
 // "vqb145:fw=blank:disk=1000000s:partition" (a disk with the user's data),
 // "vqb145:disk=3T:capacity=fail",
 // "vqb719:size=512:slow:status-lost=12:read-flip=30:power-loss=4".
-// The README's "Simulated controllers" section lists every key.
+// docs/simulator.md ("Grammar") lists every key.
 #pragma once
 
 #include <array>
