@@ -9,6 +9,7 @@
 
 #include "disk_commands.h"
 #include "disk_hosted_steps.h"
+#include "disk_sector_guard.h"
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
@@ -66,10 +67,7 @@ int MayWriteArea(const ProcedureRequest& request, ProcedureHost& host, const Dis
       [&](uint8_t* data, uint64_t bytes) {
         return ReadDiskFirmwareAreaBytes(request.path, area, data, bytes);
       },
-      [&](const uint8_t* data, uint64_t) {
-        const auto marker = ReadLocationMarker(data);
-        return marker && area.MarkedBy(*marker);
-      });
+      [&](const uint8_t* data, uint64_t) { return AreaHoldsFirmware(area, data); });
 }
 
 }  // namespace

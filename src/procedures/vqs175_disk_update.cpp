@@ -10,6 +10,7 @@
 #include "ata_commands.h"
 #include "disk_commands.h"
 #include "disk_hosted_steps.h"
+#include "disk_sector_guard.h"
 #include "firmware.h"
 #include "flash_commands.h"
 #include "operator.h"
@@ -51,14 +52,7 @@ int MayWriteRegion(const ProcedureRequest& request, ProcedureHost& host, const V
       [&](uint8_t* data, uint64_t bytes) {
         return ReadVqs175Region(request.path, region, data, static_cast<uint32_t>(bytes));
       },
-      [](const uint8_t* data, uint64_t bytes) {
-        if (bytes < kVqs175CodeSize) return false;
-        uint32_t crc = kCrc32Initial;
-        Crc32OverWords(data, kVqs175CrcAt, false, crc);
-        uint32_t stored = 0;
-        for (size_t i = 4; i-- > 0;) stored = stored << 8 | data[kVqs175CrcAt + i];
-        return crc == stored;
-      });
+      [](const uint8_t* data, uint64_t bytes) { return RegionHoldsFirmware(data, bytes); });
 }
 
 }  // namespace
