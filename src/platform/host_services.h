@@ -61,6 +61,12 @@ struct OwnFile {
 };
 OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes);
 
+// Why `folder` is no folder of this user's own, where the program may
+// replace its files (WriteNewFile with TakenName::Replace): a link, another
+// user's folder, or one others may write into. Empty when it is one, and
+// when nothing is there yet.
+std::string OwnFolderProblem(const std::string& folder);
+
 // The local time now as "20250101-120000", for file names.
 std::string LocalTimeStamp();
 

@@ -209,6 +209,19 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
   return true;
 }
 
+std::string OwnFolderProblem(const std::string& folder) {
+  const std::string name = folder.empty() ? std::string(".") : folder;
+  Descriptor fd(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    if (errno == ENOENT) return {};
+    if (errno == ELOOP || errno == ENOTDIR) return name + " is a link or a file, not a folder";
+    return name + ": " + std::strerror(errno);
+  }
+  std::string why;
+  if (!IsOwnFolder(fd.get(), &why)) return name + " is not a folder of this user's own: " + why;
+  return {};
+}
+
 OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes) {
   OwnFile file;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

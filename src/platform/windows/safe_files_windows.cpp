@@ -119,6 +119,15 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
   return true;
 }
 
+std::string OwnFolderProblem(const std::string& folder) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(fs::u8path(folder), ec);
+  if (status.type() == fs::file_type::not_found) return {};
+  if (status.type() == fs::file_type::symlink || status.type() != fs::file_type::directory)
+    return folder + " is a link or a file, not a folder";
+  return {};
+}
+
 OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes) {
   OwnFile file;
   std::error_code ec;
