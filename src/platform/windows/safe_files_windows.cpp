@@ -121,7 +121,7 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
 
 std::string OwnFolderProblem(const std::string& folder) {
   std::error_code ec;
-  const fs::file_status status = fs::symlink_status(fs::u8path(folder), ec);
+  const fs::file_status status = fs::symlink_status(fs::path(folder), ec);
   if (status.type() == fs::file_type::not_found) return {};
   if (status.type() == fs::file_type::symlink || status.type() != fs::file_type::directory)
     return folder + " is a link or a file, not a folder";
@@ -131,7 +131,7 @@ std::string OwnFolderProblem(const std::string& folder) {
 OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes) {
   OwnFile file;
   std::error_code ec;
-  const fs::path name = fs::u8path(path);
+  const fs::path name(path);
   const fs::file_status status = fs::symlink_status(name, ec);
   if (ec || status.type() == fs::file_type::not_found) {
     file.missing = status.type() == fs::file_type::not_found;
@@ -151,7 +151,7 @@ OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes) {
     file.error = path + ": larger than " + std::to_string(maxBytes) + " bytes";
     return file;
   }
-  std::FILE* in = _wfopen(name.c_str(), L"rb");
+  std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
     file.error = path + ": cannot be read";
     return file;
