@@ -12,6 +12,7 @@
 #include "firmware.h"
 #include "form_texts.h"
 #include "identify.h"
+#include "printable_text.h"
 #include "procedures.h"
 #include "transport.h"
 
@@ -36,7 +37,9 @@ std::string TV77xFwTool::InquiryName(const std::string& path) {
   std::array<uint8_t, kInquiryLength> answer{};
   if (!Inquiry(path, answer.data(), kInquiryLength)) return {};
   const char* text = reinterpret_cast<const char*>(answer.data() + kInquiryNameOffset);
-  return std::string(text, strnlen(text, kInquiryNameLength));
+  // The unit names itself: whatever it sends reaches every face as text,
+  // never as a control of the screen it is shown on.
+  return EscapeControls(std::string_view(text, strnlen(text, kInquiryNameLength)));
 }
 
 UnitCheck TV77xFwTool::ListedUnitCheck(const std::string& path) {

@@ -149,28 +149,34 @@ bool AppendHistory(const std::string& path, const HistoryRecord& record, std::st
 
 HistoryReading ReadHistory(const std::string& path) {
   HistoryReading reading;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    reading.missing = !ec;
-    if (ec) reading.error = path + ": " + ec.message();
+  host::OwnFile file = host::ReadOwnFile(path, kMaxHistoryBytes);
+  if (file.missing) {
+    reading.missing = true;
     return reading;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    reading.error = path + ": cannot be read";
+  if (!file.error.empty()) {
+    reading.error = file.error;
     return reading;
   }
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    if (auto record = DecodeHistoryLine(line)) {
+  auto damaged = [&](size_t number, const char* why) {
+    if (++reading.damaged <= kHistoryWarningsShown)
+      reading.warnings.push_back("line " + std::to_string(number) + ": " + why);
+  };
+  std::string_view rest(file.bytes);
+  for (size_t number = 1; !rest.empty(); ++number) {
+    const size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+    if (line.size() > kMaxHistoryLine) {
+      damaged(number, "longer than any history record");
+    } else if (auto record = DecodeHistoryLine(line)) {
       reading.records.push_back(std::move(*record));
     } else {
-      reading.warnings.push_back("line " + std::to_string(number) + ": not a history record");
+      damaged(number, "not a history record");
     }
   }
-  if (in.bad()) reading.error = path + ": read error";
   return reading;
 }
 

@@ -83,16 +83,26 @@ std::string EncodeHistoryJson(const std::vector<HistoryRecord>& records);
 // could not be added.
 bool AppendHistory(const std::string& path, const HistoryRecord& record, std::string& error);
 
+// The history is read whole and held to bounds: a file over 16 MB is not
+// read, a line over 64 KB is no record, and only the first few damaged
+// lines are named.
+inline constexpr uint64_t kMaxHistoryBytes = 16 * 1024 * 1024;
+inline constexpr size_t kMaxHistoryLine = 64 * 1024;
+inline constexpr size_t kHistoryWarningsShown = 5;
+
 struct HistoryReading {
   std::vector<HistoryRecord> records;  // in the order they were added
-  // One text per line that was skipped: "line 3: not a history record".
+  // One text for each of the first damaged lines: "line 3: not a history
+  // record"; `damaged` counts them all.
   std::vector<std::string> warnings;
+  size_t damaged = 0;
   bool missing = false;  // no history file yet
   std::string error;     // the file exists but cannot be read
 };
 
-// Every record of the history file at `path`; damaged lines are skipped and
-// named in the warnings.
+// Every record of the history file at `path` (read as ReadOwnFile reads:
+// no link, nothing but a regular file); damaged lines are skipped, counted
+// and the first of them named in the warnings.
 HistoryReading ReadHistory(const std::string& path);
 
 }  // namespace fwtool

@@ -10,6 +10,7 @@
 #include "chip_rows.h"
 #include "form_texts.h"
 #include "image_info.h"
+#include "printable_text.h"
 #include "sha256.h"
 
 namespace fwtool {
@@ -78,7 +79,7 @@ HistoryUnit TV77xFwTool::UnitForHistory(const std::string& path) const {
     unit.subRevision = ChipSubRev;
     unit.chipLabel = std::string(ChipRowFor(ChipType).label);
   }
-  unit.serial = enumerator_.SerialNumber(path);
+  unit.serial = EscapeControls(enumerator_.SerialNumber(path));
   return unit;
 }
 

@@ -18,6 +18,7 @@
 
 #include "cli_context.h"
 #include "history.h"
+#include "printable_text.h"
 
 namespace fwtool::cli {
 
@@ -52,8 +53,13 @@ void PrintTable(const std::vector<HistoryRecord>& records) {
     const std::string chip = fmt::format("{} {}", r.unit.chipType, r.unit.chipLabel);
     const std::string version =
         fmt::format("{} -> {}", OrDash(r.versionBefore), OrDash(r.versionAfter));
-    rows.push_back({r.time, r.unit.path, chip, r.procedure, version,
-                    r.succeeded ? "success" : "failure", OrDash(r.backup)});
+    // Every field comes from the file: none reaches the terminal as it is.
+    std::array<std::string, kColumns> row = {
+        r.time,          r.unit.path, chip,
+        r.procedure,     version,     r.succeeded ? "success" : "failure",
+        OrDash(r.backup)};
+    for (std::string& field : row) field = EscapeControls(field);
+    rows.push_back(std::move(row));
   }
   std::array<size_t, kColumns> width{};
   for (const auto& row : rows)
@@ -79,7 +85,11 @@ int RunHistory(const HistoryOptions& options) {
     return kExitFailed;
   }
   for (const std::string& warning : reading.warnings)
-    std::fprintf(stderr, "fwtool history: %s, %s; skipped.\n", path.c_str(), warning.c_str());
+    std::fprintf(stderr, "fwtool history: %s, %s; skipped.\n", EscapeControls(path).c_str(),
+                 warning.c_str());
+  if (reading.damaged > reading.warnings.size())
+    std::fprintf(stderr, "fwtool history: %s, %zu damaged lines in all; skipped.\n",
+                 EscapeControls(path).c_str(), reading.damaged);
   std::vector<HistoryRecord> records;
   for (const HistoryRecord& record : reading.records)
     if (options.device.empty() || IsUnit(record, options.device)) records.push_back(record);

@@ -338,7 +338,7 @@ Decoded DecodeBody(std::span<const uint8_t> body) {
       Refused m;
       const uint8_t reason = r.U8();
       if (reason < static_cast<uint8_t>(RefusalReason::Malformed) ||
-          reason > static_cast<uint8_t>(RefusalReason::Unexpected))
+          reason > static_cast<uint8_t>(RefusalReason::NotIdentified))
         r.Fail("unknown refusal reason");
       m.reason = static_cast<RefusalReason>(reason);
       m.text = r.Text(kMaxTextLength, "refusal text");
@@ -399,6 +399,10 @@ const char* RefusalName(RefusalReason reason) {
       return "too many sessions";
     case RefusalReason::Unexpected:
       return "unexpected message";
+    case RefusalReason::NotAllowed:
+      return "not allowed";
+    case RefusalReason::NotIdentified:
+      return "not a unit of this family";
   }
   return "unknown refusal";
 }

@@ -30,7 +30,8 @@
 
 namespace fwtool::helper {
 
-inline constexpr uint8_t kProtocolVersion = 1;
+// 2: the helper identifies the unit at Open and judges every command.
+inline constexpr uint8_t kProtocolVersion = 2;
 
 // The bounds every frame is held to, on both sides.
 inline constexpr uint32_t kMaxCommandBlock = 16;
@@ -67,6 +68,8 @@ enum class RefusalReason : uint8_t {
   NoSession = 4,        // a session number the helper did not give
   TooManySessions = 5,  // every session slot in use
   Unexpected = 6,       // a message the helper does not take
+  NotAllowed = 7,  // a command that is not firmware work on this unit, or sectors it may not touch
+  NotIdentified = 8,  // the node cannot be opened, or is no unit of this controller family
 };
 
 struct Hello {

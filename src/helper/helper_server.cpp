@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "helper_server.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <type_traits>
 
+#include "chip_rows.h"
+#include "command_table.h"
 #include "held_node.h"
+#include "identify.h"
+#include "operator.h"
 #include "transport.h"
 
 namespace fwtool::helper {
@@ -14,6 +21,23 @@ namespace {
 
 Refused Refuse(RefusalReason reason, std::string text) {
   return Refused{reason, std::move(text)};
+}
+
+// Identification may want to tell the operator something; the helper has
+// nobody to tell.
+class NoOperator final : public OperatorServices {
+ public:
+  void MessageBox(const std::string&, const std::string&, MessageIcon) override {}
+  void SimpleMessage(const std::string&) override {}
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override {
+    return std::nullopt;
+  }
+  void ProcessMessages() override {}
+  void DebugOutput(const std::string&) override {}
+};
+
+std::string BlockText(const Command& command) {
+  return HexBytes(command.cdb.data(), command.cdbLength);
 }
 
 }  // namespace
@@ -71,9 +95,28 @@ Message HelperServer::OpenSession(const Open& request) {
   if (sessions_.size() >= kMaxSessions)
     return Refuse(RefusalReason::TooManySessions,
                   "already " + std::to_string(kMaxSessions) + " sessions open");
+  Session session;
+  session.path = request.path;
+  session.exclusive = request.exclusive;
+  session.node = std::make_shared<HeldNode>(request.exclusive);
+  // The node opened by the identification's first command is the
+  // session's for good.
+  session.node->Pin();
+  {
+    const ScopedCommandRoute route(backend_, session.node);
+    NoOperator nobody;
+    session.chipType = ChipTypeOf(IdentifyChip(nobody, request.path));
+  }
+  if (const std::string failure = session.node->OpenFailure(); !failure.empty())
+    return Refuse(RefusalReason::NotIdentified, failure);
+  if (session.node->Departed())
+    return Refuse(RefusalReason::NotIdentified, request.path + " left while it was identified");
+  if (session.chipType == kUnrecognisedChip)
+    return Refuse(RefusalReason::NotIdentified,
+                  request.path + " is not a controller of the family fwtool updates");
   while (nextSession_ == 0 || sessions_.contains(nextSession_)) ++nextSession_;
   const uint32_t id = nextSession_++;
-  sessions_[id] = Session{request.path, std::make_shared<HeldNode>(request.exclusive)};
+  sessions_[id] = std::move(session);
   return Opened{id};
 }
 
@@ -82,11 +125,14 @@ Message HelperServer::Run(const Command& command) {
   if (it == sessions_.end())
     return Refuse(RefusalReason::NoSession,
                   "no session " + std::to_string(command.session) + " is open");
+  Session& session = it->second;
+  if (const std::string why = Judge(session, command); !why.empty())
+    return Refuse(RefusalReason::NotAllowed, why);
   PassThroughRequest request;
-  request.path = it->second.path;
-  request.held = it->second.node;
+  request.path = session.path;
+  request.held = session.node;
   request.direction = command.direction;
-  request.exclusive = command.exclusive || command.direction == DataDirection::Out;
+  request.exclusive = session.exclusive;
   request.cdbLength = command.cdbLength;
   std::copy(command.cdb.begin(), command.cdb.end(), request.cdb.begin());
   std::fill(request.cdb.begin() + command.cdbLength, request.cdb.end(), 0);
@@ -112,6 +158,44 @@ Message HelperServer::Run(const Command& command) {
   if (command.direction == DataDirection::In && command.length != 0)
     reply.data.assign(data.begin(), data.end());
   return reply;
+}
+
+std::string HelperServer::Judge(Session& session, const Command& command) {
+  const std::span<const uint8_t> cdb(command.cdb.data(), command.cdbLength);
+  const CommandRow* row = FindCommandRow(cdb, command.direction);
+  if (row == nullptr)
+    return fmt::format("the block {} ({}) is none of the commands of firmware work",
+                       BlockText(command),
+                       command.direction == DataDirection::Out ? "data-out" : "data-in");
+  if (command.direction == DataDirection::Out && !session.exclusive)
+    return fmt::format("{} goes only on a session opened for exclusive access", row->name);
+  if (row->use != CommandUse::SectorRead && row->use != CommandUse::SectorWrite) return {};
+
+  // Sector commands: inside the controller's firmware place only.
+  if (!session.placeSought) {
+    session.placeSought = true;
+    const ScopedCommandRoute route(backend_, session.node);
+    session.place = FindFirmwarePlace(session.path, session.chipType, session.noPlace);
+  }
+  if (!session.place)
+    return fmt::format("{} refused: the disk is not touched here ({})", row->name, session.noPlace);
+  const FirmwarePlace& place = *session.place;
+  const auto span = SectorsOf(cdb);
+  if (!span) return fmt::format("{} refused: a block too short to name its sectors", row->name);
+  if (span->count * place.sectorSize != command.length)
+    return fmt::format("{} refused: {} sectors of {} bytes do not make the {} bytes sent",
+                       row->name, span->count, place.sectorSize, command.length);
+  std::string why;
+  if (row->use == CommandUse::SectorRead) {
+    why = SectorReadRefusal(place, *span);
+  } else {
+    if (diskInUse_) why = diskInUse_(session.path);
+    if (why.empty()) {
+      const ScopedCommandRoute route(backend_, session.node);
+      why = SectorWriteRefusal(session.path, place, *span);
+    }
+  }
+  return why.empty() ? why : fmt::format("{} refused: {}", row->name, why);
 }
 
 Message HelperServer::CloseSession(const Close& request) {

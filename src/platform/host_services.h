@@ -49,6 +49,24 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
 // Null (errno set; EEXIST when the name is taken) when it cannot be made.
 std::FILE* OpenNewFile(const std::string& path);
 
+// A file of the user's own that the program reads back (its history, the
+// state of simulated units): opened without following a link and without
+// waiting for a writer (a FIFO or a device in its place is refused, not
+// waited on), a regular file of at most `maxBytes`. `missing` when there
+// is nothing at the path; else `error` says why nothing was read.
+struct OwnFile {
+  std::string bytes;
+  bool missing = false;
+  std::string error;
+};
+OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes);
+
+// Why `folder` is no folder of this user's own, where the program may
+// replace its files (WriteNewFile with TakenName::Replace): a link, another
+// user's folder, or one others may write into. Empty when it is one, and
+// when nothing is there yet.
+std::string OwnFolderProblem(const std::string& folder);
+
 // The local time now as "20250101-120000", for file names.
 std::string LocalTimeStamp();
 
@@ -58,8 +76,10 @@ std::string LocalTimeStamp();
 // before the lock goes; a write that fails part way is cut off again. A last
 // line left without its end (a run cut short in the middle of its write) is
 // ended first, so the new line starts on a line of its own. A missing file
-// is created 0600 and missing folders 0700; a link, or anything but a
-// regular file, in the file's place is refused. False, with `error` set,
+// is created 0600 and missing folders 0700; a link, anything but a regular
+// file, a file with more than one name (a hard link may lead into another
+// file of the user's) or another user's file in the file's place is
+// refused. False, with `error` set,
 // when the line could not be added.
 bool AppendLine(const std::string& path, std::string_view line, std::string& error);
 

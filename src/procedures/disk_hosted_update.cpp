@@ -9,6 +9,7 @@
 
 #include "disk_commands.h"
 #include "disk_hosted_steps.h"
+#include "disk_sector_guard.h"
 #include "flash_commands.h"
 #include "operator.h"
 #include "procedure_texts.h"
@@ -66,8 +67,7 @@ int MayWriteDiskFirmwareArea(const ProcedureRequest& request, ProcedureHost& hos
         return ReadDiskFirmwareAreaBytes(request.path, area, data, bytes);
       },
       [&](const uint8_t* data, uint64_t bytes) {
-        const auto marker = ReadLocationMarker(data);
-        return (marker && area.MarkedBy(*marker)) ||
+        return AreaHoldsFirmware(area, data) ||
                (copy != nullptr && CutShortWriteOver(data, copy, bytes, area.sectorSize));
       });
 }

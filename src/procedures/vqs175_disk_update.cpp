@@ -10,6 +10,7 @@
 #include "ata_commands.h"
 #include "disk_commands.h"
 #include "disk_hosted_steps.h"
+#include "disk_sector_guard.h"
 #include "firmware.h"
 #include "flash_commands.h"
 #include "operator.h"
@@ -52,13 +53,8 @@ int MayWriteVqs175Region(const ProcedureRequest& request, ProcedureHost& host,
         return ReadVqs175Region(request.path, region, data, static_cast<uint32_t>(bytes));
       },
       [&](const uint8_t* data, uint64_t bytes) {
-        if (copy != nullptr && CutShortWriteOver(data, copy, bytes, region.sectorSize)) return true;
-        if (bytes < kVqs175CodeSize) return false;
-        uint32_t crc = kCrc32Initial;
-        Crc32OverWords(data, kVqs175CrcAt, false, crc);
-        uint32_t stored = 0;
-        for (size_t i = 4; i-- > 0;) stored = stored << 8 | data[kVqs175CrcAt + i];
-        return crc == stored;
+        return (copy != nullptr && CutShortWriteOver(data, copy, bytes, region.sectorSize)) ||
+               RegionHoldsFirmware(data, bytes);
       });
 }
 

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -249,6 +250,75 @@ TEST_F(HistoryFileTest, WritersInSeveralProcessesNeverMixTheirLines) {
               std::to_string(next[w]) + std::string(8000, static_cast<char>('a' + w)));
     ++next[w];
   }
+}
+
+// What is in the history's place is read only when it is a regular file
+// of bounded size: a FIFO would hang the reader, a link would read another
+// file, a file of a gigabyte would fill the memory.
+TEST_F(HistoryFileTest, OnlyARegularFileOfBoundedSizeIsRead) {
+  fs::create_directories(file.parent_path());
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string error;
+  };
+  const fs::path other = dir / "elsewhere.jsonl";
+  const Case cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); },
+       file.string() + ": not a regular file"},
+      {"a link",
+       [&] {
+         std::ofstream(other) << EncodeHistoryLine(BareRecord()) << "\n";
+         fs::create_symlink(other, file);
+       },
+       file.string() + ": a link; it is not read through links"},
+      {"a folder", [&] { fs::create_directory(file); }, file.string() + ": not a regular file"},
+      {"a file over 16 MB",
+       [&] {
+         std::ofstream(file, std::ios::binary) << "x";
+         fs::resize_file(file, 16 * 1024 * 1024 + 1);
+       },
+       file.string() + ": larger than 16777216 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(file);
+    c.make();
+    const HistoryReading reading = ReadHistory(file.string());
+    EXPECT_EQ(reading.error, c.error);
+    EXPECT_THAT(reading.records, IsEmpty());
+  }
+}
+
+TEST_F(HistoryFileTest, DamagedLinesAreCountedAndOnlyTheFirstNamed) {
+  Append(FullRecord());
+  for (int i = 0; i < 20; ++i) AddText("garbage\n");
+  AddText(std::string(64 * 1024 + 1, '{') + "\n");  // line 22
+  Append(BareRecord());
+  const HistoryReading reading = ReadHistory(file.string());
+  EXPECT_EQ(reading.error, "");
+  EXPECT_THAT(reading.records, ElementsAre(FullRecord(), BareRecord()));
+  EXPECT_EQ(reading.damaged, 21u);
+  EXPECT_THAT(reading.warnings,
+              ElementsAre("line 2: not a history record", "line 3: not a history record",
+                          "line 4: not a history record", "line 5: not a history record",
+                          "line 6: not a history record"));
+}
+
+// A second name of the file may be a name of another file of the user's:
+// the record would be added there.
+TEST_F(HistoryFileTest, NeverAddsToAFileWithAnotherName) {
+  fs::create_directories(file.parent_path());
+  const fs::path target = dir / "notes.txt";
+  std::ofstream(target) << "mine\n";
+  fs::create_hard_link(target, file);
+  std::string error;
+  EXPECT_FALSE(AppendHistory(file.string(), BareRecord(), error));
+  EXPECT_EQ(error, file.string() +
+                       ": the file has more than one name (a hard link); nothing is added to it");
+  std::ifstream in(target);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "mine\n");
 }
 
 }  // namespace

@@ -74,6 +74,30 @@ TEST_F(Launch, AGrantedPromptStartsTheHelperAndRoutesTheDevicesThroughIt) {
   EXPECT_EQ(devices->DiskInterfaces(), local->disks);
 }
 
+// pkexec and the helper get nothing of the program's own: a fixed search
+// path, and no descriptor beyond the socket and the error stream.
+TEST_F(Launch, PkexecGetsAFixedPathAndNoDescriptorButTheSocket) {
+  // Not closed on exec, and above the descriptors a shell uses itself.
+  const int opened = ::open("/dev/null", O_RDONLY);
+  const int leak = ::fcntl(opened, F_DUPFD, 200);
+  ::close(opened);
+  ASSERT_GE(leak, 200);
+  ::setenv("FWTOOL_TEST_SECRET", "x", 1);
+  const std::string probe =
+      "echo \"PATH=$PATH SECRET=${FWTOOL_TEST_SECRET-unset} FD=$(test -e /proc/$$/fd/" +
+      std::to_string(leak) + " && echo open || echo closed)\" >>'" + dir.Path("log") +
+      "'\nexec \"$@\"";
+  {
+    HelperRights rights(devices, Through(StandIn(probe)));
+    const auto answer = rights.Ask();
+    EXPECT_EQ(answer.outcome, Outcome::Granted) << answer.reason;
+  }
+  ::unsetenv("FWTOOL_TEST_SECRET");
+  ::close(leak);
+  EXPECT_EQ(Log(), std::string(FWTOOL_HELPER_BINARY) +
+                       "\nPATH=/usr/sbin:/usr/bin:/sbin:/bin SECRET=unset FD=closed\n");
+}
+
 struct Refusal {
   const char* name;
   std::string body;

@@ -48,10 +48,10 @@ Bytes CommandBody(uint8_t direction, uint8_t cdbLength, uint32_t length, uint32_
 
 TEST(HelperFrames, AnOpenRequestIsLaidDownByteForByte) {
   const Bytes frame = EncodeFrame(Open{"usbsto:/dev/sg2", true});
-  // Body: version 1, type 4 (Open), exclusive 1, text of 15 bytes.
+  // Body: version 2, type 4 (Open), exclusive 1, text of 15 bytes.
   const Bytes expected =
       Cat({Le32(20),
-           {0x01, 0x04, 0x01, 0x0F, 0x00},
+           {0x02, 0x04, 0x01, 0x0F, 0x00},
            Bytes{'u', 's', 'b', 's', 't', 'o', ':', '/', 'd', 'e', 'v', '/', 's', 'g', '2'}});
   EXPECT_EQ(frame, expected);
 }
@@ -70,7 +70,7 @@ TEST(HelperFrames, ACommandAndItsResultKeepEveryField) {
   // Prefix, version, type, session, direction, exclusive, block length,
   // 16 block bytes, length, time-out, data.
   const Bytes expected = Cat({Le32(2 + 4 + 3 + 16 + 4 + 4 + 3),
-                              {0x01, 0x06},
+                              {0x02, 0x06},
                               {0x04, 0x03, 0x02, 0x01},
                               {1, 1, 12},
                               {0xDF, 0x10, 0, 4, 0, 0, 0, 0, 0, 0x10, 0, 0xFB, 0, 0, 0, 0},
@@ -127,6 +127,8 @@ TEST(HelperFrames, EveryMessageComesThroughTheReaderInAnyPieces) {
       Close{42},
       Closed{},
       Refused{RefusalReason::NotListed, "/dev/sda is not listed"},
+      Refused{RefusalReason::NotAllowed, "WRITE BUFFER is not firmware work"},
+      Refused{RefusalReason::NotIdentified, "no unit of this family"},
   };
   Bytes stream;
   for (const auto& m : messages) {
@@ -202,7 +204,9 @@ TEST(HelperFrames, BodiesThatBreakTheFormatAreRefusedWithTheirReason) {
   const std::vector<BadBody> cases = {
       {"empty", {}, RefusalReason::Malformed},
       {"header cut", {kProtocolVersion}, RefusalReason::Malformed},
-      {"version 2", {2, static_cast<uint8_t>(MessageType::Enumerate)}, RefusalReason::Malformed},
+      {"version 1, before the helper judged commands",
+       {1, static_cast<uint8_t>(MessageType::Enumerate)},
+       RefusalReason::Malformed},
       {"unknown type", {kProtocolVersion, 99}, RefusalReason::Malformed},
       {"byte after Enumerate", Body(MessageType::Enumerate, {0}), RefusalReason::Malformed},
       {"exclusive 2", Body(MessageType::Open, Cat({{2}, Text("usbsto:/dev/sg0")})),
@@ -235,6 +239,8 @@ TEST(HelperFrames, BodiesThatBreakTheFormatAreRefusedWithTheirReason) {
             Cat({{0x08}, Le32(0), {0, 0, 0, 0, 0}, Le32(0), {0}, Text(""), Le32(0)})),
        RefusalReason::Malformed},
       {"refusal reason 0", Body(MessageType::Refused, Cat({{0}, Text("x")})),
+       RefusalReason::Malformed},
+      {"refusal reason 9", Body(MessageType::Refused, Cat({{9}, Text("x")})),
        RefusalReason::Malformed},
   };
   for (const auto& c : cases) {

@@ -11,11 +11,15 @@
 #include <vector>
 
 #include "Fwupdate.h"
+#include "byte_pattern.h"
+#include "chip_rows.h"
 #include "embedded_update.h"
 #include "expected_update.h"
+#include "fake_procedure_host.h"
 #include "helper_client.h"
 #include "helper_rig.h"
 #include "helper_rights.h"
+#include "procedures.h"
 #include "recording_operator.h"
 #include "temp_files.h"
 #include "transport.h"
@@ -41,8 +45,13 @@ class ThroughHelper : public ::testing::Test {
         [this](const CommandTraceRecord& record) { traced.push_back(record.result); });
   }
   void TearDown() override {
+    if (!rig) return;
     SetCommandTrace(previousTrace);
     SetSimulatorBackend(previous);
+    devices.reset();
+    connection.reset();
+    rig.reset();
+    traced.clear();
   }
   Bytes Flash(size_t unit = 0) {
     const auto& cells = rig->farm->Controller(unit).Flash().Contents();
@@ -85,10 +94,12 @@ TEST_F(ThroughHelper, TheOneClickUpdateRunsAsInTheWindow) {
 TEST_F(ThroughHelper, AFailedCommandBringsBackItsStatusAndSense) {
   Connect("vqb719");
   const std::string path = rig->farm->Unit(0).diskPath;
-  const uint8_t unknown[12] = {0xDF, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x77};
-  uint8_t data[4] = {9, 9, 9, 9};
+  // The controller information over ATA PASS-THROUGH, which this chip
+  // does not know.
+  const uint8_t unknown[12] = {0xA1, 0x08, 0x0B, 0xE0, 0x01, 0, 0, 0, 0xB0, 0xB0, 0, 0};
+  uint8_t data[512] = {9, 9, 9, 9};
   uint32_t transferred = 123;
-  EXPECT_EQ(SendCommandIn(path, unknown, 12, data, 4, &transferred), 0);
+  EXPECT_EQ(SendCommandIn(path, unknown, 12, data, 512, &transferred), 0);
   ASSERT_EQ(traced.size(), 1u);
   const PassThroughResult& result = traced[0];
   EXPECT_TRUE(result.opened);
@@ -97,6 +108,70 @@ TEST_F(ThroughHelper, AFailedCommandBringsBackItsStatusAndSense) {
   ASSERT_GE(result.sense.size(), 14u);
   EXPECT_EQ(result.sense[2] & 0x0F, 0x05);  // ILLEGAL REQUEST
   EXPECT_EQ(rig->farm->Controller(0).Log().back().sense, result.sense);
+}
+
+// The engineering face's disk-hosted procedures, through the helper: the
+// area found, the image written and read back, as without it.
+TEST_F(ThroughHelper, ADiskHostedRunGoesThroughTheHelper) {
+  struct Case {
+    const char* units;
+    int (*procedure)(const ProcedureRequest&, ProcedureHost&);
+    uint64_t at;  // the firmware's first sector, worked by hand
+  };
+  // Type 15 on a disk of 1,000,000 sectors that it shows whole: the area
+  // ends at the last 256-sector boundary below sector 999,999. Type 12:
+  // 2 MB below the last 1 MB boundary, 999,424 - 4,096.
+  const Case cases[] = {
+      {"vqb145:fw=blank:disk=1000000s", &RunDiskHostedUpdate, 999'680},
+      {"vqb145:disk=1000000s", &RunDiskHostedUpdate, 999'680},
+      {"vqs175:disk=1000000s", &RunVqs175DiskFirmwareUpdate, 995'328},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.units);
+    Connect(c.units);
+    fwtool::testing::TempDir dir;
+    const Bytes file = fwtool::testing::Pattern(30'000, 5);
+    ProcedureRequest request;
+    request.path = rig->farm->Unit(0).diskPath;
+    request.chip.type = static_cast<uint8_t>(rig->farm->Controller(0).Profile().type);
+    request.chip.row = &ChipRowFor(request.chip.type);
+    request.options.rdVersion = true;
+    request.options.hddFirmware = true;
+    request.options.firmwareFile = dir.Write("fw.bin", file);
+    fwtool::testing::FakeProcedureHost host;
+    EXPECT_EQ(c.procedure(request, host), 1) << host.status;
+    EXPECT_EQ(host.status, "Programming Success!!");
+    const Bytes disk = rig->farm->Controller(0).Disk().Bytes(c.at, file.size());
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 150, disk.begin()));
+    EXPECT_TRUE(std::equal(file.begin() + 156, file.end(), disk.begin() + 156));
+    TearDown();
+  }
+}
+
+// A write the operator would allow over the user's data is one the helper
+// does not: the procedure fails at its first block and says what the
+// helper said.
+TEST_F(ThroughHelper, TheUsersSectorsAreNotOverwrittenThroughTheHelper) {
+  Connect("vqb145:fw=blank:disk=1000000s:partition");
+  const Bytes before = rig->farm->Controller(0).Disk().Bytes(999'680, 65536);
+  fwtool::testing::TempDir dir;
+  ProcedureRequest request;
+  request.path = rig->farm->Unit(0).diskPath;
+  request.chip.type = 15;
+  request.chip.row = &ChipRowFor(15);
+  request.options.rdVersion = true;
+  request.options.firmwareFile = dir.Write("fw.bin", fwtool::testing::Pattern(30'000, 5));
+  request.options.diskData = DiskDataChoice::Overwrite;
+  fwtool::testing::FakeProcedureHost host;
+  EXPECT_EQ(RunDiskHostedUpdate(request, host), 0);
+  EXPECT_EQ(host.status, "Write Data To HDD FAIL!!");
+  ASSERT_FALSE(traced.empty());
+  EXPECT_EQ(traced.back().detail,
+            "fwtool-helper refuses: WRITE(10) refused: sectors 999680..999807 hold data of the "
+            "disk's user; they are overwritten only by fwtool started as root, with "
+            "--overwrite-disk-data");
+  EXPECT_TRUE(rig->farm->Controller(0).Disk().Writes().empty());
+  EXPECT_EQ(rig->farm->Controller(0).Disk().Bytes(999'680, 65536), before);
 }
 
 TEST_F(ThroughHelper, ATransferOverTheHelpersBoundIsNotSent) {

@@ -137,8 +137,12 @@ case $step in
     contents=$(dpkg-deb -c "$(deb fwtool)")
     grep -q "\./usr/libexec/fwtool/fwtool-helper$" <<<"$contents" ||
       fail "fwtool-helper is not in the fwtool package"
-    active=$(xmllint --xpath "string(//action[@id='org.fwtool.helper']/defaults/allow_active)" "$policy")
-    [[ $active == auth_admin_keep ]] || fail "allow_active is '$active'"
+    # The password is asked each time the helper starts: a kept answer would
+    # let anything running as the user start more helpers without a prompt.
+    for when in allow_any allow_inactive allow_active; do
+      answer=$(xmllint --xpath "string(//action[@id='org.fwtool.helper']/defaults/$when)" "$policy")
+      [[ $answer == auth_admin ]] || fail "$when is '$answer'"
+    done
     for gone in usr/bin/fwtool-gui-launch usr/libexec/fwtool-gui; do
       [[ ! -e $root/$gone ]] || fail "/$gone is still in the packages"
     done

@@ -221,16 +221,38 @@ TEST(SgIoBackend, MissingNodeIsNotOpened) {
   EXPECT_THAT(result.detail, HasSubstr("no such device"));
 }
 
+// A node typed by hand is taken for what it is.
 TEST(SgIoBackend, NodeWithoutScsiIsOpenedButTheCallFails) {
   SgIoBackend backend("/nonexistent/sys");
   auto request = Request(DataDirection::In, 0, nullptr, 10, {0, 0, 0, 0, 0, 0});
-  request.path = "usbsto:/dev/null";
+  request.path = "/dev/null";
   const auto result = backend.Execute(request);
   EXPECT_TRUE(result.opened);
   EXPECT_FALSE(result.callOk);
   EXPECT_EQ(result.errorCode, ENOTTY);
   EXPECT_FALSE(result.Succeeded());
   EXPECT_THAT(result.detail, HasSubstr("/dev/null does not take SCSI commands"));
+}
+
+// A listed path names a SCSI device on a bus: a descriptor that is not
+// one gets no command, held or not.
+TEST(SgIoBackend, AListedPathWhoseNodeIsNoScsiDeviceIsNotOpened) {
+  SysfsTree tree;
+  tree.AddUsb({2, "sg2", "sdb"});  // a plain file for a node
+  SgIoBackend backend(tree.Sys());
+  for (const std::string& node : {std::string("/dev/null"), tree.Node("sg2")}) {
+    for (const bool held : {false, true}) {
+      SCOPED_TRACE(node + (held ? ", held" : ""));
+      auto request = Request(DataDirection::In, 0, nullptr, 10, {0, 0, 0, 0, 0, 0});
+      request.path = "usbsto:" + node;
+      if (held) request.held = std::make_shared<HeldNode>(/*exclusive=*/true);
+      const auto result = backend.Execute(request);
+      EXPECT_FALSE(result.opened);
+      EXPECT_EQ(result.errorCode, ENODEV);
+      EXPECT_EQ(result.detail,
+                "cannot open " + node + ": it is not a SCSI generic or block device node");
+    }
+  }
 }
 
 TEST(SgIoBackend, NodeWithoutRightsSaysWhatIsNeeded) {
@@ -263,12 +285,13 @@ TEST(SgIoBackend, TransferBeyondTheQueueLimitIsRefusedWithTheFigures) {
     EXPECT_FALSE(result.opened);
     EXPECT_EQ(result.detail, "transfer of 123392 bytes exceeds the device's limit of 120 KB");
 
-    // At the limit the command goes on to the node (a plain file here, so the
-    // call itself fails).
+    // At the limit the node is opened and examined (a plain file here, so
+    // it is not taken).
     request.length = 120 * 1024;
     result = backend.Execute(request);
-    EXPECT_TRUE(result.opened);
-    EXPECT_EQ(result.errorCode, ENOTTY);
+    EXPECT_FALSE(result.opened);
+    EXPECT_EQ(result.detail,
+              "cannot open " + tree.Node(node) + ": it is not a SCSI generic or block device node");
   }
 }
 
@@ -310,7 +333,7 @@ size_t OpenDescriptors() {
 TEST(SgIoBackend, AHeldNodeStaysOpenFromCommandToCommandUntilItsSessionEnds) {
   SgIoBackend backend("/nonexistent/sys");
   auto request = Request(DataDirection::In, 0, nullptr, 10, {0, 0, 0, 0, 0, 0});
-  request.path = "usbsto:/dev/null";
+  request.path = "/dev/null";
   const size_t before = OpenDescriptors();
   request.held = std::make_shared<HeldNode>(/*exclusive=*/true);
   for (int i = 0; i < 3; ++i) {
@@ -329,7 +352,7 @@ TEST(SgIoBackend, AHeldNodeRefusesATransferBeyondTheQueueLimitWithTheSameText) {
   SgIoBackend backend(tree.Sys());
   AlignedBuffer buffer(256 * 1024);
   auto request = Request(DataDirection::In, 120 * 1024 + 512, buffer.data(), 10, {0x28});
-  request.path = "usbsto:" + tree.Node("sg2");
+  request.path = tree.Node("sg2");
   request.held = std::make_shared<HeldNode>(/*exclusive=*/false);
   const auto result = backend.Execute(request);
   EXPECT_FALSE(result.opened);

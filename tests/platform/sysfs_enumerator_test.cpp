@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <random>
@@ -264,6 +266,38 @@ TEST(SysfsEnumerator, NoAccessProblemWithoutDevicesOrWithFullRights) {
   if (!HasRawIoCapability()) GTEST_SKIP() << "the tests run without CAP_SYS_RAWIO";
   tree.AddUsb({2, "sg2", "sdb"});
   EXPECT_THAT(enumerator.AccessProblem(), IsEmpty());
+}
+
+// A disk whose file systems are mounted, or that another driver holds (a
+// device-mapper or RAID member), gets no sector written through the helper.
+TEST(DiskInUse, AMountedOrHeldDiskIsNamedAndAnIdleOneIsNot) {
+  struct Case {
+    const char* name;
+    const char* holder;  // under sdb1/holders, or none
+    const char* mounts;  // lines of the mount table
+    std::string why;
+  };
+  const std::string mounted = "a file system of the disk is mounted (device 8:17)";
+  const Case cases[] = {
+      {"idle", nullptr, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n", ""},
+      {"partition mounted", nullptr,
+       "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n40 22 8:17 / /media/u/stick rw - vfat /dev/sdb1 rw\n",
+       mounted},
+      {"held by device-mapper", "dm-0", "", "sdb1 is held by dm-0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SysfsTree tree;
+    tree.AddUsb({2, "sg2", "sdb"});
+    const std::string disk = tree.Sys() + "/class/block/sdb/";
+    std::ofstream(disk + "dev") << "8:16\n";
+    std::ofstream(disk + "sdb1/dev") << "8:17\n";
+    if (c.holder != nullptr) std::filesystem::create_directories(disk + "sdb1/holders/" + c.holder);
+    const std::string mountInfo = tree.Dev() + "/mountinfo";
+    std::ofstream(mountInfo) << c.mounts;
+    for (const std::string node : {"sg2", "sdb"})
+      EXPECT_EQ(DiskInUse("usbsto:" + tree.Node(node), tree.Sys(), mountInfo), c.why) << node;
+  }
 }
 
 }  // namespace

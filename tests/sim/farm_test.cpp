@@ -2,10 +2,12 @@
 // The farm: paths and enumeration, hot-plug events, the units' factory
 // firmware, fw=embedded, saved state, the command log and the time scale.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "clock.h"
 #include "command_block.h"
@@ -253,6 +255,62 @@ TEST_F(FarmTest, SavedStateComesBackInTheNextRun) {
   EXPECT_NE(error.find("belongs to chip type 8"), std::string::npos) << error;
   EXPECT_TRUE(farm->LoadState((dir / "nothing-here").string(), &error));
   fs::remove_all(dir);
+}
+
+// State is loaded only from where it could be saved, and read as every
+// file of the user's own: a FIFO would hang the run, a link would read
+// another file.
+TEST_F(FarmTest, StateIsLoadedOnlyFromWhereItCouldBeSaved) {
+  Build("vqb719");
+  const fs::path real = TempDir("state-real");
+  const fs::path file = real / "unit0-vqb719.json";
+  struct Case {
+    const char* name;
+    std::function<fs::path()> make;  // the folder given
+    std::string error;
+  };
+  const Case cases[] = {
+      {"a folder others may write into",
+       [&] {
+         fs::permissions(real, fs::perms::all);
+         return real;
+       },
+       real.string() +
+           " is not a folder of this user's own: other users may write into the folder"},
+      {"a link to a folder",
+       [&] {
+         const fs::path link = real.string() + "-link";
+         fs::create_directory_symlink(real, link);
+         return link;
+       },
+       real.string() + "-link is a link or a file, not a folder"},
+      {"a FIFO for the unit's file",
+       [&] {
+         ::mkfifo(file.c_str(), 0600);
+         return real;
+       },
+       "cannot read " + file.string() + ": not a regular file"},
+      {"a link for the unit's file",
+       [&] {
+         std::ofstream(real / "elsewhere.json") << "{}";
+         fs::create_symlink(real / "elsewhere.json", file);
+         return real;
+       },
+       "cannot read " + file.string() + ": a link; it is not read through links"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(real);
+    fs::remove_all(real.string() + "-link");
+    fs::create_directories(real);
+    fs::permissions(real, fs::perms::owner_all);
+    const fs::path given = c.make();
+    std::string error;
+    EXPECT_FALSE(farm->LoadState(given.string(), &error));
+    EXPECT_EQ(error, c.error);
+  }
+  fs::remove_all(real);
+  fs::remove_all(real.string() + "-link");
 }
 
 // The parallel part and the disk are kept too, each in a file of its own

@@ -129,6 +129,14 @@ enum class DiskFirmwareSignal : uint8_t {
   NotAsked,          // the disk copy is found without asking (type 12)
 };
 
+// Where on its disk a controller may keep its firmware: the sectors the
+// disk-side procedures write, and the only ones.
+enum class DiskFirmwarePlace : uint8_t {
+  None,          // the controller keeps nothing on its disk
+  ReservedArea,  // 256 sectors below the anchor the controller names
+  BankRegion,    // 64 KB, 2 MB below the last 1 MB boundary of the disk
+};
+
 struct ChipRow {
   uint8_t type = 0;
   std::string_view model;  // three-digit chip model number, "" for type 0
@@ -190,6 +198,7 @@ struct ChipRow {
   // procedures need not look for it.
   bool headerAreaAlways = false;
   DiskFirmwareSignal diskFirmwareSignal = DiskFirmwareSignal::RunningSignature;
+  DiskFirmwarePlace diskPlace = DiskFirmwarePlace::None;
   // Identification never tells this type: its controller identifies as the
   // type named here, and only the operator can say which of the two it is
   // (unset: identification tells the type).

@@ -3,6 +3,8 @@
 // record and sends the block one builder makes of it.
 #include "ata_commands.h"
 
+#include "command_table.h"
+
 namespace fwtool {
 
 namespace {
@@ -13,22 +15,14 @@ constexpr uint8_t kFlagsIn = 0x0B;  // also the non-data commands
 constexpr uint8_t kFlagsOut = 0x03;
 
 // The controller's own commands: ATA command 0xB0 with a vendor feature.
-constexpr uint8_t kVendorCommand = 0xB0;
+constexpr uint8_t kVendorCommand = codes::kAtaVendor;
 constexpr uint8_t kVendorDevice = 0xB0;
-constexpr uint8_t kFeatureInfo = 0xE0;
-constexpr uint8_t kFeatureSpiCommand = 0xE1;
-constexpr uint8_t kFeatureSpiReadData = 0xE3;
-constexpr uint8_t kFeatureOpcodes = 0xE4;
-constexpr uint8_t kFeaturePageSize = 0xE5;
-constexpr uint8_t kFeatureErase = 0xE7;
-constexpr uint8_t kFeatureReadFlash = 0xE8;
-constexpr uint8_t kFeatureWriteFlash = 0xE9;
-constexpr uint8_t kFeatureStatus = 0xEA;
+using namespace codes;
 
-constexpr uint8_t kIdentifyDevice = 0xEC;
+constexpr uint8_t kIdentifyDevice = codes::kAtaIdentifyDevice;
 constexpr uint8_t kIdentifyDeviceByte = 0x40;
-constexpr uint8_t kReadDmaExt = 0x25;
-constexpr uint8_t kWriteDmaExt = 0x35;
+constexpr uint8_t kReadDmaExt = codes::kAtaReadDmaExt;
+constexpr uint8_t kWriteDmaExt = codes::kAtaWriteDmaExt;
 constexpr uint8_t kLbaDevice = 0x60;
 
 constexpr uint32_t kSector = 512;
@@ -76,7 +70,7 @@ AtaRegisters DmaExt(Protocol protocol, uint8_t command, uint64_t lba, uint32_t l
 CommandBlock AtaPassThrough12(const AtaRegisters& r) {
   CommandBlock block;
   block.length = 12;
-  block[0] = 0xA1;
+  block[0] = codes::kAtaPassThrough12;
   block[1] = static_cast<uint8_t>(static_cast<uint8_t>(r.protocol) << 1);
   block[2] = r.flags;
   block[3] = static_cast<uint8_t>(r.features);
@@ -92,7 +86,7 @@ CommandBlock AtaPassThrough12(const AtaRegisters& r) {
 CommandBlock AtaPassThrough16(const AtaRegisters& r) {
   CommandBlock block;
   block.length = 16;
-  block[0] = 0x85;
+  block[0] = codes::kAtaPassThrough16;
   block[1] = static_cast<uint8_t>((static_cast<uint8_t>(r.protocol) << 1) | (r.extend ? 1 : 0));
   block[2] = r.flags;
   block[3] = static_cast<uint8_t>(r.features >> 8);

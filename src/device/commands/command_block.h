@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "command_table.h"
 #include "transport.h"
 
 namespace fwtool {
@@ -34,19 +35,19 @@ struct CommandBlock {
 // the command code.
 inline CommandBlock DfBlock(uint8_t mode, uint32_t length, uint8_t code) {
   CommandBlock block;
-  block[0] = 0xDF;
+  block[0] = codes::kDf;
   block[1] = mode;
   block.Put16(3, length);
-  block[11] = code;
+  block[codes::kDfCodeAt] = code;
   return block;
 }
 
 // FF-04 family: sub-command in byte 2, parameters after it.
 inline CommandBlock Ff04Block(uint8_t subCommand) {
   CommandBlock block;
-  block[0] = 0xFF;
-  block[1] = 0x04;
-  block[2] = subCommand;
+  block[0] = codes::kFf;
+  block[1] = codes::kFf04;
+  block[codes::kSubAt] = subCommand;
   return block;
 }
 
@@ -64,11 +65,11 @@ inline int SendBlockOut(std::string_view path, const CommandBlock& block, const 
 }
 
 inline constexpr uint8_t kDfRead = 0x10;
-inline constexpr uint8_t kCodeFlashRead = 0xFA;
-inline constexpr uint8_t kCodeFlashWrite = 0xFB;
-inline constexpr uint8_t kCodeMemoryRead = 0xFD;
-inline constexpr uint8_t kCodeMemoryWrite = 0xFE;
-inline constexpr uint8_t kCodeConfigWord = 0xFF;
-inline constexpr uint8_t kCodeDriveIdentify = 0xEC;
+using codes::kCodeConfigWord;
+using codes::kCodeDriveIdentify;
+using codes::kCodeFlashRead;
+using codes::kCodeFlashWrite;
+using codes::kCodeMemoryRead;
+using codes::kCodeMemoryWrite;
 
 }  // namespace fwtool

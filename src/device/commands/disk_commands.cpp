@@ -8,6 +8,7 @@
 
 #include "ata_commands.h"
 #include "chip_rows.h"
+#include "command_table.h"
 #include "flash_commands.h"
 #include "transport.h"
 
@@ -15,13 +16,13 @@ namespace fwtool {
 
 namespace {
 
-constexpr uint8_t kReadCapacity10 = 0x25;
-constexpr uint8_t kServiceActionIn16 = 0x9E;
-constexpr uint8_t kReadCapacity16Action = 0x10;
-constexpr uint8_t kRead10 = 0x28;
-constexpr uint8_t kWrite10 = 0x2A;
-constexpr uint8_t kRead16 = 0x88;
-constexpr uint8_t kWrite16 = 0x8A;
+using codes::kRead10;
+using codes::kRead16;
+using codes::kReadCapacity10;
+using codes::kReadCapacity16Action;
+using codes::kServiceActionIn16;
+using codes::kWrite10;
+using codes::kWrite16;
 
 constexpr uint32_t kCapacity10Length = 8;
 constexpr uint32_t kIdentifyLength = 512;

@@ -62,30 +62,30 @@ int WriteMemory(std::string_view path, const uint8_t* buffer, uint16_t address, 
 }
 
 int ReadFlashAt(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length) {
-  return In(path, AddressedFf04(0x10, address), buffer, length);
+  return In(path, AddressedFf04(codes::kSubFlashReadAt, address), buffer, length);
 }
 
 int WriteFlashAt(std::string_view path, uint32_t address, const uint8_t* buffer, uint32_t length) {
-  return Out(path, AddressedFf04(0x11, address), buffer, length);
+  return Out(path, AddressedFf04(codes::kSubFlashWriteAt, address), buffer, length);
 }
 
 int ReadFlashStatus(std::string_view path, uint8_t* status) {
   uint8_t byte = 0;
-  const int ok = In(path, Ff04Block(0x12), &byte, 1);
+  const int ok = In(path, Ff04Block(codes::kSubFlashStatus), &byte, 1);
   if (status != nullptr) *status = byte;
   return ok;
 }
 
 int EraseFlashChip(std::string_view path) {
-  return Out(path, Ff04Block(0x13), nullptr, 0);
+  return Out(path, Ff04Block(codes::kSubFlashEraseChip), nullptr, 0);
 }
 
 int EraseFlashSector(std::string_view path, uint32_t address) {
-  return Out(path, AddressedFf04(0x14, address), nullptr, 0);
+  return Out(path, AddressedFf04(codes::kSubFlashEraseSector, address), nullptr, 0);
 }
 
 uint8_t ReadControllerInfo(std::string_view path, uint8_t* buffer, uint8_t length) {
-  CommandBlock block = Ff04Block(0xA0);
+  CommandBlock block = Ff04Block(codes::kSubControllerInfo);
   block[3] = length;
   // Read into a local buffer large enough for byte 8 whatever the caller asked.
   std::array<uint8_t, 256> data{};
@@ -98,21 +98,21 @@ uint8_t ReadControllerInfo(std::string_view path, uint8_t* buffer, uint8_t lengt
 }
 
 int HostLinkOpen(std::string_view path) {
-  CommandBlock block = Ff04Block(kV);
+  CommandBlock block = Ff04Block(codes::kSubHostLink);
   block[3] = kQ;
   block[4] = 0x55;
   return Out(path, block, nullptr, 0);
 }
 
 int HostLinkClose(std::string_view path) {
-  CommandBlock block = Ff04Block(kV);
+  CommandBlock block = Ff04Block(codes::kSubHostLink);
   block[3] = kQ;
   block[4] = 0xAA;
   return Out(path, block, nullptr, 0);
 }
 
 int ResetDevice(std::string_view path) {
-  CommandBlock block = Ff04Block(0x26);
+  CommandBlock block = Ff04Block(codes::kSubReset);
   block[3] = kV;
   block[4] = kQ;
   return In(path, block, nullptr, 0);

@@ -33,9 +33,9 @@ int In(std::string_view path, const CommandBlock& block, void* buffer, uint32_t 
   return ok;
 }
 
-constexpr uint8_t kInquiryOpcode = 0x12;
-constexpr uint8_t kChipInfoOpcode = 0xE0;
-constexpr uint8_t kChipIdStringCommand = 0x30;
+constexpr uint8_t kInquiryOpcode = codes::kInquiry;
+constexpr uint8_t kChipInfoOpcode = codes::kChipInfo;
+constexpr uint8_t kChipIdStringCommand = codes::kSubChipIdString;
 constexpr uint16_t kRevisionAddress = 0xFDB0;
 constexpr uint8_t kRevisionB4 = 0xB4;
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "command_table.h"
+
 namespace fwtool {
 
 class OperatorServices;
@@ -25,8 +27,8 @@ inline constexpr uint16_t MakeIdentification(uint8_t chipType, uint8_t subRev) {
 
 // The two bytes that open a valid chip-information reply (and bytes 1-2 of
 // the block that asks for it).
-inline constexpr uint8_t kChipInfoSignature0 = 0xF4;
-inline constexpr uint8_t kChipInfoSignature1 = 0xE7;
+inline constexpr uint8_t kChipInfoSignature0 = codes::kChipInfoSignature0;
+inline constexpr uint8_t kChipInfoSignature1 = codes::kChipInfoSignature1;
 
 inline constexpr uint8_t kInquiryLength = 40;
 inline constexpr uint32_t kChipInfoLength = 16;

@@ -65,33 +65,34 @@ EraseScript EraseScriptFor(int kind) {
 }
 
 int ParallelFlashSelect(std::string_view path) {
-  return SendBlockOut(path, Ff04Block(0x05), nullptr, 0);
+  return SendBlockOut(path, Ff04Block(codes::kSubParallelSelect), nullptr, 0);
 }
 
 int LoadParallelEraseScript(std::string_view path, int kind) {
   const EraseScript script = EraseScriptFor(kind);
-  return SendBlockOut(path, Ff04Block(0x04), script.data(), script.size());
+  return SendBlockOut(path, Ff04Block(codes::kSubParallelEraseScript), script.data(),
+                      script.size());
 }
 
 int ParallelFlashEraseStart(std::string_view path) {
-  return SendBlockOut(path, Ff04Block(0x01), nullptr, 0);
+  return SendBlockOut(path, Ff04Block(codes::kSubParallelEraseStart), nullptr, 0);
 }
 
 int ParallelFlashBusy(std::string_view path) {
   uint8_t status = 1;
-  if (!SendBlockIn(path, Ff04Block(0x00), &status, 1)) return 1;
+  if (!SendBlockIn(path, Ff04Block(codes::kSubParallelBusy), &status, 1)) return 1;
   return status == 1 ? 1 : 0;
 }
 
 int ProgramParallelFlash(std::string_view path, const uint8_t* data, uint32_t length, int kind) {
-  CommandBlock block = Ff04Block(0x02);
+  CommandBlock block = Ff04Block(codes::kSubParallelProgram);
   const ProgramScript script = ProgramScriptFor(kind);
   for (size_t i = 0; i < script.size(); ++i) block[3 + static_cast<int>(i)] = script[i];
   return SendBlockOut(path, block, data, length);
 }
 
 int ReadParallelFlash(std::string_view path, uint32_t address, uint8_t* buffer, uint32_t length) {
-  CommandBlock block = Ff04Block(0x03);
+  CommandBlock block = Ff04Block(codes::kSubParallelRead);
   for (int i = 0; i < 4; ++i) block[3 + i] = static_cast<uint8_t>(address >> (8 * i));
   return SendBlockIn(path, block, buffer, length);
 }

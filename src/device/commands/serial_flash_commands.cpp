@@ -16,14 +16,14 @@ namespace fwtool {
 
 namespace {
 
-constexpr uint8_t kSubSpiCommand = 0x20;
-constexpr uint8_t kSubSpiRead = 0x21;
-constexpr uint8_t kSubSpiWriteData = 0x22;
-constexpr uint8_t kSubSpiReadIdShort = 0x15;
-constexpr uint8_t kSubMakerCode = 0x23;
-constexpr uint8_t kSubOpcodes = 0x24;
-constexpr uint8_t kSubPageSize = 0x25;
-constexpr uint8_t kSubParams = 0x0F;
+using codes::kSubMakerCode;
+using codes::kSubOpcodes;
+using codes::kSubPageSize;
+using codes::kSubParams;
+using codes::kSubSpiCommand;
+using codes::kSubSpiRead;
+using codes::kSubSpiReadIdShort;
+using codes::kSubSpiWriteData;
 
 constexpr uint8_t kOpWriteStatus = 0x01;
 constexpr uint8_t kOpWriteDisable = 0x04;

@@ -51,6 +51,52 @@ std::string HeldNode::CheckBeforeWrite() {
   return why;
 }
 
+namespace {
+
+PassThroughResult DepartedResult() {
+  PassThroughResult result;
+  result.notSent = true;
+  result.detail = "the unit has left; the session that held it has ended";
+  return result;
+}
+
+}  // namespace
+
+PassThroughResult ExecuteOnPinnedNode(HeldNode& held, const PassThroughRequest& request,
+                                      const NodeOps& ops) {
+  if (held.departed_) return DepartedResult();
+  if (!held.node_) {
+    // Opened once, with the access the session asked for; a node that
+    // could not be opened is not tried again under the same name.
+    if (held.everOpened_) return DepartedResult();
+    PassThroughResult failure;
+    held.everOpened_ = true;
+    held.node_ = ops.open(held.Exclusive(), failure);
+    if (!held.node_) {
+      held.departed_ = true;
+      const std::lock_guard check(held.checkMutex_);
+      held.openFailure_ = failure.detail.empty() ? "the node cannot be opened" : failure.detail;
+      return failure;
+    }
+    held.nodeExclusive_ = held.Exclusive();
+    held.NextGeneration();
+  }
+  if (request.direction == DataDirection::Out && !held.WriteAllowedOnOpenNode()) {
+    PassThroughResult result;
+    result.notSent = true;
+    result.detail = "the unit was not identified again on this open";
+    return result;
+  }
+  bool gone = false;
+  PassThroughResult result = ops.send(*held.node_, gone);
+  if (gone) {
+    held.departed_ = true;
+    held.node_.reset();
+    held.NextGeneration();
+  }
+  return result;
+}
+
 PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps& ops) {
   PassThroughResult failure;
   bool gone = false;
@@ -62,11 +108,13 @@ PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps
 
   HeldNode& held = *request.held;
   const std::lock_guard lock(held.mutex_);
+  if (held.pinned_) return ExecuteOnPinnedNode(held, request, ops);
   const bool exclusive = request.exclusive || held.Exclusive();
   auto open = [&] {
     held.node_ = ops.open(exclusive, failure);
     if (!held.node_) return false;
     held.nodeExclusive_ = exclusive;
+    held.everOpened_ = true;
     held.NextGeneration();
     return true;
   };

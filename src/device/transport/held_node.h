@@ -43,6 +43,20 @@ class HeldNode {
   void RequireExclusive() { exclusive_ = true; }
   bool Exclusive() const { return exclusive_; }
 
+  // The node opened first is the only one: it is never closed to be opened
+  // again (exclusively, or after the device left), so nothing that takes
+  // the node's name later gets a command meant for the unit. Once the
+  // device has left under it, every command fails without being sent.
+  // The privileged helper pins the node of each session it serves.
+  void Pin() { pinned_ = true; }
+  // The device left under a pinned node.
+  bool Departed() const { return departed_; }
+  // Why the first open of a pinned node failed; empty when it did not.
+  std::string OpenFailure() const {
+    const std::lock_guard lock(checkMutex_);
+    return openFailure_;
+  }
+
   // The unit is identified again before the first data-out command on every
   // node opened for the operation: a device that left and came back under
   // the same path may be another unit. An empty check ends the checks (and
@@ -59,12 +73,20 @@ class HeldNode {
 
  private:
   friend PassThroughResult ExecuteOnNode(const PassThroughRequest& request, const NodeOps& ops);
+  // The same for a pinned node: see HeldNode::Pin.
+  PassThroughResult ExecuteOnPinnedNode(HeldNode& held, const PassThroughRequest& request,
+                                        const NodeOps& ops);
+  friend PassThroughResult ExecuteOnPinnedNode(HeldNode& held, const PassThroughRequest& request,
+                                               const NodeOps& ops);
   // True when a data-out command may be sent on the node open now.
   bool WriteAllowedOnOpenNode() const;
   // The node was opened or dropped.
   void NextGeneration();
 
   std::atomic<bool> exclusive_;
+  std::atomic<bool> pinned_ = false;
+  std::atomic<bool> departed_ = false;
+  bool everOpened_ = false;
   std::mutex mutex_;  // one command at a time on one node
   std::unique_ptr<OpenNode> node_;
   bool nodeExclusive_ = false;
@@ -78,6 +100,7 @@ class HeldNode {
   uint64_t checkedGeneration_ = 0;  // on this node
   bool checking_ = false;
   std::string refusal_;
+  std::string openFailure_;
 };
 
 // How a backend opens its nodes and sends a command on an open one.

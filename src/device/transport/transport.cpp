@@ -14,6 +14,22 @@
 
 namespace fwtool {
 
+struct RouteAccess {
+  static thread_local ScopedCommandRoute* current;
+  static PassThroughBackend& Backend(const ScopedCommandRoute& r) { return r.backend_; }
+  static const std::shared_ptr<HeldNode>& Held(const ScopedCommandRoute& r) { return r.held_; }
+};
+thread_local ScopedCommandRoute* RouteAccess::current = nullptr;
+
+ScopedCommandRoute::ScopedCommandRoute(PassThroughBackend& backend, std::shared_ptr<HeldNode> held)
+    : backend_(backend), held_(std::move(held)), outer_(RouteAccess::current) {
+  RouteAccess::current = this;
+}
+
+ScopedCommandRoute::~ScopedCommandRoute() {
+  RouteAccess::current = outer_;
+}
+
 namespace {
 
 int Send(DataDirection direction, std::string_view path, const uint8_t* block, int blockLength,
@@ -22,7 +38,11 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
   request.path = std::string(path);
   request.direction = direction;
   request.exclusive = direction == DataDirection::Out;
-  request.held = HeldNodeFor(path);
+  const ScopedCommandRoute* route = RouteAccess::current;
+  request.held = route != nullptr ? RouteAccess::Held(*route) : HeldNodeFor(path);
+  auto report = [&](const PassThroughResult& result, int returned) {
+    if (route == nullptr) detail::ReportCommand(request, result, length, returned);
+  };
   const int cdbLength = std::clamp(blockLength, 0, 16);
   request.cdbLength = static_cast<uint8_t>(cdbLength);
   if (block != nullptr) std::copy_n(block, cdbLength, request.cdb.begin());
@@ -41,7 +61,7 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
       PassThroughResult refused;
       refused.notSent = true;
       refused.detail = refusal;
-      detail::ReportCommand(request, refused, length, 0);
+      report(refused, 0);
       return 0;
     }
   }
@@ -55,7 +75,7 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
       PassThroughResult refused;
       refused.notSent = true;
       refused.detail = "no memory for a transfer of " + std::to_string(request.length) + " bytes";
-      detail::ReportCommand(request, refused, length, 0);
+      report(refused, 0);
       return 0;
     }
     if (direction == DataDirection::Out && outBuffer != nullptr)
@@ -63,7 +83,9 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
     request.data = data.data();
   }
 
-  PassThroughResult result = BackendForPath(path).Execute(request);
+  PassThroughBackend& backend =
+      route != nullptr ? RouteAccess::Backend(*route) : BackendForPath(path);
+  PassThroughResult result = backend.Execute(request);
   int returned = 0;
   if (result.opened) {
     if (direction == DataDirection::In && length > 0 && inBuffer != nullptr)
@@ -71,7 +93,7 @@ int Send(DataDirection direction, std::string_view path, const uint8_t* block, i
     if (transferred != nullptr) *transferred = result.transferred;
     returned = result.Succeeded() ? 1 : 0;
   }
-  detail::ReportCommand(request, result, length, returned);
+  report(result, returned);
   return returned;
 }
 

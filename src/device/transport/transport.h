@@ -7,9 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace fwtool {
+
+class HeldNode;
+class PassThroughBackend;
 
 inline constexpr size_t kTransferAlignment = 8192;
 
@@ -29,6 +33,25 @@ int SendCommandIn(std::string_view path, const uint8_t* block, int blockLength, 
 // (null with length 0 for commands without data).
 int SendCommandOut(std::string_view path, const uint8_t* block, int blockLength, const void* buffer,
                    uint32_t length, uint32_t* transferred);
+
+// While it lives, every command sent from this thread goes to `backend`
+// on `held` (whatever path it names) and is left out of the command trace:
+// the privileged helper asks a unit, on the node a session holds, with the
+// program's own commands, and those are not the program's commands. Routes
+// nest; the innermost applies.
+class ScopedCommandRoute {
+ public:
+  ScopedCommandRoute(PassThroughBackend& backend, std::shared_ptr<HeldNode> held);
+  ~ScopedCommandRoute();
+  ScopedCommandRoute(const ScopedCommandRoute&) = delete;
+  ScopedCommandRoute& operator=(const ScopedCommandRoute&) = delete;
+
+ private:
+  friend struct RouteAccess;
+  PassThroughBackend& backend_;
+  std::shared_ptr<HeldNode> held_;
+  ScopedCommandRoute* outer_;
+};
 
 // The pass-through time-out for a data-out block: 100 s for a block whose
 // byte 2 is 0x13 (chip erase) or whose byte 1 is 3 and byte 11 is 0xFB

@@ -122,6 +122,16 @@ bool AppendLine(const std::string& path, std::string_view line, std::string& err
     error = path + ": not a regular file";
     return false;
   }
+  // A second name may lead into another file of the user's (or of someone
+  // else's, where the folder lets them in): the line would land there.
+  if (seen.st_nlink > 1) {
+    error = path + ": the file has more than one name (a hard link); nothing is added to it";
+    return false;
+  }
+  if (seen.st_uid != ::geteuid()) {
+    error = path + ": the file belongs to another user; nothing is added to it";
+    return false;
+  }
   if (created) SyncFolder(file.parent_path());
 
   // Every writer holds the lock from its look at the end to its flush, so

@@ -63,10 +63,18 @@ pid_t StartWithSocket(const std::vector<std::string>& argv, int& fd, std::string
     why = fmt::format("no socket pair for {}: {}", kHelperName, std::strerror(errno));
     return -1;
   }
-  // Everything the child needs is made before the fork.
+  // Everything the child needs is made before the fork. pkexec and the
+  // helper get a fixed search path and the user's language, nothing else
+  // of this program's environment.
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+  if (const char* lang = std::getenv("LANG"); lang != nullptr && std::strlen(lang) < 64)
+    environment.push_back(std::string("LANG=") + lang);
+  std::vector<char*> env;
+  for (auto& e : environment) env.push_back(e.data());
+  env.push_back(nullptr);
   const pid_t child = ::fork();
   if (child < 0) {
     why = fmt::format("cannot start {}: {}", argv[0], std::strerror(errno));
@@ -76,7 +84,9 @@ pid_t StartWithSocket(const std::vector<std::string>& argv, int& fd, std::string
   }
   if (child == 0) {
     if (::dup2(pair[1], STDIN_FILENO) < 0 || ::dup2(pair[1], STDOUT_FILENO) < 0) ::_exit(127);
-    ::execv(args[0], args.data());
+    // The socket and the error stream; no other descriptor of this program.
+    ::close_range(3, ~0U, 0);
+    ::execve(args[0], args.data(), env.data());
     ::_exit(127);
   }
   ::close(pair[1]);

@@ -209,6 +209,57 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
   return true;
 }
 
+std::string OwnFolderProblem(const std::string& folder) {
+  const std::string name = folder.empty() ? std::string(".") : folder;
+  Descriptor fd(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    if (errno == ENOENT) return {};
+    if (errno == ELOOP || errno == ENOTDIR) return name + " is a link or a file, not a folder";
+    return name + ": " + std::strerror(errno);
+  }
+  std::string why;
+  if (!IsOwnFolder(fd.get(), &why)) return name + " is not a folder of this user's own: " + why;
+  return {};
+}
+
+OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes) {
+  OwnFile file;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      file.missing = true;
+    } else if (errno == ELOOP) {
+      file.error = path + ": a link; it is not read through links";
+    } else {
+      file.error = path + ": " + std::strerror(errno);
+    }
+    return file;
+  }
+  struct stat seen {};
+  if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode)) {
+    file.error = path + ": not a regular file";
+  } else if (static_cast<uint64_t>(seen.st_size) > maxBytes) {
+    file.error = path + ": larger than " + std::to_string(maxBytes) + " bytes";
+  } else {
+    file.bytes.resize(static_cast<size_t>(seen.st_size));
+    size_t got = 0;
+    while (got < file.bytes.size()) {
+      const ssize_t n = ::read(fd, file.bytes.data() + got, file.bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        file.error = path + ": " + std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;  // cut short while it was read
+      got += static_cast<size_t>(n);
+    }
+    file.bytes.resize(got);
+  }
+  ::close(fd);
+  if (!file.error.empty()) file.bytes.clear();
+  return file;
+}
+
 std::FILE* OpenNewFile(const std::string& path) {
   const int fd =
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);

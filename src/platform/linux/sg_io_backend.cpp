@@ -21,6 +21,7 @@
 
 #include "bus_marker.h"
 #include "held_node.h"
+#include "sysfs_enumerator.h"
 
 namespace fwtool::platform {
 
@@ -265,6 +266,7 @@ uint32_t SgIoBackend::MaxTransferKB(const std::string& node) {
 
 PassThroughResult SgIoBackend::Execute(const PassThroughRequest& request) {
   const std::string node = NodeFromPath(request.path);
+  const bool marked = node != request.path;
   if (request.length != 0 && request.data == nullptr) {
     PassThroughResult result;
     result.notSent = true;
@@ -286,6 +288,16 @@ PassThroughResult SgIoBackend::Execute(const PassThroughRequest& request) {
       failure.errorCode = errno;
       failure.detail = DescribeOpenError(node, failure.errorCode);
       return nullptr;
+    }
+    // A listed path says which device it is: the descriptor must be that
+    // device, whatever the name leads to now.
+    if (marked) {
+      if (const std::string why = CheckOpenNode(fd, request.path, sysfsRoot_); !why.empty()) {
+        ::close(fd);
+        failure.errorCode = ENODEV;
+        failure.detail = fmt::format("cannot open {}: {}", node, why);
+        return nullptr;
+      }
     }
     return std::make_unique<SgNode>(fd, held ? MaxTransferKB(node) : 0);
   };

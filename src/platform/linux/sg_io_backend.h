@@ -2,7 +2,10 @@
 // The Linux pass-through backend: one SG_IO request per command on the node
 // that the listed path names (/dev/sgN preferred, /dev/sdX or /dev/srN work
 // too). Like every backend it opens the node, sends one block and closes the
-// node again, unless a session holds the node open for an operation.
+// node again, unless a session holds the node open for an operation. A
+// listed path ("usbsto:" or "sbp2:" and a node) is checked on every open:
+// the descriptor must be that SCSI device on that bus (CheckOpenNode), so a
+// node that another device took since the listing gets no command.
 #pragma once
 
 #include <scsi/sg.h>

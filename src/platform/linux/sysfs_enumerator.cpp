@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
+#include <linux/major.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -142,6 +145,85 @@ std::string SerialOf(const ScsiInterface& item, const fs::path& sysRoot) {
 }
 
 }  // namespace
+
+std::string CheckOpenNode(int fd, std::string_view path, const std::string& sysfsRoot) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return "the open node cannot be examined";
+  const bool sg = S_ISCHR(st.st_mode) && major(st.st_rdev) == SCSI_GENERIC_MAJOR;
+  if (!sg && !S_ISBLK(st.st_mode)) return "it is not a SCSI generic or block device node";
+  std::error_code ec;
+  const fs::path sysRoot = fs::canonical(sysfsRoot, ec);
+  const std::string number = fmt::format("{}:{}", major(st.st_rdev), minor(st.st_rdev));
+  const fs::path entry = fs::canonical(sysRoot / "dev" / (sg ? "char" : "block") / number, ec);
+  if (ec) return fmt::format("no device {} is known to the system", number);
+  const std::string node = NodeFromPath(path);
+  const std::string name = fs::path(node).filename().string();
+  if (entry.filename().string() != name)
+    return fmt::format("{} is now {}", node, entry.filename().string());
+  const fs::path device = fs::canonical(entry / "device", ec);
+  if (ec || !ParseHctl(device.filename().string()) || !fs::exists(device / "type", ec))
+    return fmt::format("{} is not a whole SCSI device", node);
+  const StorageBus bus = BusOf(device, sysRoot);
+  const bool usb = path.starts_with(kUsbBusMarker);
+  if ((usb && bus != StorageBus::Usb) || (!usb && bus != StorageBus::Sbp2))
+    return fmt::format("{} is no longer on the {} bus", node, usb ? "USB" : "SBP-2");
+  return {};
+}
+
+std::string DiskInUse(std::string_view path, const std::string& sysfsRoot,
+                      const std::string& mountInfo) {
+  std::error_code ec;
+  const fs::path sysRoot = fs::canonical(sysfsRoot, ec);
+  if (ec) return "the system's device tree cannot be read";
+  const std::string name = fs::path(NodeFromPath(path)).filename().string();
+  // The disks of the SCSI device behind an sg node, or the block node itself.
+  std::vector<fs::path> disks;
+  const fs::path device = fs::canonical(sysRoot / "class" / "scsi_generic" / name / "device", ec);
+  if (!ec) {
+    for (const auto& entry : fs::directory_iterator(device / "block", ec))
+      disks.push_back(entry.path());
+  } else {
+    ec.clear();
+    const fs::path block = fs::canonical(sysRoot / "class" / "block" / name, ec);
+    if (!ec) disks.push_back(block);
+  }
+  // The disk and its partitions (the directories beside "queue" that carry
+  // the disk's name).
+  std::vector<fs::path> parts;
+  for (const fs::path& disk : disks) {
+    parts.push_back(disk);
+    const std::string diskName = disk.filename().string();
+    std::error_code listEc;
+    for (const auto& entry : fs::directory_iterator(disk, listEc))
+      if (entry.is_directory(listEc) && entry.path().filename().string().starts_with(diskName))
+        parts.push_back(entry.path());
+  }
+  std::vector<std::string> numbers;
+  for (const fs::path& part : parts) {
+    std::error_code listEc;
+    for (const auto& holder : fs::directory_iterator(part / "holders", listEc))
+      return fmt::format("{} is held by {}", part.filename().string(),
+                         holder.path().filename().string());
+    const std::string number = ReadFirstLine(part / "dev");
+    if (!number.empty()) numbers.push_back(number);
+  }
+  // The mount table of this process: the fourth field of each line names a
+  // mount point, the third the device it comes from.
+  std::ifstream mounts(mountInfo);
+  std::string line;
+  for (int lines = 0; lines < 100000 && std::getline(mounts, line); ++lines) {
+    std::array<std::string_view, 5> fields{};
+    std::string_view rest(line);
+    for (auto& field : fields) {
+      const size_t space = rest.find(' ');
+      field = rest.substr(0, space);
+      rest = space == std::string_view::npos ? std::string_view{} : rest.substr(space + 1);
+    }
+    if (std::find(numbers.begin(), numbers.end(), fields[2]) != numbers.end())
+      return fmt::format("a file system of the disk is mounted (device {})", fields[2]);
+  }
+  return {};
+}
 
 bool IsDiskInterfaceType(int type) {
   return type == kScsiTypeDisk || type == kScsiTypeOpticalMemory || type == kScsiTypeRbc;

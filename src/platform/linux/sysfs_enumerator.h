@@ -65,6 +65,21 @@ class SysfsEnumerator final : public InterfaceEnumerator {
   std::string devRoot_;
 };
 
+// Whether the descriptor `fd`, opened for the listed `path` ("usbsto:" or
+// "sbp2:" and a node), is what the path says: the sg or block node of a
+// whole SCSI device, found in sysfs by the descriptor's own device number
+// under the node's own name, on the bus the path's marker names. Empty
+// when it is; else why not. What the name leads to is not trusted: a node
+// swapped since the listing, or a link to another device, fails here.
+std::string CheckOpenNode(int fd, std::string_view path, const std::string& sysfsRoot = "/sys");
+
+// Why no sector of the disk behind a listed path may be written: a
+// partition or the whole disk is mounted (`mountInfo` in the format of
+// /proc/self/mountinfo), or another driver holds it (its "holders" in
+// sysfs); empty when neither.
+std::string DiskInUse(std::string_view path, const std::string& sysfsRoot = "/sys",
+                      const std::string& mountInfo = "/proc/self/mountinfo");
+
 bool IsDiskInterfaceType(int type);
 // Whether this process may send raw SCSI commands (CAP_SYS_RAWIO in effect).
 bool HasRawIoCapability();

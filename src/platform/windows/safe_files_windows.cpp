@@ -119,6 +119,49 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> bytes, Taken
   return true;
 }
 
+std::string OwnFolderProblem(const std::string& folder) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(fs::path(folder), ec);
+  if (status.type() == fs::file_type::not_found) return {};
+  if (status.type() == fs::file_type::symlink || status.type() != fs::file_type::directory)
+    return folder + " is a link or a file, not a folder";
+  return {};
+}
+
+OwnFile ReadOwnFile(const std::string& path, uint64_t maxBytes) {
+  OwnFile file;
+  std::error_code ec;
+  const fs::path name(path);
+  const fs::file_status status = fs::symlink_status(name, ec);
+  if (ec || status.type() == fs::file_type::not_found) {
+    file.missing = status.type() == fs::file_type::not_found;
+    if (!file.missing) file.error = path + ": " + ec.message();
+    return file;
+  }
+  if (status.type() == fs::file_type::symlink) {
+    file.error = path + ": a link; it is not read through links";
+    return file;
+  }
+  if (status.type() != fs::file_type::regular) {
+    file.error = path + ": not a regular file";
+    return file;
+  }
+  const uint64_t size = fs::file_size(name, ec);
+  if (ec || size > maxBytes) {
+    file.error = path + ": larger than " + std::to_string(maxBytes) + " bytes";
+    return file;
+  }
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    file.error = path + ": cannot be read";
+    return file;
+  }
+  file.bytes.resize(static_cast<size_t>(size));
+  file.bytes.resize(std::fread(file.bytes.data(), 1, file.bytes.size(), in));
+  std::fclose(in);
+  return file;
+}
+
 std::FILE* OpenNewFile(const std::string& path) {
   // The C library of the system has no "x" mode; the exclusive create of
   // the lower level does the same.

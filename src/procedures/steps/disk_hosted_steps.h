@@ -42,6 +42,19 @@ struct DiskWriteTarget {
   std::optional<uint64_t> visibleSectors;  // what the host is shown; unknown: all of it
 };
 
+// How many of the target's sectors, from its first on, the host is shown.
+uint64_t VisibleSectorsOf(const DiskWriteTarget& target);
+
+// The rule on the disk's own data, before anyone is asked; the procedures
+// and the privileged helper both judge by it. Sectors the host is not shown
+// are the controller's. Sectors it is shown may be written without the
+// operator's word only when they hold zeros, or when the controller's own
+// firmware is there (`firmwareCopy`, asked only then). `current` holds the
+// target's present bytes from its first sector on (at least the sectors
+// the host is shown).
+bool DiskWriteNeedsNoConsent(const DiskWriteTarget& target, const uint8_t* current,
+                             const std::function<bool()>& firmwareCopy);
+
 // Whether the step may write `target`. The sectors the host is shown belong
 // to the disk's user: they are written only when they hold zeros, or when
 // the whole target holds the controller's own firmware (`firmwareCopy`

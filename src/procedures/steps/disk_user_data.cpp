@@ -22,15 +22,22 @@ std::string SectorRange(const DiskWriteTarget& target) {
   return std::to_string(target.first) + ".." + std::to_string(target.first + target.sectors - 1);
 }
 
-// How many of the target's sectors, from its first on, the host is shown.
-uint64_t VisiblePart(const DiskWriteTarget& target) {
+}  // namespace
+
+uint64_t VisibleSectorsOf(const DiskWriteTarget& target) {
   if (!target.visibleSectors) return target.sectors;
   const uint64_t visible = *target.visibleSectors;
   if (target.first >= visible) return 0;
   return std::min(target.sectors, visible - target.first);
 }
 
-}  // namespace
+bool DiskWriteNeedsNoConsent(const DiskWriteTarget& target, const uint8_t* current,
+                             const std::function<bool()>& firmwareCopy) {
+  const uint64_t visible = VisibleSectorsOf(target);
+  if (visible == 0) return true;
+  const uint8_t* end = current + visible * target.sectorSize;
+  return std::all_of(current, end, [](uint8_t b) { return b == 0; }) || firmwareCopy();
+}
 
 bool CutShortWriteOver(const uint8_t* now, const uint8_t* copy, uint64_t length,
                        uint32_t sectorSize) {
@@ -47,8 +54,7 @@ int MayWriteDiskSectors(
     const ProcedureRequest& request, ProcedureHost& host, const DiskWriteTarget& target,
     const std::function<int(uint8_t* data, uint64_t length)>& read,
     const std::function<bool(const uint8_t* data, uint64_t length)>& firmwareCopy) {
-  const uint64_t visible = VisiblePart(target);
-  if (visible == 0 || target.sectors == 0) return 1;
+  if (VisibleSectorsOf(target) == 0 || target.sectors == 0) return 1;
   if (request.options.diskData == DiskDataChoice::Overwrite) return 1;
   auto refuse = [&](const char* text) {
     host.NothingWritten();
@@ -63,10 +69,9 @@ int MayWriteDiskSectors(
     return 0;
   }
   if (!read(data.data(), length)) return refuse(texts::kDiskDataUnreadable);
-  const uint8_t* begin = data.data();
-  const uint8_t* end = begin + visible * target.sectorSize;
-  const bool zeros = std::all_of(begin, end, [](uint8_t b) { return b == 0; });
-  if (zeros || firmwareCopy(data.data(), length)) return 1;
+  if (DiskWriteNeedsNoConsent(target, data.data(),
+                              [&] { return firmwareCopy(data.data(), length); }))
+    return 1;
   switch (request.options.diskData) {
     case DiskDataChoice::Ask:
       if (host.QuestionBox(

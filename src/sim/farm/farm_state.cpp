@@ -71,22 +71,38 @@ nlohmann::json PartitionJson(const SimDisk& disk) {
   return {partition->first, partition->end};
 }
 
-std::optional<std::vector<uint8_t>> ReadFile(const fs::path& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error != nullptr) *error = "cannot read " + path.string();
+// The state files are read as the program reads every file of the user's
+// own: never through a link, never waiting on a FIFO, never more than the
+// file can hold.
+constexpr uint64_t kMaxMetaBytes = 1024 * 1024;
+constexpr uint64_t kMaxMemoryBytes = 1024 * 1024;
+constexpr uint64_t kMaxDiskBytes = 256 * 1024 * 1024;
+constexpr uint64_t kMaxFlashBytes = 64 * 1024 * 1024;
+
+struct StateFile {
+  bool missing = false;
+  std::vector<uint8_t> bytes;
+};
+
+std::optional<StateFile> ReadFile(const fs::path& path, uint64_t maxBytes, std::string* error) {
+  host::OwnFile file = host::ReadOwnFile(path.string(), maxBytes);
+  if (!file.error.empty()) {
+    if (error != nullptr) *error = "cannot read " + file.error;
     return std::nullopt;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  return bytes;
+  StateFile state;
+  state.missing = file.missing;
+  state.bytes.assign(file.bytes.begin(), file.bytes.end());
+  return state;
 }
 
 // The disk's kept sectors, when the state has them and belongs to a disk
 // like this one (its size, sector size and partition).
 bool LoadDisk(const fs::path& base, const nlohmann::json& meta, SimDisk& disk, std::string* error) {
   const fs::path path = base.string() + ".disk";
-  if (!fs::exists(path)) return true;  // kept before disks were
+  auto records = ReadFile(path, kMaxDiskBytes, error);
+  if (!records) return false;
+  if (records->missing) return true;  // kept before disks were
   const bool same = meta.contains("diskSectors") && meta["diskSectors"].is_number() &&
                     meta["diskSectors"].get<uint64_t>() == disk.Sectors() &&
                     meta.contains("sectorSize") && meta["sectorSize"].is_number() &&
@@ -99,9 +115,7 @@ bool LoadDisk(const fs::path& base, const nlohmann::json& meta, SimDisk& disk, s
                            disk.UserPartition() ? ", with a partition" : "");
     return false;
   }
-  auto records = ReadFile(path, error);
-  if (!records) return false;
-  auto sectors = SectorsFromRecords(*records, disk.SectorSize());
+  auto sectors = SectorsFromRecords(records->bytes, disk.SectorSize());
   if (!sectors || !disk.ReplaceStored(std::move(*sectors))) {
     if (error != nullptr) *error = path.string() + " is not a disk state file of this unit";
     return false;
@@ -143,16 +157,22 @@ bool SimFarm::SaveState(const std::string& directory, std::string* error) const 
 }
 
 bool SimFarm::LoadState(const std::string& directory, std::string* error) {
+  // Loaded only from where it could be saved.
+  if (const std::string why = host::OwnFolderProblem(directory); !why.empty()) {
+    if (error != nullptr) *error = why;
+    return false;
+  }
   std::lock_guard lock(mutex_);
   for (auto& unit : units_) {
     std::lock_guard unitLock(unit->lock);
     auto& controller = *unit->controller;
     const fs::path base = fs::path(directory) / BaseName(*unit);
     const fs::path metaPath = base.string() + ".json";
-    if (!fs::exists(metaPath)) continue;  // nothing kept for this unit yet
-    auto metaBytes = ReadFile(metaPath, error);
-    if (!metaBytes) return false;
-    nlohmann::json meta = nlohmann::json::parse(metaBytes->begin(), metaBytes->end(), nullptr,
+    auto metaFile = ReadFile(metaPath, kMaxMetaBytes, error);
+    if (!metaFile) return false;
+    if (metaFile->missing) continue;  // nothing kept for this unit yet
+    const std::vector<uint8_t>& metaBytes = metaFile->bytes;
+    nlohmann::json meta = nlohmann::json::parse(metaBytes.begin(), metaBytes.end(), nullptr,
                                                 /*allow_exceptions=*/false);
     if (meta.is_discarded() || !meta.is_object() || !meta.contains("chipType") ||
         !meta.contains("flashSize") || !meta["chipType"].is_number() ||
@@ -168,28 +188,34 @@ bool SimFarm::LoadState(const std::string& directory, std::string* error) {
                              meta["flashSize"].get<uint32_t>(), unit->index);
       return false;
     }
-    auto flash = ReadFile(base.string() + ".flash", error);
-    if (!flash) return false;
+    auto flashFile = ReadFile(base.string() + ".flash", kMaxFlashBytes, error);
+    if (!flashFile) return false;
+    if (flashFile->missing) {
+      if (error != nullptr) *error = "cannot read " + base.string() + ".flash";
+      return false;
+    }
+    const std::vector<uint8_t>* flash = &flashFile->bytes;
     if (flash->size() != controller.Flash().Size()) {
       if (error != nullptr) *error = base.string() + ".flash has the wrong size";
       return false;
     }
     std::vector<uint8_t> memory;
-    if (fs::exists(base.string() + ".ram")) {
-      auto bytes = ReadFile(base.string() + ".ram", error);
+    {
+      auto bytes = ReadFile(base.string() + ".ram", kMaxMemoryBytes, error);
       if (!bytes) return false;
-      memory = std::move(*bytes);
+      memory = std::move(bytes->bytes);
     }
     std::vector<uint8_t> parallel;
-    if (const ParallelFlash* part = controller.Parallel();
-        part != nullptr && fs::exists(base.string() + ".parallel")) {
-      auto bytes = ReadFile(base.string() + ".parallel", error);
+    if (const ParallelFlash* part = controller.Parallel(); part != nullptr) {
+      auto bytes = ReadFile(base.string() + ".parallel", kMaxFlashBytes, error);
       if (!bytes) return false;
-      if (bytes->size() != part->Part().size) {
-        if (error != nullptr) *error = base.string() + ".parallel has the wrong size";
-        return false;
+      if (!bytes->missing) {
+        if (bytes->bytes.size() != part->Part().size) {
+          if (error != nullptr) *error = base.string() + ".parallel has the wrong size";
+          return false;
+        }
+        parallel = std::move(bytes->bytes);
       }
-      parallel = std::move(*bytes);
     }
     if (!LoadDisk(base, meta, controller.Disk(), error)) return false;
     const uint8_t status = meta.contains("flashStatus") && meta["flashStatus"].is_number()
