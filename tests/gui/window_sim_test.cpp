@@ -177,34 +177,10 @@ TEST(SimulatedWindow, EngineeringFaceProgramsATypeTwelveUnitFromAFile) {
   EXPECT_TRUE(run->isEnabled()) << "Run is back once the procedure ended";
 }
 
-// The engineering face as it first shows, for the unit selected at start:
-// which fields of the flash part are on screen (a labelled edit with its
-// caption). A serial flash shows its maker in "Flash Type" and nothing of a
-// parallel part; a parallel flash (type 2) shows the part's list, its label
-// and "A1 Chip" instead; a chip that keeps its firmware on the disk (type 15)
-// shows only the version.
+// The engineering face as it first shows, for the unit selected at start
+// (the table in face_facts.h).
 TEST(SimulatedWindow, EngineeringFaceAsFirstShownIsArrangedForTheSelectedUnit) {
-  struct Shown {
-    bool makerField;  // "Flash Type" (the serial part's maker)
-    bool version;     // "Firmware Ver. "
-    bool partLabel;   // "Flash Type " beside the part's list
-    bool partList;    // the parallel part's list
-    bool a1Chip;      // "A1 Chip"
-    bool nvram;       // "Include 4K NVRAM"
-    // "VQS175 HDD FW ": hidden for the serial flash chips; the parallel and
-    // the disk-hosted chips leave it as it was (nullopt).
-    std::optional<bool> hddBox;
-  };
-  const struct {
-    const char* units;
-    int chipType;
-    Shown shown;
-  } cases[] = {
-      {"vq64771:maker=mxic,vqb719", 1, {true, true, false, false, false, false, false}},
-      {"vq64779", 2, {false, true, true, true, true, false, std::nullopt}},
-      {"vqb145", 15, {false, true, false, false, false, false, std::nullopt}},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : fwtool::testing::kEngineeringFaceCases) {
     SCOPED_TRACE(c.units);
     SimWindow w(c.units, false, /*engineering=*/true);
     ASSERT_EQ(w.Form().ChipType, c.chipType);

@@ -332,31 +332,24 @@ TEST_F(DiskHostedUpdate, AFailedMarkerReadOrReadBackEndsTheStep) {
 // A hand-made type-15 unit whose marker names another anchor the second
 // time it is read (131,071 instead of 130,817; both place the area at
 // 130,560): the program writes nothing.
-// The clear keeps the marker of the area's first sector and reads that
-// sector twice: a marker that reads differently the second time (one bit
-// turned on the bus) is written nowhere.
-TEST(DiskHostedScripted, AClearWhoseMarkerReadsDifferentlyWritesNothing) {
-  auto clock = std::make_shared<VirtualClock>();
-  ScopedClock scopedClock(clock);
-  fwtool::testing::ScopedCaptureBackend backend;
-  int sectorReads = 0;
-  backend->responder = [&sectorReads](const PassThroughRequest& rq) {
+// A type-15 unit answered by hand: READ CAPACITY(10) ends at sector 130,559
+// (512-byte sectors), IDENTIFY counts 131,072 sectors, the controller's
+// memory at 0xC000 holds 55 AA. Every READ(10) finds the location marker
+// 55 00 01 FF xx AA at byte 150, xx given by `markerLow` for that read.
+std::function<PassThroughResult(const PassThroughRequest&)> ScriptedType15Unit(
+    std::function<uint8_t(const PassThroughRequest&)> markerLow) {
+  return [markerLow](const PassThroughRequest& rq) {
     std::vector<uint8_t> data;
-    if (rq.cdb[0] == 0x25) {  // READ CAPACITY(10): last LBA 130,559, 512-byte sectors
+    if (rq.cdb[0] == 0x25) {
       data = {0x00, 0x01, 0xFD, 0xFF, 0x00, 0x00, 0x02, 0x00};
-    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xEC) {  // IDENTIFY: 131,072 sectors
+    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xEC) {
       data.assign(512, 0);
       data[122] = 0x02;
-    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xFD) {  // memory at 0xC000: 55 AA
+    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xFD) {
       data = {0x55, 0xAA, 0x00, 0x00};
     } else if (rq.cdb[0] == 0x28) {
-      // Sector 130,560: behind the capacity, and the area's first. Four
-      // sectors when the area is placed, one when the clear keeps its
-      // marker; that one reads 0x03 in place of 0x01 the second time.
-      data.assign(rq.length, 0);
-      uint8_t low = 0x01;
-      if (rq.length == 512 && ++sectorReads == 2) low = 0x03;
-      const uint8_t marker[] = {0x55, 0x00, 0x01, 0xFF, low, 0xAA};
+      data.assign(std::max<size_t>(rq.length, 156), 0);
+      const uint8_t marker[] = {0x55, 0x00, 0x01, 0xFF, markerLow(rq), 0xAA};
       std::copy(std::begin(marker), std::end(marker), data.begin() + 150);
     }
     if (rq.direction == DataDirection::In && rq.data != nullptr)
@@ -365,6 +358,22 @@ TEST(DiskHostedScripted, AClearWhoseMarkerReadsDifferentlyWritesNothing) {
     r.transferred = rq.length;
     return r;
   };
+}
+
+// The clear keeps the marker of the area's first sector and reads that
+// sector twice: a marker that reads differently the second time (one bit
+// turned on the bus) is written nowhere.
+TEST(DiskHostedScripted, AClearWhoseMarkerReadsDifferentlyWritesNothing) {
+  auto clock = std::make_shared<VirtualClock>();
+  ScopedClock scopedClock(clock);
+  fwtool::testing::ScopedCaptureBackend backend;
+  int sectorReads = 0;
+  // Sector 130,560: behind the capacity, and the area's first. Four sectors
+  // when the area is placed, one when the clear keeps its marker; that one
+  // reads 0x03 in place of 0x01 the second time.
+  backend->responder = ScriptedType15Unit([&sectorReads](const PassThroughRequest& rq) {
+    return rq.length == 512 && ++sectorReads == 2 ? 0x03 : 0x01;
+  });
   fwtool::testing::FakeProcedureHost host;
   ProcedureRequest request;
   request.path = "usbsto#disk&ven_talve&prod_vqb145#0";
@@ -384,27 +393,9 @@ TEST(DiskHostedScripted, TwoDifferentAnchorsWriteNothing) {
   ScopedClock scopedClock(clock);
   fwtool::testing::ScopedCaptureBackend backend;
   int markerReads = 0;
-  backend->responder = [&markerReads](const PassThroughRequest& rq) {
-    std::vector<uint8_t> data;
-    if (rq.cdb[0] == 0x25) {  // READ CAPACITY(10): last LBA 130,559, 512-byte sectors
-      data = {0x00, 0x01, 0xFD, 0xFF, 0x00, 0x00, 0x02, 0x00};
-    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xEC) {  // IDENTIFY: 131,072 sectors
-      data.assign(512, 0);
-      data[122] = 0x02;
-    } else if (rq.cdb[0] == 0xDF && rq.cdb[11] == 0xFD) {  // memory at 0xC000: 55 AA
-      data = {0x55, 0xAA, 0x00, 0x00};
-    } else if (rq.cdb[0] == 0x28) {  // the marker sector past the capacity
-      data.assign(2048, 0);
-      const uint8_t low = ++markerReads == 1 ? 0x01 : 0xFF;
-      const uint8_t marker[] = {0x55, 0x00, 0x01, 0xFF, low, 0xAA};
-      std::copy(std::begin(marker), std::end(marker), data.begin() + 150);
-    }
-    if (rq.direction == DataDirection::In && rq.data != nullptr)
-      std::copy_n(data.begin(), std::min<size_t>(data.size(), rq.length), rq.data);
-    PassThroughResult r = fwtool::testing::Answered();
-    r.transferred = rq.length;
-    return r;
-  };
+  // The marker sector past the capacity names 130,817, then 131,071.
+  backend->responder = ScriptedType15Unit(
+      [&markerReads](const PassThroughRequest&) { return ++markerReads == 1 ? 0x01 : 0xFF; });
   fwtool::testing::TempDir dir;
   fwtool::testing::FakeProcedureHost host;
   ProcedureRequest request;
