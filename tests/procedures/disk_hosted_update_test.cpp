@@ -360,6 +360,16 @@ std::function<PassThroughResult(const PassThroughRequest&)> ScriptedType15Unit(
   };
 }
 
+// A request of the engineering face for that unit.
+ProcedureRequest ScriptedType15Request() {
+  ProcedureRequest request;
+  request.path = "usbsto#disk&ven_talve&prod_vqb145#0";
+  request.chip.type = 15;
+  request.chip.row = &ChipRowFor(15);
+  request.options.rdVersion = true;
+  return request;
+}
+
 // The clear keeps the marker of the area's first sector and reads that
 // sector twice: a marker that reads differently the second time (one bit
 // turned on the bus) is written nowhere.
@@ -375,11 +385,7 @@ TEST(DiskHostedScripted, AClearWhoseMarkerReadsDifferentlyWritesNothing) {
     return rq.length == 512 && ++sectorReads == 2 ? 0x03 : 0x01;
   });
   fwtool::testing::FakeProcedureHost host;
-  ProcedureRequest request;
-  request.path = "usbsto#disk&ven_talve&prod_vqb145#0";
-  request.chip.type = 15;
-  request.chip.row = &ChipRowFor(15);
-  request.options.rdVersion = true;
+  ProcedureRequest request = ScriptedType15Request();
   request.options.eraseOnly = true;
   EXPECT_EQ(RunDiskHostedUpdate(request, host), 0);
   EXPECT_EQ(sectorReads, 2);
@@ -398,11 +404,7 @@ TEST(DiskHostedScripted, TwoDifferentAnchorsWriteNothing) {
       [&markerReads](const PassThroughRequest&) { return ++markerReads == 1 ? 0x01 : 0xFF; });
   fwtool::testing::TempDir dir;
   fwtool::testing::FakeProcedureHost host;
-  ProcedureRequest request;
-  request.path = "usbsto#disk&ven_talve&prod_vqb145#0";
-  request.chip.type = 15;
-  request.chip.row = &ChipRowFor(15);
-  request.options.rdVersion = true;
+  ProcedureRequest request = ScriptedType15Request();
   request.options.firmwareFile = dir.Write("fw.bin", Pattern(1000, 6));
   EXPECT_EQ(RunDiskHostedUpdate(request, host), 0);
   EXPECT_EQ(markerReads, 2);
